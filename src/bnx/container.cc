@@ -1,0 +1,229 @@
+#include "bnx/container.h"
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "common/exceptions.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "txm_generated.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr const char* kNotValid = "Not a valid BNX file.";
+
+template <typename Root>
+bool VerifyRoot(const uint8_t* buf, size_t size) {
+  // The verifier cannot address buffers at the FlatBuffers size limit or beyond.
+  if (buf == nullptr || size <= 4 || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
+  flatbuffers::Verifier verifier(buf, size, 64, 1000000, true);
+  return verifier.VerifyBuffer<Root>(nullptr);
+}
+
+talvex::FileBuffer LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t)) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (fb.status() == talvex::ReadStatus::kMissing || fb.status() == talvex::ReadStatus::kEmpty) {
+    return talvex::FileBuffer();
+  }
+  if (!fb.ok()) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {} ({})", path,
+                     talvex::ReadStatusText(fb.status()));
+    return talvex::FileBuffer();
+  }
+  if (!verify(fb.data(), fb.size())) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "{}", kNotValid);
+    return talvex::FileBuffer();
+  }
+  return fb;
+}
+
+}  // namespace
+
+uint32_t crc32(const uint8_t* data, size_t size) {
+  if (data == nullptr || size == 0) return 0;
+  return static_cast<uint32_t>(::crc32_z(0L, data, size));
+}
+
+bool ComputeFileCRC(const std::string& path, uint32_t* crc) {
+  *crc = 0;
+  // Any size: the CRC does not need the container limits.
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path, UINT64_MAX);
+  if (fb.status() == talvex::ReadStatus::kMissing || fb.status() == talvex::ReadStatus::kEmpty) {
+    return fb.status() == talvex::ReadStatus::kEmpty;
+  }
+  if (!fb.ok()) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
+    return false;
+  }
+  *crc = crc32(fb.data(), fb.size());
+  return true;
+}
+
+uint32_t GetFileCRC(const std::string& path) {
+  uint32_t crc = 0;
+  ComputeFileCRC(path, &crc);
+  return crc;
+}
+
+int TailPaddingCRCInfo(const std::string& path) {
+  uint32_t crc = 0;
+  if (!ComputeFileCRC(path, &crc)) return -1;
+  FILE* f = fopen(path.c_str(), "r+b");
+  if (f == nullptr) return -1;
+  const uint8_t le[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
+                         static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  bool ok = fseek(f, 0, SEEK_END) == 0 && fwrite(le, 1, 4, f) == 4;
+  ok = fclose(f) == 0 && ok;
+  return ok ? 0 : -1;
+}
+
+int CheckBNXAlignment(const uint8_t* buf, size_t size) {
+  if (!VerifyBNXBuffer(buf, size)) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "{}", kNotValid);
+    return -1;
+  }
+  auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf);
+  if (bnx->model_bin() == nullptr || bnx->model_bin()->all_models() == nullptr) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file has no all_models payload");
+    return -1;
+  }
+  const size_t offset = static_cast<size_t>(bnx->model_bin()->all_models()->data() - buf);
+  if (offset % ALL_MODELS_ALIGN != 0) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "all_models[{}] not align {} in bnx", offset, ALL_MODELS_ALIGN);
+    return -1;
+  }
+  return 0;
+}
+
+int CheckBNXAlignment(const std::string& path) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (!fb.ok()) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
+    return -1;
+  }
+  return CheckBNXAlignment(fb.data(), fb.size());
+}
+
+TalvexBNX::NPUTarget GetTargetEnum(const std::string& target) {
+  static const char* const kTexts[] = {"100", "200", "300", "400", "500", "600"};
+  for (int i = 0; i < 6; ++i) {
+    if (target == kTexts[i]) return static_cast<TalvexBNX::NPUTarget>(i);
+  }
+  throw TalvexException(ErrorCode::UnexpectedValue, fmt::format("Undefine Target! [{}]", target));
+}
+
+std::string GetTargetStr(TalvexBNX::NPUTarget target) {
+  std::string str = "unknow";
+  switch (target) {
+    case TalvexBNX::NPUTarget::TZ100: str = "100"; break;
+    case TalvexBNX::NPUTarget::TZ200: str = "200"; break;
+    case TalvexBNX::NPUTarget::TZ300: str = "300"; break;
+    case TalvexBNX::NPUTarget::TZ400: str = "400"; break;
+    case TalvexBNX::NPUTarget::TZ500: str = "500"; break;
+    case TalvexBNX::NPUTarget::TZ600: str = "600"; break;
+    default:
+      throw TalvexException(ErrorCode::UnexpectedValue,
+                            fmt::format("Undefine target [{}]", static_cast<int32_t>(target)));
+  }
+  return str;
+}
+
+std::string GetEncModeStr(TalvexBNX::ENCMode mode) {
+  switch (mode) {
+    case TalvexBNX::ENCMode::EM_CUSTOM: return "CUSTOM";
+    case TalvexBNX::ENCMode::EM_TVNum: return "TV_Number";
+    default: return "NONE";
+  }
+}
+
+std::string GetHexFromUInt(uint32_t value) { return fmt::format("0x{:X}", value); }
+
+std::string GetSchemaVersionStr(const TalvexBNX::SchemaVersion* v) {
+  if (v == nullptr) return "";
+  return fmt::format("v{}.{}.{}", v->major_num(), v->minor_num(), v->revision_num());
+}
+
+std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v) {
+  return v == nullptr ? "" : fmt::format("{}", v->major_num());
+}
+
+bool VerifyBNXBuffer(const uint8_t* buf, size_t size) {
+  return VerifyRoot<TalvexBNX::BNXContent>(buf, size);
+}
+
+bool VerifyTXMBuffer(const uint8_t* buf, size_t size) {
+  return VerifyRoot<TalvexTXM::TXMContent>(buf, size);
+}
+
+talvex::FileBuffer GetBNXBuffer(const std::string& path) { return LoadVerified(path, VerifyBNXBuffer); }
+
+talvex::FileBuffer GetTXMBuffer(const std::string& path) { return LoadVerified(path, VerifyTXMBuffer); }
+
+bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj) {
+  talvex::FileBuffer fb = GetBNXBuffer(path);
+  if (!fb.ok()) return false;
+  flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->UnPackTo(&obj);
+  return true;
+}
+
+std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key) {
+  const TalvexBNX::BNXHeader* h = bnx == nullptr ? nullptr : bnx->header();
+  if (h == nullptr) return "";
+  auto str = [](const flatbuffers::String* s) { return s == nullptr ? std::string() : s->str(); };
+  if (key == "platform") return str(h->platform());
+  if (key == "target") return GetTargetStr(h->target());
+  if (key == "crc") return GetHexFromUInt(h->crc());
+  if (key == "tv_number") return GetHexFromUInt(h->tv_number());
+  if (key == "encryption_mode") return GetEncModeStr(h->encryption_mode());
+  if (key == "compiler_version") return str(h->compiler_version());
+  if (key == "toolchain_version") return str(h->toolchain_version());
+  if (key == "schema_version") return GetSchemaVersionStr(h->schema_version());
+  if (key == "schema_version_major") return GetSchemaMajorVersionStr(h->schema_version());
+  if (key == "uuid") return GetHexFromUInt(h->uuid());
+  if (key == "solution_id") return str(h->solution_id());
+  if (key == "solution_tag") return str(h->solution_tag());
+  return "";
+}
+
+std::string ReadBNX(const std::string& path, const std::string& key) {
+  talvex::FileBuffer fb = GetBNXBuffer(path);
+  if (!fb.ok()) return "";
+  return ReadBNXKey(flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data()), key);
+}
+
+uint32_t GetBNXModelSize(const std::string& path) {
+  talvex::FileBuffer fb = GetBNXBuffer(path);
+  if (!fb.ok()) return 0;
+  auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->model_info();
+  return infos == nullptr ? 0 : infos->size();
+}
+
+std::string GenDefaultOutputPrefix(const std::string& path) { return "BNX_" + ReadBNX(path, "crc"); }
+
+bool CheckFileExist(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+uint64_t GetFileSizeFromPath(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+std::string GetRealpath(const std::string& path) {
+  char buf[PATH_MAX + 1] = {};
+  return realpath(path.c_str(), buf) == nullptr ? path : std::string(buf);
+}
+
+std::string GetOutputFilePath(const std::string& target, std::string name) {
+  if (name.empty()) return GetOutputDir() + "models_" + target + ".bnx";
+  return GetOutputDir() + name + ".bnx";
+}
+
+}  // namespace BNXUtils

@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// The parsed command line; built once by main and handed to one mode handler.
+struct CmdArgs {
+  enum CMDMode : int32_t {
+    ExtractBnx = 0,
+    GenBnx = 1,
+    BnxInfo = 2,
+    ReadHeader = 3,
+    ReadModelInfo = 4,
+    GetCrc = 5,
+    CombineBnx = 6,
+    PostEnc = 7,
+    TxmToJson = 8,
+    SplitCore = 9,
+    CheckAlignment = 10,
+    UpdateModelInfo = 11,
+    UpdateSolutionInfo = 12,
+    None = 13,
+  };
+
+  CmdArgs();
+  static void usage(const char* program);
+
+  CMDMode mode = None;
+  std::vector<std::string> model_path;
+  std::string header_key;
+  int32_t model_id = -1;
+  int32_t core_id = -1;
+  uint32_t tv_number = 0;
+  uint32_t customer_key = 0;
+  uint32_t efuse_key = 0;
+  std::string output_name;
+  std::string output_folder = "output";
+  std::string json_path;
+  bool blKeepAll = false;
+  bool blParseSetupBin = false;
+  std::string fwInfo_path;
+  std::string allModels_path;
+  std::string txm_path;
+  std::string target;
+  std::string solution_id;
+  std::string solution_tag;
+  std::vector<int32_t> model_idx;
+  bool blQuiet = false;
+  std::vector<std::string> model_info_version_vec;
+  std::vector<std::string> model_info_name_vec;
+  bool blReplaceOriginal = false;
+  std::string key_file;
+
+  // First input file, or an empty text when the mode was given a blank argument.
+  std::string FirstPath() const { return model_path.empty() ? std::string() : model_path[0]; }
+};
+
+using ModeHandler = std::function<int(const CmdArgs&)>;
+extern const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap;
+
+// Unsigned hexadecimal with optional "0x", low 32 bits; no digits gives 0.
+uint32_t ReadHexKey(const std::string& text);
+
+// The whole program behind main(); exceptions from handlers propagate.
+int RunMain(int argc, char** argv);

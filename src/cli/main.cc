@@ -1,0 +1,21 @@
+#include <exception>
+#include <iostream>
+
+#include "cli/cmd_args.h"
+#include "common/exceptions.h"
+
+int main(int argc, char** argv) {
+  // Conditions that stop an operation surface here as exceptions; end in order, never abort.
+  try {
+    return RunMain(argc, argv);
+  } catch (TalvexException& e) {
+    int code = HandleTalvexException(e);
+    return code != 0 ? code : 1;
+  } catch (const std::exception& e) {
+    std::cerr << "error: " << e.what() << std::endl;
+    return 1;
+  } catch (...) {
+    std::cerr << "error: unexpected failure" << std::endl;
+    return 1;
+  }
+}

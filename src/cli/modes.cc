@@ -1,0 +1,17 @@
+#include "cli/handlers.h"
+
+const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap = {
+    {CmdArgs::ExtractBnx, ExtractBnx},
+    {CmdArgs::GenBnx, GenBnx},
+    {CmdArgs::BnxInfo, BnxInfo},
+    {CmdArgs::ReadHeader, ReadHeader},
+    {CmdArgs::ReadModelInfo, ReadModelInfo},
+    {CmdArgs::GetCrc, GetCrc},
+    {CmdArgs::CombineBnx, CombineBnx},
+    {CmdArgs::PostEnc, PostEnc},
+    {CmdArgs::TxmToJson, TxmToJson},
+    {CmdArgs::SplitCore, SplitCore},
+    {CmdArgs::CheckAlignment, CheckAlignment},
+    {CmdArgs::UpdateModelInfo, UpdateModelInfo},
+    {CmdArgs::UpdateSolutionInfo, UpdateSolutionInfo},
+};

@@ -1,0 +1,183 @@
+#include "common/file_io.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/strings.h"
+
+namespace talvex {
+
+const char* ReadStatusText(ReadStatus status) {
+  switch (status) {
+    case ReadStatus::kOk: return "ok";
+    case ReadStatus::kMissing: return "file does not exist";
+    case ReadStatus::kEmpty: return "file is empty";
+    case ReadStatus::kTooLarge: return "file is 2 GiB or larger";
+    case ReadStatus::kUnreadable: return "file cannot be read";
+  }
+  return "file cannot be read";
+}
+
+FileBuffer::FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
+
+FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    status_ = other.status_;
+    data_ = other.data_;
+    size_ = other.size_;
+    map_ = other.map_;
+    heap_ = std::move(other.heap_);
+    other.status_ = ReadStatus::kMissing;
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.map_ = nullptr;
+  }
+  return *this;
+}
+
+FileBuffer::~FileBuffer() { Release(); }
+
+void FileBuffer::Release() {
+  if (map_ != nullptr) munmap(map_, size_);
+  map_ = nullptr;
+  heap_.reset();
+  data_ = nullptr;
+  size_ = 0;
+}
+
+FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
+  FileBuffer fb;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fb.status_ = errno == ENOENT || errno == ENOTDIR ? ReadStatus::kMissing : ReadStatus::kUnreadable;
+    return fb;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    fb.status_ = ReadStatus::kUnreadable;
+    return fb;
+  }
+  if (st.st_size <= 0) {
+    close(fd);
+    fb.status_ = ReadStatus::kEmpty;
+    return fb;
+  }
+  if (static_cast<uint64_t>(st.st_size) > max_size) {
+    close(fd);
+    fb.status_ = ReadStatus::kTooLarge;
+    return fb;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  if (S_ISREG(st.st_mode)) {
+    void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (m != MAP_FAILED) {
+      close(fd);
+      fb.map_ = m;
+      fb.data_ = static_cast<const uint8_t*>(m);
+      fb.size_ = size;
+      fb.status_ = ReadStatus::kOk;
+      return fb;
+    }
+  }
+  // Not mappable: read it into the heap instead.
+  std::unique_ptr<uint8_t[]> heap(new (std::nothrow) uint8_t[size]);
+  if (!heap) {
+    close(fd);
+    fb.status_ = ReadStatus::kUnreadable;
+    return fb;
+  }
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = read(fd, heap.get() + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  if (done != size) {
+    fb.status_ = ReadStatus::kUnreadable;
+    return fb;
+  }
+  fb.heap_ = std::move(heap);
+  fb.data_ = fb.heap_.get();
+  fb.size_ = size;
+  fb.status_ = ReadStatus::kOk;
+  return fb;
+}
+
+AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
+  std::string dir = Dirname(path);
+  // Dirname drops a leading "/" for a file in the root folder.
+  if (dir.empty() && !path.empty() && path[0] == '/') dir = "/";
+  std::string tmpl = (dir.empty() ? std::string() : (dir == "/" ? dir : dir + "/")) + "." +
+                     Basename(path) + ".tmpXXXXXX";
+  std::string buf = tmpl;
+  fd_ = mkstemp(&buf[0]);
+  if (fd_ < 0) {
+    Fail("create");
+    return;
+  }
+  tmp_path_ = buf;
+  // mkstemp creates 0600; give the file the permissions a plain create would.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd_, 0666 & ~mask);
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) close(fd_);
+  if (!committed_ && !tmp_path_.empty()) unlink(tmp_path_.c_str());
+}
+
+void AtomicFileWriter::Fail(const char* what) {
+  if (error_.empty()) error_ = std::string(what) + ": " + std::strerror(errno);
+}
+
+bool AtomicFileWriter::Write(const void* data, size_t len) {
+  if (!ok()) return false;
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (len > 0) {
+    ssize_t n = write(fd_, p, len);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail("write");
+      return false;
+    }
+    p += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool AtomicFileWriter::Commit() {
+  if (!ok()) return false;
+  int fd = fd_;
+  fd_ = -1;
+  if (close(fd) != 0) {
+    Fail("close");
+    return false;
+  }
+  if (rename(tmp_path_.c_str(), path_.c_str()) != 0) {
+    Fail("rename");
+    return false;
+  }
+  committed_ = true;
+  return true;
+}
+
+bool WriteFileAtomic(const std::string& path, const void* data, size_t len, std::string* error) {
+  AtomicFileWriter w(path);
+  bool ok = w.Write(data, len) && w.Commit();
+  if (!ok && error != nullptr) *error = w.error();
+  return ok;
+}
+
+}  // namespace talvex

@@ -1,0 +1,75 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace talvex {
+
+// Inputs of 2 GiB or more are refused: FlatBuffers and the 32-bit size fields cannot address them.
+constexpr uint64_t kMaxInputBytes = (uint64_t{1} << 31) - 1;
+
+enum class ReadStatus { kOk, kMissing, kEmpty, kTooLarge, kUnreadable };
+
+// Short reason for a failed load, e.g. "file is empty".
+const char* ReadStatusText(ReadStatus status);
+
+// The whole content of one file, read-only. Mapped when the file allows it, so that
+// commands reading only a header do not pay for the payload.
+class FileBuffer {
+ public:
+  FileBuffer() = default;
+  FileBuffer(FileBuffer&& other) noexcept;
+  FileBuffer& operator=(FileBuffer&& other) noexcept;
+  FileBuffer(const FileBuffer&) = delete;
+  FileBuffer& operator=(const FileBuffer&) = delete;
+  ~FileBuffer();
+
+  // Never throws; check ok() / status().
+  static FileBuffer Load(const std::string& path, uint64_t max_size = kMaxInputBytes);
+
+  bool ok() const { return status_ == ReadStatus::kOk; }
+  ReadStatus status() const { return status_; }
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  void Release();
+
+  ReadStatus status_ = ReadStatus::kMissing;
+  const uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  void* map_ = nullptr;
+  std::unique_ptr<uint8_t[]> heap_;
+};
+
+// Writes a new file under a temporary name in the target folder and renames it into
+// place on Commit(), so a failure never leaves a half-written or clobbered file.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& path);
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+  ~AtomicFileWriter();  // removes the temporary file unless committed
+
+  bool ok() const { return fd_ >= 0 && error_.empty(); }
+  bool Write(const void* data, size_t len);
+  bool Commit();
+  // errno text of the first failure, empty while all is well.
+  const std::string& error() const { return error_; }
+
+ private:
+  void Fail(const char* what);
+
+  std::string path_;
+  std::string tmp_path_;
+  int fd_ = -1;
+  bool committed_ = false;
+  std::string error_;
+};
+
+// One-shot form of AtomicFileWriter. On failure *error (if given) says why.
+bool WriteFileAtomic(const std::string& path, const void* data, size_t len,
+                     std::string* error = nullptr);
+
+}  // namespace talvex

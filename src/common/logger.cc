@@ -1,0 +1,117 @@
+#include "common/logger.h"
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include <spdlog/cfg/env.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/stdout_color_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include "common/strings.h"
+
+namespace {
+
+const std::array<const char*, 7> kLevelNames = {"trace", "debug", "info", "warning",
+                                                "error", "critical", "off"};
+constexpr unsigned int kFirstValidLevel = 0;
+constexpr unsigned int kLastValidLevel = 5;
+
+unsigned int log_level_ = kOff;
+constexpr int kCategCount = static_cast<int>(LogCateg::LOG_CATEG_SIZE);
+std::array<std::shared_ptr<spdlog::logger>, kCategCount> loggers_;
+
+}  // namespace
+
+template <>
+const std::map<LogCateg, std::string>& EnumStrMap<LogCateg>() {
+  static const std::map<LogCateg, std::string> names = {
+      {LogCateg::Common, "common"}, {LogCateg::Sorvin, "sorvin"}, {LogCateg::Graph, "graph"},  {LogCateg::FmCut, "fmcut"},
+      {LogCateg::Tiling, "tiling"}, {LogCateg::Mmu, "mmu"},       {LogCateg::Cmd, "cmd"},      {LogCateg::Weight, "wt"},
+      {LogCateg::Setup, "fw"},      {LogCateg::Txm, "txm"},       {LogCateg::Evaluator, "eval"}, {LogCateg::Bie, "bie"},
+      {LogCateg::Tool, "tool"},
+  };
+  return names;
+}
+
+void InitLoggers(unsigned int log_level, bool to_stdout, const std::string& log_file,
+                 const std::string& format) {
+  log_level_ = log_level;
+  std::vector<spdlog::sink_ptr> sinks;
+  if (to_stdout) {
+    sinks.push_back(std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic));
+  }
+  if (!log_file.empty()) {
+    sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(log_file, true));
+  }
+  if (sinks.empty()) return;
+
+  for (int c = 0; c < kCategCount; ++c) {
+    auto categ = static_cast<LogCateg>(c);
+    auto logger = std::make_shared<spdlog::logger>(EnumStrMap<LogCateg>().at(categ), sinks.begin(),
+                                                   sinks.end());
+    logger->set_level(static_cast<spdlog::level::level_enum>(log_level));
+    logger->set_formatter(
+        std::make_unique<spdlog::pattern_formatter>(format, spdlog::pattern_time_type::local, "\n"));
+    logger->flush_on(spdlog::level::trace);
+    spdlog::register_logger(logger);
+    loggers_[c] = logger;
+  }
+
+  if (!GetEnv("SPDLOG_LEVEL").empty()) spdlog::cfg::load_env_levels();
+}
+
+void SpdLog(LogCateg categ, int level, const std::string& msg) {
+  const int c = static_cast<int>(categ);
+  if (c < 0 || c >= kCategCount) return;
+  const auto& logger = loggers_[c];
+  if (!logger) return;
+  logger->log(static_cast<spdlog::level::level_enum>(level), "{}", msg);
+}
+
+void SetLogLevel(LogCateg categ, unsigned int log_level) {
+  const int c = static_cast<int>(categ);
+  if (c < 0 || c >= kCategCount || !loggers_[c]) return;
+  loggers_[c]->set_level(static_cast<spdlog::level::level_enum>(log_level));
+}
+
+std::string LogLevelToStr(unsigned int level) {
+  return level < kLevelNames.size() ? kLevelNames[level] : "";
+}
+
+std::string GetLogLevelStr(char sep) {
+  std::string out;
+  for (unsigned int l = kFirstValidLevel; l <= kLastValidLevel; ++l) {
+    if (!out.empty()) out += sep;
+    out += kLevelNames[l];
+  }
+  return out;
+}
+
+unsigned int StrToLogLevel(const std::string& str) {
+  unsigned int level = kOff;
+  for (unsigned int l = 0; l < kLevelNames.size(); ++l) {
+    if (str == kLevelNames[l]) level = l;
+  }
+  if (level == kOff) {
+    if (str == "warn") level = kWarn;
+    else if (str == "err") level = kError;
+  }
+  if (level > kLastValidLevel) throw std::invalid_argument(fmt::format("Invalid log level [{}]", str));
+  return level;
+}
+
+std::string GetEnv(const std::string& key) {
+  const char* v = std::getenv(key.c_str());
+  return v ? std::string(v) : std::string();
+}
+
+namespace talvex {
+std::string FailPrefix(const char* file, int line, const char* func) {
+  return fmt::format("[{}:{}][{}] ", Basename(file), line, func);
+}
+}  // namespace talvex

@@ -1,0 +1,105 @@
+#include "common/strings.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace {
+bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Cuts at every separator; a separator that ends the text gives no final piece.
+std::vector<std::string> RawPieces(const std::string& str, char delim) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start < str.size()) {
+    size_t end = str.find(delim, start);
+    if (end == std::string::npos) end = str.size();
+    out.push_back(str.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+}  // namespace
+
+std::string LTrim(std::string s) {
+  size_t i = 0;
+  while (i < s.size() && IsSpace(s[i])) ++i;
+  return s.substr(i);
+}
+
+std::string RTrim(std::string s) {
+  size_t n = s.size();
+  while (n > 0 && IsSpace(s[n - 1])) --n;
+  s.resize(n);
+  return s;
+}
+
+std::string Trim(std::string s) { return RTrim(LTrim(std::move(s))); }
+
+std::vector<std::string> SplitStr(const std::string& str, char delim) {
+  std::vector<std::string> out;
+  for (auto& piece : RawPieces(Trim(str), delim)) out.push_back(Trim(piece));
+  return out;
+}
+
+std::vector<int> Str2Ints(const std::string& str, char delim) {
+  std::vector<int> out;
+  for (auto& piece : RawPieces(str, delim)) out.push_back(std::stoi(piece));
+  return out;
+}
+
+int64_t PadToN(int64_t val, int64_t n) {
+  if (val > 0) return static_cast<int64_t>(std::ceil(static_cast<double>(val) / static_cast<double>(n))) * n;
+  return -PadToN(-val, n);
+}
+
+size_t GetFileSize(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    std::cout << "Failed to stat file [" << path << "] with errno [" << errno << "]" << std::endl;
+    return 0;
+  }
+  return static_cast<size_t>(st.st_size);
+}
+
+size_t GetFileSize(FILE* file) {
+  struct stat st {};
+  if (file == nullptr || fstat(fileno(file), &st) != 0) {
+    std::cout << "Failed to fstat file with errno [" << errno << "]" << std::endl;
+    return 0;
+  }
+  return static_cast<size_t>(st.st_size);
+}
+
+std::string Dirname(std::string path) {
+  if (path.empty()) return "";
+  if (path.back() == '/') path.pop_back();
+  size_t pos = path.rfind('/');
+  return pos == std::string::npos ? "" : path.substr(0, pos);
+}
+
+std::string Basename(std::string path) {
+  if (path.empty()) return "";
+  if (path.back() == '/') path.pop_back();
+  size_t pos = path.rfind('/');
+  return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+uint32_t ParseHex(const std::string& hex_addr) {
+  return static_cast<uint32_t>(std::strtoull(hex_addr.c_str(), nullptr, 16));
+}
+
+std::string EraseDuplicateSlashes(const std::string& path) {
+  std::string out;
+  out.reserve(path.size());
+  for (char c : path) {
+    if (c == '/' && !out.empty() && out.back() == '/') continue;
+    out += c;
+  }
+  return out;
+}
