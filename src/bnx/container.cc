@@ -11,20 +11,13 @@
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
-#include "txm_generated.h"
+#include "txm/txm_verify.h"
 
 namespace BNXUtils {
 namespace {
 
 constexpr const char* kNotValid = "Not a valid BNX file.";
 
-template <typename Root>
-bool VerifyRoot(const uint8_t* buf, size_t size) {
-  // The verifier cannot address buffers at the FlatBuffers size limit or beyond.
-  if (buf == nullptr || size <= 4 || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
-  flatbuffers::Verifier verifier(buf, size, 64, 1000000, true);
-  return verifier.VerifyBuffer<Root>(nullptr);
-}
 
 talvex::FileBuffer LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t)) {
   talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
@@ -154,16 +147,15 @@ std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v) {
 }
 
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size) {
-  return VerifyRoot<TalvexBNX::BNXContent>(buf, size);
-}
-
-bool VerifyTXMBuffer(const uint8_t* buf, size_t size) {
-  return VerifyRoot<TalvexTXM::TXMContent>(buf, size);
+  // The verifier cannot address buffers at the FlatBuffers size limit or beyond.
+  if (buf == nullptr || size <= 4 || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
+  flatbuffers::Verifier verifier(buf, size, 64, 1000000, true);
+  return verifier.VerifyBuffer<TalvexBNX::BNXContent>(nullptr);
 }
 
 talvex::FileBuffer GetBNXBuffer(const std::string& path) { return LoadVerified(path, VerifyBNXBuffer); }
 
-talvex::FileBuffer GetTXMBuffer(const std::string& path) { return LoadVerified(path, VerifyTXMBuffer); }
+talvex::FileBuffer GetTXMBuffer(const std::string& path) { return LoadVerified(path, TXM::VerifyTXMBuffer); }
 
 bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj) {
   talvex::FileBuffer fb = GetBNXBuffer(path);

@@ -37,7 +37,6 @@ std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v);
 
 // Verifier rule shared by every loader: whole range, standard limits, no identifier.
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size);
-bool VerifyTXMBuffer(const uint8_t* buf, size_t size);
 
 // The whole verified file, or a buffer that is not ok() (empty/missing: silent;
 // invalid: "Not a valid BNX file." logged).
