@@ -133,19 +133,12 @@ void CmdArgs::usage(const char* program) {
             << "    \n";
 }
 
-int RunMain(int argc, char** argv) {
-  InitLoggers(1, true, "", "%^[%n][%l]%v%$");
-  CmdArgs args;
-  if (argc < 2) {
-    CmdArgs::usage(argv[0]);
-    return 1;
-  }
-
+ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args) {
+  ParseOutcome outcome;
   optind = 1;
-  bool version_stop = false;
   try {
     int opt;
-    while (!version_stop && (opt = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
+    while ((opt = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {
       const std::string arg = optarg != nullptr ? optarg : "";
       switch (opt) {
         case 'X': SelectMode(args, CmdArgs::ExtractBnx, optarg); break;
@@ -181,9 +174,13 @@ int RunMain(int argc, char** argv) {
         case 'O': args.output_folder = arg; break;
         case 'V':
           PrintVersion();
-          version_stop = true;
-          break;
-        case 'H': CmdArgs::usage(argv[0]); return 0;
+          outcome.version_stop = true;
+          return outcome;
+        case 'H':
+          CmdArgs::usage(argv[0]);
+          outcome.exit = true;
+          outcome.status = 0;
+          return outcome;
         case 'q': args.blQuiet = true; break;
         case 'f':
           args.customer_key = ReadHexKey(arg);
@@ -201,13 +198,29 @@ int RunMain(int argc, char** argv) {
         case kUpdateSolutionInfo: SelectMode(args, CmdArgs::UpdateSolutionInfo, optarg); break;
         default:  // getopt_long has printed its own diagnostic
           CmdArgs::usage(argv[0]);
-          return 1;
+          outcome.exit = true;
+          outcome.status = 1;
+          return outcome;
       }
     }
   } catch (const BadNumber& e) {
     std::cerr << e.what() << std::endl;
+    outcome.exit = true;
+    outcome.status = 1;
+  }
+  return outcome;
+}
+
+int RunMain(int argc, char** argv) {
+  InitLoggers(1, true, "", "%^[%n][%l]%v%$");
+  CmdArgs args;
+  if (argc < 2) {
+    CmdArgs::usage(argv[0]);
     return 1;
   }
+  const ParseOutcome parsed = ParseCommandLine(argc, argv, args);
+  if (parsed.exit) return parsed.status;
+  const bool version_stop = parsed.version_stop;
 
   if (version_stop) {
     if (args.mode == CmdArgs::None) return 0;
