@@ -1,13 +1,18 @@
 #include "bnx/container.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <zlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
 
 #include <climits>
 #include <cstdlib>
 
 #include <fmt/format.h>
 
+#include "bnx/crc32.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
@@ -38,23 +43,43 @@ talvex::FileBuffer LoadVerified(const std::string& path, bool (*verify)(const ui
 
 }  // namespace
 
-uint32_t crc32(const uint8_t* data, size_t size) {
-  if (data == nullptr || size == 0) return 0;
-  return static_cast<uint32_t>(::crc32_z(0L, data, size));
-}
+uint32_t crc32(const uint8_t* data, size_t size) { return Crc32Update(0, data, size); }
 
 bool ComputeFileCRC(const std::string& path, uint32_t* crc) {
   *crc = 0;
-  // Any size: the CRC does not need the container limits.
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path, UINT64_MAX);
-  if (fb.status() == talvex::ReadStatus::kMissing || fb.status() == talvex::ReadStatus::kEmpty) {
-    return fb.status() == talvex::ReadStatus::kEmpty;
+  // Streamed through a cache-sized buffer: faster than mapping, and any size works.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
+    return false;
   }
-  if (!fb.ok()) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
     TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
     return false;
   }
-  *crc = crc32(fb.data(), fb.size());
+  std::vector<uint8_t> chunk(256 * 1024);
+  uint32_t value = 0;
+  uint64_t total = 0;
+  for (;;) {
+    ssize_t n = read(fd, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
+      return false;
+    }
+    if (n == 0) break;
+    value = Crc32Update(value, chunk.data(), static_cast<size_t>(n));
+    total += static_cast<uint64_t>(n);
+  }
+  close(fd);
+  if (S_ISREG(st.st_mode) && total != static_cast<uint64_t>(st.st_size)) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
+    return false;
+  }
+  *crc = value;
   return true;
 }
 

@@ -1,0 +1,9 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+namespace BNXUtils {
+// Continues a CRC-32 (ISO-HDLC, as zlib's crc32): Crc32Update(0, p, n) is the CRC of p[0..n).
+// Uses carry-less multiplication where the processor has it, zlib otherwise.
+uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t size);
+}  // namespace BNXUtils
