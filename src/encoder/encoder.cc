@@ -1,0 +1,167 @@
+#include "encoder/encoder.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/strings.h"
+
+namespace EncoderDetail {
+namespace {
+
+constexpr const char* TALVEX_KEY = "0x51A9";
+constexpr size_t KEY_TABLE_BYTES = KEY_TABLE_WORDS * 4;
+
+uint32_t Rotr(uint32_t v, unsigned n) { return n == 0 ? v : (v >> n) | (v << (32 - n)); }
+uint32_t Bit(uint32_t v, unsigned i) { return (v >> i) & 1u; }
+
+// Logs the condition at critical level and stops the operation.
+[[noreturn]] void Fail(const std::string& prefix, const std::string& text) {
+  SpdLog(LogCateg::Common, kCritical, prefix + text);
+  throw std::runtime_error(text);
+}
+
+}  // namespace
+
+uint32_t KeyWord(uint32_t k) {
+  return ((k >> 16) & 0x3Fu) | ((k & 0x1FFFu) << 6) | (((k >> 22) & 0x3FFu) << 19) | (((k >> 13) & 0x7u) << 29);
+}
+
+uint32_t SpreadKeyWord(uint32_t w) {
+  // Source bit of w for each bit of u, from bit 0 up.
+  static const unsigned kFrom[32] = {30, 28, 26, 31, 29, 27, 25, 16, 17, 18, 19, 20, 21, 22, 23, 24,
+                                     11, 9,  7,  5,  3,  1,  12, 13, 14, 15, 10, 8,  6,  4,  2,  0};
+  uint32_t u = 0;
+  for (unsigned i = 0; i < 32; ++i) u |= Bit(w, kFrom[i]) << i;
+  return u;
+}
+
+uint32_t encode(uint32_t value, const uint32_t* table) {
+  uint32_t out = 0;
+  for (unsigned i = 0; i < 32; ++i) {
+    const uint32_t idx = Rotr(value, i) & 0x3FFFu;
+    out |= Bit(table[idx >> 6], (idx >> 1) & 31u) << i;
+  }
+  return out;
+}
+
+void ReadKeyTable(const std::string& path, uint32_t* data) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) throw std::runtime_error("Failed to read key [" + path + "]");
+  uint8_t bytes[KEY_TABLE_BYTES] = {};
+  const size_t got = std::fread(bytes, 1, sizeof(bytes), f);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) throw std::runtime_error("Failed to read key [" + path + "]");
+  if (got < KEY_TABLE_BYTES) {
+    TALVEX_LOG(LogCateg::Common, kWarn, "encryption_file is too short, better use file larger than {} bytes",
+               KEY_TABLE_BYTES);
+  }
+  // Words beyond the file keep the caller's zeros; a partial last word fills its low bytes.
+  for (size_t i = 0; i < got; ++i) {
+    reinterpret_cast<uint8_t*>(data)[i] = bytes[i];
+  }
+}
+
+uint32_t GenEncKey(uint32_t orig_key, uint32_t efuse_key, const std::string& key_table_path) {
+  TALVEX_LOG(LogCateg::Common, kInfo, "(0x{:04x}, 0x{:04x}, {})", orig_key, efuse_key, key_table_path);
+  if (!key_table_path.empty()) {
+    uint32_t table[KEY_TABLE_WORDS] = {};
+    ReadKeyTable(key_table_path, table);
+    const uint32_t value = (efuse_key << 16) | (orig_key & 0xFFFFu);
+    TALVEX_LOG(LogCateg::Common, kInfo, "Temp enc key: [0x{:08X}]", value);
+    return encode(value, table);
+  }
+  if (orig_key != 0) Fail(talvex::FailPrefix(__FILE__, __LINE__, __func__), "orig_key == 0");
+  const uint32_t base = ParseHex(TALVEX_KEY) & 0xFFFFu;
+  uint32_t spread = 0;
+  for (unsigned i = 0; i < 16; ++i) spread |= Bit(base, i) << (2 * i);
+  return efuse_key ^ spread;
+}
+
+}  // namespace EncoderDetail
+
+namespace {
+
+// Whole little-endian words, so the compiler can vectorise the loops.
+void Garble32(uint8_t* buf, size_t length, uint32_t key) {
+  const uint32_t w = EncoderDetail::KeyWord(key);
+  for (size_t i = 0; i < length; i += 4) {
+    uint32_t v;
+    std::memcpy(&v, buf + i, 4);
+    v ^= w;
+    std::memcpy(buf + i, &v, 4);
+  }
+}
+
+void Garble128(uint8_t* buf, size_t length, uint32_t key) {
+  const uint32_t w = EncoderDetail::KeyWord(key);
+  const uint32_t u = EncoderDetail::SpreadKeyWord(w);
+  const uint32_t pattern[4] = {(u >> 2) | (u << 30), (u >> 15) | (u << 17), u, w};
+  for (size_t i = 0; i < length; i += 16) {
+    uint32_t v[4];
+    std::memcpy(v, buf + i, 16);
+    for (int j = 0; j < 4; ++j) v[j] ^= pattern[j];
+    std::memcpy(buf + i, v, 16);
+  }
+}
+
+}  // namespace
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "payload words are little-endian");
+
+Encoder::Encoder(uint32_t orig_key, uint32_t efuse_key, std::string key_table_path)
+    : key_(EncoderDetail::GenEncKey(orig_key, efuse_key, key_table_path)) {
+  SpdLog(LogCateg::Common, kInfo,
+         talvex::FailPrefix(__FILE__, __LINE__, "Encoder") + fmt::format("Encryption Key: [0x{:08X}]", key_));
+}
+
+void Encoder::Encode(char* data, size_t size, size_t garble_unit) const {
+  const std::string prefix = talvex::FailPrefix(__FILE__, __LINE__, "Encode");
+  auto* bytes = reinterpret_cast<uint8_t*>(data);
+  if (garble_unit == 4) {
+    if (size % 4 != 0) EncoderDetail::Fail(prefix, "length % 4 == 0");
+    Garble32(bytes, size, key_);
+  } else if (garble_unit == 16) {
+    if (size % 16 != 0) EncoderDetail::Fail(prefix, "length % 16 == 0");
+    Garble128(bytes, size, key_);
+  } else {
+    EncoderDetail::Fail(prefix, fmt::format("Invalid garble unit [{}]", garble_unit));
+  }
+}
+
+void Encoder::Encode(const std::string& path, size_t garble_unit) const {
+  const std::string prefix = talvex::FailPrefix(__FILE__, __LINE__, "Encode");
+  talvex::FileBuffer in = talvex::FileBuffer::Load(path);
+  std::vector<char> data;
+  if (in.ok()) {
+    data.assign(in.data(), in.data() + in.size());
+  } else if (in.status() != talvex::ReadStatus::kEmpty) {
+    EncoderDetail::Fail(prefix, fmt::format("Failed to read file [{}] with errno [{}]", path, errno));
+  }
+  Encode(data.data(), data.size(), garble_unit);
+  std::string err;
+  if (!talvex::WriteFileAtomic(path, data.data(), data.size(), &err)) {
+    EncoderDetail::Fail(prefix, fmt::format("Failed to write file [{}] with errno [{}]", path, errno));
+  }
+}
+
+std::vector<uint32_t> Encoder::GenDecryptKeyData(uint32_t orig_key, const std::string& key_table_path) {
+  std::srand(EncoderDetail::RANDOM_SEED);
+  std::vector<uint32_t> out;
+  out.reserve(8 + EncoderDetail::KEY_TABLE_WORDS);
+  const uint32_t key16 = orig_key & 0xFFFFu;
+  for (unsigned j = 0; j < 8; ++j) {
+    uint32_t r = static_cast<uint32_t>(std::rand());
+    r &= ~(3u << (4 * j));
+    r |= ((key16 >> (2 * j)) & 3u) << (4 * j);
+    out.push_back(r);
+  }
+  uint32_t table[EncoderDetail::KEY_TABLE_WORDS] = {};
+  EncoderDetail::ReadKeyTable(key_table_path, table);
+  out.insert(out.end(), table, table + EncoderDetail::KEY_TABLE_WORDS);
+  return out;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// Keyed scrambling of NPU command (unit 4) and weight (unit 16) payloads.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Encoder {
+ public:
+  // An empty key_table_path selects efuse mode (orig_key must then be 0).
+  // Throws std::runtime_error when the key cannot be derived.
+  Encoder(uint32_t orig_key, uint32_t efuse_key, std::string key_table_path);
+
+  // Scrambles data in place; its own inverse. Throws std::runtime_error (data unchanged)
+  // for a unit other than 4 or 16 or a size that is not a multiple of the unit.
+  void Encode(char* data, size_t size, size_t garble_unit) const;
+  // Scrambles a whole file; the file is replaced atomically, so a failure leaves it as it was.
+  void Encode(const std::string& path, size_t garble_unit) const;
+
+  uint32_t key() const { return key_; }
+
+  // 8 masking words carrying the 16-bit customer key, then the 256 key-table words.
+  static std::vector<uint32_t> GenDecryptKeyData(uint32_t orig_key, const std::string& key_table_path);
+
+ private:
+  uint32_t key_;
+};
+
+namespace EncoderDetail {
+constexpr size_t KEY_TABLE_WORDS = 256;
+constexpr unsigned RANDOM_SEED = 73421;
+uint32_t KeyWord(uint32_t key);          // W(k)
+uint32_t SpreadKeyWord(uint32_t w);      // u, the weight-block permutation of W
+uint32_t encode(uint32_t value, const uint32_t* table);
+// Fills a zeroed 256-word table; warns on a short file, throws std::runtime_error when unreadable.
+void ReadKeyTable(const std::string& path, uint32_t* data);
+uint32_t GenEncKey(uint32_t orig_key, uint32_t efuse_key, const std::string& key_table_path);
+}  // namespace EncoderDetail
