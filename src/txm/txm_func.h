@@ -1,0 +1,48 @@
+#pragma once
+// Whole-file services on TXM containers: loading, header print, alignment check,
+// buffer layout and the text view.
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "txm_generated.h"
+
+namespace TXM {
+
+// Required start boundary of cmd, weight and const_input data in a TXM buffer.
+constexpr size_t TXM_PAYLOAD_ALIGN = 64;
+
+// Location -> (start address, length); a later entry of the same Location wins.
+using BufferLayout = std::map<TalvexTXM::Location, std::pair<uint64_t, uint64_t>>;
+
+// TxmReader::Parse(txm, file); on failure also prints "Failed to parse the txm file: <file>"
+// on standard error. Returns the reader's code.
+int LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file);
+// Appends one object per file, in order; stops at the first failure and returns its
+// code (objects loaded before it stay in txms). 0 when all loaded.
+int LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files);
+
+// Prints "TXM Header:" and the item named by header_key ("compiler_version", "target",
+// "schema_version", "buffer_info"), or every item for an empty key. Always 0.
+int ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key);
+
+// 0 when every model's const_input and every NPU core's cmd / weight (LOOP cores searched
+// through exe_unit) start on a 64-byte boundary of the file; -1 with a message on standard
+// error otherwise, or when the file is unreadable or not a valid TXM buffer.
+int CheckAlignment(const std::string& path);
+int CheckAlignment(const uint8_t* data, size_t size);
+
+BufferLayout GetHeaderBufferInfo(const TalvexTXM::TXMContentT& txm);
+std::vector<BufferLayout> GetHeaderBufferInfos(const std::vector<TalvexTXM::TXMContentT>& txms);
+
+// The JSON-like text of txm (mini-reflection: newline delimiter, quoted names, two-space
+// indent, one vector element per line).
+std::string GetDebugText(const TalvexTXM::TXMContentT& txm);
+// Writes GetDebugText(txm) to path, replacing it. 0, or -1 (logged) when it cannot be
+// written. dummy_arg has no effect.
+int DumpDebugText(const TalvexTXM::TXMContentT& txm, const std::string& path, bool dummy_arg);
+
+}  // namespace TXM

@@ -1,0 +1,23 @@
+#pragma once
+// Reads TXM files into the object tree.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "txm_generated.h"
+
+class TxmReader {
+ public:
+  // Result codes of Parse.
+  static constexpr int kOk = 0;
+  static constexpr int kEmptyFile = 100;  // file empty, missing or cannot be sized
+  static constexpr int kShortRead = 101;  // file could not be read whole
+  static constexpr int kInvalid = 102;    // verification failed
+
+  // Verifies data[0..size) as a TXMContent buffer and unpacks it into obj (which is
+  // replaced as a whole). 0, or 102 after "Not a valid TXM file." (obj untouched).
+  static int Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size);
+  // Reads the whole file, then as above. 100: empty or missing; 101: unreadable
+  // ("Failed to read the file: <path>"); otherwise the buffer form's result.
+  static int Parse(TalvexTXM::TXMContentT& obj, const std::string& path);
+};

@@ -1,0 +1,352 @@
+#include "txm/txm_report_records.h"
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "txm/txm_verify.h"
+
+namespace BNXUtils {
+namespace {
+
+using TensorList = flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Tensor>>;
+
+// The whole file, verified; a buffer that is not ok() (failure logged) otherwise.
+talvex::FileBuffer LoadVerifiedTxm(const std::string& path) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (!fb.ok()) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "Failed to read the file: {} ({})", path,
+                     talvex::ReadStatusText(fb.status()));
+    return talvex::FileBuffer();
+  }
+  if (!TXM::VerifyTXMBuffer(fb.data(), fb.size())) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "Not a valid TXM file: {}", path);
+    return talvex::FileBuffer();
+  }
+  return fb;
+}
+
+template <typename T>
+uint64_t DataOffset(const flatbuffers::Vector<T>* vec, const uint8_t* base) {
+  if (vec == nullptr) return 0;
+  return static_cast<uint64_t>(reinterpret_cast<const uint8_t*>(vec->Data()) - base);
+}
+
+template <typename Out, typename In>
+std::vector<Out> CopyVector(const flatbuffers::Vector<In>* vec) {
+  std::vector<Out> out;
+  if (vec == nullptr) return out;
+  out.reserve(vec->size());
+  for (In v : *vec) out.push_back(static_cast<Out>(v));
+  return out;
+}
+
+std::vector<uint8_t> CopyBytes(const flatbuffers::Vector<uint8_t>* vec) {
+  if (vec == nullptr) return {};
+  return std::vector<uint8_t>(vec->begin(), vec->end());
+}
+
+template <typename T>
+T LoadLE(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));  // the host is little-endian, as FlatBuffers requires
+  return v;
+}
+
+// Scale bytes read as values of the given type.
+std::vector<float> DecodeScale(const flatbuffers::Vector<uint8_t>* bytes, TalvexTXM::DataType type) {
+  std::vector<float> out;
+  if (bytes == nullptr) return out;
+  using DT = TalvexTXM::DataType;
+  size_t width = 0;
+  switch (type) {
+    case DT::Int8: case DT::UInt8: width = 1; break;
+    case DT::Int16: case DT::UInt16: case DT::Bfloat16: width = 2; break;
+    case DT::Int32: case DT::Uint32: case DT::Float: width = 4; break;
+    case DT::Int64: case DT::UInt64: case DT::Double: width = 8; break;
+    default: return out;
+  }
+  const uint8_t* p = bytes->data();
+  const size_t count = bytes->size() / width;
+  out.reserve(count);
+  for (size_t i = 0; i < count; ++i, p += width) {
+    float v = 0;
+    switch (type) {
+      case DT::Int8: v = static_cast<float>(static_cast<int8_t>(*p)); break;
+      case DT::UInt8: v = static_cast<float>(*p); break;
+      case DT::Int16: v = static_cast<float>(LoadLE<int16_t>(p)); break;
+      case DT::UInt16: v = static_cast<float>(LoadLE<uint16_t>(p)); break;
+      case DT::Bfloat16: {
+        uint32_t bits = static_cast<uint32_t>(LoadLE<uint16_t>(p)) << 16;
+        std::memcpy(&v, &bits, sizeof(v));
+        break;
+      }
+      case DT::Int32: v = static_cast<float>(LoadLE<int32_t>(p)); break;
+      case DT::Uint32: v = static_cast<float>(LoadLE<uint32_t>(p)); break;
+      case DT::Float: v = LoadLE<float>(p); break;
+      case DT::Int64: v = static_cast<float>(LoadLE<int64_t>(p)); break;
+      case DT::UInt64: v = static_cast<float>(LoadLE<uint64_t>(p)); break;
+      case DT::Double: v = static_cast<float>(LoadLE<double>(p)); break;
+      default: break;
+    }
+    out.push_back(v);
+  }
+  return out;
+}
+
+std::vector<TXM_TENSOR> ReadTensors(const TensorList* tensors) {
+  std::vector<TXM_TENSOR> out;
+  if (tensors == nullptr) return out;
+  out.reserve(tensors->size());
+  for (const TalvexTXM::Tensor* t : *tensors) out.push_back(ReadTXMTensorInfo(t));
+  return out;
+}
+
+npu_eu_param_s ReadNpuParams(const TalvexTXM::NPUEUParams* npu, const uint8_t* base) {
+  npu_eu_param_s p;
+  if (npu == nullptr) return p;
+  p.cmd = CopyBytes(npu->cmd());
+  p.cmd_addr = DataOffset(npu->cmd(), base);
+  p.cmd_size = p.cmd.size();
+  p.weight = CopyBytes(npu->weight());
+  p.wt_addr = DataOffset(npu->weight(), base);
+  p.wt_size = p.weight.size();
+  return p;
+}
+
+// The model at position idx, or nullptr (logged) when there is none.
+const TalvexTXM::Model* ModelAt(const TalvexTXM::TXMContent* txm, int idx) {
+  const size_t count = txm != nullptr && txm->models() != nullptr ? txm->models()->size() : 0;
+  if (idx < 0 || static_cast<size_t>(idx) >= count) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "Model index {} is out of range: the file holds {} models", idx,
+                     count);
+    return nullptr;
+  }
+  return txm->models()->Get(static_cast<flatbuffers::uoffset_t>(idx));
+}
+
+constexpr size_t kLayoutEntries = 4;  // input, output, working buffer, weight
+
+bool HasLayout(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::BufferInfo>>* infos,
+               const std::string& owner) {
+  const size_t n = infos == nullptr ? 0 : infos->size();
+  if (n < kLayoutEntries) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "{} has {} buffer_info entries, {} expected", owner, n,
+                     kLayoutEntries);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TXM_HEADER ReadTXMHeader(const TalvexTXM::TXMHeader* header) {
+  TXM_HEADER rec;
+  if (header == nullptr) return rec;
+  rec.target = TalvexTXM::EnumNameNPUTarget(header->target());
+  if (header->compiler_version() != nullptr) rec.compiler_version = header->compiler_version()->str();
+  const TalvexTXM::SchemaVersion* v = header->schema_version();
+  rec.schema_version = v == nullptr ? "v0.0.0"
+                                    : fmt::format("v{}.{}.{}", v->major_num(), v->minor_num(),
+                                                  v->revision_num());
+  if (header->buffer_info() != nullptr) {
+    for (const TalvexTXM::BufferInfo* info : *header->buffer_info()) {
+      rec.buffer_info.push_back(
+          {TalvexTXM::EnumNameLocation(info->buffer()), info->start_addr(), info->len()});
+    }
+  }
+  return rec;
+}
+
+TXM_TENSOR ReadTXMTensorInfo(const TalvexTXM::Tensor* tensor) {
+  TXM_TENSOR t;
+  if (tensor == nullptr) return t;
+  if (tensor->name() != nullptr) t.name = tensor->name()->str();
+  t.format = tensor->format();
+  t.ndim = tensor->ndim();
+  t.ch_dim = tensor->ch_dim();
+  t.shape = CopyVector<int32_t>(tensor->shape());
+  const size_t n = t.shape.size();
+  uint32_t* slots[4] = {&t.shape_batch, &t.shape_ch, &t.shape_row, &t.shape_col};
+  for (size_t i = 0; i < n && i < 4; ++i) *slots[i] = static_cast<uint32_t>(t.shape[i]);
+  // A channel dimension other than 1 swaps places with dimension 1.
+  if (t.ch_dim != 1 && t.ch_dim < n && n > 1) {
+    t.shape_ch = static_cast<uint32_t>(t.shape[t.ch_dim]);
+    if (t.ch_dim < 4) *slots[t.ch_dim] = static_cast<uint32_t>(t.shape[1]);
+  }
+  t.shape_len = static_cast<int32_t>(n);
+  t.stride_aligned = CopyVector<uint32_t>(tensor->stride_aligned());
+  t.stride_aligned_len = static_cast<int32_t>(t.stride_aligned.size());
+  if (const TalvexTXM::QuantizationParameters* q = tensor->quantization()) {
+    t.quantParam.radix = CopyVector<int8_t>(q->radix());
+    t.quantParam.scale = DecodeScale(q->scale(), q->scale_type());
+    t.quantParam.scale_count = q->scale_count();
+    t.quantParam.scale_type = static_cast<int8_t>(q->scale_type());
+  }
+  t.buffer_entry = static_cast<uint32_t>(tensor->start_addr());
+  t.buffer_len = tensor->size();
+  t.size = tensor->size();
+  t.size_aligned = tensor->size_aligned();
+  t.location = static_cast<uint8_t>(tensor->location());
+  if (const auto* dims = tensor->shape_intrp_dim()) {
+    for (flatbuffers::uoffset_t i = 0; i < dims->size() && i < 4; ++i) t.shape_intrp_dim[i] = dims->Get(i);
+  }
+  if (const auto* dims = tensor->inv_shape_intrp_dim()) {
+    for (flatbuffers::uoffset_t i = 0; i < dims->size() && i < 4; ++i) {
+      t.inv_shape_intrp_dim[i] = dims->Get(i);
+    }
+  }
+  return t;
+}
+
+int ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
+                     MODEL_HEADER& record) {
+  const TalvexTXM::Model* model = ModelAt(txm, idx);
+  if (model == nullptr) return -1;
+  const TalvexTXM::ModelHeader* h = model->header();
+  if (h == nullptr) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "Model #{} has no header", idx);
+    return -1;
+  }
+  if (!HasLayout(h->buffer_info(), fmt::format("The header of model #{}", idx))) return -1;
+
+  MODEL_HEADER rec;
+  rec.model_id = static_cast<uint32_t>(h->id());
+  rec.model_ver = TXM_MODEL_VERSION;
+  rec.format = TXM_MODEL_FORMAT;
+  rec.encryp.mode = h->encrypt_info() ? static_cast<int32_t>(h->encrypt_info()->mode()) : 0;
+  // Entries are taken by position: 0 input, 1 output, 2 working buffer.
+  const auto* infos = h->buffer_info();
+  rec.addr_in = static_cast<uint32_t>(infos->Get(0)->start_addr());
+  rec.size_in = static_cast<uint32_t>(infos->Get(0)->len());
+  rec.addr_out = static_cast<uint32_t>(infos->Get(1)->start_addr());
+  rec.size_out = static_cast<uint32_t>(infos->Get(1)->len());
+  rec.addr_wbuf = static_cast<uint32_t>(infos->Get(2)->start_addr());
+  rec.size_wbuf = static_cast<uint32_t>(infos->Get(2)->len());
+  rec.addr_constinput = DataOffset(model->const_input(), base);
+  rec.size_constinput = model->const_input() ? model->const_input()->size() : 0;
+  rec.core_number = static_cast<uint32_t>(h->core_number());
+  rec.npm_run_val = h->npu_run_val();
+  if (h->dma_bank_info() != nullptr) {
+    for (const TalvexTXM::DmaBankInfo* d : *h->dma_bank_info()) {
+      rec.dma.push_back({static_cast<uint32_t>(static_cast<uint8_t>(d->bank())),
+                         static_cast<int8_t>(d->type()),
+                         TalvexTXM::EnumNameLocation(d->association())});
+    }
+  }
+  rec.input_nodes = ReadTensors(h->inputs());
+  rec.output_nodes = ReadTensors(h->outputs());
+  record = std::move(rec);
+  return 0;
+}
+
+int ReadTXMModelInfo(const std::string& path, int idx, MODEL_HEADER& record) {
+  talvex::FileBuffer fb = LoadVerifiedTxm(path);
+  if (!fb.ok()) return -1;
+  return ReadTXMModelInfo(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), fb.data(), idx,
+                          record);
+}
+
+int ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
+                     std::vector<MODEL_CORES>& cores) {
+  const TalvexTXM::Model* model = ModelAt(txm, idx);
+  if (model == nullptr) return -1;
+  std::vector<MODEL_CORES> out;
+  if (model->cores() != nullptr) {
+    out.reserve(model->cores()->size());
+    for (const TalvexTXM::Core* core : *model->cores()) {
+      MODEL_CORES c;
+      if (const TalvexTXM::CoreHeader* h = core->header()) {
+        c.id = static_cast<uint32_t>(h->id());
+        c.type = static_cast<int8_t>(h->type());
+        c.input_nodes = ReadTensors(h->inputs());
+        c.output_nodes = ReadTensors(h->outputs());
+        c.inputs = c.input_nodes;
+        c.outputs = c.output_nodes;
+        c.dependency = CopyVector<int32_t>(h->dependency());
+        c.parents = CopyVector<int32_t>(h->parent());
+        c.children = CopyVector<int32_t>(h->children());
+      }
+      c.eu_params_type = static_cast<int8_t>(core->eu_params_type());
+      if (const TalvexTXM::NPUEUParams* npu = core->eu_params_as_NPUEUParams()) {
+        c.npu_param = ReadNpuParams(npu, base);
+      } else if (const TalvexTXM::CPUEUParams* cpu = core->eu_params_as_CPUEUParams()) {
+        c.cpu_param.operators_addr = DataOffset(cpu->operators(), base);
+        c.cpu_param.operator_count = cpu->operators() ? cpu->operators()->size() : 0;
+      } else if (const TalvexTXM::LoopEUParams* loop = core->eu_params_as_LoopEUParams()) {
+        c.loop_param.max_trip_count = loop->max_trip_count();
+        c.loop_param.condition_var = ReadTXMTensorInfo(loop->condition_var());
+        c.loop_param.loop_npu_params = ReadNpuParams(loop->npu_params(), base);
+      }
+      out.push_back(std::move(c));
+    }
+  }
+  cores = std::move(out);
+  return 0;
+}
+
+int ReadTXMModelCore(const std::string& path, int idx, std::vector<MODEL_CORES>& cores) {
+  talvex::FileBuffer fb = LoadVerifiedTxm(path);
+  if (!fb.ok()) return -1;
+  return ReadTXMModelCore(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), fb.data(), idx,
+                          cores);
+}
+
+int ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out) {
+  const TalvexTXM::TXMHeader* header = txm != nullptr ? txm->header() : nullptr;
+  if (header == nullptr) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "The TXM file has no header");
+    return -1;
+  }
+  if (!HasLayout(header->buffer_info(), "The TXM file header")) return -1;
+  const auto* infos = header->buffer_info();
+  ModelMemory mm;
+  mm.DDR_start_addr = static_cast<uint32_t>(infos->Get(0)->start_addr());
+  mm.DDR_end_addr = static_cast<uint32_t>(infos->Get(3)->start_addr() + infos->Get(3)->len());
+  uint32_t sum = 0;
+  if (txm->models() != nullptr) {
+    for (flatbuffers::uoffset_t m = 0; m < txm->models()->size(); ++m) {
+      const TalvexTXM::ModelHeader* h = txm->models()->Get(m)->header();
+      if (h == nullptr) {
+        TALVEX_LOG_ERROR(LogCateg::Txm, "Model #{} has no header", m);
+        return -1;
+      }
+      if (!HasLayout(h->buffer_info(), fmt::format("The header of model #{}", m))) return -1;
+      for (flatbuffers::uoffset_t i = 0; i < kLayoutEntries; ++i) {
+        sum += static_cast<uint32_t>(h->buffer_info()->Get(i)->len());
+      }
+    }
+  }
+  mm.model_size_no_header_buff = sum;
+  mm.DDR_space_needed = sum + mm.DDR_end_addr - mm.DDR_start_addr;
+  if (out != nullptr) *out = mm;
+  return 0;
+}
+
+int ReadBNXModelMemory(const std::string& txm_path, ModelMemory* out) {
+  talvex::FileBuffer fb = LoadVerifiedTxm(txm_path);
+  if (!fb.ok()) return -1;
+  return ReadBNXModelMemory(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), out);
+}
+
+int GetTXMAll(const std::string& path, BNX_CONTENT_TXM& record) {
+  talvex::FileBuffer fb = LoadVerifiedTxm(path);
+  if (!fb.ok()) return -1;
+  const auto* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data());
+  BNX_CONTENT_TXM rec;
+  rec.header = ReadTXMHeader(txm->header());
+  if (ReadBNXModelMemory(txm, &rec.memory) != 0) return -1;
+  const int count = txm->models() ? static_cast<int>(txm->models()->size()) : 0;
+  rec.models.resize(static_cast<size_t>(count));
+  for (int m = 0; m < count; ++m) {
+    MODEL_INFO& info = rec.models[static_cast<size_t>(m)];
+    if (ReadTXMModelInfo(txm, fb.data(), m, info.model_header) != 0) return -1;
+    if (ReadTXMModelCore(txm, fb.data(), m, info.model_core) != 0) return -1;
+  }
+  record = std::move(rec);
+  return 0;
+}
+
+}  // namespace BNXUtils

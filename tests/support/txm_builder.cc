@@ -1,0 +1,333 @@
+#include "support/txm_builder.h"
+
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+namespace testsupport {
+namespace T = TalvexTXM;
+
+std::vector<SampleBufferInfo> DefaultHeaderBufferInfo() {
+  return {{T::Location::INPUT_BUFFER, 0x60000000, 0x40000},
+          {T::Location::OUTPUT_BUFFER, 0x60040000, 0x10000},
+          {T::Location::WORKING_BUFFER, 0x60050000, 0x100000},
+          {T::Location::CPU_TEMP_BUFFER, 0x60150000, 0x10000}};
+}
+
+std::vector<SampleBufferInfo> DefaultModelBufferInfo(int index, uint64_t weight_len) {
+  const uint64_t i = static_cast<uint64_t>(index);
+  return {{T::Location::INPUT_BUFFER, 0x60000000, 0x24C00},
+          {T::Location::OUTPUT_BUFFER, 0x60040000, 0x1000 + 0x100 * i},
+          {T::Location::WORKING_BUFFER, 0x60050000, 0x80000},
+          {T::Location::WEIGHT_SEGMENT, 0x70000000 + 0x100000 * i, weight_len}};
+}
+
+std::vector<SampleBufferInfo> AllLocationsBufferInfo(uint64_t base) {
+  std::vector<SampleBufferInfo> out;
+  for (int8_t loc = 0; loc <= 6; ++loc) {
+    out.push_back({static_cast<T::Location>(loc), base + 0x10000u * static_cast<uint64_t>(loc),
+                   0x1000u * static_cast<uint64_t>(loc + 1)});
+  }
+  return out;
+}
+
+std::vector<uint8_t> PayloadBytes(size_t len, uint8_t seed) {
+  std::vector<uint8_t> out(len);
+  for (size_t i = 0; i < len; ++i) out[i] = static_cast<uint8_t>(seed + i * 31);
+  return out;
+}
+
+namespace {
+
+std::vector<std::unique_ptr<T::BufferInfoT>> MakeBufferInfo(const std::vector<SampleBufferInfo>& in) {
+  std::vector<std::unique_ptr<T::BufferInfoT>> out;
+  for (const auto& b : in) {
+    auto info = std::make_unique<T::BufferInfoT>();
+    info->buffer = b.buffer;
+    info->start_addr = b.start_addr;
+    info->len = b.len;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+std::unique_ptr<T::SchemaVersionT> MakeVersion(uint32_t major, uint32_t minor, uint32_t revision) {
+  auto v = std::make_unique<T::SchemaVersionT>();
+  v->major_num = major;
+  v->minor_num = minor;
+  v->revision_num = revision;
+  return v;
+}
+
+std::unique_ptr<T::TensorT> MakeTensor(const std::string& name, T::Location location,
+                                       std::vector<int32_t> shape, uint64_t start_addr) {
+  return std::make_unique<T::TensorT>(SampleTensor(name, location, std::move(shape), start_addr));
+}
+
+std::unique_ptr<T::CoreHeaderT> MakeCoreHeader(int32_t id, T::CoreType type,
+                                               std::vector<int32_t> dependency) {
+  auto h = std::make_unique<T::CoreHeaderT>();
+  h->id = id;
+  h->type = type;
+  h->dependency = std::move(dependency);
+  h->inputs.push_back(MakeTensor("core" + std::to_string(id) + "_in",
+                                 T::Location::WORKING_BUFFER, {1, 8, 16, 16}, 0x1000u * id));
+  h->outputs.push_back(MakeTensor("core" + std::to_string(id) + "_out",
+                                  T::Location::WORKING_BUFFER, {1, 16, 8, 8}, 0x1000u * id + 0x800));
+  h->parent = {id - 1};
+  h->children = {id + 1};
+  return h;
+}
+
+std::unique_ptr<T::CoreT> MakeNpuCore(int32_t id, size_t cmd_len, size_t wt_len, uint8_t seed) {
+  auto core = std::make_unique<T::CoreT>();
+  core->header = MakeCoreHeader(id, T::CoreType::NPU, id > 0 ? std::vector<int32_t>{id - 1}
+                                                              : std::vector<int32_t>{});
+  T::NPUEUParamsT npu;
+  npu.cmd = PayloadBytes(cmd_len, seed);
+  npu.weight = PayloadBytes(wt_len, static_cast<uint8_t>(seed + 0x40));
+  core->eu_params.Set(std::move(npu));
+  return core;
+}
+
+std::unique_ptr<T::OperatorT> MakeOperator(const std::string& name, T::BuiltinOperator code) {
+  auto op = std::make_unique<T::OperatorT>();
+  op->name = name;
+  op->opcode_index = code;
+  op->inputs.push_back(MakeTensor(name + "_x", T::Location::CPU_TEMP_BUFFER, {1, 16, 8, 8}, 0));
+  op->outputs.push_back(MakeTensor(name + "_y", T::Location::CPU_TEMP_BUFFER, {1, 16, 8, 8}, 0x400));
+  return op;
+}
+
+std::unique_ptr<T::CoreT> MakeCpuCore(int32_t id) {
+  auto core = std::make_unique<T::CoreT>();
+  core->header = MakeCoreHeader(id, T::CoreType::CPU, {id - 1});
+  T::CPUEUParamsT cpu;
+  cpu.operators.push_back(MakeOperator("relu", T::BuiltinOperator::Relu));
+
+  auto conv = MakeOperator("conv", T::BuiltinOperator::Conv);
+  T::ConvOptionsT conv_opts;
+  conv_opts.dilations = {1, 1};
+  conv_opts.kernel_shape = {3, 3};
+  conv_opts.pads = {1, 1, 1, 1};
+  conv_opts.strides = {1, 1};
+  conv_opts.group = 1;
+  conv->builtin_options.Set(std::move(conv_opts));
+  auto w = std::make_unique<T::ConstDataT>();
+  w->name = "conv_w";
+  w->shape = {16, 16, 3, 3};
+  w->type = T::DataType::Int8;
+  w->values = PayloadBytes(32, 9);
+  conv->weights.push_back(std::move(w));
+  conv->input_order = {T::InputOrder::INPUT, T::InputOrder::WEIGHT};
+  cpu.operators.push_back(std::move(conv));
+
+  auto softmax = MakeOperator("softmax", T::BuiltinOperator::Softmax);
+  T::SoftmaxOptionsT sm;
+  sm.axis = 1;
+  softmax->builtin_options.Set(std::move(sm));
+  cpu.operators.push_back(std::move(softmax));
+
+  core->eu_params.Set(std::move(cpu));
+  return core;
+}
+
+std::unique_ptr<T::CoreT> MakeLoopCore(const SampleTxmModel& m, uint8_t seed) {
+  auto core = std::make_unique<T::CoreT>();
+  core->header = MakeCoreHeader(2, T::CoreType::LOOP, {1});
+  core->exe_unit.push_back(MakeNpuCore(3, m.nested_cmd_bytes, m.nested_weight_bytes,
+                                       static_cast<uint8_t>(seed + 0x80)));
+  core->exe_unit.push_back(MakeCpuCore(4));
+  T::LoopEUParamsT loop;
+  loop.max_trip_count = 4;
+  loop.condition_var = MakeTensor("loop_cond", T::Location::WORKING_BUFFER, {1}, 0x9000);
+  loop.npu_params = std::make_unique<T::NPUEUParamsT>();
+  loop.npu_params->cmd = PayloadBytes(m.loop_cmd_bytes, static_cast<uint8_t>(seed + 0xA0));
+  loop.npu_params->weight = PayloadBytes(m.loop_weight_bytes, static_cast<uint8_t>(seed + 0xC0));
+  core->eu_params.Set(std::move(loop));
+  return core;
+}
+
+std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmModel& m, int index) {
+  auto model = std::make_unique<T::ModelT>();
+  const uint8_t seed = static_cast<uint8_t>(m.id * 17 + index);
+  if (m.with_npu_core) model->cores.push_back(MakeNpuCore(0, m.cmd_bytes, m.weight_bytes, seed));
+  if (m.with_cpu_core) model->cores.push_back(MakeCpuCore(1));
+  if (m.with_loop_core) model->cores.push_back(MakeLoopCore(m, seed));
+  model->const_input = PayloadBytes(m.const_input_bytes, static_cast<uint8_t>(seed + 0x20));
+  if (!m.with_header) return model;
+
+  auto h = std::make_unique<T::ModelHeaderT>();
+  h->id = m.id;
+  h->inputs.push_back(MakeTensor("input", T::Location::INPUT_BUFFER, {1, 3, 224, 224}, 0));
+  h->outputs.push_back(MakeTensor("output", T::Location::OUTPUT_BUFFER, {1, 1000, 1, 1}, 0x40));
+  h->core_number = static_cast<int32_t>(model->cores.size());
+  h->npu_run_val = m.npu_run_val;
+  auto dma0 = std::make_unique<T::DmaBankInfoT>();
+  dma0->bank = 0;
+  dma0->type = T::DMAType::RDMA;
+  dma0->association = T::Location::INPUT_BUFFER;
+  auto dma1 = std::make_unique<T::DmaBankInfoT>();
+  dma1->bank = 1;
+  dma1->type = T::DMAType::WDMA;
+  dma1->association = T::Location::OUTPUT_BUFFER;
+  h->dma_bank_info.push_back(std::move(dma0));
+  h->dma_bank_info.push_back(std::move(dma1));
+  h->encrypt_info = std::make_unique<T::EncryptInfoT>();
+  h->encrypt_info->mode = m.encrypt_mode;
+  h->encrypt_info->key = m.encrypt_key;
+  h->compiler_version = o.compiler_version;
+  h->schema_version = MakeVersion(o.major, o.minor, o.revision);
+  h->buffer_info = MakeBufferInfo(m.buffer_info ? *m.buffer_info
+                                                : DefaultModelBufferInfo(index, m.weight_bytes));
+  h->wt_ref_model_id = m.wt_ref_model_id;
+  model->header = std::move(h);
+  return model;
+}
+
+// Position of field `field_id` of the table at table_pos; 0 when the field is absent.
+size_t FieldPos(const std::vector<uint8_t>& buf, size_t table_pos, int field_id) {
+  int32_t soff;
+  std::memcpy(&soff, buf.data() + table_pos, 4);
+  const size_t vtable = table_pos - static_cast<size_t>(static_cast<int64_t>(soff));
+  uint16_t vt_size;
+  std::memcpy(&vt_size, buf.data() + vtable, 2);
+  const size_t slot = 4 + 2 * static_cast<size_t>(field_id);
+  if (slot + 2 > vt_size) return 0;
+  uint16_t voff;
+  std::memcpy(&voff, buf.data() + vtable + slot, 2);
+  return voff == 0 ? 0 : table_pos + voff;
+}
+
+const T::Core* FindCore(const flatbuffers::Vector<flatbuffers::Offset<T::Core>>* cores, int id) {
+  if (cores == nullptr) return nullptr;
+  for (const T::Core* c : *cores) {
+    if (c->header() != nullptr && c->header()->id() == id) return c;
+    if (const T::Core* found = FindCore(c->exe_unit(), id)) return found;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+T::TensorT SampleTensor(const std::string& name, T::Location location, std::vector<int32_t> shape,
+                        uint64_t start_addr) {
+  T::TensorT t;
+  t.name = name;
+  t.format = 2;
+  t.ndim = static_cast<uint8_t>(shape.size());
+  uint32_t size = 1;
+  for (int32_t d : shape) size *= static_cast<uint32_t>(d);
+  t.size = size;
+  t.size_aligned = (size + 63) / 64 * 64;
+  t.shape = shape;
+  uint32_t stride = 1;
+  t.stride_aligned.resize(shape.size());
+  for (size_t i = shape.size(); i-- > 0;) {
+    t.stride_aligned[i] = stride;
+    stride *= static_cast<uint32_t>(shape[i]);
+  }
+  t.quantization = std::make_unique<T::QuantizationParametersT>();
+  t.quantization->radix = {7, 6};
+  const float scales[2] = {0.5f, 0.25f};
+  t.quantization->scale.resize(sizeof(scales));
+  std::memcpy(t.quantization->scale.data(), scales, sizeof(scales));
+  t.quantization->scale_count = 2;
+  t.quantization->scale_type = T::DataType::Float;
+  t.location = location;
+  t.start_addr = start_addr;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    t.shape_intrp_dim.push_back(static_cast<int8_t>(i));
+    t.inv_shape_intrp_dim.push_back(static_cast<int8_t>(shape.size() - 1 - i));
+  }
+  t.ch_dim = shape.size() > 1 ? 1 : 0;
+  return t;
+}
+
+T::TXMContentT BuildSampleTxmObject(const SampleTxmOptions& o) {
+  T::TXMContentT txm;
+  txm.magic = o.magic;
+  if (o.with_header) {
+    txm.header = std::make_unique<T::TXMHeaderT>();
+    txm.header->target = o.target;
+    txm.header->compiler_version = o.compiler_version;
+    txm.header->schema_version = MakeVersion(o.major, o.minor, o.revision);
+    txm.header->buffer_info = MakeBufferInfo(o.header_buffer_info);
+  }
+  for (size_t i = 0; i < o.models.size(); ++i) {
+    txm.models.push_back(MakeModel(o, o.models[i], static_cast<int>(i)));
+  }
+  return txm;
+}
+
+std::vector<uint8_t> PackTxm(const T::TXMContentT& content) {
+  flatbuffers::FlatBufferBuilder fbb(1024);
+  fbb.Finish(T::TXMContent::Pack(fbb, &content));
+  return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+}
+
+std::vector<uint8_t> BuildSampleTxm(const SampleTxmOptions& options) {
+  return PackTxm(BuildSampleTxmObject(options));
+}
+
+void WriteSampleTxm(const std::string& path, const SampleTxmOptions& options) {
+  std::vector<uint8_t> bytes = BuildSampleTxm(options);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+bool FindPayload(const std::vector<uint8_t>& buf, int model_index, TxmPayload kind, int core_id,
+                 PayloadRef* ref) {
+  const uint8_t* base = buf.data();
+  const T::TXMContent* txm = flatbuffers::GetRoot<T::TXMContent>(base);
+  if (txm->models() == nullptr || model_index < 0 ||
+      static_cast<size_t>(model_index) >= txm->models()->size()) {
+    return false;
+  }
+  const T::Model* model = txm->models()->Get(static_cast<flatbuffers::uoffset_t>(model_index));
+  const void* table = nullptr;
+  int field_id = 0;
+  if (kind == TxmPayload::kConstInput) {
+    table = model;
+    field_id = 2;  // Model.const_input
+  } else {
+    const T::Core* core = FindCore(model->cores(), core_id);
+    if (core == nullptr || core->eu_params_as_NPUEUParams() == nullptr) return false;
+    table = core->eu_params_as_NPUEUParams();
+    field_id = kind == TxmPayload::kCmd ? 0 : 1;  // NPUEUParams.cmd / weight
+  }
+  const size_t table_pos = static_cast<size_t>(static_cast<const uint8_t*>(table) - base);
+  const size_t field = FieldPos(buf, table_pos, field_id);
+  if (field == 0) return false;
+  uint32_t off;
+  std::memcpy(&off, base + field, 4);
+  ref->field_pos = field;
+  ref->vector_pos = field + off;
+  std::memcpy(&ref->length, base + ref->vector_pos, 4);
+  return true;
+}
+
+size_t ShiftPayload(std::vector<uint8_t>& buf, int model_index, TxmPayload kind, int core_id,
+                    uint32_t shift) {
+  PayloadRef ref;
+  if (!FindPayload(buf, model_index, kind, core_id, &ref)) return 0;
+  if (shift % 4 != 0 || shift >= ref.length) return 0;
+  const size_t new_vec = ref.vector_pos + shift;
+  const uint32_t new_len = ref.length - shift;
+  const uint32_t new_off = static_cast<uint32_t>(new_vec - ref.field_pos);
+  std::memcpy(buf.data() + new_vec, &new_len, 4);
+  std::memcpy(buf.data() + ref.field_pos, &new_off, 4);
+  return new_vec + 4;
+}
+
+bool SetPayloadLength(std::vector<uint8_t>& buf, int model_index, TxmPayload kind, int core_id,
+                      uint32_t length) {
+  PayloadRef ref;
+  if (!FindPayload(buf, model_index, kind, core_id, &ref) || length > ref.length) return false;
+  std::memcpy(buf.data() + ref.vector_pos, &length, 4);
+  return true;
+}
+
+}  // namespace testsupport
