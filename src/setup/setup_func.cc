@@ -1,0 +1,311 @@
+#include "setup/setup_func.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "common/json_utils.h"
+#include "flatbuffers/minireflect.h"
+#include "setup/setup_fb_reader.h"
+#include "setup/setup_nodes.h"
+#include "setup_generated.h"
+
+namespace Setup {
+
+namespace {
+
+// Descriptor of a node kind, nullptr for an unknown kind.
+const NodeBase* NodeDescriptor(uint32_t type) {
+  static const InputInfo input_info;
+  static const CPUNode cpu_node;
+  static const OutputInfo output_info;
+  static const DataInfo data_info;
+  static const SuperInfo super_info;
+  static const NetworkInput network_input;
+  switch (type) {
+    case FW_IN_NODE: return &input_info;
+    case FW_CPU_NODE: return &cpu_node;
+    case FW_OUTPUT_NODE: return &output_info;
+    case FW_DATA_NODE: return &data_info;
+    case FW_SUPER_NODE: return &super_info;
+    case FW_NETWORK_INPUT_NODE: return &network_input;
+    default: return nullptr;
+  }
+}
+
+const NodeBase& HeaderDescriptor(bool is_100) {
+  static const TZ100Header tz100;
+  static const TZ200Header tz200;
+  if (is_100) return tz100;
+  return tz200;
+}
+
+// Appends one JSON string literal. Valid UTF-8 becomes \u escapes as the FlatBuffers text
+// printer writes it; a byte that is not part of valid UTF-8 becomes \u00XX (its Latin-1
+// reading) instead of the printer's "\xXX", which no JSON reader accepts.
+void AppendJsonString(const char* s, size_t n, std::string& out) {
+  static const char kHex[] = "0123456789abcdef";
+  auto hex4 = [&out](uint32_t v) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(v >> shift) & 0xF];
+  };
+  out += '"';
+  size_t i = 0;
+  while (i < n) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    switch (c) {
+      case '\n': out += "\\n"; ++i; continue;
+      case '\t': out += "\\t"; ++i; continue;
+      case '\r': out += "\\r"; ++i; continue;
+      case '\b': out += "\\b"; ++i; continue;
+      case '\f': out += "\\f"; ++i; continue;
+      case '"': out += "\\\""; ++i; continue;
+      case '\\': out += "\\\\"; ++i; continue;
+      default: break;
+    }
+    if (c >= 0x20 && c <= 0x7E) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // Bounded UTF-8 decode: shortest form only, no surrogates, at most U+10FFFF.
+    size_t len = 0;
+    uint32_t cp = 0;
+    if (c < 0x80) {
+      len = 1;
+      cp = c;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    }
+    bool valid = len != 0 && n - i >= len;
+    for (size_t k = 1; valid && k < len; ++k) {
+      const auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) valid = false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    if (valid) {
+      static const uint32_t kMinForLen[] = {0, 0, 0x80, 0x800, 0x10000};
+      valid = cp >= kMinForLen[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    }
+    if (!valid) {
+      hex4(c);
+      ++i;
+      continue;
+    }
+    if (cp <= 0xFFFF) {
+      hex4(cp);
+    } else {
+      const uint32_t base = cp - 0x10000;
+      hex4(0xD800 + (base >> 10));
+      hex4(0xDC00 + (base & 0x3FF));
+    }
+    i += len;
+  }
+  out += '"';
+}
+
+// The library's multi-line text visitor with the JSON view's settings. Only the tokens it
+// would write outside JSON are replaced: non-finite numbers and non-UTF-8 string bytes.
+struct JsonTextVisitor : public flatbuffers::ToStringVisitor {
+  JsonTextVisitor() : flatbuffers::ToStringVisitor("\n", true, "\t", true) {}
+
+  template <typename T>
+  void Real(T x) {
+    // JSON has no NaN or infinity; write null for them, as JavaScript's JSON.stringify does.
+    if (std::isfinite(x)) {
+      s += flatbuffers::NumToString(x);
+    } else {
+      s += "null";
+    }
+  }
+  void Float(float x) override { Real(x); }
+  void Double(double x) override { Real(x); }
+  void String(const flatbuffers::String* str) override {
+    AppendJsonString(str->c_str(), str->size(), s);
+  }
+  // A repacked buffer never holds a union value of an unknown kind; stay valid JSON anyway.
+  void Unknown(const uint8_t*) override { s += "null"; }
+};
+
+}  // namespace
+
+int RawToString(const uint8_t* bin, size_t size, std::string& str, bool is_100) {
+  const NodeBase& header = HeaderDescriptor(is_100);
+  if (bin == nullptr || size < header.GetOffset()) {
+    std::cerr << fmt::format("setup.bin ends inside its header: {} of {} bytes\n",
+                             bin == nullptr ? 0 : size, header.GetOffset());
+    return -1;
+  }
+  header.Dump(str, bin);
+  size_t pos = header.GetOffset();
+  while (pos < size) {
+    const unsigned type = bin[pos];  // the low byte of the little-endian type word
+    const NodeBase* node = NodeDescriptor(type);
+    if (node == nullptr) {
+      std::cerr << fmt::format("undefinded node[{}]\n", type);
+      return -1;
+    }
+    if (size - pos < node->GetOffset()) {
+      std::cerr << fmt::format("setup.bin ends inside node[{}] at offset {}: {} of {} bytes\n",
+                               type, pos, size - pos, node->GetOffset());
+      return -1;
+    }
+    node->Dump(str, bin + pos);
+    pos += node->GetOffset();
+  }
+  return 0;
+}
+
+int RawToJson(const uint8_t* bin, size_t size, Json::Value& json, bool is_100) {
+  std::string text;
+  if (RawToString(bin, size, text, is_100) != 0) {
+    std::cerr << "Failed to parse old setup.bin\n";
+    return -1;
+  }
+
+  struct Slot {
+    bool open = false;
+    Json::Value obj{Json::objectValue};
+  };
+  Json::Value headers(Json::arrayValue);
+  Json::Value inputs(Json::arrayValue);
+  Json::Value outputs(Json::arrayValue);
+  Slot header, input, output;
+  auto start = [](Slot& slot) {
+    slot.open = true;
+    slot.obj = Json::Value(Json::objectValue);
+  };
+  auto finish = [](Slot& slot, Json::Value& list) {
+    if (!slot.open) return;
+    list.append(std::move(slot.obj));
+    slot.open = false;
+    slot.obj = Json::Value(Json::objectValue);
+  };
+  auto finish_all = [&]() {
+    finish(input, inputs);
+    finish(output, outputs);
+    finish(header, headers);
+  };
+
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t end = text.find('\n', begin);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(begin, end - begin);
+    begin = end + 1;
+
+    if (line == "Network Input Section") {
+      start(input);
+    } else if (line == "Header Section") {
+      start(header);
+    } else if (line == "Output Info Section") {
+      start(output);
+    } else if (line.empty()) {
+      finish_all();
+    } else {
+      Slot* target = input.open ? &input : output.open ? &output : header.open ? &header : nullptr;
+      if (target == nullptr) continue;  // title, input info, CPU, data and super nodes
+      const size_t colon = line.find(':');
+      if (colon == std::string::npos) continue;
+      const std::string key = line.substr(0, colon);
+      const size_t next = line.find(':', colon + 1);
+      const size_t count = next == std::string::npos ? std::string::npos : next - colon - 1;
+      const std::string value = line.substr(colon + 1, count);
+      const long long number = std::strtoll(value.c_str(), nullptr, 10);
+      target->obj[key] = Json::Value(static_cast<Json::Int64>(number));
+    }
+  }
+  finish_all();
+
+  Json::Value result(Json::objectValue);
+  result["header"] = headers.empty() ? Json::Value() : headers[0];
+  result["inputs"] = std::move(inputs);
+  result["outputs"] = std::move(outputs);
+  json = std::move(result);
+  return 0;
+}
+
+int UpdateEncryptEFuse(uint8_t* bin, size_t size) {
+  if (IsRawSetup(bin, size)) {
+    if (size < ENC_KEY_DATA_OFFSET_POS + 4) {
+      std::cerr << "Not a valid raw based setup.bin\n";
+      return -1;
+    }
+    WriteWordLE(bin + ENC_KEY_DATA_OFFSET_POS, ENC_KEY_EFUSE);
+    return 0;
+  }
+  if (!IsFBSetup(bin, size)) {
+    std::cerr << "Not a valid flatbuffer based setup.bin\n";
+    return -1;
+  }
+  // The buffer's size is fixed: only a mode byte that was written can be changed.
+  const auto* root = flatbuffers::GetRoot<TalvexSetup::INFContent>(bin);
+  const TalvexSetup::Header* header = root->header();
+  if (header == nullptr) return 0;
+  const TalvexSetup::EncryptInfo* info = header->encrypt_info();
+  if (info == nullptr) return 0;
+  const uint8_t* mode = reinterpret_cast<const flatbuffers::Table*>(info)->GetAddressOf(
+      TalvexSetup::EncryptInfo::VT_MODE);
+  if (mode == nullptr) return 0;
+  bin[static_cast<size_t>(mode - bin)] = static_cast<uint8_t>(TalvexSetup::EncryptedMode::EFuse);
+  return 0;
+}
+
+int UpdateEncryptCustomerKeyInRawSetup(uint8_t* bin, size_t size) {
+  if (!IsRawSetup(bin, size)) return 0;
+  if (size < ENC_KEY_DATA_OFFSET_POS + 4) {
+    std::cerr << "Not a valid raw based setup.bin\n";
+    return -1;
+  }
+  WriteWordLE(bin + ENC_KEY_DATA_OFFSET_POS, static_cast<uint32_t>(size));
+  return 0;
+}
+
+int FBToJsonString(const uint8_t* bin, size_t size, std::string& str) {
+  if (IsRawSetup(bin, size)) {
+    std::cerr << "The setup.bin is raw type\n";
+    return -1;
+  }
+  TalvexSetup::INFContentT content;
+  content.magic = FB_SETUP_MAGIC;
+  if (SetupFBReader::Parse(content, bin, size) != 0) {
+    std::cerr << "Failed to parse setup.bin\n";
+    return -1;
+  }
+  // Repacked without forced defaults, so every field equal to its default drops out.
+  flatbuffers::FlatBufferBuilder fbb(1024);
+  fbb.ForceDefaults(false);
+  fbb.Finish(TalvexSetup::INFContent::Pack(fbb, &content));
+
+  JsonTextVisitor visitor;
+  flatbuffers::IterateFlatBuffer(fbb.GetBufferPointer(), TalvexSetup::INFContentTypeTable(), &visitor);
+  str = std::move(visitor.s);
+  return 0;
+}
+
+int FBToJson(const uint8_t* bin, size_t size, Json::Value& json) {
+  std::string text;
+  if (FBToJsonString(bin, size, text) != 0) {
+    std::cerr << "Failed to convert json string\n";
+    return -1;
+  }
+  Json::Value value = Str2Json(text);
+  if (!value.isObject()) {  // never reported as success with a null view
+    std::cerr << "Failed to convert json string\n";
+    return -1;
+  }
+  json = std::move(value);
+  return 0;
+}
+
+}  // namespace Setup

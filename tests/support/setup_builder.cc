@@ -1,0 +1,242 @@
+#include "support/setup_builder.h"
+
+#include <memory>
+
+#include "setup_generated.h"
+
+namespace testsupport {
+
+// ---- raw ----
+
+RawSetupWriter& RawSetupWriter::Word(uint32_t w) {
+  for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(w >> (8 * i)));
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::Header(const RawTZ100Header& h) {
+  for (uint32_t w : {h.magic, h.version, h.enc_key_data_offset, h.model_type, h.application_type,
+                     h.dram_start, h.dram_size, h.input_row, h.input_col, h.input_channel,
+                     h.cmd_start, h.cmd_size, h.weight_start, h.weight_size, h.input_start,
+                     h.input_size, h.input_radix, h.output_num}) {
+    Word(w);
+  }
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::Header(const RawTZ200Header& h) {
+  for (uint32_t w : {h.magic, h.version, h.enc_key_data_offset, h.model_type, h.application_type,
+                     h.dram_start, h.dram_size, h.cmd_start, h.cmd_size, h.weight_start,
+                     h.weight_size, h.input_start, h.input_size, h.input_num, h.output_num}) {
+    Word(w);
+  }
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::InputInfo(const RawInputInfo& n, uint32_t type_word) {
+  return Word(type_word).Word(n.next_cpu);
+}
+
+RawSetupWriter& RawSetupWriter::Cpu(const RawCpuNode& n, uint32_t type_word) {
+  Word(type_word);
+  for (uint32_t w : {n.input_data_num, n.op_type, n.in_num_row, n.in_num_col, n.in_num_ch,
+                     n.out_num_row, n.out_num_col, n.out_num_ch, n.h_pad, n.w_pad, n.kernel_h,
+                     n.kernel_w, n.stride_h, n.stride_w}) {
+    Word(w);
+  }
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::Output(const RawOutputInfo& n, uint32_t type_word) {
+  Word(type_word);
+  for (uint32_t w : {n.supernum, n.data_format, n.row_start, n.col_start, n.ch_start, n.row_length,
+                     n.col_length, n.ch_length, n.output_index, n.output_radix, n.output_scale}) {
+    Word(w);
+  }
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::Data(const RawDataInfo& n, uint32_t type_word) {
+  Word(type_word);
+  for (uint32_t w : {n.supernum, n.data_format, n.data_radix, n.data_scale, n.row_start,
+                     n.col_start, n.ch_start, n.row_length, n.col_length, n.ch_length}) {
+    Word(w);
+  }
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::Super(const RawSuperNode& n, uint32_t type_word) {
+  Word(type_word);
+  for (uint32_t w : {n.addr, n.row_start, n.col_start, n.ch_start, n.row_length, n.col_length,
+                     n.ch_length}) {
+    Word(w);
+  }
+  return *this;
+}
+
+RawSetupWriter& RawSetupWriter::NetworkInput(const RawNetworkInput& n, uint32_t type_word) {
+  Word(type_word);
+  for (uint32_t w : {n.input_index, n.input_format, n.input_row, n.input_col, n.input_channel,
+                     n.input_start, n.input_size, n.input_radix}) {
+    Word(w);
+  }
+  return *this;
+}
+
+namespace {
+
+template <typename Sample>
+void WriteBody(RawSetupWriter& w, const Sample& s) {
+  if (s.with_input_info) w.InputInfo();
+  for (const auto& n : s.cpu_nodes) w.Cpu(n);
+  for (const auto& n : s.data_nodes) w.Data(n);
+  for (const auto& n : s.outputs) w.Output(n);
+  for (const auto& n : s.super_nodes) w.Super(n);
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildRawSetup100(const SampleRawSetup100& s) {
+  RawTZ100Header h = s.header;
+  if (!s.keep_counts) h.output_num = static_cast<uint32_t>(s.outputs.size());
+  RawSetupWriter w;
+  w.Header(h);
+  WriteBody(w, s);
+  return w.bytes();
+}
+
+std::vector<uint8_t> BuildRawSetup200(const SampleRawSetup200& s) {
+  RawTZ200Header h = s.header;
+  if (!s.keep_counts) {
+    h.input_num = static_cast<uint32_t>(s.inputs.size());
+    h.output_num = static_cast<uint32_t>(s.outputs.size());
+  }
+  RawSetupWriter w;
+  w.Header(h);
+  for (const auto& n : s.inputs) w.NetworkInput(n);
+  WriteBody(w, s);
+  return w.bytes();
+}
+
+// ---- flatbuffer ----
+
+SampleTensor SampleFbInput() {
+  SampleTensor t;
+  t.name = "input";
+  t.shape = {1, 3, 224, 224};
+  t.fxp_info = {{0.5f, 7}};
+  t.entry = 0;
+  t.len = 224 * 224 * 3;
+  t.segment = 1;  // INPUT
+  return t;
+}
+
+SampleTensor SampleFbOutput() {
+  SampleTensor t;
+  t.name = "output";
+  t.shape = {1, 16, 7, 7};
+  t.fxp_info = {{0.25f, 5}};
+  t.entry = 1;
+  t.len = 16 * 7 * 7;
+  t.segment = 2;  // OUTPUT
+  return t;
+}
+
+namespace {
+
+using namespace TalvexSetup;
+
+std::unique_ptr<TensorT> MakeTensor(const SampleTensor& s) {
+  auto t = std::make_unique<TensorT>();
+  t->name = s.name;
+  t->format = s.format;
+  t->shape = s.shape;
+  t->raw_shape = s.raw_shape;
+  if (s.with_quantization) {
+    t->quantization = std::make_unique<QuantizationParametersT>();
+    for (const auto& f : s.fxp_info) {
+      auto fxp = std::make_unique<FxpInfoT>();
+      fxp->scale = f.scale;
+      fxp->radix = f.radix;
+      t->quantization->fxp_info.push_back(std::move(fxp));
+    }
+  }
+  if (s.with_buffer) {
+    t->buffer = std::make_unique<BufferT>();
+    t->buffer->entry = s.entry;
+    t->buffer->len = s.len;
+    t->buffer->segment = static_cast<Segment>(s.segment);
+  }
+  t->const_data = s.const_data;
+  return t;
+}
+
+std::vector<std::unique_ptr<TensorT>> MakeTensors(const std::vector<SampleTensor>& list) {
+  std::vector<std::unique_ptr<TensorT>> out;
+  for (const auto& s : list) out.push_back(MakeTensor(s));
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s) {
+  INFContentT root;
+  root.magic = s.magic;
+  if (s.with_header) {
+    root.header = std::make_unique<HeaderT>();
+    HeaderT& h = *root.header;
+    h.platform = s.platform;
+    h.target = static_cast<NPUTarget>(s.target);
+    if (s.with_schema_version) {
+      h.schema_version = std::make_unique<SchemaVersionT>();
+      h.schema_version->major_num = s.major;
+      h.schema_version->minor_num = s.minor;
+      h.schema_version->revision_num = s.revision;
+    }
+    for (const auto& seg : s.segments) {
+      auto info = std::make_unique<SegmentInfoT>();
+      info->segment = static_cast<Segment>(seg.segment);
+      info->start = seg.start;
+      info->len = seg.len;
+      h.segment_info.push_back(std::move(info));
+    }
+    if (s.with_encrypt_info) {
+      h.encrypt_info = std::make_unique<EncryptInfoT>();
+      h.encrypt_info->mode = static_cast<EncryptedMode>(s.encrypt_mode);
+      h.encrypt_info->key = s.key;
+    }
+    h.addressing_mode = static_cast<AddressingMode>(s.addressing_mode);
+    if (s.with_file_schema_version) {
+      h.file_schema_version = std::make_unique<FileSchemaVersionT>();
+      h.file_schema_version->major_num = s.file_major;
+      h.file_schema_version->minor_num = s.file_minor;
+      h.file_schema_version->revision_num = s.file_revision;
+    }
+    h.run_val = s.run_val;
+  }
+  root.inputs = MakeTensors(s.inputs);
+  root.outputs = MakeTensors(s.outputs);
+  root.const_input = MakeTensors(s.const_input);
+  for (const auto& o : s.cpu_nodes) {
+    auto op = std::make_unique<OperatorT>();
+    op->name = o.name;
+    op->layer_index = o.layer_index;
+    op->opcode_index = static_cast<BuiltinOperator>(o.opcode);
+    if (o.with_clip_options) {
+      ClipOptionsT clip;
+      clip.min = o.clip_min;
+      clip.max = o.clip_max;
+      op->builtin_options.Set(std::move(clip));
+    }
+    op->direct_fp = o.direct_fp;
+    op->inputs = MakeTensors(o.inputs);
+    op->outputs = MakeTensors(o.outputs);
+    root.cpu_nodes.push_back(std::move(op));
+  }
+
+  flatbuffers::FlatBufferBuilder fbb(1024);
+  fbb.ForceDefaults(s.force_defaults);
+  fbb.Finish(INFContent::Pack(fbb, &root));
+  return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+}
+
+}  // namespace testsupport

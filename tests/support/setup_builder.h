@@ -1,0 +1,193 @@
+#pragma once
+// Builds sample setup.bin files, raw (TZ100 / TZ200) and flatbuffer, for tests and samples.
+// The raw builders write the documented word layout directly and share no code with src/setup.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+constexpr uint32_t kRawSetupMagic = 0x8EB5A462;
+constexpr uint32_t kFbSetupMagic = 0x012EBD34;
+
+// ---- Raw setup.bin: little-endian 32-bit words, header then typed nodes ----
+
+struct RawTZ100Header {  // 18 words
+  uint32_t magic = kRawSetupMagic;
+  uint32_t version = 1;
+  uint32_t enc_key_data_offset = 0;
+  uint32_t model_type = 0;
+  uint32_t application_type = 0;
+  uint32_t dram_start = 0x60000000;
+  uint32_t dram_size = 0x00100000;
+  uint32_t input_row = 224;
+  uint32_t input_col = 224;
+  uint32_t input_channel = 3;
+  uint32_t cmd_start = 0x60200000;
+  uint32_t cmd_size = 0x1000;
+  uint32_t weight_start = 0x60300000;
+  uint32_t weight_size = 0x2000;
+  uint32_t input_start = 0x60400000;
+  uint32_t input_size = 224 * 224 * 3;
+  uint32_t input_radix = 7;
+  uint32_t output_num = 1;
+};
+
+struct RawTZ200Header {  // 15 words
+  uint32_t magic = kRawSetupMagic;
+  uint32_t version = 2;
+  uint32_t enc_key_data_offset = 0;
+  uint32_t model_type = 0;
+  uint32_t application_type = 0;
+  uint32_t dram_start = 0x60000000;
+  uint32_t dram_size = 0x00100000;
+  uint32_t cmd_start = 0x60200000;
+  uint32_t cmd_size = 0x1000;
+  uint32_t weight_start = 0x60300000;
+  uint32_t weight_size = 0x2000;
+  uint32_t input_start = 0x60400000;
+  uint32_t input_size = 224 * 224 * 3;
+  uint32_t input_num = 1;
+  uint32_t output_num = 1;
+};
+
+// Node bodies: the words after the type word, in file order.
+struct RawInputInfo {  // type 0
+  uint32_t next_cpu = 0;
+};
+struct RawCpuNode {  // type 1
+  uint32_t input_data_num = 1, op_type = 3, in_num_row = 7, in_num_col = 7, in_num_ch = 16,
+           out_num_row = 1, out_num_col = 1, out_num_ch = 16, h_pad = 0, w_pad = 0, kernel_h = 7,
+           kernel_w = 7, stride_h = 1, stride_w = 1;
+};
+struct RawOutputInfo {  // type 2
+  uint32_t supernum = 1, data_format = 0, row_start = 0, col_start = 0, ch_start = 0,
+           row_length = 7, col_length = 7, ch_length = 16, output_index = 0, output_radix = 5,
+           output_scale = 0x3F800000;  // bit pattern of 1.0f
+};
+struct RawDataInfo {  // type 3
+  uint32_t supernum = 1, data_format = 0, data_radix = 5, data_scale = 0x3F800000, row_start = 0,
+           col_start = 0, ch_start = 0, row_length = 7, col_length = 7, ch_length = 16;
+};
+struct RawSuperNode {  // type 4
+  uint32_t addr = 0x60010000, row_start = 0, col_start = 0, ch_start = 0, row_length = 7,
+           col_length = 7, ch_length = 16;
+};
+struct RawNetworkInput {  // type 5
+  uint32_t input_index = 0, input_format = 0, input_row = 224, input_col = 224,
+           input_channel = 3, input_start = 0x60400000, input_size = 224 * 224 * 3,
+           input_radix = 7;
+};
+
+// Appends words in file order; the type word of each node can be overridden (e.g. 0x105).
+class RawSetupWriter {
+ public:
+  RawSetupWriter& Word(uint32_t w);
+  RawSetupWriter& Header(const RawTZ100Header& h);
+  RawSetupWriter& Header(const RawTZ200Header& h);
+  RawSetupWriter& InputInfo(const RawInputInfo& n = {}, uint32_t type_word = 0);
+  RawSetupWriter& Cpu(const RawCpuNode& n = {}, uint32_t type_word = 1);
+  RawSetupWriter& Output(const RawOutputInfo& n = {}, uint32_t type_word = 2);
+  RawSetupWriter& Data(const RawDataInfo& n = {}, uint32_t type_word = 3);
+  RawSetupWriter& Super(const RawSuperNode& n = {}, uint32_t type_word = 4);
+  RawSetupWriter& NetworkInput(const RawNetworkInput& n = {}, uint32_t type_word = 5);
+  const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// A TZ100 setup: header, input info, CPU nodes, data nodes, output infos, super nodes.
+// output_num is set from outputs unless keep_counts.
+struct SampleRawSetup100 {
+  RawTZ100Header header;
+  bool with_input_info = true;
+  std::vector<RawCpuNode> cpu_nodes;
+  std::vector<RawDataInfo> data_nodes;
+  std::vector<RawOutputInfo> outputs = {RawOutputInfo{}};
+  std::vector<RawSuperNode> super_nodes = {RawSuperNode{}};
+  bool keep_counts = false;
+};
+std::vector<uint8_t> BuildRawSetup100(const SampleRawSetup100& s = {});
+
+// A TZ200 setup: header, network inputs, input info, CPU nodes, data nodes, output infos,
+// super nodes. input_num and output_num are set from the lists unless keep_counts.
+struct SampleRawSetup200 {
+  RawTZ200Header header;
+  std::vector<RawNetworkInput> inputs = {RawNetworkInput{}};
+  bool with_input_info = true;
+  std::vector<RawCpuNode> cpu_nodes;
+  std::vector<RawDataInfo> data_nodes;
+  std::vector<RawOutputInfo> outputs = {RawOutputInfo{}};
+  std::vector<RawSuperNode> super_nodes = {RawSuperNode{}};
+  bool keep_counts = false;
+};
+std::vector<uint8_t> BuildRawSetup200(const SampleRawSetup200& s = {});
+
+// ---- Flatbuffer setup.bin (TalvexSetup.INFContent) ----
+
+struct SampleFxp {
+  float scale = 1.0f;
+  int32_t radix = 0;
+};
+
+struct SampleTensor {
+  std::string name = "tensor";
+  uint32_t format = 0;
+  std::vector<int32_t> shape = {1, 3, 224, 224};
+  std::vector<int32_t> raw_shape;
+  bool with_quantization = true;
+  std::vector<SampleFxp> fxp_info = {SampleFxp{}};
+  bool with_buffer = true;
+  uint32_t entry = 0;
+  int32_t len = 224 * 224 * 3;
+  int8_t segment = 1;  // Segment.INPUT
+  std::vector<uint8_t> const_data;
+};
+SampleTensor SampleFbInput();   // "input", 1x3x224x224, fxp (0.5, 7), INPUT segment, entry 0
+SampleTensor SampleFbOutput();  // "output", 1x16x7x7, fxp (0.25, 5), OUTPUT segment, entry 1
+
+struct SampleSegment {
+  int8_t segment = 0;
+  uint32_t start = 0;
+  uint32_t len = 0;
+};
+
+struct SampleOperator {
+  std::string name = "op";
+  uint32_t layer_index = 0;
+  uint32_t opcode = 996759611;  // BuiltinOperator.Clip
+  bool with_clip_options = true;  // union member ClipOptions (1)
+  float clip_min = 0.0f;
+  float clip_max = 6.0f;
+  bool direct_fp = false;
+  std::vector<SampleTensor> inputs;
+  std::vector<SampleTensor> outputs;
+};
+
+struct SampleFbSetup {
+  uint32_t magic = kFbSetupMagic;
+  bool with_header = true;
+  std::string platform = "tz400";
+  int32_t target = 4;  // NPUTarget.TZ400
+  bool with_schema_version = true;
+  uint32_t major = 1, minor = 2, revision = 42;
+  std::vector<SampleSegment> segments = {{3, 0x60000000, 0x100000}, {4, 0x60200000, 0x1000}};
+  bool with_encrypt_info = false;
+  int8_t encrypt_mode = 1;  // EncryptedMode.NoEnc
+  std::vector<uint8_t> key;
+  int8_t addressing_mode = 0;
+  bool with_file_schema_version = false;
+  uint32_t file_major = 0, file_minor = 0, file_revision = 0;
+  uint32_t run_val = 0;
+  std::vector<SampleTensor> inputs = {SampleFbInput()};
+  std::vector<SampleTensor> outputs = {SampleFbOutput()};
+  std::vector<SampleOperator> cpu_nodes;
+  std::vector<SampleTensor> const_input;
+  // Store scalars equal to their defaults too (e.g. an EncryptInfo.mode of DEFAULT).
+  bool force_defaults = false;
+};
+// Packed through the generated object API; finished without file identifier.
+std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s = {});
+
+}  // namespace testsupport
