@@ -1,9 +1,17 @@
+#include "cli/header_modes.h"
+
+#include <cerrno>
 #include <iostream>
 
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "bnx/model_info.h"
 #include "cli/handlers.h"
+#include "cli/paths.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "common/strings.h"
 
 namespace {
 // Common first step of the container commands.
@@ -11,6 +19,13 @@ bool RequireFile(const std::string& path) {
   if (BNXUtils::CheckFileExist(path)) return true;
   std::cerr << "BNX file not exist: " << path << std::endl;
   return false;
+}
+
+// With --replace_original the new file takes the input's place (when it ends in ".bnx").
+std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
+  if (!args.blReplaceOriginal) return args.output_name;
+  BNXUtils::SetOutputDir(Dirname(path));
+  return GetFilenameWithoutExt(path);
 }
 }  // namespace
 
@@ -28,4 +43,78 @@ int GetCrc(const CmdArgs& args) {
   if (!BNXUtils::ComputeFileCRC(path, &crc)) return -1;
   std::cout << fmt::format("0x{:x}", crc) << std::endl;
   return 0;
+}
+
+int ReadModelInfo(const CmdArgs& args) {
+  const std::string path = args.FirstPath();
+  if (!RequireFile(path)) return -1;
+  for (int idx : args.model_idx) {
+    BNXUtils::GetBNXModelInfo(path, idx);
+    std::cout << "---------------" << std::endl;
+  }
+  return 0;
+}
+
+int UpdateModelInfo(const CmdArgs& args) {
+  const std::string path = args.FirstPath();
+  if (!RequireFile(path)) return -1;
+  const std::string name = OutputNameFor(args, path);
+  std::string written;
+  if (BNXUtils::ModifyModelInfo(path, args.model_info_version_vec, args.model_info_name_vec, name, &written) != 0) {
+    std::cerr << "Failed to update the model info of " << path << std::endl;
+    return -1;
+  }
+  std::cout << "BNX file with updated model info has been generated in:" << std::endl;
+  std::cout << BNXUtils::GetRealpath(written) << std::endl;
+  return 0;
+}
+
+int UpdateSolutionInfo(const CmdArgs& args) {
+  if (args.solution_id.empty() && args.solution_tag.empty()) {
+    std::cerr << "[ERROR] Solution ID and Solution Tag are both empty" << std::endl;
+    return -1;
+  }
+  const std::string path = args.FirstPath();
+  if (!RequireFile(path)) return -1;
+  const std::string name = OutputNameFor(args, path);
+  std::string written;
+  if (BNXUtils::ModifySolutionInfo(path, args.solution_id, args.solution_tag, name, &written) != 0) {
+    std::cerr << "Failed to update the solution info of " << path << std::endl;
+    return -1;
+  }
+  std::cout << "BNX file with updated solution info has been generated in:" << std::endl;
+  std::cout << BNXUtils::GetRealpath(written) << std::endl;
+  return 0;
+}
+
+int WriteFile(FILE* out, const std::string& path) {
+  FILE* in = fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    const int err = errno;
+    TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to open file {:s} with errno {:d}", path, err);
+    return -1;
+  }
+  char buf[4096];
+  int result = 0;
+  for (;;) {
+    const size_t n = fread(buf, 1, sizeof(buf), in);
+    if (n == 0) {
+      // End of file, or a read error that must not pass as a complete copy.
+      if (ferror(in)) {
+        const int err = errno;
+        TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to read file {:s} with errno {:d}", path, err);
+        result = -1;
+      }
+      break;
+    }
+    const size_t written = fwrite(buf, 1, n, out);
+    if (written != n) {
+      const int err = errno;
+      TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write file with ret {:d}, errno {:d}", written, err);
+      result = -1;
+      break;
+    }
+  }
+  fclose(in);
+  return result;
 }

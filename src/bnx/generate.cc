@@ -1,0 +1,276 @@
+#include "bnx/generate.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "common/exceptions.h"
+#include "common/logger.h"
+#include "setup/setup_recognise.h"
+#include "txm/txm_verify.h"
+#include "txm_generated.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr uint32_t kBNXMagic = 0x012EBD34;
+// Room for everything the builder places after the payload (its length word, alignment
+// padding, the ModelBin and root tables and their vtables).
+constexpr size_t kTailRoom = 4096;
+
+// FlatBufferBuilder grows by half its capacity when it runs out. Right after a large payload
+// went in, that would copy the whole buffer into one half as large again; reserving the
+// payload and the tables after it in one step avoids the extra copy and memory.
+struct BuilderRoom : flatbuffers::FlatBufferBuilder {
+  static void Reserve(flatbuffers::FlatBufferBuilder& fbb, size_t len) {
+    (fbb.*(&BuilderRoom::buf_)).ensure_space(len);
+  }
+};
+
+int MajorFor(TalvexBNX::NPUTarget target) {
+  switch (target) {
+    case TalvexBNX::NPUTarget::TZ100: return 0;
+    case TalvexBNX::NPUTarget::TZ400:
+    case TalvexBNX::NPUTarget::TZ600: return 2;
+    default: return 1;  // TZ300, TZ500; TZ200 is decided by its first setup
+  }
+}
+
+flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateBytes(flatbuffers::FlatBufferBuilder& fbb,
+                                                              const uint8_t* data, size_t size) {
+  return fbb.CreateVector(size == 0 ? nullptr : data, size);
+}
+
+}  // namespace
+
+int GetMajorNumber(BNX_Args& args) {
+  const TalvexBNX::NPUTarget target = GetTargetEnum(args.target);
+  if (target != TalvexBNX::NPUTarget::TZ200) return MajorFor(target);
+  const std::vector<uint8_t> setup = GetSetupBinContent(args.all_models_path, args.fw_info_path);
+  return Setup::IsFBSetup(setup.data(), setup.size()) ? 1 : 0;
+}
+
+namespace {
+// fw_info.bin checked against all_models.bin, and TZ200's major from its first setup.
+void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
+  if (!args.fw_info_path.empty()) {
+    in.fw_info_file = talvex::FileBuffer::Load(args.fw_info_path);
+    if (!in.fw_info_file.ok() && in.fw_info_file.status() != talvex::ReadStatus::kEmpty) {
+      throw TalvexException(ErrorCode::Common, fmt::format("Failed to read the file: {} ({})", args.fw_info_path,
+                                                           talvex::ReadStatusText(in.fw_info_file.status())));
+    }
+    const FWInfoTable table = DecodeFWInfoExact(in.fw_info_file.data(), in.fw_info_file.size());
+    CheckBlocksFit(table.records, in.payload_size);
+    in.fw_records = table.records;
+  }
+  if (in.target == TalvexBNX::NPUTarget::TZ200) {
+    if (args.fw_info_path.empty()) {
+      throw TalvexException(ErrorCode::Common,
+                            fmt::format("ifs_m.is_open() && ifs_f.is_open() [{}] []", args.all_models_path));
+    }
+    const std::vector<uint8_t> setup = FirstSetupBin(in.fw_records, in.payload, in.payload_size);
+    in.major = Setup::IsFBSetup(setup.data(), setup.size()) ? 1 : 0;
+  }
+}
+}  // namespace
+
+void LoadGenInputs(const BNX_Args& args, GenInputs& in) {
+  in.target = GetTargetEnum(args.target);
+  in.payload_file = talvex::FileBuffer::Load(args.all_models_path);
+  if (!in.payload_file.ok() && in.payload_file.status() != talvex::ReadStatus::kEmpty) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to read the file: {} ({})", args.all_models_path,
+                                                         talvex::ReadStatusText(in.payload_file.status())));
+  }
+  in.payload = in.payload_file.data();
+  in.payload_size = in.payload_file.size();
+  in.major = MajorFor(in.target);
+
+  if (in.major == 2) {
+    if (!TXM::VerifyTXMBuffer(in.payload, in.payload_size)) {
+      throw InvalidProgramInput(fmt::format("Not a valid TXM file: {}", args.all_models_path));
+    }
+    const auto* models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(in.payload)->models();
+    if (models != nullptr) {
+      for (flatbuffers::uoffset_t i = 0; i < models->size(); ++i) {
+        const auto* header = models->Get(i)->header();
+        if (header == nullptr) {
+          throw InvalidProgramInput(fmt::format("TXM model #{} has no header: {}", i, args.all_models_path));
+        }
+        in.txm_model_ids.push_back(header->id());
+      }
+    }
+  } else {
+    LoadLegacyInputs(args, in);
+  }
+  // Last: the one full pass over the payload, once everything else checked out.
+  in.payload_crc = crc32(in.payload, in.payload_size);
+}
+
+flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const GenInputs& in,
+                                                       flatbuffers::FlatBufferBuilder& fbb) {
+  auto platform = fbb.CreateString(args.platform);
+  auto toolchain_version = fbb.CreateString(args.toolchain_version);
+  auto compiler_version = fbb.CreateString(args.compiler_version);
+  auto schema_version = TalvexBNX::CreateSchemaVersion(fbb, static_cast<uint32_t>(in.major), 0, 1);
+  auto solution_id = fbb.CreateString(args.solution_id);
+  auto solution_tag = fbb.CreateString(args.solution_tag);
+  return TalvexBNX::CreateBNXHeader(fbb, platform, in.target, in.payload_crc, args.tv_number,
+                                    static_cast<TalvexBNX::ENCMode>(args.encryption_mode), compiler_version,
+                                    toolchain_version, schema_version, args.uuid, solution_id, solution_tag);
+}
+
+flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> GenModelInfo(
+    BNX_Args& args, const GenInputs& in, flatbuffers::FlatBufferBuilder& fbb) {
+  std::vector<flatbuffers::Offset<TalvexBNX::ModelInfo>> infos;
+  auto add = [&](const std::string& name, int32_t id, const std::string& version) {
+    auto n = fbb.CreateString(name);
+    auto v = fbb.CreateString(version);
+    infos.push_back(TalvexBNX::CreateModelInfo(fbb, n, id, v));
+  };
+  if (!args.models.empty()) {
+    for (const auto& m : args.models) add(m.name, static_cast<int32_t>(m.id), fmt::format("{}", m.version));
+  } else if (in.major == 2) {
+    for (int32_t id : in.txm_model_ids) add("", id, "");
+  } else {
+    for (const auto& r : in.fw_records) add("", static_cast<int32_t>(r.model_id), fmt::format("{}", r.model_ver));
+  }
+  return fbb.CreateVector(infos);
+}
+
+flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
+                                                     flatbuffers::FlatBufferBuilder& fbb) {
+  std::vector<uint8_t> fw;
+  if (!args.fw_info_path.empty() && in.major != 2) {
+    GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload, in.payload_size,
+                 fw);
+  }
+  auto fw_info = CreateBytes(fbb, fw.data(), fw.size());
+  // The payload itself is written from the input's bytes by GenBNXBinary.
+  auto all_models = CreateAllModelsSpace(fbb, in.payload_size);
+  return TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
+}
+
+namespace {
+void PrepareAllModels(flatbuffers::FlatBufferBuilder& fbb, size_t size) {
+  if (size > FLATBUFFERS_MAX_BUFFER_SIZE - kTailRoom - fbb.GetSize()) {
+    throw TalvexException(ErrorCode::InvalidProgramInput,
+                          fmt::format("payload of {} bytes does not fit in a BNX file (limit 2 GiB)", size));
+  }
+  BuilderRoom::Reserve(fbb, size + kTailRoom);
+  if (size == 0) {
+    // ForceVectorAlignment does nothing for an empty vector; pad by hand so that the
+    // (empty) data still starts on the boundary.
+    fbb.PreAlign(ALL_MODELS_ALIGN, ALL_MODELS_ALIGN);
+  } else {
+    fbb.ForceVectorAlignment(size, sizeof(uint8_t), ALL_MODELS_ALIGN);
+  }
+}
+}  // namespace
+
+flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
+                                                                        const uint8_t* data, size_t size) {
+  PrepareAllModels(fbb, size);
+  return CreateBytes(fbb, data, size);
+}
+
+flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsSpace(flatbuffers::FlatBufferBuilder& fbb,
+                                                                       size_t size) {
+  PrepareAllModels(fbb, size);
+  uint8_t* unused = nullptr;
+  return flatbuffers::Offset<flatbuffers::Vector<uint8_t>>(fbb.CreateUninitializedVector(size, 1, &unused));
+}
+
+flatbuffers::Offset<TalvexBNX::BNXContent> PackBNX(flatbuffers::FlatBufferBuilder& fbb,
+                                                   const TalvexBNX::BNXContentT& obj) {
+  auto header = obj.header ? TalvexBNX::CreateBNXHeader(fbb, obj.header.get()) : 0;
+  flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info = 0;
+  if (!obj.model_info.empty()) {
+    const TalvexBNX::ModelInfoT blank;
+    std::vector<flatbuffers::Offset<TalvexBNX::ModelInfo>> infos;
+    infos.reserve(obj.model_info.size());
+    for (const auto& m : obj.model_info) infos.push_back(TalvexBNX::CreateModelInfo(fbb, m ? m.get() : &blank));
+    model_info = fbb.CreateVector(infos);
+  }
+  const TalvexBNX::ModelBinT* bin = obj.model_bin.get();
+  flatbuffers::Offset<flatbuffers::Vector<uint8_t>> fw_info = 0;
+  if (bin != nullptr && !bin->fw_info.empty()) fw_info = CreateBytes(fbb, bin->fw_info.data(), bin->fw_info.size());
+  auto all_models = bin == nullptr ? CreateAllModelsVector(fbb, nullptr, 0)
+                                   : CreateAllModelsVector(fbb, bin->all_models.data(), bin->all_models.size());
+  auto model_bin = TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
+  return TalvexBNX::CreateBNXContent(fbb, obj.magic, header, model_info, model_bin);
+}
+
+std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuilder& fbb,
+                         const std::string& output_name, const PayloadFill* fill) {
+  const std::string path = GetOutputFilePath(target, output_name);
+  const uint8_t* buf = fbb.GetBufferPointer();
+  const size_t size = fbb.GetSize();
+  // The verifier does not read vector contents, so an unfilled all_models is fine here.
+  if (CheckBNXAlignment(buf, size) != 0) {
+    throw TalvexException(ErrorCode::Common, "Detect alignment issue in bnx");
+  }
+  // The file is head + all_models data + tail; without a fill all three come from the builder.
+  size_t head = size;
+  size_t mid = 0;
+  const uint8_t* mid_data = nullptr;
+  uint32_t mid_crc = 0;
+  if (fill != nullptr) {
+    const auto* all = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf)->model_bin()->all_models();
+    if (all->size() != fill->size) {
+      throw TalvexException(ErrorCode::Common,
+                            fmt::format("all_models holds {} bytes, its content {}", all->size(), fill->size));
+    }
+    head = static_cast<size_t>(all->data() - buf);
+    mid = fill->size;
+    mid_data = fill->data;
+    mid_crc = fill->crc;
+  }
+  const uint8_t* tail = buf + head + mid;
+  const size_t tail_size = size - head - mid;
+  // CRC of the whole buffer from the parts, without another pass over the payload.
+  uint32_t crc = crc32(buf, head);
+  if (mid != 0) crc = static_cast<uint32_t>(::crc32_combine(crc, mid_crc, static_cast<z_off_t>(mid)));
+  if (tail_size != 0) {
+    crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
+  }
+  const uint8_t trailer[CRC_TRAILER_BYTES] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
+                                              static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  talvex::AtomicFileWriter out(path);
+  const bool ok = out.Write(buf, head) && (mid == 0 || out.Write(mid_data, mid)) && out.Write(tail, tail_size) &&
+                  out.Write(trailer, sizeof(trailer)) && out.Commit();
+  if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
+  return path;
+}
+
+int GenBNXFile(BNX_Args& args, std::string output_name) {
+  if (!CheckFileExist(args.all_models_path)) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
+    throw std::invalid_argument("all_models_path doesn't exist");
+  }
+  GenInputs in;
+  LoadGenInputs(args, in);
+  if (args.uuid_from_payload) args.uuid = in.payload_crc;
+
+  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  auto model_info = GenModelInfo(args, in, fbb);
+  auto model_bin = GenModelBin(args, in, fbb);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  GenBNXBinary(args.target, fbb, output_name, &fill);
+  return 0;
+}
+
+int GetBinData(const std::string& path, std::vector<uint8_t>& vec) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (fb.status() == talvex::ReadStatus::kEmpty) return 0;
+  if (!fb.ok()) return 1;
+  vec.insert(vec.end(), fb.data(), fb.data() + fb.size());
+  return 0;
+}
+
+}  // namespace BNXUtils

@@ -1,0 +1,104 @@
+#pragma once
+// Writing BNX containers: generation from a payload file (TXM, or the legacy fw_info.bin +
+// all_models.bin pair) and the one packer/writer every container writer goes through.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bnx/legacy_files.h"
+#include "bnx_generated.h"
+#include "common/file_io.h"
+
+struct BNX_ModelInfo {
+  std::string name;
+  uint32_t id = 0;
+  uint32_t version = 0;
+};
+
+// Everything the container writer needs.
+struct BNX_Args {
+  std::string fw_info_path;     // empty for a TXM payload
+  std::string all_models_path;  // all_models.bin, or the TXM file for schema major 2
+  std::string compiler_version;
+  std::string toolchain_version;
+  std::string platform;
+  std::string target;  // "100" ... "600"
+  uint32_t tv_number = 0;
+  int8_t encryption_mode = 0;        // ENCMode value
+  std::vector<BNX_ModelInfo> models;  // empty: taken from the payload
+  uint32_t uuid = 0;
+  std::string solution_id;
+  std::string solution_tag;
+  // Set uuid to the CRC-32 of the payload bytes the container is built from (generation mode),
+  // so uuid and header crc cannot disagree.
+  bool uuid_from_payload = false;
+};
+
+namespace BNXUtils {
+
+// The payload and everything derived from it, read once for one generation: the header CRC,
+// the uuid, the model list and the stored vectors all come from these same bytes.
+struct GenInputs {
+  talvex::FileBuffer payload_file;  // all_models.bin or the TXM file
+  const uint8_t* payload = nullptr;
+  size_t payload_size = 0;
+  uint32_t payload_crc = 0;
+  TalvexBNX::NPUTarget target = TalvexBNX::NPUTarget::TZ100;
+  int major = 0;
+  talvex::FileBuffer fw_info_file;  // legacy only, when a fw_info.bin was given
+  std::vector<BNX_FW_INFO_MODEL> fw_records;
+  std::vector<int32_t> txm_model_ids;  // major 2
+};
+
+// Reads and checks everything generation needs, before anything is written.
+void LoadGenInputs(const BNX_Args& args, GenInputs& in);
+
+// Builds and writes GetOutputFilePath(args.target, output_name); returns 0.
+// Throws std::invalid_argument when the payload file does not exist, TalvexException for an
+// unknown target, unreadable or inconsistent inputs, or a failed write (no file is left then).
+int GenBNXFile(BNX_Args& args, std::string output_name);
+
+// Schema major number for args.target (0, 1 or 2); TZ200 reads its first setup's form.
+int GetMajorNumber(BNX_Args& args);
+
+// The three parts of the container, created in this order from the same in-memory inputs.
+// GenModelBin leaves the all_models content unwritten (CreateAllModelsSpace); GenBNXFile has
+// GenBNXBinary write it from in.payload.
+flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const GenInputs& in,
+                                                       flatbuffers::FlatBufferBuilder& fbb);
+flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> GenModelInfo(
+    BNX_Args& args, const GenInputs& in, flatbuffers::FlatBufferBuilder& fbb);
+flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
+                                                     flatbuffers::FlatBufferBuilder& fbb);
+
+// The all_models vector: first data byte 32-aligned in the finished buffer, empty or not.
+flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
+                                                                        const uint8_t* data, size_t size);
+// Same placement, but the content is left unwritten: GenBNXBinary takes it from a PayloadFill,
+// so a large payload is never copied into the builder.
+flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsSpace(flatbuffers::FlatBufferBuilder& fbb,
+                                                                       size_t size);
+
+// Content of an all_models vector created with CreateAllModelsSpace, and its CRC-32.
+struct PayloadFill {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  uint32_t crc = 0;
+};
+// Object-API packing of a container, except that all_models is always written and aligned
+// (the generated Pack drops an empty vector and cannot align it).
+flatbuffers::Offset<TalvexBNX::BNXContent> PackBNX(flatbuffers::FlatBufferBuilder& fbb,
+                                                   const TalvexBNX::BNXContentT& obj);
+
+// Writes a finished builder to GetOutputFilePath(target, output_name) with its CRC trailer,
+// after checking the alignment in memory; all through one atomic write. With fill, the
+// all_models bytes are written from fill instead of the builder. Throws TalvexException
+// ("Detect alignment issue in bnx", or the write failure); no file then. Returns the path.
+std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuilder& fbb,
+                         const std::string& output_name, const PayloadFill* fill = nullptr);
+
+// Appends the whole file to vec; 0, or 1 when the file cannot be read (vec unchanged).
+int GetBinData(const std::string& path, std::vector<uint8_t>& vec);
+
+}  // namespace BNXUtils

@@ -1,0 +1,347 @@
+#include "bnx/legacy_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "bnx/generate.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "setup/setup_recognise.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr const char* kUndefinedSize = "Undefine file size of fw_info.bin";
+
+uint32_t LoadWord(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+void PutWord(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+uint64_t Pad16(uint64_t v) { return (v + ALL_MODELS_PIECE_ALIGN - 1) / ALL_MODELS_PIECE_ALIGN * ALL_MODELS_PIECE_ALIGN; }
+
+uint64_t SizeWithoutCRC(uint64_t n) { return 56 * n + 12; }
+uint64_t SizeWithCRC(uint64_t n) { return 60 * n + 20; }
+
+// A file that must be there: missing, unreadable or too large stops the operation.
+// An empty file is returned as an ok-less buffer with status kEmpty.
+talvex::FileBuffer LoadInput(const std::string& what, const std::string& path) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (!fb.ok() && fb.status() != talvex::ReadStatus::kEmpty) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to read {} [{}]: {}", what, path,
+                                                         talvex::ReadStatusText(fb.status())));
+  }
+  return fb;
+}
+
+std::vector<uint8_t> CRCSectionBytes(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                                     size_t all_models_size) {
+  std::vector<uint8_t> out;
+  for (uint32_t crc : ComputeCRCSection(records, all_models, all_models_size)) PutWord(out, crc);
+  return out;
+}
+
+// Appends bytes to a file that must still have the size it had when it was read; a failed
+// write is undone, so the file never ends up with half a CRC section.
+void AppendInPlace(const std::string& path, uint64_t expected_size, const std::vector<uint8_t>& bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw TalvexException(ErrorCode::Common,
+                          fmt::format("Failed to open {} for writing: {}", path, std::strerror(errno)));
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != expected_size) {
+    close(fd);
+    throw TalvexException(ErrorCode::Common, fmt::format("{} changed while it was being read", path));
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(expected_size + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const int write_errno = errno;
+  bool ok = done == bytes.size();
+  if (!ok && ftruncate(fd, static_cast<off_t>(expected_size)) != 0) {
+    // Nothing more can be done; the error below names the file.
+  }
+  ok = close(fd) == 0 && ok;
+  if (!ok) {
+    throw TalvexException(ErrorCode::Common,
+                          fmt::format("Failed to append the crc information to {}: {}", path,
+                                      std::strerror(write_errno != 0 ? write_errno : EIO)));
+  }
+}
+
+std::string FWInfoText(const std::vector<BNX_FW_INFO_MODEL>& records, uint32_t dram_addr_end,
+                       uint32_t total_bin_size, const std::vector<uint32_t>& crcs) {
+  std::string txt = fmt::format("Total [{}] models:\n", records.size());
+  for (const auto& r : records) {
+    txt += fmt::format("    id: [{}], version: [0x{:x}]\n", r.model_id, r.model_ver);
+    txt += fmt::format(
+        "    size: input [0x{:x}], output [0x{:x}], buf [0x{:x}], cmd [0x{:x}], weight [0x{:x}], fw_code[0x{:x}]\n",
+        r.size_in, r.size_out, r.size_wbuf, r.size_cmd, r.size_wt, r.size_fw);
+    txt += fmt::format(
+        "    addr: input [0x{:x}], output [0x{:x}], buf [0x{:x}], cmd [0x{:x}], weight [0x{:x}], fw_code[0x{:x}]\n",
+        r.addr_in, r.addr_out, r.addr_wbuf, r.addr_cmd, r.addr_wt, r.addr_fw);
+  }
+  txt += fmt::format("dram_addr_end [0x{:x}], total bin size:[0x{:x}]\n", dram_addr_end, total_bin_size);
+  txt += fmt::format("checksum: all_models.bin [0x{:x}]\n", crcs.empty() ? 0u : crcs[0]);
+  for (size_t i = 1; i < crcs.size(); ++i) txt += fmt::format("    {} [0x{:x}], ", i - 1, crcs[i]);
+  return txt;
+}
+
+void WriteOrThrow(const std::string& path, const void* data, size_t len) {
+  std::string error;
+  if (!talvex::WriteFileAtomic(path, data, len, &error)) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, error));
+  }
+}
+
+}  // namespace
+
+bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  if (data == nullptr || size < 4) return fail(fmt::format("fw_info.bin is too short: {} bytes", size));
+  const uint64_t n = LoadWord(data);
+  // Checked before the count sizes anything.
+  if (size < SizeWithoutCRC(n)) {
+    return fail(fmt::format("fw_info.bin lists {} models but its {} bytes hold at most {}", n, size,
+                            size < 12 ? 0 : (size - 12) / FW_INFO_MODEL_BYTES));
+  }
+  FWInfoTable out;
+  out.records.resize(static_cast<size_t>(n));
+  const uint8_t* p = data + 4;
+  for (auto& r : out.records) {
+    uint32_t w[14];
+    for (int i = 0; i < 14; ++i) w[i] = LoadWord(p + 4 * i);
+    r = BNX_FW_INFO_MODEL{w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11], w[12], w[13]};
+    p += FW_INFO_MODEL_BYTES;
+  }
+  out.dram_addr_end = LoadWord(p);
+  out.total_bin_size = LoadWord(p + 4);
+  out.has_crc_section = size == SizeWithCRC(n);
+  table = std::move(out);
+  return true;
+}
+
+FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size) {
+  // Only the two documented sizes are a fw_info.bin; a count that does not match is refused
+  // before it sizes anything.
+  if (data == nullptr || size < 4) throw InvalidProgramInput(kUndefinedSize);
+  const uint64_t n = LoadWord(data);
+  if (size != SizeWithoutCRC(n) && size != SizeWithCRC(n)) throw InvalidProgramInput(kUndefinedSize);
+  FWInfoTable table;
+  std::string error;
+  if (!DecodeFWInfo(data, size, table, &error)) throw InvalidProgramInput(error);
+  return table;
+}
+
+FirmInfo ToFirmInfo(const BNX_FW_INFO_MODEL& rec) {
+  FirmInfo f;
+  f.model_id = rec.model_id;
+  f.version = rec.model_ver;
+  f.input_start = rec.addr_in;
+  f.input_size = rec.size_in;
+  f.output_start = rec.addr_out;
+  f.output_size = rec.size_out;
+  f.dram_start = rec.addr_wbuf;
+  f.dram_size = rec.size_wbuf;
+  f.cmd_start = rec.addr_cmd;
+  f.cmd_size = rec.size_cmd;
+  f.weight_start = rec.addr_wt;
+  f.weight_size = rec.size_wt;
+  f.fw_code_start = rec.addr_fw;
+  f.fw_code_size = rec.size_fw;
+  return f;
+}
+
+BNX_FW_INFO_MODEL ToFWInfoModel(const FirmInfo& f) {
+  return BNX_FW_INFO_MODEL{f.model_id,     f.version,     f.input_start,  f.input_size, f.output_start,
+                           f.output_size,  f.dram_start,  f.dram_size,    f.cmd_start,  f.cmd_size,
+                           f.weight_start, f.weight_size, f.fw_code_start, f.fw_code_size};
+}
+
+uint64_t ModelBlockSize(const BNX_FW_INFO_MODEL& rec, bool last) {
+  return Pad16(rec.size_cmd) + Pad16(rec.size_wt) + (last ? uint64_t{rec.size_fw} : Pad16(rec.size_fw));
+}
+
+void CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size) {
+  uint64_t offset = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const uint64_t block = ModelBlockSize(records[i], i + 1 == records.size());
+    if (offset + block > all_models_size) {
+      throw InvalidProgramInput(fmt::format(
+          "fw_info.bin lists more model data than all_models.bin holds: model #{} (id {}) needs bytes {}..{}, "
+          "all_models.bin has {} bytes",
+          i, records[i].model_id, offset, offset + block, all_models_size));
+    }
+    offset += block;
+  }
+}
+
+std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                                        size_t all_models_size) {
+  CheckBlocksFit(records, all_models_size);
+  std::vector<uint32_t> crcs;
+  crcs.reserve(records.size() + 1);
+  crcs.push_back(crc32(all_models, all_models_size));
+  uint64_t offset = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const uint64_t block = ModelBlockSize(records[i], i + 1 == records.size());
+    crcs.push_back(crc32(all_models + offset, static_cast<size_t>(block)));
+    offset += block;
+  }
+  return crcs;
+}
+
+void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos) {
+  talvex::FileBuffer fb = LoadInput("fw_info.bin", path);
+  FWInfoTable table;
+  std::string error;
+  if (!DecodeFWInfo(fb.data(), fb.size(), table, &error)) {
+    throw InvalidProgramInput(fmt::format("{} [{}]", error, path));
+  }
+  infos.clear();
+  infos.reserve(table.records.size());
+  for (const auto& r : table.records) infos.push_back(ToFirmInfo(r));
+}
+
+void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
+                  const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out) {
+  const FWInfoTable table = DecodeFWInfoExact(fw_info, fw_info_size);
+  CheckBlocksFit(table.records, all_models_size);
+  out.assign(fw_info, fw_info + fw_info_size);
+  if (table.has_crc_section) {
+    TALVEX_LOG(LogCateg::Common, kDebug, "BNX included crc information");
+    return;
+  }
+  // CRC section and the file's own CRC go to disk in one write.
+  std::vector<uint8_t> tail = CRCSectionBytes(table.records, all_models, all_models_size);
+  std::vector<uint8_t> whole = out;
+  whole.insert(whole.end(), tail.begin(), tail.end());
+  PutWord(tail, crc32(whole.data(), whole.size()));
+  AppendInPlace(fw_info_path, fw_info_size, tail);
+  out.insert(out.end(), tail.begin(), tail.end());
+}
+
+void GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
+  talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
+  talvex::FileBuffer fw = LoadInput("fw_info.bin", args.fw_info_path);
+  GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out);
+}
+
+void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {
+  talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
+  std::vector<BNX_FW_INFO_MODEL> records;
+  records.reserve(infos.size());
+  for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
+  const std::vector<uint8_t> tail = CRCSectionBytes(records, all.data(), all.size());
+  AppendInPlace(args.fw_info_path, GetFileSizeFromPath(args.fw_info_path), tail);
+}
+
+int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path) {
+  talvex::FileBuffer all = LoadInput("all_models.bin", all_models_path);
+  std::vector<BNX_FW_INFO_MODEL> records;
+  records.reserve(infos.size());
+  for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
+  const std::vector<uint32_t> crcs = ComputeCRCSection(records, all.data(), all.size());
+
+  uint32_t dram_addr_end = 0;
+  uint32_t first_cmd_start = 0;
+  for (const auto& r : records) {
+    dram_addr_end = r.addr_fw + static_cast<uint32_t>(Pad16(r.size_fw));
+    if (first_cmd_start == 0) first_cmd_start = r.addr_cmd;
+  }
+  const uint32_t total_bin_size = records.empty() ? 0 : dram_addr_end - first_cmd_start;
+
+  std::vector<uint8_t> bin;
+  bin.reserve(SizeWithCRC(records.size()));
+  PutWord(bin, static_cast<uint32_t>(records.size()));
+  for (const auto& r : records) {
+    for (uint32_t w : {r.model_id, r.model_ver, r.addr_in, r.size_in, r.addr_out, r.size_out, r.addr_wbuf,
+                       r.size_wbuf, r.addr_cmd, r.size_cmd, r.addr_wt, r.size_wt, r.addr_fw, r.size_fw}) {
+      PutWord(bin, w);
+    }
+  }
+  PutWord(bin, dram_addr_end);
+  PutWord(bin, total_bin_size);
+  for (uint32_t crc : crcs) PutWord(bin, crc);
+  PutWord(bin, crc32(bin.data(), bin.size()));
+  const std::string txt = FWInfoText(records, dram_addr_end, total_bin_size, crcs);
+
+  WriteOrThrow(fw_info_path, bin.data(), bin.size());
+  WriteOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
+  return 0;
+}
+
+std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                                   size_t all_models_size) {
+  if (records.empty()) return {};
+  const BNX_FW_INFO_MODEL& r = records[0];
+  const uint64_t start = Pad16(r.size_cmd) + Pad16(r.size_wt);
+  if (start + r.size_fw > all_models_size) {
+    throw InvalidProgramInput(fmt::format(
+        "fw_info.bin lists more model data than all_models.bin holds: the first setup.bin needs bytes {}..{}, "
+        "all_models.bin has {} bytes",
+        start, start + r.size_fw, all_models_size));
+  }
+  const uint8_t* p = all_models + start;
+  return std::vector<uint8_t>(p, p + r.size_fw);
+}
+
+std::vector<uint8_t> GetSetupBinContent(const std::string& all_models_path, const std::string& fw_info_path) {
+  talvex::FileBuffer fw = talvex::FileBuffer::Load(fw_info_path);
+  talvex::FileBuffer all = talvex::FileBuffer::Load(all_models_path);
+  auto opened = [](const talvex::FileBuffer& fb) { return fb.ok() || fb.status() == talvex::ReadStatus::kEmpty; };
+  if (!opened(fw) || !opened(all)) {
+    throw TalvexException(ErrorCode::Common,
+                          fmt::format("ifs_m.is_open() && ifs_f.is_open() [{}] [{}]", all_models_path, fw_info_path));
+  }
+  FWInfoTable table;
+  std::string error;
+  if (!DecodeFWInfo(fw.data(), fw.size(), table, &error)) {
+    throw InvalidProgramInput(fmt::format("{} [{}]", error, fw_info_path));
+  }
+  return FirstSetupBin(table.records, all.data(), all.size());
+}
+
+bool IsSetupBinFbs(const std::string& bnx_path) {
+  talvex::FileBuffer fb = GetBNXBuffer(bnx_path);
+  if (!fb.ok()) throw InvalidProgramInput(fmt::format("Failed to read BNX file [{}]", bnx_path));
+  const auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data());
+  const auto* bin = bnx->model_bin();
+  const auto* fw = bin == nullptr ? nullptr : bin->fw_info();
+  const auto* all = bin == nullptr ? nullptr : bin->all_models();
+  const uint32_t count = fw != nullptr && fw->size() >= 4 ? LoadWord(fw->data()) : 0;
+  if (bnx->model_info() == nullptr || bnx->model_info()->size() == 0 || count == 0) {
+    throw InvalidProgramInput(fmt::format("model count should not be zero: {}", bnx_path));
+  }
+  FWInfoTable table;
+  std::string error;
+  if (!DecodeFWInfo(fw->data(), fw->size(), table, &error)) {
+    throw InvalidProgramInput(fmt::format("{} [{}]", error, bnx_path));
+  }
+  const std::vector<uint8_t> setup =
+      FirstSetupBin(table.records, all == nullptr ? nullptr : all->data(), all == nullptr ? 0 : all->size());
+  return Setup::IsFBSetup(setup.data(), setup.size());
+}
+
+}  // namespace BNXUtils

@@ -1,0 +1,129 @@
+#pragma once
+// The legacy payload of schema major 0 and 1 containers: fw_info.bin (one 56-byte record per
+// model, then the CRC section) and all_models.bin (each model's command, weight and setup
+// binaries, every piece starting on a 16-byte boundary).
+//
+// All of these treat both files as untrusted: counts, sizes and block extents are checked
+// against the real file sizes before use. Malformed or inconsistent files stop the operation
+// with an InvalidProgramInput (TalvexException) that names the condition; unreadable files or
+// failed writes with a TalvexException of ErrorCode::Common.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct BNX_Args;
+
+// One model as the firmware tools keep it in memory (21 words). Fields absent from
+// fw_info.bin (input_num ... first_node) are filled from the setup binaries by relocation.
+struct FirmInfo {
+  static constexpr uint32_t ENCRYPT_WITH_EFUSE = 0xFFFF0000;
+
+  uint32_t dram_start = 0;
+  uint32_t dram_size = 0;
+  uint32_t cmd_start = 0;
+  uint32_t cmd_size = 0;
+  uint32_t weight_start = 0;
+  uint32_t weight_size = 0;
+  uint32_t input_start = 0;
+  uint32_t input_size = 0;
+  uint32_t fw_code_start = 0;
+  uint32_t fw_code_size = 0;
+  uint32_t input_num = 0;
+  uint32_t output_num = 0;
+  uint32_t output_size = 0;
+  uint32_t output_start = 0;
+  uint32_t input_row = 0;
+  uint32_t input_col = 0;
+  uint32_t input_channel = 0;
+  uint32_t input_radix = 0;
+  uint32_t first_node = 0;
+  uint32_t model_id = 0;
+  uint32_t version = 0;
+};
+
+// The 56-byte model record of fw_info.bin, words in file order (little-endian on disk).
+struct BNX_FW_INFO_MODEL {
+  uint32_t model_id = 0;
+  uint32_t model_ver = 0;
+  uint32_t addr_in = 0;
+  uint32_t size_in = 0;
+  uint32_t addr_out = 0;
+  uint32_t size_out = 0;
+  uint32_t addr_wbuf = 0;
+  uint32_t size_wbuf = 0;
+  uint32_t addr_cmd = 0;
+  uint32_t size_cmd = 0;
+  uint32_t addr_wt = 0;
+  uint32_t size_wt = 0;
+  uint32_t addr_fw = 0;
+  uint32_t size_fw = 0;
+};
+static_assert(sizeof(BNX_FW_INFO_MODEL) == 56, "fw_info.bin records are 56 bytes");
+
+namespace BNXUtils {
+
+constexpr size_t FW_INFO_MODEL_BYTES = sizeof(BNX_FW_INFO_MODEL);
+// Every piece of all_models.bin starts on this boundary.
+constexpr uint32_t ALL_MODELS_PIECE_ALIGN = 16;
+
+// fw_info.bin decoded and checked against its own size.
+struct FWInfoTable {
+  std::vector<BNX_FW_INFO_MODEL> records;
+  uint32_t dram_addr_end = 0;
+  uint32_t total_bin_size = 0;
+  bool has_crc_section = false;  // the file is 60n + 20 bytes long
+};
+
+// Decodes fw_info.bin bytes. The size must hold the count's records and the two trailing
+// words (56n + 12 or more); on failure *error says why and false is returned.
+bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error = nullptr);
+
+// As DecodeFWInfo, but the size must be exactly 56n + 12 or 60n + 20; otherwise throws
+// InvalidProgramInput "Undefine file size of fw_info.bin".
+FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size);
+
+FirmInfo ToFirmInfo(const BNX_FW_INFO_MODEL& rec);
+BNX_FW_INFO_MODEL ToFWInfoModel(const FirmInfo& info);
+
+// Length of model i's block in all_models.bin: pieces rounded to 16, except that the last
+// model's setup is not rounded.
+uint64_t ModelBlockSize(const BNX_FW_INFO_MODEL& rec, bool last);
+// Throws InvalidProgramInput when the records' blocks reach beyond all_models_size bytes.
+void CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size);
+
+// CRC section of fw_info.bin for these records: CRC of all of all_models, then one CRC per
+// block. Checks the blocks first (CheckBlocksFit).
+std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& records,
+                                        const uint8_t* all_models, size_t all_models_size);
+
+// fw_info.bin read into one FirmInfo per model; the CRC section, if any, is not read.
+void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
+
+// Makes sure args.fw_info_path carries its CRC section (appending it, with the file's own
+// CRC, in one write when absent) and returns the file's whole content in out.
+void GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
+// Same, with both files already in memory (fw_info holds the file at fw_info_path as read):
+// the CRCs are computed from exactly these bytes.
+void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
+                  const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out);
+
+// Appends the CRCs of all_models.bin and of each model block to fw_info.bin.
+void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);
+
+// Writes a complete fw_info.bin (CRC section and own CRC included) at fw_info_path and
+// OUTPUT_DIR + "fw_info.txt" from infos. Everything is computed before anything is written;
+// both files are replaced atomically, so a failure leaves the earlier files as they were.
+// Returns 0; failures throw.
+int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path);
+
+// The first model's setup binary; empty when fw_info.bin lists no model.
+std::vector<uint8_t> GetSetupBinContent(const std::string& all_models_path, const std::string& fw_info_path);
+// First model's setup binary within in-memory legacy files; empty when there is no model.
+std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                                   size_t all_models_size);
+
+// Whether the first model of a legacy container has a flatbuffer setup binary.
+bool IsSetupBinFbs(const std::string& bnx_path);
+
+}  // namespace BNXUtils

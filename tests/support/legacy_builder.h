@@ -1,0 +1,61 @@
+#pragma once
+// Builds legacy fw_info.bin / all_models.bin pairs from their documented layout, for tests.
+// Independent of src/bnx: words are written by hand, CRCs come straight from zlib.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+constexpr uint32_t kRawSetupMagicWord = 0x8EB5A462;
+
+// Placeholder setup binaries: raw (magic word then a few words) and a minimal flatbuffer
+// INFContent (a header with platform and target) that the setup verifier accepts.
+std::vector<uint8_t> RawSetupPlaceholder(size_t extra_words = 5);
+std::vector<uint8_t> FbSetupPlaceholder();
+
+struct LegacyModel {
+  uint32_t id = 0;
+  uint32_t version = 0;
+  uint32_t addr_in = 0, size_in = 0;
+  uint32_t addr_out = 0, size_out = 0;
+  uint32_t addr_wbuf = 0, size_wbuf = 0;
+  uint32_t addr_cmd = 0;
+  uint32_t addr_wt = 0;
+  uint32_t addr_fw = 0;
+  std::vector<uint8_t> cmd;
+  std::vector<uint8_t> weight;
+  std::vector<uint8_t> setup;
+};
+
+struct LegacyPair {
+  std::vector<uint8_t> fw_info;     // 56n + 12 bytes, or 60n + 20 with the CRC section
+  std::vector<uint8_t> all_models;  // blocks back to back, pieces padded to 16 (not the last setup)
+  std::vector<uint32_t> block_offsets;
+  std::vector<uint32_t> block_sizes;
+  uint32_t all_models_crc = 0;
+  std::vector<uint32_t> block_crcs;
+  uint32_t dram_addr_end = 0;
+  uint32_t total_bin_size = 0;
+};
+
+uint32_t Crc32(const std::vector<uint8_t>& bytes, size_t offset = 0, size_t len = SIZE_MAX);
+void AppendLE32(std::vector<uint8_t>& out, uint32_t v);
+uint32_t LoadLE32(const std::vector<uint8_t>& bytes, size_t offset);
+
+// Models with command/weight/setup pieces of these sizes, filled with a per-model pattern,
+// with plausible ascending device addresses (command of model 0 at 0x60100000).
+LegacyModel MakeLegacyModel(uint32_t id, uint32_t version, size_t cmd_bytes, size_t weight_bytes,
+                            std::vector<uint8_t> setup);
+
+// pad_byte fills the 16-byte padding in all_models.bin.
+LegacyPair BuildLegacyPair(const std::vector<LegacyModel>& models, bool with_crc, uint8_t pad_byte = 0);
+
+enum class LegacySetupForm { kRaw, kFlatbuffer };
+// Two models whose setups all have the given form (TZ100: raw; TZ300/TZ500: flatbuffer;
+// TZ200: either).
+std::vector<LegacyModel> SampleLegacyModels(LegacySetupForm form);
+
+void WriteLegacyPair(const LegacyPair& pair, const std::string& fw_info_path, const std::string& all_models_path);
+
+}  // namespace testsupport
