@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib=${1:-1024}
-bin=build/src/talvex_bnx_utils
+bin=build/bin/talvex_bnx_utils
 work=$(mktemp -d /tmp/talvex_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 file=$work/big.bin

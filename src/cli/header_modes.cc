@@ -12,6 +12,7 @@
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "common/strings.h"
+#include "txm/txm_func.h"
 
 namespace {
 // Common first step of the container commands.
@@ -42,6 +43,13 @@ int GetCrc(const CmdArgs& args) {
   uint32_t crc = 0;
   if (!BNXUtils::ComputeFileCRC(path, &crc)) return -1;
   std::cout << fmt::format("0x{:x}", crc) << std::endl;
+  return 0;
+}
+
+int CheckAlignment(const CmdArgs& args) {
+  // The verdict is the output; a missing or invalid file is simply "failed".
+  const int rc = TXM::CheckAlignment(args.FirstPath());
+  std::cout << fmt::format("CheckAlignment {}\n", rc == 0 ? "successfully" : "failed") << std::flush;
   return 0;
 }
 

@@ -13,4 +13,3 @@ int ExtractBnx(const CmdArgs&) { return NotAvailable("EXTRACT_BNX (-X)"); }
 int BnxInfo(const CmdArgs&) { return NotAvailable("DUMP_DATA (-I)"); }
 int CombineBnx(const CmdArgs&) { return NotAvailable("COMBINE_BNX (-c)"); }
 int PostEnc(const CmdArgs&) { return NotAvailable("POST_ENC (-E)"); }
-int CheckAlignment(const CmdArgs&) { return NotAvailable("CHECK_ALIGNMENT (-A)"); }

@@ -86,27 +86,34 @@ uint32_t GenEncKey(uint32_t orig_key, uint32_t efuse_key, const std::string& key
 
 namespace {
 
-// Whole little-endian words, so the compiler can vectorise the loops.
-void Garble32(uint8_t* buf, size_t length, uint32_t key) {
-  const uint32_t w = EncoderDetail::KeyWord(key);
-  for (size_t i = 0; i < length; i += 4) {
+// Whole little-endian words in 16-byte blocks, so the compiler can vectorise the loops.
+void XorPattern(uint8_t* buf, size_t length, const uint32_t (&pattern)[4]) {
+  size_t i = 0;
+  for (; i + 16 <= length; i += 16) {
+    uint32_t v[4];
+    std::memcpy(v, buf + i, 16);
+    for (int j = 0; j < 4; ++j) v[j] ^= pattern[j];
+    std::memcpy(buf + i, v, 16);
+  }
+  for (int j = 0; i + 4 <= length; i += 4, ++j) {
     uint32_t v;
     std::memcpy(&v, buf + i, 4);
-    v ^= w;
+    v ^= pattern[j];
     std::memcpy(buf + i, &v, 4);
   }
+}
+
+void Garble32(uint8_t* buf, size_t length, uint32_t key) {
+  const uint32_t w = EncoderDetail::KeyWord(key);
+  const uint32_t pattern[4] = {w, w, w, w};
+  XorPattern(buf, length, pattern);
 }
 
 void Garble128(uint8_t* buf, size_t length, uint32_t key) {
   const uint32_t w = EncoderDetail::KeyWord(key);
   const uint32_t u = EncoderDetail::SpreadKeyWord(w);
   const uint32_t pattern[4] = {(u >> 2) | (u << 30), (u >> 15) | (u << 17), u, w};
-  for (size_t i = 0; i < length; i += 16) {
-    uint32_t v[4];
-    std::memcpy(v, buf + i, 16);
-    for (int j = 0; j < 4; ++j) v[j] ^= pattern[j];
-    std::memcpy(buf + i, v, 16);
-  }
+  XorPattern(buf, length, pattern);
 }
 
 }  // namespace

@@ -1,0 +1,132 @@
+// -j (TxmToJson), -S (SplitCore) and the TXM helpers other modes share.
+#include "cli/model_modes.h"
+
+#include <iostream>
+#include <map>
+#include <set>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "cli/handlers.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "common/strings.h"
+#include "txm/txm_func.h"
+#include "txm/txm_transform.h"
+#include "txm/txm_writer.h"
+
+namespace {
+
+// These modes read exactly one TXM file; loading more would only waste time and memory.
+void RequireOneFile(const CmdArgs& cmd, const char* message) {
+  if (cmd.model_path.size() != 1) throw TalvexException(ErrorCode::UnexpectedValue, message);
+}
+
+// CmdArgs keeps the folder as typed ("out" or "out/"); the file goes inside it either way.
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : EraseDuplicateSlashes(folder + "/" + name);
+}
+
+int32_t ModelId(const TalvexTXM::ModelT& model) { return model.header ? model.header->id : 0; }
+
+// TrimModel(model_id) in ascending model id, one id at a time, handing each single-model
+// container to fn (int(int32_t id, TXMContentT&), 0 to go on; fn may empty the container).
+// The models of an id are dropped from txm once cut out, so no model is held twice for long.
+template <typename Fn>
+int ForEachModel(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
+  std::set<int32_t> ids;
+  for (const auto& model : txm.models) {
+    if (model && (model_id == -1 || ModelId(*model) == model_id)) ids.insert(ModelId(*model));
+  }
+  for (int32_t id : ids) {
+    std::map<int32_t, TalvexTXM::TXMContentT> cut;
+    int ret = TXM::TrimModel(cut, txm, id);
+    if (ret != 0) {
+      std::cerr << "Failed to ExtractModel with model_id: " << model_id << std::endl;
+      return ret;
+    }
+    for (auto& model : txm.models) {
+      if (model && ModelId(*model) == id) model.reset();
+    }
+    for (auto& [cut_id, container] : cut) {
+      ret = fn(cut_id, container);
+      if (ret != 0) return ret;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
+  TalvexTXM::TXMContentT txm;
+  if (TXM::LoadTxmObj(txm, txm_path) != 0) {
+    throw TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file");
+  }
+  return txm;
+}
+
+std::vector<TalvexTXM::TXMContentT> LoadTxmObjs(const CmdArgs& cmd) {
+  std::vector<TalvexTXM::TXMContentT> txms;
+  if (TXM::LoadTxmObjs(txms, cmd.model_path) != 0) {
+    throw TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file");
+  }
+  return txms;
+}
+
+int TxmToJson(const CmdArgs& cmd) {
+  RequireOneFile(cmd, "should be only one txm file");
+  TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
+  TXM::TrimBinary(txm, false, false);
+  const std::string name =
+      cmd.output_name.empty() ? Basename(cmd.model_path[0]) + ".no_binary.json" : cmd.output_name;
+  return TXM::DumpDebugText(txm, InFolder(cmd.output_folder, name), false);
+}
+
+int SplitCore(const CmdArgs& cmd) {
+  RequireOneFile(cmd, "Should only one TXM file");
+  if (!cmd.output_name.empty()) {
+    TALVEX_LOG(LogCateg::Tool, kWarn, "SplitCore doesn't support specifying output");
+  }
+  TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
+  return ForEachModel(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+    TalvexTXM::TXMContentT result;
+    int ret = TXM::TrimCore(result, container, cmd.core_id, cmd.json_path);
+    container = TalvexTXM::TXMContentT();  // done with the model: free it before packing the result
+    if (ret != 0) {
+      std::cerr << "Failed to ExtractCore with core_id: " << cmd.core_id << std::endl;
+      return ret;
+    }
+    TxmWriter writer;
+    return writer.Dump(result, cmd.output_folder, cmd.output_name, model_id, cmd.core_id, "", true).empty() ? -1 : 0;
+  });
+}
+
+int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
+  RequireOneFile(cmd, "should be only one txm file");
+  TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
+  int counter = 1;
+  return ForEachModel(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+    // Written under its final name at once ("01_net_model_3.txm"), not renamed afterwards,
+    // so no interim "01_net" file ever appears or gets replaced.
+    std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);
+    if (!cmd.output_name.empty()) name += "_model_" + std::to_string(model_id) + ".txm";
+    TxmWriter writer;
+    const std::string path = writer.Dump(container, cmd.output_folder, name, model_id, -1, "", false);
+    if (path.empty()) return -1;
+    output_files.push_back(BNXUtils::GetRealpath(path));
+    return 0;
+  });
+}
+
+void SaveCmdWtBuffer(const std::string& output_file_name, const std::vector<uint8_t>& buffer) {
+  // Without an output folder the file goes to the working folder, never to "/".
+  const std::string path = InFolder(BNXUtils::GetOutputDir(), output_file_name + ".bin");
+  std::string error;
+  if (!talvex::WriteFileAtomic(path, buffer.data(), buffer.size(), &error)) {
+    TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write the file: {} ({})", path, error);
+  }
+}

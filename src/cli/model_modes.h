@@ -1,0 +1,26 @@
+#pragma once
+// Front-end helpers on TXM files, shared by the -j / -S handlers, extraction (-X),
+// combining (-c), post-encryption (-E) and the TXM model report.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/cmd_args.h"
+#include "txm_generated.h"
+
+// TXM::LoadTxmObj on one file; a file that does not parse ends the command: throws
+// TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file").
+TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path);
+// One object per entry of cmd.model_path, in order; ends the command like LoadTxmObj.
+std::vector<TalvexTXM::TXMContentT> LoadTxmObjs(const CmdArgs& cmd);
+
+// One TXM file per model of the single file cmd.model_path[0] (only cmd.model_id unless it
+// is -1), in ascending model id, in cmd.output_folder: "01_<output_name>_model_<id>.txm",
+// "02_...", or the bare "01_", "02_" ... when output_name is empty. Appends the canonical
+// path of every file written. 0, or the failing operation's code. More than one file throws
+// TalvexException(UnexpectedValue, "should be only one txm file").
+int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files);
+
+// Writes buffer to <output folder>/<output_file_name>.bin, replacing it (atomically). A file
+// that cannot be written is logged and left as it was.
+void SaveCmdWtBuffer(const std::string& output_file_name, const std::vector<uint8_t>& buffer);

@@ -1,0 +1,572 @@
+#include "txm/txm_transform.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/json_utils.h"
+#include "common/strings.h"
+#include "encoder/encoder.h"
+#include "txm/txm_reader.h"
+#include "txm/txm_writer.h"
+
+namespace TXM {
+namespace {
+
+namespace T = TalvexTXM;
+using flatbuffers::FlatBufferBuilder;
+using flatbuffers::Offset;
+
+[[noreturn]] void FailPrecondition(const std::string& text) {
+  throw TalvexException(ErrorCode::UnexpectedValue, text);
+}
+
+int32_t ModelId(const T::ModelT& model) { return model.header ? model.header->id : 0; }
+int32_t CoreId(const T::CoreT& core) { return core.header ? core.header->id : 0; }
+
+template <typename Obj>
+std::vector<std::unique_ptr<Obj>> CloneAll(const std::vector<std::unique_ptr<Obj>>& in) {
+  std::vector<std::unique_ptr<Obj>> out;
+  out.reserve(in.size());
+  for (const auto& p : in) {
+    if (p) out.push_back(std::make_unique<Obj>(*p));
+  }
+  return out;
+}
+
+template <typename Obj>
+std::unique_ptr<Obj> Clone(const std::unique_ptr<Obj>& p) {
+  return p ? std::make_unique<Obj>(*p) : nullptr;
+}
+
+// ---- Sizing the builder ----
+
+uint64_t NpuBytes(const T::NPUEUParamsT* npu) {
+  return npu == nullptr ? 0 : npu->cmd.size() + npu->weight.size() + 2 * TXM_PAYLOAD_ALIGN;
+}
+
+// Bytes of bulk data under a core; the tables around them are small in comparison.
+uint64_t PayloadBytes(const T::CoreT& core, int depth = 0) {
+  uint64_t bytes = NpuBytes(core.eu_params.AsNPUEUParams());
+  if (const T::LoopEUParamsT* loop = core.eu_params.AsLoopEUParams()) {
+    bytes += NpuBytes(loop->npu_params.get());
+  }
+  if (const T::CPUEUParamsT* cpu = core.eu_params.AsCPUEUParams()) {
+    for (const auto& op : cpu->operators) {
+      if (!op) continue;
+      for (const auto& w : op->weights) bytes += w ? w->values.size() : 0;
+    }
+  }
+  // Trees from files nest at most as deep as the verifier allows.
+  if (depth < 64) {
+    for (const auto& sub : core.exe_unit) bytes += sub ? PayloadBytes(*sub, depth + 1) : 0;
+  }
+  return bytes;
+}
+
+uint64_t PayloadBytes(const T::ModelT& model) {
+  uint64_t bytes = model.const_input.size() + TXM_PAYLOAD_ALIGN;
+  for (const auto& core : model.cores) bytes += core ? PayloadBytes(*core) : 0;
+  return bytes;
+}
+
+// A builder that can take `payload` bytes without growing: each growth copies everything
+// built so far, which costs both time and a second copy in memory on large models.
+size_t BuilderCapacity(uint64_t payload) {
+  const uint64_t want = payload + payload / 32 + 4096;
+  return static_cast<size_t>(std::min<uint64_t>(want, talvex::kMaxInputBytes));
+}
+
+// A FlatBuffers buffer cannot exceed 2 GiB; refuse before the builder's offsets overflow.
+bool FitsOneBuffer(uint64_t payload) {
+  if (payload < talvex::kMaxInputBytes) return true;
+  std::cerr << fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload)
+            << std::endl;
+  return false;
+}
+
+// Finishes the buffer (no identifier) and parses it into out; the builder is consumed.
+int FinishAndParse(FlatBufferBuilder& fbb, Offset<T::TXMContent> root, T::TXMContentT& out) {
+  fbb.Finish(root);
+  TxmWriter writer(std::move(fbb));
+  return TxmReader::Parse(out, writer.GetBufferPointer(), writer.GetSize());
+}
+
+// const_input is force-aligned to 64 like the generated packer does; empty means absent.
+Offset<flatbuffers::Vector<uint8_t>> PackConstInput(FlatBufferBuilder& fbb, const std::vector<uint8_t>& data) {
+  if (data.empty()) return 0;
+  fbb.ForceVectorAlignment(data.size(), sizeof(uint8_t), TXM_PAYLOAD_ALIGN);
+  return fbb.CreateVector(data);
+}
+
+template <typename Table>
+Offset<flatbuffers::Vector<Offset<Table>>> PackOffsets(FlatBufferBuilder& fbb,
+                                                       const std::vector<Offset<Table>>& offsets) {
+  return offsets.empty() ? 0 : fbb.CreateVector(offsets);
+}
+
+Offset<T::TXMHeader> PackHeader(FlatBufferBuilder& fbb, const std::unique_ptr<T::TXMHeaderT>& header) {
+  return header ? T::TXMHeader::Pack(fbb, header.get()) : 0;
+}
+
+// ---- Address file of TrimCore ----
+
+const char* AddrKey(T::Location location) {
+  switch (location) {
+    case T::Location::INPUT_BUFFER: return "input_addr";
+    case T::Location::OUTPUT_BUFFER: return "output_addr";
+    case T::Location::WORKING_BUFFER: return "dram_base_addr";
+    case T::Location::CPU_TEMP_BUFFER: return "cpu_tmp_addr";
+    default: return nullptr;
+  }
+}
+
+// Optional "0x", then hexadecimal digits only, and a value that fits 32 bits: anything else
+// would silently become a wrong (truncated or zero) device address.
+bool IsHexAddr(const std::string& text) {
+  size_t i = (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) ? 2 : 0;
+  if (i == text.size()) return false;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    int digit;
+    if (c >= '0' && c <= '9') digit = c - '0';
+    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+    else return false;
+    value = value * 16 + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFu) return false;
+  }
+  return true;
+}
+
+// Loaded on the first lookup only, so a layout without buffers never needs the file.
+class AddressFile {
+ public:
+  explicit AddressFile(const std::string& path) : path_(path) {}
+
+  uint32_t Get(const char* key) {
+    if (!loaded_) {
+      json_ = LoadJson(path_);
+      loaded_ = true;
+    }
+    if (json_.isNull()) {
+      throw InvalidProgramInput(fmt::format("json constructed from [{}] is null", path_));
+    }
+    // isMember on anything but an object would throw from inside jsoncpp.
+    if (!json_.isObject() || !json_.isMember(key)) {
+      throw InvalidProgramInput(fmt::format("[{}] should contains addr for key [{}]", path_, key));
+    }
+    const Json::Value& value = json_[key];
+    const std::string text = value.isString() ? value.asString() : Json2Str(value);
+    if (!value.isString() || !IsHexAddr(text)) {
+      throw InvalidProgramInput(fmt::format(
+          "[{}] addr for key [{}] should be a hexadecimal text of 32 bits, not [{}]", path_, key, text));
+    }
+    return ParseHex(text);
+  }
+
+ private:
+  std::string path_;
+  bool loaded_ = false;
+  Json::Value json_;
+};
+
+// ---- PostEnc ----
+
+void CheckEncodable(const T::NPUEUParamsT& npu, int32_t model_id, int32_t core_id) {
+  if (npu.cmd.size() % 4 != 0) {
+    FailPrecondition(fmt::format("Model[{}] Core[{}] cmd of {} bytes: length % 4 == 0", model_id,
+                                 core_id, npu.cmd.size()));
+  }
+  if (npu.weight.size() % 16 != 0) {
+    FailPrecondition(fmt::format("Model[{}] Core[{}] weight of {} bytes: length % 16 == 0",
+                                 model_id, core_id, npu.weight.size()));
+  }
+}
+
+void EncodeNpu(const Encoder& encoder, T::NPUEUParamsT& npu) {
+  encoder.Encode(reinterpret_cast<char*>(npu.cmd.data()), npu.cmd.size(), 4);
+  encoder.Encode(reinterpret_cast<char*>(npu.weight.data()), npu.weight.size(), 16);
+}
+
+// ---- Payload removal ----
+
+void Release(std::vector<uint8_t>& bytes) { std::vector<uint8_t>().swap(bytes); }
+
+void RemoveCoreBinary(T::CoreT& core, int depth) {
+  if (T::NPUEUParamsT* npu = core.eu_params.AsNPUEUParams()) {
+    Release(npu->cmd);
+    Release(npu->weight);
+  } else if (T::LoopEUParamsT* loop = core.eu_params.AsLoopEUParams()) {
+    if (loop->npu_params) {
+      Release(loop->npu_params->cmd);
+      Release(loop->npu_params->weight);
+    }
+  }
+  if (depth >= 64) return;
+  for (auto& sub : core.exe_unit) {
+    if (sub) RemoveCoreBinary(*sub, depth + 1);
+  }
+}
+
+}  // namespace
+
+T::ModelT* GetModel(const TxmModels& models, int32_t id) {
+  for (const auto& model : models) {
+    if (model && (id == -1 || ModelId(*model) == id)) return model.get();
+  }
+  std::cerr << "Unable to find the model with the id: " << id << std::endl;
+  return nullptr;
+}
+
+namespace {
+T::CoreT* FindCore(const TxmCores& cores, int32_t id, int depth) {
+  for (const auto& core : cores) {
+    if (!core) continue;
+    if (id == -1 || CoreId(*core) == id) return core.get();
+    if (depth < 64) {
+      if (T::CoreT* found = FindCore(core->exe_unit, id, depth + 1)) return found;
+    }
+  }
+  return nullptr;
+}
+}  // namespace
+
+T::CoreT* GetCore(const TxmCores& cores, int32_t id) { return FindCore(cores, id, 0); }
+
+uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, T::Location location) {
+  for (const auto& info : buffer_info) {
+    if (info && info->buffer == location) return static_cast<uint32_t>(info->start_addr);
+  }
+  FailPrecondition("There is no match buffer");
+}
+
+int CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
+               const BufferLayout& hdr_buf_info) {
+  if (txms.empty()) FailPrecondition("No TXM content to combine");
+  static const TxmBufferInfos kNoBuffers;
+  auto buffers_of = [](const T::TXMContentT& txm) -> const TxmBufferInfos& {
+    return txm.header ? txm.header->buffer_info : kNoBuffers;
+  };
+  auto target_of = [](const T::TXMContentT& txm) {
+    return txm.header ? txm.header->target : T::NPUTarget::UNKNOW;
+  };
+  const T::TXMContentT& root = txms[0];
+  const uint32_t root_addr = GetBufferAddr(buffers_of(root), T::Location::INPUT_BUFFER);
+  for (size_t i = 1; i < txms.size(); ++i) {
+    if (target_of(txms[i]) != target_of(root)) {
+      std::cout << "TXM target did not match!" << std::endl;
+      return -1;
+    }
+    const uint32_t addr = GetBufferAddr(buffers_of(txms[i]), T::Location::INPUT_BUFFER);
+    if (addr != root_addr) {
+      std::cout << "Input addr should be the same, root:" << root_addr << ", another:" << addr
+                << std::endl;
+      return -1;
+    }
+  }
+
+  T::TXMHeaderT header;
+  header.target = target_of(root);
+  if (root.header) {
+    header.compiler_version = root.header->compiler_version;
+    header.schema_version = Clone(root.header->schema_version);
+  }
+  for (const auto& [location, range] : hdr_buf_info) {
+    auto info = std::make_unique<T::BufferInfoT>();
+    info->buffer = location;
+    info->start_addr = range.first;
+    info->len = range.second;
+    header.buffer_info.push_back(std::move(info));
+  }
+
+  uint64_t payload = 0;
+  for (const auto& txm : txms) {
+    for (const auto& model : txm.models) payload += model ? PayloadBytes(*model) : 0;
+  }
+  if (!FitsOneBuffer(payload)) {
+    std::cerr << "Failed to create TXMContentT object" << std::endl;
+    return TxmReader::kInvalid;
+  }
+  FlatBufferBuilder fbb(BuilderCapacity(payload));
+  std::vector<Offset<T::Model>> models;
+  for (const auto& txm : txms) {
+    for (const auto& model : txm.models) {
+      if (model) models.push_back(T::Model::Pack(fbb, model.get()));
+    }
+  }
+  const auto models_off = PackOffsets(fbb, models);
+  const auto header_off = T::TXMHeader::Pack(fbb, &header);
+  const int ret = FinishAndParse(fbb, T::CreateTXMContent(fbb, root.magic, header_off, models_off), result);
+  if (ret != 0) std::cerr << "Failed to create TXMContentT object" << std::endl;
+  return ret;
+}
+
+int TrimModel(std::map<int32_t, T::TXMContentT>& results, const T::TXMContentT& txm, int32_t model_id) {
+  results.clear();
+  for (const auto& model : txm.models) {
+    if (!model || (model_id != -1 && ModelId(*model) != model_id)) continue;
+    const uint64_t payload = PayloadBytes(*model);
+    T::TXMContentT one;
+    int ret = TxmReader::kInvalid;
+    if (FitsOneBuffer(payload)) {
+      FlatBufferBuilder fbb(BuilderCapacity(payload));
+      const Offset<T::Model> model_off = T::Model::Pack(fbb, model.get());
+      const auto models_off = fbb.CreateVector(&model_off, 1);
+      const auto header_off = PackHeader(fbb, txm.header);
+      ret = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
+    }
+    if (ret != 0) {
+      std::cerr << "Failed to create TXMContentT object with model_id: " << model_id << std::endl;
+      return ret;
+    }
+    results[ModelId(*model)] = std::move(one);
+  }
+  return 0;
+}
+
+int TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id, const std::string& json_path) {
+  if (txm.models.size() != 1 || !txm.models[0]) FailPrecondition("Should only one model");
+  if (core_id < 0) FailPrecondition("Need a specific core_id");
+  const T::ModelT& model = *txm.models[0];
+
+  // A core at the top level, or one level down inside another core.
+  const T::CoreT* taken = nullptr;
+  bool top_level = false;
+  for (const auto& core : model.cores) {
+    if (!core) continue;
+    if (CoreId(*core) == core_id) {
+      taken = core.get();
+      top_level = true;
+      break;
+    }
+    for (const auto& sub : core->exe_unit) {
+      if (!sub) continue;
+      if (sub->eu_params.type == T::EUParams::LoopEUParams) FailPrecondition("core type should not be loop");
+      if (CoreId(*sub) == core_id) {
+        taken = sub.get();
+        break;
+      }
+    }
+    if (taken != nullptr) break;
+  }
+  if (taken == nullptr) {
+    std::cerr << "Unable to find the core with the core_id: " << core_id << std::endl;
+    return -1;
+  }
+
+  // The file header's layout, moved to the addresses the core will run at.
+  AddressFile addresses(json_path);
+  TxmBufferInfos relocated;
+  if (txm.header) {
+    for (const auto& info : txm.header->buffer_info) {
+      if (!info) continue;
+      const char* key = AddrKey(info->buffer);
+      if (key == nullptr) {
+        throw InvalidProgramInput(fmt::format("Undefinded buffer:[{}]", static_cast<int>(info->buffer)));
+      }
+      auto entry = std::make_unique<T::BufferInfoT>();
+      entry->buffer = info->buffer;
+      entry->len = info->len;
+      entry->start_addr = addresses.Get(key);
+      relocated.push_back(std::move(entry));
+    }
+  }
+
+  const T::EUParams tag = taken->eu_params.type;
+  if (tag != T::EUParams::NPUEUParams && tag != T::EUParams::CPUEUParams &&
+      tag != T::EUParams::LoopEUParams) {
+    throw InvalidProgramInput(fmt::format("Unknown eu_params:[{}]", static_cast<int>(tag)));
+  }
+
+  T::ModelHeaderT model_header;
+  const T::ModelHeaderT* src = model.header.get();
+  model_header.id = ModelId(model);
+  if (taken->header) {
+    model_header.inputs = CloneAll(taken->header->inputs);
+    model_header.outputs = CloneAll(taken->header->outputs);
+  }
+  model_header.core_number = 1;
+  if (src != nullptr) {
+    model_header.npu_run_val = src->npu_run_val;
+    model_header.dma_bank_info = CloneAll(src->dma_bank_info);
+    model_header.encrypt_info = Clone(src->encrypt_info);
+    model_header.compiler_version = src->compiler_version;
+    model_header.schema_version = Clone(src->schema_version);
+  }
+  model_header.buffer_info = std::move(relocated);
+  model_header.wt_ref_model_id = -1;
+
+  T::CoreHeaderT core_header;
+  core_header.id = 0;
+  if (taken->header) {
+    core_header.inputs = CloneAll(taken->header->inputs);
+    core_header.outputs = CloneAll(taken->header->outputs);
+    core_header.parent = taken->header->parent;
+    core_header.children = taken->header->children;
+  }
+  core_header.type = T::CoreType::NPU;
+
+  // A LOOP core taken at the top level runs alone: its nested cores stay behind.
+  const bool keep_nested = !(top_level && tag == T::EUParams::LoopEUParams);
+  uint64_t payload = PayloadBytes(*taken) + model.const_input.size() + TXM_PAYLOAD_ALIGN;
+  if (!FitsOneBuffer(payload)) {
+    std::cerr << "Failed to create TXMContentT object" << std::endl;
+    return TxmReader::kInvalid;
+  }
+  // The taken core's payloads are packed straight from the source, never copied in between.
+  FlatBufferBuilder fbb(BuilderCapacity(payload));
+  std::vector<Offset<T::Core>> nested;
+  if (keep_nested) {
+    for (const auto& sub : taken->exe_unit) {
+      if (sub) nested.push_back(T::Core::Pack(fbb, sub.get()));
+    }
+  }
+  const auto nested_off = PackOffsets(fbb, nested);
+  const auto eu_off = taken->eu_params.Pack(fbb);
+  const auto core_header_off = T::CoreHeader::Pack(fbb, &core_header);
+  const Offset<T::Core> core_off = T::CreateCore(fbb, core_header_off, nested_off, tag, eu_off);
+  const auto cores_off = fbb.CreateVector(&core_off, 1);
+  const auto const_input_off = PackConstInput(fbb, model.const_input);
+  const auto model_header_off = T::ModelHeader::Pack(fbb, &model_header);
+  const Offset<T::Model> model_off = T::CreateModel(fbb, model_header_off, cores_off, const_input_off);
+  const auto models_off = fbb.CreateVector(&model_off, 1);
+  const auto header_off = PackHeader(fbb, txm.header);
+  const int ret = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), result);
+  if (ret != 0) std::cerr << "Failed to create TXMContentT object" << std::endl;
+  return ret;
+}
+
+int DeepCopy(T::TXMContentT& dst, const T::TXMContentT& src) {
+  uint64_t payload = 0;
+  for (const auto& model : src.models) payload += model ? PayloadBytes(*model) : 0;
+  if (!FitsOneBuffer(payload)) return TxmReader::kInvalid;
+  FlatBufferBuilder fbb(BuilderCapacity(payload));
+  return FinishAndParse(fbb, T::TXMContent::Pack(fbb, &src), dst);
+}
+
+int UpdateWeight(T::TXMContentT& txm, int32_t model_id, int32_t core_id, const std::string& src_wt,
+                 int32_t wt_ref_model_id) {
+  talvex::FileBuffer file = talvex::FileBuffer::Load(src_wt);
+  // An empty file is read whole (zero bytes): the weight becomes empty.
+  if (!file.ok() && file.status() != talvex::ReadStatus::kEmpty) {
+    std::cerr << "Failed to read the file: " << src_wt << std::endl;
+    return -1;
+  }
+  T::ModelT* model = GetModel(txm.models, model_id);
+  if (model == nullptr) return -2;
+  T::CoreT* core = GetCore(model->cores, core_id);
+  if (core == nullptr) return -3;
+  T::NPUEUParamsT* npu = core->eu_params.AsNPUEUParams();
+  if (npu == nullptr) {
+    std::cerr << "Without weight field for the EUParamsType: " << static_cast<int>(core->eu_params.type)
+              << std::endl;
+    return -4;
+  }
+  if (!model->header) model->header = std::make_unique<T::ModelHeaderT>();
+  model->header->wt_ref_model_id = wt_ref_model_id;
+  npu->weight.assign(file.data(), file.data() + file.size());
+  return 0;
+}
+
+void RemoveModelCores(T::TXMContentT& txm) {
+  for (auto& model : txm.models) {
+    if (model) TxmCores().swap(model->cores);
+  }
+}
+
+void RemoveAllCoresBinaryPayload(T::TXMContentT& txm) {
+  for (auto& model : txm.models) {
+    if (!model) continue;
+    for (auto& core : model->cores) {
+      if (core) RemoveCoreBinary(*core, 0);
+    }
+  }
+}
+
+void RemoveModelConstantInputData(T::TXMContentT& txm) {
+  for (auto& model : txm.models) {
+    if (model) Release(model->const_input);
+  }
+}
+
+void RemoveModelHeaderInputsOutputsDma(T::TXMContentT& txm) {
+  for (auto& model : txm.models) {
+    if (!model || !model->header) continue;
+    model->header->inputs.clear();
+    model->header->outputs.clear();
+    model->header->dma_bank_info.clear();
+  }
+}
+
+void TrimBinary(T::TXMContentT& txm, bool reserve_core_binary, bool reserve_const_input) {
+  if (!reserve_core_binary) RemoveAllCoresBinaryPayload(txm);
+  if (!reserve_const_input) RemoveModelConstantInputData(txm);
+}
+
+int PostEnc(T::TXMContentT& txm, uint32_t tv_number, uint32_t c_key, const std::string& key_file) {
+  const Encoder encoder(c_key, tv_number, key_file);
+
+  // Check everything first: a refusal half-way would leave some models scrambled and
+  // others not, with nothing in the tree to tell which.
+  for (const auto& model : txm.models) {
+    if (!model) continue;
+    const T::EncryptInfoT* info = model->header ? model->header->encrypt_info.get() : nullptr;
+    if (info == nullptr || info->mode != T::EncryptedMode::NoEnc) {
+      FailPrecondition("the model should not be encryped");
+    }
+    for (const auto& core : model->cores) {
+      if (!core) continue;
+      if (const T::NPUEUParamsT* npu = core->eu_params.AsNPUEUParams()) {
+        CheckEncodable(*npu, ModelId(*model), CoreId(*core));
+      } else if (core->eu_params.AsLoopEUParams() != nullptr) {
+        for (const auto& sub : core->exe_unit) {
+          if (!sub) continue;
+          if (sub->eu_params.type == T::EUParams::LoopEUParams) {
+            FailPrecondition("sub core should be NPU or CPU core");
+          }
+          if (const T::NPUEUParamsT* sub_npu = sub->eu_params.AsNPUEUParams()) {
+            CheckEncodable(*sub_npu, ModelId(*model), CoreId(*sub));
+          }
+        }
+      }
+    }
+  }
+
+  std::vector<uint8_t> key_bytes;
+  if (!key_file.empty()) {
+    for (uint32_t word : Encoder::GenDecryptKeyData(c_key, key_file)) {
+      for (int b = 0; b < 4; ++b) key_bytes.push_back(static_cast<uint8_t>(word >> (8 * b)));
+    }
+  }
+
+  for (auto& model : txm.models) {
+    if (!model) continue;
+    T::EncryptInfoT& info = *model->header->encrypt_info;
+    if (!key_file.empty()) {
+      info.mode = T::EncryptedMode::CustKey;
+      info.key = key_bytes;
+    } else {
+      info.mode = T::EncryptedMode::EFuse;
+    }
+    for (auto& core : model->cores) {
+      if (!core) continue;
+      if (T::NPUEUParamsT* npu = core->eu_params.AsNPUEUParams()) {
+        EncodeNpu(encoder, *npu);
+      } else if (core->eu_params.AsLoopEUParams() != nullptr) {
+        // The loop's own npu_params are left as they are; only its nested NPU cores run encrypted.
+        for (auto& sub : core->exe_unit) {
+          if (!sub) continue;
+          if (T::NPUEUParamsT* sub_npu = sub->eu_params.AsNPUEUParams()) EncodeNpu(encoder, *sub_npu);
+        }
+      }
+    }
+  }
+  return 0;
+}
+
+}  // namespace TXM
