@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the tool on the bundled sample.
+# Installs what is missing, builds, generates a container from the bundled sample model
+# and reads it back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
 scripts/build.sh
-bin=build/src/talvex_bnx_utils
-sample=samples/sample.bnx
-echo "\$ talvex_bnx_utils --help"
-"$bin" --help || true
-echo "\$ talvex_bnx_utils -C $sample"
-"$bin" -C "$sample"
+bin=build/bin/talvex_bnx_utils
+out=output
+
+run() { echo "\$ talvex_bnx_utils $*"; "$bin" "$@"; }
+
+run -G -t 400 -e samples/sample.txm -a demo-solution -b 5a6f7e -O "$out"
+bnx="$out/models_400.bnx"
+for key in target crc uuid schema_version encryption_mode solution_id solution_tag toolchain_version; do
+  printf '%-18s ' "$key:"; "$bin" -R "$bnx" -k "$key"
+done
+run -M "$bnx" -N "0 1"
+run -C "$bnx"
