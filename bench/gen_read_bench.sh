@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 size_mib=${1:-1024}
 build=${2:-build}
-bin=$build/src/talvex_bnx_utils
+bin=$build/bin/talvex_bnx_utils
 gen=$build/bench/make_big_txm
 work=$(mktemp -d /tmp/talvex_gen_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -1,0 +1,203 @@
+// The TXM model report of extraction (-X -s on a model container).
+#include "cli/txm_report.h"
+
+#include <iostream>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "cli/model_modes.h"
+#include "txm_generated.h"
+
+namespace {
+
+using BNXUtils::MODEL_CORES;
+using BNXUtils::MODEL_INFO;
+using BNXUtils::TXM_TENSOR;
+
+constexpr int kNpuEUParams = 1;
+constexpr int kCpuEUParams = 2;
+constexpr int kLoopEUParams = 3;
+
+// The stored mode may be any byte; only the schema's own values have a name.
+std::string EncryptModeName(int32_t mode) {
+  const int32_t first = static_cast<int32_t>(TalvexTXM::EncryptedMode::MIN);
+  const int32_t last = static_cast<int32_t>(TalvexTXM::EncryptedMode::MAX);
+  if (mode < first || mode > last) return "";
+  return TalvexTXM::EnumNamesEncryptedMode()[mode - first];
+}
+
+// "    [ input] 0x60000000 L =   150528 : 0x00024c00"
+std::string AddrLine(const char* name, uint32_t addr, uint32_t len) {
+  return fmt::format("    [{0:>{1}}]{2:^{3}}L = {4:>{5}} : {4:#010x}", name, 6,
+                     fmt::format("0x{:x}", addr), 12, len, 8);
+}
+
+std::string PayloadLine(const char* name, uint64_t addr, uint64_t len) {
+  return fmt::format("      [{0:>{1}}] {2}{3:^{4}}L = {5:>{6}} : {5:#010x}", name, 6, "",
+                     fmt::format("0x{:x}", addr), 12, len, 8);
+}
+
+std::string CoreField(size_t c, const char* label, const std::string& value) {
+  return FramedLine(fmt::format("    < {0} > {1:<{2}} = {3}", c, label, 5, value));
+}
+
+}  // namespace
+
+std::string FramedLine(const std::string& text) {
+  return fmt::format("│{0: <{1}}│\n", text, TXM_REPORT_WIDTH);
+}
+
+std::string GetMemoryInfoStr(const BNXUtils::ModelMemory& mm) {
+  constexpr int kLabel = 30;
+  constexpr double kMiB = 1024.0 * 1024.0;
+  std::string s;
+  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR start addr", kLabel, mm.DDR_start_addr);
+  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR end addr", kLabel, mm.DDR_end_addr);
+  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "DDR space needed", kLabel,
+                   mm.DDR_space_needed, mm.DDR_space_needed / kMiB);
+  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "Model size(no heading buff)", kLabel,
+                   mm.model_size_no_header_buff, mm.model_size_no_header_buff / kMiB);
+  s += "\n";
+  return s;
+}
+
+void PrintMemoryInfo(const BNXUtils::ModelMemory& mm) { std::cout << GetMemoryInfoStr(mm); }
+
+std::string GetNodeInfo(const std::vector<TXM_TENSOR>& nodes) {
+  std::string s;
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    const TXM_TENSOR& t = nodes[i];
+    s += FramedLine(fmt::format("    < {0} > {1:<{2}} = {3}", i, "Name", 5, t.name));
+    s += FramedLine(fmt::format("    < {0} > {1:<{2}} = {3}", i, "Format", 28, t.format));
+    s += FramedLine(fmt::format("    < {0} > {1:<{2}} = ({3}, {4}, {5}, {6})", i,
+                                "Shape (batch, ch, row, col)", 28, t.shape_batch, t.shape_ch,
+                                t.shape_row, t.shape_col));
+    s += FramedLine(fmt::format("    < {0} > {1} :", i, "Quantization"));
+    s += FramedLine(fmt::format("           {0} [{1}] (scale, radix) = ({2:.3f}, {3})", "fxp_info",
+                                0, t.quantParam.FirstScale(), t.quantParam.FirstRadix()));
+    s += FramedLine(fmt::format("    < {0} > {1} :", i, "Buffer"));
+    s += FramedLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "entry", 5, t.buffer_entry));
+    s += FramedLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "len", 5, t.buffer_len));
+    s += FramedLine("");
+  }
+  return s;
+}
+
+std::string GetCoreInfo(const std::vector<MODEL_CORES>& cores) {
+  std::string s = FramedLine("Model cores info: ");
+  for (size_t c = 0; c < cores.size(); ++c) {
+    const MODEL_CORES& core = cores[c];
+    s += CoreField(c, "ID", std::to_string(core.id));
+    switch (core.eu_params_type) {
+      case kNpuEUParams:
+        s += CoreField(c, "eu params type", "NPU EUParams");
+        s += CoreField(c, "cmd address", std::to_string(core.npu_param.cmd_addr));
+        s += CoreField(c, "cmd size", std::to_string(core.npu_param.cmd_size));
+        s += CoreField(c, "weight address", std::to_string(core.npu_param.wt_addr));
+        s += CoreField(c, "weight size", std::to_string(core.npu_param.wt_size));
+        break;
+      case kCpuEUParams:
+        s += CoreField(c, "eu params type", "CPU EUParams");
+        break;
+      case kLoopEUParams:
+        s += CoreField(c, "eu params type", "LOOP EUParams");
+        s += CoreField(c, "max trip count", std::to_string(core.loop_param.max_trip_count));
+        break;
+      default:
+        break;
+    }
+  }
+  return s;
+}
+
+std::string GetCMDWTInfoStr(const MODEL_INFO& info) {
+  std::string s;
+  for (size_t c = 0; c < info.model_core.size(); ++c) {
+    const MODEL_CORES& core = info.model_core[c];
+    s += FramedLine(fmt::format("    < {0} > {1} :", c, "Core"));
+    if (core.eu_params_type == kNpuEUParams) {
+      s += FramedLine(PayloadLine("cmd", core.npu_param.cmd_addr, core.npu_param.cmd_size));
+      s += FramedLine(PayloadLine("weight", core.npu_param.wt_addr, core.npu_param.wt_size));
+    } else {
+      s += FramedLine("      [" +
+                      fmt::format("Display unsupported EUParams type: {0}",
+                                  static_cast<int>(core.eu_params_type)) +
+                      "]");
+    }
+  }
+  return s;
+}
+
+std::string GetModelsInfoStr(const MODEL_INFO& info, int index) {
+  const BNXUtils::MODEL_HEADER& h = info.model_header;
+  const std::string title = fmt::format(" Model #{0} ", index + 1);
+  const std::string rule(TXM_REPORT_WIDTH, '=');
+
+  std::string s = fmt::format("┌{0:─<{1}}┐\n", title, TXM_REPORT_WIDTH);
+  s += FramedLine("");
+  s += FramedLine(fmt::format("{0:<{1}} = [{2}]:[0x{2:x}]", "Model ID", 15, h.model_id));
+  s += FramedLine(fmt::format("{0:<{1}} = [{2}]:[{3}]", "Encryption Mode", 15, h.encryp.mode,
+                              EncryptModeName(h.encryp.mode)));
+  s += FramedLine("");
+  s += FramedLine("Addr(IN/OUT/WBUF)");
+  s += FramedLine(AddrLine("input", h.addr_in, h.size_in));
+  s += FramedLine(AddrLine("output", h.addr_out, h.size_out));
+  s += FramedLine(AddrLine("wbuf", h.addr_wbuf, h.size_wbuf));
+  s += FramedLine("");
+  s += FramedLine("Addr(CMD/WT)");
+  s += GetCMDWTInfoStr(info);
+  s += FramedLine("");
+  s += FramedLine(rule);
+  s += FramedLine("");
+  s += FramedLine(fmt::format("{0:<{1}} = [{2}]", "setup.bin format", 15, h.format));
+  s += FramedLine("Input node info:");
+  s += GetNodeInfo(h.input_nodes);
+  s += FramedLine("Output node info:");
+  s += GetNodeInfo(h.output_nodes);
+  s += FramedLine(rule);
+  s += GetCoreInfo(info.model_core);
+  s += fmt::format("└{0:─>{1}}┘\n\n", title, TXM_REPORT_WIDTH);
+  return s;
+}
+
+void PrintModelsInfo(const MODEL_INFO& info, int index) { std::cout << GetModelsInfoStr(info, index); }
+
+int GetTXMModelInfo(const std::string& txm_path) {
+  // One verified read serves the whole report.
+  const talvex::FileBuffer fb = BNXUtils::GetTXMBuffer(txm_path);
+  if (!fb.ok()) {
+    std::cerr << "Failed to read the TXM file: " << txm_path << std::endl;
+    return -1;
+  }
+  const auto* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data());
+  const int count = txm->models() != nullptr ? static_cast<int>(txm->models()->size()) : 0;
+  if (count == 0) {
+    std::cerr << "No model in the TXM file: " << txm_path << std::endl;
+    return -1;
+  }
+
+  BNXUtils::ModelMemory mm;
+  if (BNXUtils::ReadBNXModelMemory(txm, &mm) != 0) {
+    std::cerr << "Failed to read the memory layout of the TXM file: " << txm_path << std::endl;
+    return -1;
+  }
+  PrintMemoryInfo(mm);
+
+  for (int m = 0; m < count; ++m) {
+    MODEL_INFO info;
+    if (BNXUtils::ReadTXMModelInfo(txm, fb.data(), m, info.model_header) != 0 ||
+        BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core) != 0) {
+      std::cerr << "Failed to read model #" << m << " of the TXM file: " << txm_path << std::endl;
+      return -1;
+    }
+    PrintModelsInfo(info, m);
+    for (size_t c = 0; c < info.model_core.size(); ++c) {
+      const std::string prefix = fmt::format("model_{0}_core_{1}_", info.model_header.model_id, c);
+      SaveCmdWtBuffer(prefix + "cmd_buffer", info.model_core[c].npu_param.cmd);
+      SaveCmdWtBuffer(prefix + "weight_buffer", info.model_core[c].npu_param.weight);
+    }
+  }
+  std::cout.flush();
+  return 0;
+}
