@@ -56,6 +56,8 @@ bool ComputeFileCRC(const std::string& path, uint32_t* crc) {
   struct stat st {};
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     close(fd);
+    // Name the path: the fixed text alone does not say which input failed.
+    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
     TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
     return false;
   }
@@ -67,6 +69,7 @@ bool ComputeFileCRC(const std::string& path, uint32_t* crc) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       close(fd);
+      TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
       TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
       return false;
     }

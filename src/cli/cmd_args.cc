@@ -112,6 +112,8 @@ uint32_t ReadHexKey(const std::string& text) {
 CmdArgs::CmdArgs() : efuse_key(ReadHexKey("0x51A9")), key_file(GetCurrentWorkingDirectory() + "talvex_bnx_utils") {}
 
 void CmdArgs::usage(const char* program) {
+  // argv[0] may be null when the program is started with an empty argument list.
+  if (program == nullptr) program = "talvex_bnx_utils";
   std::cerr << "    \n"
             << program << " <section> <options>\n\n"
             << "  section list:\n"
@@ -135,7 +137,9 @@ void CmdArgs::usage(const char* program) {
 
 ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args) {
   ParseOutcome outcome;
-  optind = 1;
+  // 0, not 1: glibc then also drops its inner state (a half-read option group, the
+  // argument permutation) left by an earlier parse that stopped early.
+  optind = 0;
   try {
     int opt;
     while ((opt = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr)) != -1) {

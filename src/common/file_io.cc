@@ -54,7 +54,8 @@ void FileBuffer::Release() {
 
 FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
   FileBuffer fb;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking open: a named pipe without a writer must not hang the program.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     fb.status_ = errno == ENOENT || errno == ENOTDIR ? ReadStatus::kMissing : ReadStatus::kUnreadable;
     return fb;

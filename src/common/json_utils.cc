@@ -1,8 +1,9 @@
 #include "common/json_utils.h"
 
 #include <fstream>
-#include <memory>
 #include <sstream>
+
+#include "common/file_io.h"
 
 Json::Value Istream2Json(std::istream& is) {
   Json::Value root;
@@ -25,14 +26,11 @@ Json::Value Str2Json(const std::string& str) {
 }
 
 int SaveJson(const std::string& path, const Json::Value& json, bool compact) {
-  std::ofstream out(path);
-  if (!out) return -1;
   Json::StreamWriterBuilder builder;
   if (compact) builder["indentation"] = "";
-  std::unique_ptr<Json::StreamWriter> writer(builder.newStreamWriter());
-  writer->write(json, &out);
-  out.close();
-  return out ? 0 : -1;
+  const std::string text = Json::writeString(builder, json);
+  // Through a temporary file and a rename: never a half-written file at `path`.
+  return talvex::WriteFileAtomic(path, text.data(), text.size()) ? 0 : -1;
 }
 
 std::string Json2Str(const Json::Value& val) {

@@ -69,7 +69,8 @@ void SpdLog(LogCateg categ, int level, const std::string& msg) {
   const int c = static_cast<int>(categ);
   if (c < 0 || c >= kCategCount) return;
   const auto& logger = loggers_[c];
-  if (!logger) return;
+  // spdlog indexes its level names with the level: anything outside trace..critical is dropped.
+  if (!logger || level < kTrace || level > kCritical) return;
   logger->log(static_cast<spdlog::level::level_enum>(level), "{}", msg);
 }
 

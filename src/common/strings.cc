@@ -55,6 +55,7 @@ std::vector<int> Str2Ints(const std::string& str, char delim) {
 
 int64_t PadToN(int64_t val, int64_t n) {
   if (val > 0) return static_cast<int64_t>(std::ceil(static_cast<double>(val) / static_cast<double>(n))) * n;
+  if (val == 0) return 0;  // -0 would recurse forever
   return -PadToN(-val, n);
 }
 
