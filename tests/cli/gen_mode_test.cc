@@ -22,24 +22,6 @@ using namespace testsupport;
 const char* const kFixedToolchain = "talvex_bnx_utils version: 2025-09-11(a789b85)";
 const char* const kFixedCompiler = "talvex_compiler version: 2025-09-11(c3e995af21)";
 
-std::vector<std::string> DirEntries(const std::string& dir) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-std::string RealPath(const std::string& p) {
-  char buf[PATH_MAX];
-  return realpath(p.c_str(), buf) == nullptr ? p : std::string(buf);
-}
-
 class GenModeTest : public ::testing::Test {
  protected:
   RunResult Gen(std::vector<std::string> extra) {

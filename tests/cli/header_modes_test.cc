@@ -25,24 +25,6 @@ const char* const kHyphens = "---------------\n";
 const char* const kModelInfoDone = "BNX file with updated model info has been generated in:\n";
 const char* const kSolutionDone = "BNX file with updated solution info has been generated in:\n";
 
-std::vector<std::string> DirEntries(const std::string& dir) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-std::string RealPath(const std::string& p) {
-  char buf[PATH_MAX];
-  return realpath(p.c_str(), buf) == nullptr ? p : std::string(buf);
-}
-
 class HeaderModesTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -27,19 +27,6 @@ const char* const kAddrJson =
     R"({"input_addr": "0x80000000", "output_addr": "0x80100000",)"
     R"( "dram_base_addr": "0x80200000", "cpu_tmp_addr": "0x80300000"})";
 
-std::vector<std::string> DirEntries(const std::string& dir) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Decoded with the generated verifier and object API only.

@@ -1,19 +1,18 @@
 #include "support/run.h"
 
-#include <fcntl.h>
-#include <spawn.h>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace testsupport {
 
@@ -79,6 +78,24 @@ void WriteText(const std::string& path, const std::string& text) {
 bool Exists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> DirEntries(const std::string& dir) {
+  std::vector<std::string> out;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") out.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::string RealPath(const std::string& p) {
+  char buf[PATH_MAX];
+  return realpath(p.c_str(), buf) == nullptr ? p : std::string(buf);
 }
 
 }  // namespace testsupport

@@ -1,6 +1,6 @@
 #pragma once
 // Builds sample setup.bin files, raw (TZ100 / TZ200) and flatbuffer, for tests and samples.
-// The raw builders write the documented word layout directly and share no code with src/setup.
+// The raw builders write the word layout of the format directly and share no code with src/setup.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -28,19 +28,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace testsupport;
 
-std::vector<std::string> DirEntries(const std::string& dir) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 // Offset of the all_models data in a written file (generated accessors, after verification).
 size_t AllModelsOffset(const Bytes& file) {
   const Bytes buf(file.begin(), file.end() - 4);

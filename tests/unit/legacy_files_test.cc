@@ -22,19 +22,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace testsupport;
 
-std::vector<std::string> DirEntries(const std::string& dir) {
-  std::vector<std::string> out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 std::string TalvexError(const std::function<void()>& f) {
   try {
     f();
