@@ -9,7 +9,5 @@ int NotAvailable(const char* mode) {
 }
 }  // namespace
 
-int ExtractBnx(const CmdArgs&) { return NotAvailable("EXTRACT_BNX (-X)"); }
-int BnxInfo(const CmdArgs&) { return NotAvailable("DUMP_DATA (-I)"); }
 int CombineBnx(const CmdArgs&) { return NotAvailable("COMBINE_BNX (-c)"); }
 int PostEnc(const CmdArgs&) { return NotAvailable("POST_ENC (-E)"); }

@@ -1,0 +1,259 @@
+#include "bnx/extract.h"
+
+#include <climits>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "bnx/legacy_files.h"
+#include "bnx/test_conf.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "common/strings.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr const char* kFwInfoName = "fw_info.bin";
+constexpr const char* kAllModelsName = "all_models.bin";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+uint64_t Pad16(uint64_t v) { return (v + ALL_MODELS_PIECE_ALIGN - 1) / ALL_MODELS_PIECE_ALIGN * ALL_MODELS_PIECE_ALIGN; }
+
+// The payload of one container, viewed in place (the container stays mapped meanwhile).
+struct PayloadView {
+  const uint8_t* fw_info = nullptr;
+  size_t fw_info_size = 0;
+  const uint8_t* all_models = nullptr;
+  size_t all_models_size = 0;
+  uint32_t major = 0;
+  TalvexBNX::NPUTarget target = TalvexBNX::NPUTarget::TZ100;
+  std::string target_str;
+};
+
+// The target's text; false (logged) for a value outside the known targets.
+bool TargetText(TalvexBNX::NPUTarget target, const std::string& what, std::string& out) {
+  try {
+    out = GetTargetStr(target);
+    return true;
+  } catch (const TalvexException&) {
+    // The exception has logged the value; name the file it came from.
+    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file has an unknown target: {}", what);
+    return false;
+  }
+}
+
+// A legacy fw_info.bin must describe all_models.bin before any per-model file is cut from it.
+bool CheckLegacyPayload(const uint8_t* fw_info, size_t fw_info_size, uint64_t all_models_size,
+                        FWInfoTable& table, const std::string& what) {
+  std::string error;
+  if (!DecodeFWInfo(fw_info, fw_info_size, table, &error)) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, error);
+    return false;
+  }
+  try {
+    CheckBlocksFit(table.records, all_models_size);
+  } catch (const TalvexException& e) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, e.what());
+    return false;
+  }
+  return true;
+}
+
+// Writes the payload vectors; the names come from the prefix, the major and the target.
+int WritePayload(const PayloadView& p, const std::string& prefix, ExtractedFiles* written) {
+  const std::string out_dir = GetOutputDir();
+  int r = 0;
+  if (p.fw_info_size != 0) {
+    const std::string path = out_dir + ExtractedName(prefix, kFwInfoName);
+    r = ExtractBin(path, p.fw_info, 0, p.fw_info_size);
+    if (r != 0) return r;
+    if (written != nullptr) written->fw_info = path;
+  }
+  const std::string all_name = p.major == 2 ? "models_" + p.target_str + ".txm" : kAllModelsName;
+  const std::string path = out_dir + ExtractedName(prefix, all_name);
+  r = ExtractBin(path, p.all_models, 0, p.all_models_size);
+  if (r != 0) return r;
+  if (written != nullptr) {
+    written->all_models = path;
+    written->major = p.major;
+    written->target = p.target_str;
+  }
+  return 0;
+}
+
+int SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                 const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
+  const std::string base = prefix.empty() ? GetOutputDir() : GetOutputDir() + prefix + "_";
+  uint64_t offset = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& rec = records[i];
+    GenAddrConf(rec, base, target);
+    const std::string stem = AbsoluteFilePath(base + "modelid_" + std::to_string(rec.model_id));
+    if (setups != nullptr) setups->push_back(stem + "_setup.bin");
+    const uint64_t cmd_at = offset;
+    const uint64_t wt_at = cmd_at + Pad16(rec.size_cmd);
+    const uint64_t fw_at = wt_at + Pad16(rec.size_wt);
+    if (ExtractBin(stem + "_command.bin", all_models, cmd_at, rec.size_cmd) != 0 ||
+        ExtractBin(stem + "_weight.bin", all_models, wt_at, rec.size_wt) != 0 ||
+        ExtractBin(stem + "_setup.bin", all_models, fw_at, rec.size_fw) != 0) {
+      return -1;
+    }
+    offset += ModelBlockSize(rec, i + 1 == records.size());
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ExtractedName(const std::string& prefix, const std::string& name) {
+  return prefix.empty() ? name : prefix + "_" + name;
+}
+
+std::string AbsoluteFilePath(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char buf[PATH_MAX + 1] = {};
+  if (realpath(folder.c_str(), buf) == nullptr) return path;
+  std::string dir(buf);
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir + name;
+}
+
+int ExtractBin(const std::string& path, const uint8_t* data, size_t offset, size_t size) {
+  std::string error;
+  static const uint8_t kNothing = 0;
+  const uint8_t* from = size == 0 || data == nullptr ? &kNothing : data + offset;
+  if (!talvex::WriteFileAtomic(path, from, size, &error)) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, error);
+    return -1;
+  }
+  return 0;
+}
+
+void SplitPathAndPrefix(const std::string& path_and_prefix, std::string& path, std::string& prefix) {
+  const std::string text = Trim(path_and_prefix);
+  path = text;
+  prefix.clear();
+  if (text.empty() || CheckFileExist(text)) return;
+  // Everything before the last blank run, for a path with blanks followed by its prefix.
+  size_t last = text.size();
+  while (last > 0 && !IsBlank(text[last - 1])) --last;
+  if (last > 0) {
+    size_t end = last;
+    while (end > 0 && IsBlank(text[end - 1])) --end;
+    const std::string head = text.substr(0, end);
+    if (CheckFileExist(head)) {
+      path = head;
+      prefix = text.substr(last);
+      return;
+    }
+  }
+  size_t first = 0;
+  while (first < text.size() && !IsBlank(text[first])) ++first;
+  path = text.substr(0, first);
+  size_t second = first;
+  while (second < text.size() && IsBlank(text[second])) ++second;
+  size_t second_end = second;
+  while (second_end < text.size() && !IsBlank(text[second_end])) ++second_end;
+  prefix = text.substr(second, second_end - second);
+}
+
+int ExtractBNX(const std::string& path_and_prefix, std::vector<std::string>* setups) {
+  std::string path, prefix;
+  SplitPathAndPrefix(path_and_prefix, path, prefix);
+  return ExtractBNX(path, prefix, setups);
+}
+
+int ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
+               ExtractedFiles* written) {
+  if (written != nullptr) *written = ExtractedFiles();
+  if (!CheckFileExist(bnx_path)) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file not exist: {}", bnx_path);
+    return -1;
+  }
+  // Mapped, verified and read in place: the payload is copied once, into the files written.
+  talvex::FileBuffer fb = GetBNXBuffer(bnx_path);
+  if (!fb.ok()) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: not a valid BNX file", bnx_path);
+    return -1;
+  }
+  const auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data());
+  const TalvexBNX::BNXHeader* header = bnx->header();
+  if (header == nullptr) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
+    return -1;
+  }
+  if (header->schema_version() == nullptr) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
+    return -1;
+  }
+  const TalvexBNX::ModelBin* bin = bnx->model_bin();
+  if (bin == nullptr) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)", bnx_path);
+    return -1;
+  }
+  PayloadView p;
+  p.major = header->schema_version()->major_num();
+  p.target = header->target();
+  if (!TargetText(p.target, bnx_path, p.target_str)) return -1;
+  if (bin->fw_info() != nullptr) {
+    p.fw_info = bin->fw_info()->data();
+    p.fw_info_size = bin->fw_info()->size();
+  }
+  if (bin->all_models() != nullptr) {
+    p.all_models = bin->all_models()->data();
+    p.all_models_size = bin->all_models()->size();
+  }
+
+  // Only the legacy layout is split per model, and only along records that fit.
+  const bool split = p.major != 2 && p.fw_info_size != 0;
+  FWInfoTable table;
+  if (split && !CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path)) return -1;
+
+  int r = WritePayload(p, prefix, written);
+  if (r != 0 || !split) return r;
+  return SplitChecked(table.records, p.all_models, prefix, p.target, setups);
+}
+
+int Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {
+  if (!obj.model_bin) return -1;
+  if (!obj.header) {
+    TALVEX_LOG_ERROR(LogCateg::Common, "BNX object has no header: cannot name its payload files");
+    return -1;
+  }
+  PayloadView p;
+  p.major = obj.header->schema_version ? obj.header->schema_version->major_num : 0;
+  p.target = obj.header->target;
+  if (!TargetText(p.target, "BNX object", p.target_str)) return -1;
+  p.fw_info = obj.model_bin->fw_info.data();
+  p.fw_info_size = obj.model_bin->fw_info.size();
+  p.all_models = obj.model_bin->all_models.data();
+  p.all_models_size = obj.model_bin->all_models.size();
+  return WritePayload(p, prefix, nullptr);
+}
+
+int SplitAllModels(const uint8_t* all_models, size_t all_models_size, const uint8_t* fw_info, size_t fw_info_size,
+                   const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
+  FWInfoTable table;
+  if (!CheckLegacyPayload(fw_info, fw_info_size, all_models_size, table, "fw_info.bin")) return -1;
+  return SplitChecked(table.records, all_models, prefix, target, setups);
+}
+
+int ExtractAllModels(const std::string& all_models, const std::string& fw_info, const std::string& prefix,
+                     TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
+  const talvex::FileBuffer all = talvex::FileBuffer::Load(all_models);
+  const talvex::FileBuffer fw = talvex::FileBuffer::Load(fw_info);
+  // An empty all_models.bin can still be split along records of empty pieces.
+  const bool all_ok = all.ok() || all.status() == talvex::ReadStatus::kEmpty;
+  const bool fw_ok = fw.ok() || fw.status() == talvex::ReadStatus::kEmpty;
+  if (!all_ok || !fw_ok) return -1;
+  return SplitAllModels(all.data(), all.size(), fw.data(), fw.size(), prefix, target, setups);
+}
+
+}  // namespace BNXUtils

@@ -1,0 +1,22 @@
+#pragma once
+// The model table report of a legacy container's fw_info.bin, printed by extraction with
+// setup parsing (-X -s): the memory summary, then one box per model with its addresses and
+// the summary of its setup binary.
+#include <string>
+#include <vector>
+
+// Inner width of the model boxes.
+constexpr int FW_INFO_REPORT_WIDTH = 60;
+
+// Builds the whole report into text. setup_paths[i] is the extracted setup binary of model i.
+// 0; -1 with text unchanged when fw_info.bin cannot be read or decoded, lists no model ("No
+// model info in fw_info.bin" is then the result's message), fewer setup paths than models are
+// given or a setup binary cannot be read; *error says why.
+int GetAllFwInfoText(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
+                     bool first_generation, std::string& text, std::string* error = nullptr);
+
+// Prints the report to standard output. -1 when fw_info.bin lists no model ("No model info in
+// fw_info.bin" on standard output) or, with a logged message, for any other failure of
+// GetAllFwInfoText (nothing of the report is printed then); else 0.
+int ParseAllFwInfo(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
+                   bool first_generation);
