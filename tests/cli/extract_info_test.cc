@@ -28,24 +28,6 @@ using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-Strings DirEntries(const std::string& dir) {
-  Strings out;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") out.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
-std::string RealPath(const std::string& p) {
-  char buf[PATH_MAX];
-  return realpath(p.c_str(), buf) == nullptr ? p : std::string(buf);
-}
-
 Strings Lines(const std::string& text) {
   Strings out;
   std::istringstream in(text);
