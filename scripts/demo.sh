@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, generates a container from the bundled sample model
-# and reads it back.
+# Installs what is missing, builds, generates a container from the bundled sample model,
+# reads it back and prints its full information report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
@@ -17,3 +17,4 @@ for key in target crc uuid schema_version encryption_mode solution_id solution_t
 done
 run -M "$bnx" -N "0 1"
 run -C "$bnx"
+run -I "$bnx" -s -O "$out"
