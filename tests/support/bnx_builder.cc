@@ -32,10 +32,8 @@ std::vector<uint8_t> BuildBnx(const SampleBnx& s) {
   auto root = CreateBNXContent(b, 0x012EBD34, header, info_vec, bin);
   b.Finish(root);
   std::vector<uint8_t> out(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
-  if (s.with_trailer) {
-    uint32_t crc = static_cast<uint32_t>(::crc32(0L, out.data(), static_cast<uInt>(out.size())));
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(crc >> (8 * i)));
-  }
+  uint32_t crc = static_cast<uint32_t>(::crc32(0L, out.data(), static_cast<uInt>(out.size())));
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(crc >> (8 * i)));
   return out;
 }
 

@@ -28,7 +28,6 @@ struct SampleBnx {
   std::vector<uint8_t> fw_info;
   std::vector<uint8_t> all_models = std::vector<uint8_t>(100, 0xAB);
   bool with_header = true;
-  bool with_trailer = true;
 };
 
 // FlatBuffers buffer (force-defaults, all_models 32-aligned) plus the CRC trailer.

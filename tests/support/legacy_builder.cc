@@ -21,6 +21,8 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
+
+constexpr uint32_t kRawSetupMagicWord = 0x8EB5A462;
 }  // namespace
 
 uint32_t Crc32(const std::vector<uint8_t>& bytes, size_t offset, size_t len) {
@@ -33,15 +35,11 @@ void AppendLE32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-uint32_t LoadLE32(const std::vector<uint8_t>& bytes, size_t offset) {
-  return static_cast<uint32_t>(bytes.at(offset)) | static_cast<uint32_t>(bytes.at(offset + 1)) << 8 |
-         static_cast<uint32_t>(bytes.at(offset + 2)) << 16 | static_cast<uint32_t>(bytes.at(offset + 3)) << 24;
-}
-
-std::vector<uint8_t> RawSetupPlaceholder(size_t extra_words) {
+namespace {
+std::vector<uint8_t> RawSetupPlaceholder() {
   std::vector<uint8_t> out;
   AppendLE32(out, kRawSetupMagicWord);
-  for (size_t i = 0; i < extra_words; ++i) AppendLE32(out, static_cast<uint32_t>(0x1000 + i));
+  for (uint32_t i = 0; i < 5; ++i) AppendLE32(out, 0x1000 + i);
   return out;
 }
 
@@ -54,6 +52,7 @@ std::vector<uint8_t> FbSetupPlaceholder() {
   fbb.Finish(TalvexSetup::INFContent::Pack(fbb, &obj));
   return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
 }
+}  // namespace
 
 LegacyModel MakeLegacyModel(uint32_t id, uint32_t version, size_t cmd_bytes, size_t weight_bytes,
                             std::vector<uint8_t> setup) {
@@ -85,18 +84,21 @@ LegacyPair BuildLegacyPair(const std::vector<LegacyModel>& in, bool with_crc, ui
     }
   }
   LegacyPair p;
+  std::vector<size_t> block_offsets;
   for (size_t i = 0; i < models.size(); ++i) {
     const auto& m = models[i];
     const bool last = i + 1 == models.size();
-    p.block_offsets.push_back(static_cast<uint32_t>(p.all_models.size()));
+    block_offsets.push_back(p.all_models.size());
     for (const auto* piece : {&m.cmd, &m.weight, &m.setup}) {
       p.all_models.insert(p.all_models.end(), piece->begin(), piece->end());
       if (!(last && piece == &m.setup)) p.all_models.resize(Pad16(p.all_models.size()), pad_byte);
     }
-    p.block_sizes.push_back(static_cast<uint32_t>(p.all_models.size()) - p.block_offsets.back());
   }
+  block_offsets.push_back(p.all_models.size());
   p.all_models_crc = Crc32(p.all_models);
-  for (size_t i = 0; i < models.size(); ++i) p.block_crcs.push_back(Crc32(p.all_models, p.block_offsets[i], p.block_sizes[i]));
+  for (size_t i = 0; i < models.size(); ++i) {
+    p.block_crcs.push_back(Crc32(p.all_models, block_offsets[i], block_offsets[i + 1] - block_offsets[i]));
+  }
 
   AppendLE32(p.fw_info, static_cast<uint32_t>(models.size()));
   uint32_t first_cmd = 0;
@@ -108,12 +110,10 @@ LegacyPair BuildLegacyPair(const std::vector<LegacyModel>& in, bool with_crc, ui
     }
     if (first_cmd == 0) first_cmd = m.addr_cmd;
   }
-  if (!models.empty()) {
-    p.dram_addr_end = models.back().addr_fw + static_cast<uint32_t>(Pad16(models.back().setup.size()));
-    p.total_bin_size = p.dram_addr_end - first_cmd;
-  }
-  AppendLE32(p.fw_info, p.dram_addr_end);
-  AppendLE32(p.fw_info, p.total_bin_size);
+  const uint32_t dram_addr_end =
+      models.empty() ? 0 : models.back().addr_fw + static_cast<uint32_t>(Pad16(models.back().setup.size()));
+  AppendLE32(p.fw_info, dram_addr_end);
+  AppendLE32(p.fw_info, dram_addr_end - first_cmd);
   if (with_crc) {
     AppendLE32(p.fw_info, p.all_models_crc);
     for (uint32_t c : p.block_crcs) AppendLE32(p.fw_info, c);

@@ -7,13 +7,6 @@
 
 namespace testsupport {
 
-constexpr uint32_t kRawSetupMagicWord = 0x8EB5A462;
-
-// Placeholder setup binaries: raw (magic word then a few words) and a minimal flatbuffer
-// INFContent (a header with platform and target) that the setup verifier accepts.
-std::vector<uint8_t> RawSetupPlaceholder(size_t extra_words = 5);
-std::vector<uint8_t> FbSetupPlaceholder();
-
 struct LegacyModel {
   uint32_t id = 0;
   uint32_t version = 0;
@@ -31,17 +24,12 @@ struct LegacyModel {
 struct LegacyPair {
   std::vector<uint8_t> fw_info;     // 56n + 12 bytes, or 60n + 20 with the CRC section
   std::vector<uint8_t> all_models;  // blocks back to back, pieces padded to 16 (not the last setup)
-  std::vector<uint32_t> block_offsets;
-  std::vector<uint32_t> block_sizes;
   uint32_t all_models_crc = 0;
   std::vector<uint32_t> block_crcs;
-  uint32_t dram_addr_end = 0;
-  uint32_t total_bin_size = 0;
 };
 
 uint32_t Crc32(const std::vector<uint8_t>& bytes, size_t offset = 0, size_t len = SIZE_MAX);
 void AppendLE32(std::vector<uint8_t>& out, uint32_t v);
-uint32_t LoadLE32(const std::vector<uint8_t>& bytes, size_t offset);
 
 // Models with command/weight/setup pieces of these sizes, filled with a per-model pattern,
 // with plausible ascending device addresses (command of model 0 at 0x60100000).
@@ -53,7 +41,8 @@ LegacyPair BuildLegacyPair(const std::vector<LegacyModel>& models, bool with_crc
 
 enum class LegacySetupForm { kRaw, kFlatbuffer };
 // Two models whose setups all have the given form (TZ100: raw; TZ300/TZ500: flatbuffer;
-// TZ200: either).
+// TZ200: either): placeholders, a raw magic word then a few words, or a minimal flatbuffer
+// INFContent that the setup verifier accepts.
 std::vector<LegacyModel> SampleLegacyModels(LegacySetupForm form);
 
 void WriteLegacyPair(const LegacyPair& pair, const std::string& fw_info_path, const std::string& all_models_path);

@@ -82,39 +82,8 @@ RawSetupWriter& RawSetupWriter::NetworkInput(const RawNetworkInput& n, uint32_t 
   return *this;
 }
 
-namespace {
-
-template <typename Sample>
-void WriteBody(RawSetupWriter& w, const Sample& s) {
-  if (s.with_input_info) w.InputInfo();
-  for (const auto& n : s.cpu_nodes) w.Cpu(n);
-  for (const auto& n : s.data_nodes) w.Data(n);
-  for (const auto& n : s.outputs) w.Output(n);
-  for (const auto& n : s.super_nodes) w.Super(n);
-}
-
-}  // namespace
-
-std::vector<uint8_t> BuildRawSetup100(const SampleRawSetup100& s) {
-  RawTZ100Header h = s.header;
-  if (!s.keep_counts) h.output_num = static_cast<uint32_t>(s.outputs.size());
-  RawSetupWriter w;
-  w.Header(h);
-  WriteBody(w, s);
-  return w.bytes();
-}
-
-std::vector<uint8_t> BuildRawSetup200(const SampleRawSetup200& s) {
-  RawTZ200Header h = s.header;
-  if (!s.keep_counts) {
-    h.input_num = static_cast<uint32_t>(s.inputs.size());
-    h.output_num = static_cast<uint32_t>(s.outputs.size());
-  }
-  RawSetupWriter w;
-  w.Header(h);
-  for (const auto& n : s.inputs) w.NetworkInput(n);
-  WriteBody(w, s);
-  return w.bytes();
+std::vector<uint8_t> BuildRawSetup100() {
+  return RawSetupWriter().Header(RawTZ100Header{}).InputInfo().Output().Super().bytes();
 }
 
 // ---- flatbuffer ----
@@ -148,24 +117,18 @@ using namespace TalvexSetup;
 std::unique_ptr<TensorT> MakeTensor(const SampleTensor& s) {
   auto t = std::make_unique<TensorT>();
   t->name = s.name;
-  t->format = s.format;
   t->shape = s.shape;
-  t->raw_shape = s.raw_shape;
-  if (s.with_quantization) {
-    t->quantization = std::make_unique<QuantizationParametersT>();
-    for (const auto& f : s.fxp_info) {
-      auto fxp = std::make_unique<FxpInfoT>();
-      fxp->scale = f.scale;
-      fxp->radix = f.radix;
-      t->quantization->fxp_info.push_back(std::move(fxp));
-    }
+  t->quantization = std::make_unique<QuantizationParametersT>();
+  for (const auto& f : s.fxp_info) {
+    auto fxp = std::make_unique<FxpInfoT>();
+    fxp->scale = f.scale;
+    fxp->radix = f.radix;
+    t->quantization->fxp_info.push_back(std::move(fxp));
   }
-  if (s.with_buffer) {
-    t->buffer = std::make_unique<BufferT>();
-    t->buffer->entry = s.entry;
-    t->buffer->len = s.len;
-    t->buffer->segment = static_cast<Segment>(s.segment);
-  }
+  t->buffer = std::make_unique<BufferT>();
+  t->buffer->entry = s.entry;
+  t->buffer->len = s.len;
+  t->buffer->segment = static_cast<Segment>(s.segment);
   t->const_data = s.const_data;
   return t;
 }
@@ -179,57 +142,34 @@ std::vector<std::unique_ptr<TensorT>> MakeTensors(const std::vector<SampleTensor
 }  // namespace
 
 std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s) {
-  INFContentT root;
-  root.magic = s.magic;
-  if (s.with_header) {
-    root.header = std::make_unique<HeaderT>();
-    HeaderT& h = *root.header;
-    h.platform = s.platform;
-    h.target = static_cast<NPUTarget>(s.target);
-    if (s.with_schema_version) {
-      h.schema_version = std::make_unique<SchemaVersionT>();
-      h.schema_version->major_num = s.major;
-      h.schema_version->minor_num = s.minor;
-      h.schema_version->revision_num = s.revision;
-    }
-    for (const auto& seg : s.segments) {
-      auto info = std::make_unique<SegmentInfoT>();
-      info->segment = static_cast<Segment>(seg.segment);
-      info->start = seg.start;
-      info->len = seg.len;
-      h.segment_info.push_back(std::move(info));
-    }
-    if (s.with_encrypt_info) {
-      h.encrypt_info = std::make_unique<EncryptInfoT>();
-      h.encrypt_info->mode = static_cast<EncryptedMode>(s.encrypt_mode);
-      h.encrypt_info->key = s.key;
-    }
-    h.addressing_mode = static_cast<AddressingMode>(s.addressing_mode);
-    if (s.with_file_schema_version) {
-      h.file_schema_version = std::make_unique<FileSchemaVersionT>();
-      h.file_schema_version->major_num = s.file_major;
-      h.file_schema_version->minor_num = s.file_minor;
-      h.file_schema_version->revision_num = s.file_revision;
-    }
-    h.run_val = s.run_val;
+  INFContentT root;  // the magic keeps its default
+  root.header = std::make_unique<HeaderT>();
+  HeaderT& h = *root.header;
+  h.platform = "tz400";
+  h.target = NPUTarget::TZ400;
+  h.schema_version = std::make_unique<SchemaVersionT>();  // 1.2.42, the defaults
+  for (const auto& seg : s.segments) {
+    auto info = std::make_unique<SegmentInfoT>();
+    info->segment = static_cast<Segment>(seg.segment);
+    info->start = seg.start;
+    info->len = seg.len;
+    h.segment_info.push_back(std::move(info));
+  }
+  if (s.with_encrypt_info) {
+    h.encrypt_info = std::make_unique<EncryptInfoT>();
+    h.encrypt_info->mode = static_cast<EncryptedMode>(s.encrypt_mode);
+    h.encrypt_info->key = s.key;
   }
   root.inputs = MakeTensors(s.inputs);
   root.outputs = MakeTensors(s.outputs);
-  root.const_input = MakeTensors(s.const_input);
   for (const auto& o : s.cpu_nodes) {
     auto op = std::make_unique<OperatorT>();
     op->name = o.name;
-    op->layer_index = o.layer_index;
-    op->opcode_index = static_cast<BuiltinOperator>(o.opcode);
-    if (o.with_clip_options) {
-      ClipOptionsT clip;
-      clip.min = o.clip_min;
-      clip.max = o.clip_max;
-      op->builtin_options.Set(std::move(clip));
-    }
-    op->direct_fp = o.direct_fp;
-    op->inputs = MakeTensors(o.inputs);
-    op->outputs = MakeTensors(o.outputs);
+    op->opcode_index = BuiltinOperator::Clip;
+    ClipOptionsT clip;
+    clip.min = o.clip_min;
+    clip.max = o.clip_max;
+    op->builtin_options.Set(std::move(clip));
     root.cpu_nodes.push_back(std::move(op));
   }
 

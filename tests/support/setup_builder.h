@@ -8,7 +8,6 @@
 namespace testsupport {
 
 constexpr uint32_t kRawSetupMagic = 0x8EB5A462;
-constexpr uint32_t kFbSetupMagic = 0x012EBD34;
 
 // ---- Raw setup.bin: little-endian 32-bit words, header then typed nodes ----
 
@@ -97,32 +96,9 @@ class RawSetupWriter {
   std::vector<uint8_t> bytes_;
 };
 
-// A TZ100 setup: header, input info, CPU nodes, data nodes, output infos, super nodes.
-// output_num is set from outputs unless keep_counts.
-struct SampleRawSetup100 {
-  RawTZ100Header header;
-  bool with_input_info = true;
-  std::vector<RawCpuNode> cpu_nodes;
-  std::vector<RawDataInfo> data_nodes;
-  std::vector<RawOutputInfo> outputs = {RawOutputInfo{}};
-  std::vector<RawSuperNode> super_nodes = {RawSuperNode{}};
-  bool keep_counts = false;
-};
-std::vector<uint8_t> BuildRawSetup100(const SampleRawSetup100& s = {});
-
-// A TZ200 setup: header, network inputs, input info, CPU nodes, data nodes, output infos,
-// super nodes. input_num and output_num are set from the lists unless keep_counts.
-struct SampleRawSetup200 {
-  RawTZ200Header header;
-  std::vector<RawNetworkInput> inputs = {RawNetworkInput{}};
-  bool with_input_info = true;
-  std::vector<RawCpuNode> cpu_nodes;
-  std::vector<RawDataInfo> data_nodes;
-  std::vector<RawOutputInfo> outputs = {RawOutputInfo{}};
-  std::vector<RawSuperNode> super_nodes = {RawSuperNode{}};
-  bool keep_counts = false;
-};
-std::vector<uint8_t> BuildRawSetup200(const SampleRawSetup200& s = {});
+// A TZ100 setup: the default header, input info, one default output info node and one default
+// super node (160 bytes).
+std::vector<uint8_t> BuildRawSetup100();
 
 // ---- Flatbuffer setup.bin (TalvexSetup.INFContent) ----
 
@@ -133,12 +109,8 @@ struct SampleFxp {
 
 struct SampleTensor {
   std::string name = "tensor";
-  uint32_t format = 0;
   std::vector<int32_t> shape = {1, 3, 224, 224};
-  std::vector<int32_t> raw_shape;
-  bool with_quantization = true;
   std::vector<SampleFxp> fxp_info = {SampleFxp{}};
-  bool with_buffer = true;
   uint32_t entry = 0;
   int32_t len = 224 * 224 * 3;
   int8_t segment = 1;  // Segment.INPUT
@@ -153,37 +125,22 @@ struct SampleSegment {
   uint32_t len = 0;
 };
 
+// A Clip operator with its ClipOptions.
 struct SampleOperator {
   std::string name = "op";
-  uint32_t layer_index = 0;
-  uint32_t opcode = 996759611;  // BuiltinOperator.Clip
-  bool with_clip_options = true;  // union member ClipOptions (1)
   float clip_min = 0.0f;
   float clip_max = 6.0f;
-  bool direct_fp = false;
-  std::vector<SampleTensor> inputs;
-  std::vector<SampleTensor> outputs;
 };
 
+// Platform "tz400", target TZ400, schema version 1.2.42, a WORKING and a CMD segment.
 struct SampleFbSetup {
-  uint32_t magic = kFbSetupMagic;
-  bool with_header = true;
-  std::string platform = "tz400";
-  int32_t target = 4;  // NPUTarget.TZ400
-  bool with_schema_version = true;
-  uint32_t major = 1, minor = 2, revision = 42;
   std::vector<SampleSegment> segments = {{3, 0x60000000, 0x100000}, {4, 0x60200000, 0x1000}};
   bool with_encrypt_info = false;
   int8_t encrypt_mode = 1;  // EncryptedMode.NoEnc
   std::vector<uint8_t> key;
-  int8_t addressing_mode = 0;
-  bool with_file_schema_version = false;
-  uint32_t file_major = 0, file_minor = 0, file_revision = 0;
-  uint32_t run_val = 0;
   std::vector<SampleTensor> inputs = {SampleFbInput()};
   std::vector<SampleTensor> outputs = {SampleFbOutput()};
   std::vector<SampleOperator> cpu_nodes;
-  std::vector<SampleTensor> const_input;
   // Store scalars equal to their defaults too (e.g. an EncryptInfo.mode of DEFAULT).
   bool force_defaults = false;
 };

@@ -8,6 +8,11 @@
 namespace testsupport {
 namespace T = TalvexTXM;
 
+namespace {
+constexpr uint32_t kMagic = 0x314D5854;  // "TXM1"
+const char* const kCompilerVersion = "talvex_compiler 1.0";
+}  // namespace
+
 std::vector<SampleBufferInfo> DefaultHeaderBufferInfo() {
   return {{T::Location::INPUT_BUFFER, 0x60000000, 0x40000},
           {T::Location::OUTPUT_BUFFER, 0x60040000, 0x10000},
@@ -21,15 +26,6 @@ std::vector<SampleBufferInfo> DefaultModelBufferInfo(int index, uint64_t weight_
           {T::Location::OUTPUT_BUFFER, 0x60040000, 0x1000 + 0x100 * i},
           {T::Location::WORKING_BUFFER, 0x60050000, 0x80000},
           {T::Location::WEIGHT_SEGMENT, 0x70000000 + 0x100000 * i, weight_len}};
-}
-
-std::vector<SampleBufferInfo> AllLocationsBufferInfo(uint64_t base) {
-  std::vector<SampleBufferInfo> out;
-  for (int8_t loc = 0; loc <= 6; ++loc) {
-    out.push_back({static_cast<T::Location>(loc), base + 0x10000u * static_cast<uint64_t>(loc),
-                   0x1000u * static_cast<uint64_t>(loc + 1)});
-  }
-  return out;
 }
 
 std::vector<uint8_t> PayloadBytes(size_t len, uint8_t seed) {
@@ -133,18 +129,17 @@ std::unique_ptr<T::CoreT> MakeCpuCore(int32_t id) {
   return core;
 }
 
-std::unique_ptr<T::CoreT> MakeLoopCore(const SampleTxmModel& m, uint8_t seed) {
+std::unique_ptr<T::CoreT> MakeLoopCore(uint8_t seed) {
   auto core = std::make_unique<T::CoreT>();
   core->header = MakeCoreHeader(2, T::CoreType::LOOP, {1});
-  core->exe_unit.push_back(MakeNpuCore(3, m.nested_cmd_bytes, m.nested_weight_bytes,
-                                       static_cast<uint8_t>(seed + 0x80)));
+  core->exe_unit.push_back(MakeNpuCore(3, 64, 128, static_cast<uint8_t>(seed + 0x80)));
   core->exe_unit.push_back(MakeCpuCore(4));
   T::LoopEUParamsT loop;
   loop.max_trip_count = 4;
   loop.condition_var = MakeTensor("loop_cond", T::Location::WORKING_BUFFER, {1}, 0x9000);
   loop.npu_params = std::make_unique<T::NPUEUParamsT>();
-  loop.npu_params->cmd = PayloadBytes(m.loop_cmd_bytes, static_cast<uint8_t>(seed + 0xA0));
-  loop.npu_params->weight = PayloadBytes(m.loop_weight_bytes, static_cast<uint8_t>(seed + 0xC0));
+  loop.npu_params->cmd = PayloadBytes(32, static_cast<uint8_t>(seed + 0xA0));
+  loop.npu_params->weight = PayloadBytes(32, static_cast<uint8_t>(seed + 0xC0));
   core->eu_params.Set(std::move(loop));
   return core;
 }
@@ -152,9 +147,9 @@ std::unique_ptr<T::CoreT> MakeLoopCore(const SampleTxmModel& m, uint8_t seed) {
 std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmModel& m, int index) {
   auto model = std::make_unique<T::ModelT>();
   const uint8_t seed = static_cast<uint8_t>(m.id * 17 + index);
-  if (m.with_npu_core) model->cores.push_back(MakeNpuCore(0, m.cmd_bytes, m.weight_bytes, seed));
-  if (m.with_cpu_core) model->cores.push_back(MakeCpuCore(1));
-  if (m.with_loop_core) model->cores.push_back(MakeLoopCore(m, seed));
+  model->cores.push_back(MakeNpuCore(0, m.cmd_bytes, m.weight_bytes, seed));
+  model->cores.push_back(MakeCpuCore(1));
+  model->cores.push_back(MakeLoopCore(seed));
   model->const_input = PayloadBytes(m.const_input_bytes, static_cast<uint8_t>(seed + 0x20));
   if (!m.with_header) return model;
 
@@ -163,7 +158,7 @@ std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmM
   h->inputs.push_back(MakeTensor("input", T::Location::INPUT_BUFFER, {1, 3, 224, 224}, 0));
   h->outputs.push_back(MakeTensor("output", T::Location::OUTPUT_BUFFER, {1, 1000, 1, 1}, 0x40));
   h->core_number = static_cast<int32_t>(model->cores.size());
-  h->npu_run_val = m.npu_run_val;
+  h->npu_run_val = 1;
   auto dma0 = std::make_unique<T::DmaBankInfoT>();
   dma0->bank = 0;
   dma0->type = T::DMAType::RDMA;
@@ -176,8 +171,7 @@ std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmM
   h->dma_bank_info.push_back(std::move(dma1));
   h->encrypt_info = std::make_unique<T::EncryptInfoT>();
   h->encrypt_info->mode = m.encrypt_mode;
-  h->encrypt_info->key = m.encrypt_key;
-  h->compiler_version = o.compiler_version;
+  h->compiler_version = kCompilerVersion;
   h->schema_version = MakeVersion(o.major, o.minor, o.revision);
   h->buffer_info = MakeBufferInfo(m.buffer_info ? *m.buffer_info
                                                 : DefaultModelBufferInfo(index, m.weight_bytes));
@@ -247,11 +241,11 @@ T::TensorT SampleTensor(const std::string& name, T::Location location, std::vect
 
 T::TXMContentT BuildSampleTxmObject(const SampleTxmOptions& o) {
   T::TXMContentT txm;
-  txm.magic = o.magic;
+  txm.magic = kMagic;
   if (o.with_header) {
     txm.header = std::make_unique<T::TXMHeaderT>();
     txm.header->target = o.target;
-    txm.header->compiler_version = o.compiler_version;
+    txm.header->compiler_version = kCompilerVersion;
     txm.header->schema_version = MakeVersion(o.major, o.minor, o.revision);
     txm.header->buffer_info = MakeBufferInfo(o.header_buffer_info);
   }

@@ -24,37 +24,27 @@ std::vector<SampleBufferInfo> DefaultHeaderBufferInfo();
 // Default model-header layout of model #index: INPUT, OUTPUT, WORKING buffers and the
 // model's WEIGHT_SEGMENT (weight_len bytes).
 std::vector<SampleBufferInfo> DefaultModelBufferInfo(int index, uint64_t weight_len);
-// One entry for each of the seven Location values, in value order.
-std::vector<SampleBufferInfo> AllLocationsBufferInfo(uint64_t base = 0x80000000);
 
 struct SampleTxmModel {
   int32_t id = 1;
   bool with_header = true;
   // Cores, in this order with these ids: 0 NPU; 1 CPU (Relu, Conv with ConvOptions,
-  // Softmax with SoftmaxOptions); 2 LOOP whose exe_unit holds 3 NPU and 4 CPU.
-  bool with_npu_core = true;
-  bool with_cpu_core = true;
-  bool with_loop_core = true;
+  // Softmax with SoftmaxOptions); 2 LOOP whose exe_unit holds 3 NPU (64 cmd, 128 weight
+  // bytes) and 4 CPU, with 32 cmd and 32 weight bytes of its own npu_params.
   size_t cmd_bytes = 256;       // of core 0
   size_t weight_bytes = 1024;   // of core 0
-  size_t nested_cmd_bytes = 64;      // of core 3
-  size_t nested_weight_bytes = 128;  // of core 3
-  size_t loop_cmd_bytes = 32;        // of the LOOP core's own npu_params
-  size_t loop_weight_bytes = 32;
   size_t const_input_bytes = 128;
   TalvexTXM::EncryptedMode encrypt_mode = TalvexTXM::EncryptedMode::NoEnc;
-  std::vector<uint8_t> encrypt_key;
   int32_t wt_ref_model_id = -1;
-  uint32_t npu_run_val = 1;
   // Unset: DefaultModelBufferInfo(position, weight_bytes).
   std::optional<std::vector<SampleBufferInfo>> buffer_info;
 };
 
+// Every file has magic 0x314D5854 ("TXM1") and compiler version "talvex_compiler 1.0" in
+// its header and in every model header; models have npu_run_val 1.
 struct SampleTxmOptions {
-  uint32_t magic = 0x314D5854;  // "TXM1"
   bool with_header = true;
   TalvexTXM::NPUTarget target = TalvexTXM::NPUTarget::TZ400;
-  std::string compiler_version = "talvex_compiler 1.0";
   uint32_t major = 1, minor = 2, revision = 3;
   std::vector<SampleBufferInfo> header_buffer_info = DefaultHeaderBufferInfo();
   std::vector<SampleTxmModel> models = {SampleModel(1), SampleModel(2)};
