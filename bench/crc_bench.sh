@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 file=$work/big.bin
 head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$file"
 
-now() { date +%s.%N; }
+. bench/lib.sh
 rate() { awk -v mib="$size_mib" -v s="$1" 'BEGIN { printf "%.0f MiB/s (%.3f s)", mib / s, s }'; }
 
 cat "$file" > /dev/null  # warm the page cache for both measurements

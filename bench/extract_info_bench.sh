@@ -14,12 +14,7 @@ gen=$build/bench/make_big_txm
 work=$(mktemp -d /tmp/talvex_extract_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }
-min() { awk -v x="$1" -v y="$2" 'BEGIN { print (y < x) ? y : x }'; }
-peak_kib() {  # peak RSS of one run of the command, in KiB
-  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-}
+. bench/lib.sh
 
 # The large container, and a small one for the -I comparison; the TXM inputs are not needed after.
 "$gen" "$work/big.txm" "$size_mib"

@@ -13,9 +13,7 @@ gen=$build/bench/make_big_txm
 work=$(mktemp -d /tmp/talvex_gen_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { print b - a }'; }
-min() { awk -v x="$1" -v y="$2" 'BEGIN { print (y < x) ? y : x }'; }
+. bench/lib.sh
 
 txm=$work/big.txm
 "$gen" "$txm" "$size_mib"

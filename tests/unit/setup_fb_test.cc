@@ -9,19 +9,15 @@
 #include "common/json_utils.h"
 #include "setup/setup_fb_reader.h"
 #include "setup/setup_func.h"
+#include "support/capture.h"
 #include "support/setup_builder.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Outcome = std::pair<int, std::string>;  // result and what went to stderr
+using testsupport::Call;
+using testsupport::Outcome;
 
-template <typename F>
-Outcome Call(F fn) {
-  testing::internal::CaptureStderr();
-  const int rc = fn();
-  return {rc, testing::internal::GetCapturedStderr()};
-}
 
 // Defaults are dropped even when stored; any name bytes give valid JSON (invalid UTF-8 read as
 // Latin-1), non-finite floats null. Only a stored mode can flip to EFuse (the size is fixed).

@@ -8,20 +8,16 @@
 
 #include "common/json_utils.h"
 #include "setup/setup_func.h"
+#include "support/capture.h"
 #include "support/setup_builder.h"
 
 namespace {
 
 using testsupport::RawSetupWriter;
 using Bytes = std::vector<uint8_t>;
-using Outcome = std::pair<int, std::string>;  // result and what went to stderr
+using testsupport::Call;
+using testsupport::Outcome;
 
-template <typename F>
-Outcome Call(F fn) {
-  testing::internal::CaptureStderr();
-  const int rc = fn();
-  return {rc, testing::internal::GetCapturedStderr()};
-}
 
 const Bytes kTz100 = RawSetupWriter().Header(testsupport::RawTZ100Header{0x8EB5A462, 3, 0, 1, 2})
     .InputInfo({1}).bytes();
