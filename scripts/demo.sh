@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install_deps.sh
-scripts/build.sh
+scripts/build.sh talvex_bnx_utils talvex_setup_parser
 bin=build/bin/talvex_bnx_utils
 out=output
 
