@@ -141,11 +141,12 @@ flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo
 }
 
 flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb) {
+                                                     flatbuffers::FlatBufferBuilder& fbb, talvex::Status* notes) {
   std::vector<uint8_t> fw;
   if (!args.fw_info_path.empty() && in.major != 2) {
-    GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload, in.payload_size,
-                 fw);
+    talvex::Status st = GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload,
+                                     in.payload_size, fw);
+    if (notes != nullptr) notes->Note(std::move(st));
   }
   auto fw_info = CreateBytes(fbb, fw.data(), fw.size());
   // The payload itself is written from the input's bytes by GenBNXBinary.
@@ -209,8 +210,11 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   const uint8_t* buf = fbb.GetBufferPointer();
   const size_t size = fbb.GetSize();
   // The verifier does not read vector contents, so an unfilled all_models is fine here.
-  if (CheckBNXAlignment(buf, size) != 0) {
-    throw TalvexException(ErrorCode::Common, "Detect alignment issue in bnx");
+  talvex::Status aligned = CheckBNXAlignment(buf, size);
+  if (!aligned.ok()) {
+    static const char* const kMisaligned = "Detect alignment issue in bnx";
+    throw TalvexException(ErrorCode::Common, kMisaligned,
+                          std::move(aligned.Merge(TalvexException(ErrorCode::Common, kMisaligned).status())));
   }
   // The file is head + all_models data + tail; without a fill all three come from the builder.
   size_t head = size;
@@ -245,10 +249,12 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   return path;
 }
 
-int GenBNXFile(BNX_Args& args, std::string output_name) {
+talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   if (!CheckFileExist(args.all_models_path)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
-    throw std::invalid_argument("all_models_path doesn't exist");
+    static const char* const kMissing = "all_models_path doesn't exist";
+    talvex::Status st = TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
+    // Reported as the program reports any failure it did not expect.
+    throw TalvexException(ErrorCode::Common, kMissing, std::move(st.Err(std::string("error: ") + kMissing)));
   }
   GenInputs in;
   LoadGenInputs(args, in);
@@ -258,11 +264,12 @@ int GenBNXFile(BNX_Args& args, std::string output_name) {
   fbb.ForceDefaults(true);
   auto header = GenBNXHeader(args, in, fbb);
   auto model_info = GenModelInfo(args, in, fbb);
-  auto model_bin = GenModelBin(args, in, fbb);
+  talvex::Status notes;
+  auto model_bin = GenModelBin(args, in, fbb, &notes);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
   const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
   GenBNXBinary(args.target, fbb, output_name, &fill);
-  return 0;
+  return notes;
 }
 
 int GetBinData(const std::string& path, std::vector<uint8_t>& vec) {

@@ -224,15 +224,13 @@ void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos) {
   for (const auto& r : table.records) infos.push_back(ToFirmInfo(r));
 }
 
-void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                  const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out) {
+talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
+                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out) {
   const FWInfoTable table = DecodeFWInfoExact(fw_info, fw_info_size);
   CheckBlocksFit(table.records, all_models_size);
   out.assign(fw_info, fw_info + fw_info_size);
-  if (table.has_crc_section) {
-    TALVEX_LOG(LogCateg::Common, kDebug, "BNX included crc information");
-    return;
-  }
+  talvex::Status notes;
+  if (table.has_crc_section) return TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "BNX included crc information");
   // CRC section and the file's own CRC go to disk in one write.
   std::vector<uint8_t> tail = CRCSectionBytes(table.records, all_models, all_models_size);
   std::vector<uint8_t> whole = out;
@@ -240,12 +238,13 @@ void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_
   PutWord(tail, crc32(whole.data(), whole.size()));
   AppendInPlace(fw_info_path, fw_info_size, tail);
   out.insert(out.end(), tail.begin(), tail.end());
+  return notes;
 }
 
-void GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
+talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
   talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
   talvex::FileBuffer fw = LoadInput("fw_info.bin", args.fw_info_path);
-  GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out);
+  return GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out);
 }
 
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {

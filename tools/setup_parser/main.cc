@@ -8,6 +8,7 @@
 #include <json/json.h>
 
 #include "common/file_io.h"
+#include "common/logger.h"
 #include "setup/setup_func.h"
 #include "setup/setup_recognise.h"
 
@@ -120,11 +121,11 @@ int main(int argc, char** argv) {
 
   Json::Value json;
   if (Setup::IsRawSetup(bin.data(), bin.size())) {
-    if (Setup::RawToJson(bin.data(), bin.size(), json, args.target == "100") != 0) {
+    if (talvex::Report(Setup::RawToJson(bin.data(), bin.size(), json, args.target == "100")) != 0) {
       return Fail("cannot convert the raw setup.bin " + path);
     }
   } else if (Setup::IsFBSetup(bin.data(), bin.size())) {
-    if (Setup::FBToJson(bin.data(), bin.size(), json) != 0) {
+    if (talvex::Report(Setup::FBToJson(bin.data(), bin.size(), json)) != 0) {
       return Fail("cannot convert the flatbuffer setup.bin " + path);
     }
   } else {
