@@ -14,6 +14,8 @@
 
 #include "bnx/bnx_file.h"
 #include "bnx/crc32.h"
+#include "common/bytes.h"
+#include "common/format_ids.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
@@ -87,8 +89,8 @@ int TailPaddingCRCInfo(const std::string& path) {
   if (!ComputeFileCRC(path, &crc).ok()) return -1;
   FILE* f = fopen(path.c_str(), "r+b");
   if (f == nullptr) return -1;
-  const uint8_t le[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                         static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  uint8_t le[4];
+  talvex::StoreLE32(le, crc);
   bool ok = fseek(f, 0, SEEK_END) == 0 && fwrite(le, 1, 4, f) == 4;
   ok = fclose(f) == 0 && ok;
   return ok ? 0 : -1;
@@ -114,27 +116,17 @@ talvex::Status CheckBNXAlignment(const std::string& path) {
 }
 
 TalvexBNX::NPUTarget GetTargetEnum(const std::string& target) {
-  static const char* const kTexts[] = {"100", "200", "300", "400", "500", "600"};
-  for (int i = 0; i < 6; ++i) {
-    if (target == kTexts[i]) return static_cast<TalvexBNX::NPUTarget>(i);
-  }
+  const int index = talvex::TargetIndex(target);
+  if (index >= 0) return static_cast<TalvexBNX::NPUTarget>(index);
   throw TalvexException(ErrorCode::UnexpectedValue, fmt::format("Undefine Target! [{}]", target));
 }
 
 std::string GetTargetStr(TalvexBNX::NPUTarget target) {
-  std::string str = "unknow";
-  switch (target) {
-    case TalvexBNX::NPUTarget::TZ100: str = "100"; break;
-    case TalvexBNX::NPUTarget::TZ200: str = "200"; break;
-    case TalvexBNX::NPUTarget::TZ300: str = "300"; break;
-    case TalvexBNX::NPUTarget::TZ400: str = "400"; break;
-    case TalvexBNX::NPUTarget::TZ500: str = "500"; break;
-    case TalvexBNX::NPUTarget::TZ600: str = "600"; break;
-    default:
-      throw TalvexException(ErrorCode::UnexpectedValue,
-                            fmt::format("Undefine target [{}]", static_cast<int32_t>(target)));
+  const int index = static_cast<int>(target);
+  if (index < 0 || index >= talvex::kTargetCount) {
+    throw TalvexException(ErrorCode::UnexpectedValue, fmt::format("Undefine target [{}]", index));
   }
-  return str;
+  return talvex::kTargetTexts[index];
 }
 
 std::string GetEncModeStr(TalvexBNX::ENCMode mode) {
@@ -157,10 +149,7 @@ std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v) {
 }
 
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size) {
-  // The verifier cannot address buffers at the FlatBuffers size limit or beyond.
-  if (buf == nullptr || size <= 4 || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
-  flatbuffers::Verifier verifier(buf, size, 64, 1000000, true);
-  return verifier.VerifyBuffer<TalvexBNX::BNXContent>(nullptr);
+  return talvex::VerifyRoot<TalvexBNX::BNXContent>(buf, size);
 }
 
 talvex::FileBuffer GetBNXBuffer(const std::string& path) {

@@ -14,6 +14,7 @@
 #include "bnx/container.h"
 #include "bnx/legacy_files.h"
 #include "bnx/test_conf.h"
+#include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -28,7 +29,7 @@ constexpr const char* kAllModelsName = "all_models.bin";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-uint64_t Pad16(uint64_t v) { return (v + ALL_MODELS_PIECE_ALIGN - 1) / ALL_MODELS_PIECE_ALIGN * ALL_MODELS_PIECE_ALIGN; }
+uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 // The payload of one container, viewed in place (the container stays mapped meanwhile).
 struct PayloadView {

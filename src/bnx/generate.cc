@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "common/bytes.h"
+#include "common/format_ids.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "setup/setup_recognise.h"
@@ -16,7 +18,6 @@
 namespace BNXUtils {
 namespace {
 
-constexpr uint32_t kBNXMagic = 0x012EBD34;
 // Room for everything the builder places after the payload (its length word, alignment
 // padding, the ModelBin and root tables and their vtables).
 constexpr size_t kTailRoom = 4096;
@@ -240,8 +241,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   if (tail_size != 0) {
     crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
   }
-  const uint8_t trailer[CRC_TRAILER_BYTES] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                                              static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  uint8_t trailer[CRC_TRAILER_BYTES];
+  talvex::StoreLE32(trailer, crc);
   talvex::AtomicFileWriter out(path);
   const bool ok = out.Write(buf, head) && (mid == 0 || out.Write(mid_data, mid)) && out.Write(tail, tail_size) &&
                   out.Write(trailer, sizeof(trailer)) && out.Commit();
@@ -266,7 +267,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   auto model_info = GenModelInfo(args, in, fbb);
   talvex::Status notes;
   auto model_bin = GenModelBin(args, in, fbb, &notes);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
   GenBNXBinary(args.target, fbb, output_name, &fill);
   return notes;

@@ -77,6 +77,10 @@ struct FWInfoTable {
   bool has_crc_section = false;  // the file is 60n + 20 bytes long
 };
 
+// The complete model records of fw_info.bin bytes, at most as many as the count word says: a
+// count of zero or below, or one beyond the records present, yields only what is there.
+std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t size);
+
 // Decodes fw_info.bin bytes. The size must hold the count's records and the two trailing
 // words (56n + 12 or more); on failure *error says why and false is returned.
 bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error = nullptr);

@@ -43,23 +43,12 @@ bool InsideFolder(const std::string& prefix, const std::string& root) {
 // Missing files and failures are of no concern to a clean-up; directories are never removed.
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 
-uint32_t LoadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Model ids of the complete records of a prefixed fw_info.bin; a count beyond the records
-// present, a negative count or a short file yields only what is really there.
+// Model ids of the complete records of a prefixed fw_info.bin (whatever is really there).
 std::vector<uint32_t> ReadModelIds(const std::string& fw_info_path) {
   std::vector<uint32_t> ids;
   const talvex::FileBuffer fb = talvex::FileBuffer::Load(fw_info_path);
-  if (!fb.ok() || fb.size() < 4) return ids;
-  const int32_t count = static_cast<int32_t>(LoadLE32(fb.data()));
-  if (count <= 0) return ids;
-  const size_t present = (fb.size() - 4) / FW_INFO_MODEL_BYTES;
-  const size_t n = std::min(static_cast<size_t>(count), present);
-  ids.reserve(n);
-  for (size_t i = 0; i < n; ++i) ids.push_back(LoadLE32(fb.data() + 4 + i * FW_INFO_MODEL_BYTES));
+  if (!fb.ok()) return ids;
+  for (const BNX_FW_INFO_MODEL& rec : ReadFWInfoRecords(fb.data(), fb.size())) ids.push_back(rec.model_id);
   return ids;
 }
 

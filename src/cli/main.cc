@@ -1,7 +1,7 @@
 #include <exception>
 #include <iostream>
 
-#include "cli/cmd_args.h"
+#include "cli/driver.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 

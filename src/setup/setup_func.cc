@@ -230,7 +230,7 @@ talvex::Status RawToJson(const uint8_t* bin, size_t size, Json::Value& json, boo
 talvex::Status UpdateEncryptEFuse(uint8_t* bin, size_t size) {
   if (IsRawSetup(bin, size)) {
     if (size < ENC_KEY_DATA_OFFSET_POS + 4) return talvex::Status::Error("Not a valid raw based setup.bin");
-    WriteWordLE(bin + ENC_KEY_DATA_OFFSET_POS, ENC_KEY_EFUSE);
+    talvex::StoreLE32(bin + ENC_KEY_DATA_OFFSET_POS, ENC_KEY_EFUSE);
     return talvex::Status();
   }
   if (!IsFBSetup(bin, size)) return talvex::Status::Error("Not a valid flatbuffer based setup.bin");
@@ -250,7 +250,7 @@ talvex::Status UpdateEncryptEFuse(uint8_t* bin, size_t size) {
 talvex::Status UpdateEncryptCustomerKeyInRawSetup(uint8_t* bin, size_t size) {
   if (!IsRawSetup(bin, size)) return talvex::Status();
   if (size < ENC_KEY_DATA_OFFSET_POS + 4) return talvex::Status::Error("Not a valid raw based setup.bin");
-  WriteWordLE(bin + ENC_KEY_DATA_OFFSET_POS, static_cast<uint32_t>(size));
+  talvex::StoreLE32(bin + ENC_KEY_DATA_OFFSET_POS, static_cast<uint32_t>(size));
   return talvex::Status();
 }
 

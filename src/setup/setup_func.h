@@ -7,13 +7,14 @@
 
 #include <json/json.h>
 
+#include "common/format_ids.h"
 #include "common/status.h"
 #include "setup/setup_recognise.h"
 
 namespace Setup {
 
 // Magic of the flatbuffer form (INFContent.magic default, also the BNX magic).
-constexpr uint32_t FB_SETUP_MAGIC = 0x012EBD34;
+constexpr uint32_t FB_SETUP_MAGIC = talvex::kContainerMagic;
 
 // Appends the text view of a raw setup (header form chosen by is_100). 0 on success;
 // -1 on an unknown node type ("undefinded node[N]") or on data that ends

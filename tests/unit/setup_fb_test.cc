@@ -117,7 +117,7 @@ TEST(FbSetupJson, MutatedBuffers) {
     for (uint32_t f = cut ? 0 : 1 + next() % 3; f > 0; --f) bin[next() % bin.size()] = next();
     Json::Value json;
     const Outcome o = Call([&] {
-      Setup::UpdateEncryptEFuse(bin.data(), bin.size());
+      (void)Setup::UpdateEncryptEFuse(bin.data(), bin.size());
       return Setup::FBToJson(bin.data(), bin.size(), json);
     });
     if (o.first == 0) EXPECT_TRUE(json.isObject()) << iter;

@@ -257,8 +257,8 @@ TEST(TxmCombine, CopiesEveryModelWithTheGivenLayoutOrRefusesMismatches) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Input addr should be the same, root:1610612736, another:1610612800\nTXM target did not match!\n");
   txms[1] = BuildSampleTxmObject(no_input);
-  ExpectThrows([&] { TXM::CombineTxm(out, txms, {}); }, "There is no match buffer");
-  ExpectThrows([&] { TXM::CombineTxm(out, {}, {}); }, "No TXM content to combine");
+  ExpectThrows([&] { (void)TXM::CombineTxm(out, txms, {}); }, "There is no match buffer");
+  ExpectThrows([&] { (void)TXM::CombineTxm(out, {}, {}); }, "No TXM content to combine");
   EXPECT_EQ(out.magic, 77u);  // untouched by every refusal
   txms.pop_back();
   ASSERT_EQ(talvex::Report(TXM::CombineTxm(out, txms, {})), 0);
@@ -281,9 +281,9 @@ TEST(TxmTrimCore, RefusalsAndAddressFiles) {
 
   T::TXMContentT bare = BuildSampleTxmObject(o);  // a core without a payload cannot run on its own
   bare.models[0]->cores[0]->eu_params.Reset();
-  ExpectThrows([&] { TXM::TrimCore(out, bare, 0, path); }, "Unknown eu_params:[0]", ErrorCode::InvalidProgramInput);
+  ExpectThrows([&] { (void)TXM::TrimCore(out, bare, 0, path); }, "Unknown eu_params:[0]", ErrorCode::InvalidProgramInput);
   o.header_buffer_info.push_back({T::Location::WEIGHT_SEGMENT, 0x70000000, 64});
-  ExpectThrows([&] { TXM::TrimCore(out, BuildSampleTxmObject(o), 0, path); }, "Undefinded buffer:[4]",
+  ExpectThrows([&] { (void)TXM::TrimCore(out, BuildSampleTxmObject(o), 0, path); }, "Undefinded buffer:[4]",
                ErrorCode::InvalidProgramInput);
 
   out.magic = 99;
@@ -297,7 +297,7 @@ TEST(TxmTrimCore, RefusalsAndAddressFiles) {
       {R"({"input_addr": 1610612736})", hex + "1610612736]"}};
   for (const auto& [text, message] : cases) {
     testsupport::WriteText(path, text);
-    ExpectThrows([&] { TXM::TrimCore(out, txm, 0, path); }, message, ErrorCode::InvalidProgramInput);
+    ExpectThrows([&] { (void)TXM::TrimCore(out, txm, 0, path); }, message, ErrorCode::InvalidProgramInput);
   }
   EXPECT_EQ(out.magic, 99u);  // nothing produced by any failure
 }
@@ -370,7 +370,7 @@ TEST(TxmPostEnc, RefusalsLeaveTheWholeTreeUnchanged) {
     T::TXMContentT txm = BuildSampleTxmObject();
     spoil(txm);
     const Bytes before = PackTxm(txm);
-    ExpectThrows([&] { TXM::PostEnc(txm, 0x1234, 0, ""); }, text);
+    ExpectThrows([&] { (void)TXM::PostEnc(txm, 0x1234, 0, ""); }, text);
     EXPECT_EQ(PackTxm(txm), before) << text;
   }
   T::TXMContentT txm = BuildSampleTxmObject();

@@ -8,6 +8,7 @@
 #include <json/json.h>
 
 #include "common/file_io.h"
+#include "common/format_ids.h"
 #include "common/logger.h"
 #include "setup/setup_func.h"
 #include "setup/setup_recognise.h"
@@ -42,12 +43,7 @@ struct Args {
   bool help = false;
 };
 
-bool KnownTarget(const std::string& t) {
-  for (const char* known : {"100", "200", "300", "400", "500", "600"}) {
-    if (t == known) return true;
-  }
-  return false;
-}
+bool KnownTarget(const std::string& t) { return talvex::TargetIndex(t) >= 0; }
 
 // false with *error set on bad arguments.
 bool ParseArgs(int argc, char** argv, Args& args, std::string* error) {
