@@ -12,9 +12,9 @@
 
 #include "bnx/container.h"
 #include "bnx/generate.h"
+#include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
-#include "common/bytes.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "setup/setup_recognise.h"
@@ -149,8 +149,8 @@ bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::str
 }
 
 FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size) {
-  // Only the two documented sizes are a fw_info.bin; a count that does not match is refused
-  // before it sizes anything.
+  // Only the two sizes a fw_info.bin can have (56n + 12, 60n + 20) are accepted; a count
+  // that does not match is refused before it sizes anything.
   if (data == nullptr || size < 4) throw InvalidProgramInput(kUndefinedSize);
   const uint64_t n = LoadLE32(data);
   if (size != SizeWithoutCRC(n) && size != SizeWithCRC(n)) throw InvalidProgramInput(kUndefinedSize);
