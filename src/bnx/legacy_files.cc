@@ -27,7 +27,6 @@ constexpr const char* kUndefinedSize = "Undefine file size of fw_info.bin";
 using talvex::AppendLE32;
 using talvex::LoadLE32;
 
-uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 uint64_t SizeWithoutCRC(uint64_t n) { return 56 * n + 12; }
 uint64_t SizeWithCRC(uint64_t n) { return 60 * n + 20; }
