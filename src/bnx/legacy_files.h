@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+#include "common/status.h"
+
 struct BNX_Args;
 
 // One model as the firmware tools keep it in memory (21 words). Fields absent from
@@ -66,6 +69,8 @@ namespace BNXUtils {
 constexpr size_t FW_INFO_MODEL_BYTES = sizeof(BNX_FW_INFO_MODEL);
 // Every piece of all_models.bin starts on this boundary.
 constexpr uint32_t ALL_MODELS_PIECE_ALIGN = 16;
+// A piece's length rounded up to the next piece boundary.
+inline uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 // fw_info.bin decoded and checked against its own size.
 struct FWInfoTable {
@@ -74,6 +79,10 @@ struct FWInfoTable {
   uint32_t total_bin_size = 0;
   bool has_crc_section = false;  // the file is 60n + 20 bytes long
 };
+
+// The complete model records of fw_info.bin bytes, at most as many as the count word says: a
+// count of zero or below, or one beyond the records present, yields only what is there.
+std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t size);
 
 // Decodes fw_info.bin bytes. The size must hold the count's records and the two trailing
 // words (56n + 12 or more); on failure *error says why and false is returned.
@@ -101,12 +110,14 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
 void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
 
 // Makes sure args.fw_info_path carries its CRC section (appending it, with the file's own
-// CRC, in one write when absent) and returns the file's whole content in out.
-void GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
+// CRC, in one write when absent) and returns the file's whole content in out. The status
+// (always ok: failures throw) notes "BNX included crc information" (debug level) when the
+// section was there already.
+talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
 // Same, with both files already in memory (fw_info holds the file at fw_info_path as read):
 // the CRCs are computed from exactly these bytes.
-void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                  const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out);
+talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
+                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out);
 
 // Appends the CRCs of all_models.bin and of each model block to fw_info.bin.
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);

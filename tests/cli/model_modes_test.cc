@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include <string>
 #include <tuple>
 #include <vector>
@@ -21,7 +23,7 @@ using namespace testsupport;
 constexpr int kUnexpectedValue = 9;
 constexpr int kInvalidProgramInput = 2;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testsupport::Contains;
 
 class ModelModesTest : public ::testing::Test {
  protected:
@@ -33,10 +35,7 @@ class ModelModesTest : public ::testing::Test {
     WriteText(addr_, R"({"input_addr": "0x80000000", "output_addr": "0x80100000",)"
                      R"( "dram_base_addr": "0x80200000", "cpu_tmp_addr": "0x80300000"})");
   }
-  RunResult Tool(Strings args) {
-    args.insert(args.begin(), TALVEX_BIN);
-    return testsupport::Run(args, dir_.path());
-  }
+  RunResult Tool(const Strings& args) { return testsupport::RunTool(TALVEX_BIN, args, dir_.path()); }
   RunResult Split(int core, const Strings& extra = {}, const std::string& input = "in.txm") {
     Strings args = {"-S", input, "-d", std::to_string(core), "-p", addr_, "-O", "out"};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -95,9 +94,9 @@ TEST_F(ModelModesTest, SplitCoreEveryKindOfCore) {
     EXPECT_EQ(r.out, "out/models_400_model_0" + tail + "\nout/models_400_model_1" + tail + "\n");
     for (int model = 0; model < 2; ++model) {
       const std::string path = out_ + "/models_400_model_" + std::to_string(model) + tail;
-      EXPECT_EQ(TXM::CheckAlignment(path), 0);
+      EXPECT_EQ(talvex::Report(TXM::CheckAlignment(path)), 0);
       T::TXMContentT txm;
-      ASSERT_EQ(TXM::LoadTxmObj(txm, path), 0);
+      ASSERT_EQ(talvex::Report(TXM::LoadTxmObj(txm, path)), 0);
       ASSERT_EQ(txm.models.size(), 1u);
       const T::ModelT& m = *txm.models[0];
       const T::ModelT& sm = *sample_.models[1 - model];
@@ -140,7 +139,7 @@ TEST_F(ModelModesTest, SplitCoreSelectionNamesAndFailures) {
   EXPECT_TRUE(Contains(r.out, "out/one.txm\nout/one.txm\n")) << r.out;
   EXPECT_EQ(DirEntries(out_), (Strings{"models_400_model_1_core_1.txm", "one.txm"}));
   T::TXMContentT one;
-  ASSERT_EQ(TXM::LoadTxmObj(one, out_ + "/one.txm"), 0);
+  ASSERT_EQ(talvex::Report(TXM::LoadTxmObj(one, out_ + "/one.txm")), 0);
   EXPECT_EQ(one.models[0]->header->id, 1);
 
   // Refusals of the split itself stop the run before anything more is written.

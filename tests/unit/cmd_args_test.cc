@@ -34,18 +34,11 @@ Parsed Parse(Strings words) {
   return p;
 }
 
-TEST(CmdArgsTest, DefaultsHandlerTableAndPathHelpers) {
+TEST(CmdArgsTest, DefaultsComeFromTheProgramFolderAndTheDefaultKey) {
   const std::string exe_dir = GetCurrentWorkingDirectory();
   EXPECT_EQ(access((exe_dir + program_invocation_short_name).c_str(), X_OK), 0) << exe_dir;
   EXPECT_EQ(CmdArgs().key_file, exe_dir + "talvex_bnx_utils");
   EXPECT_EQ(CmdArgs().efuse_key, 0x51A9u);
-  EXPECT_TRUE(FunctionMap.size() == 13u && FunctionMap.count(CmdArgs::None) == 0u);
-  const std::tuple<const char*, const char*, const char*> cases[] = {
-      {"dir/a.b.bnx", "bnx", "a.b"}, {"dir.v2/name", "v2/name", ""}, {"a.bnx/", "bnx/", "a"}};
-  for (const auto& [path, ext, stem] : cases) {
-    EXPECT_EQ(GetFileExtention(path), ext) << path;
-    EXPECT_EQ(GetFilenameWithoutExt(path), stem) << path;
-  }
 }
 
 TEST(ParseTest, ModeOptionsSetModeAndPaths) {
