@@ -137,7 +137,9 @@ void ProtectInputs(const std::vector<std::string>& paths) {
   for (const std::string& p : paths) {
     struct stat st {};
     // Compared by identity, so "out/a.bnx", "./out/a.bnx" and links to it are one file.
-    if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ProtectedInputs().push_back({st.st_dev, st.st_ino});
+    if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      ProtectedInputs().push_back({st.st_dev, st.st_ino});
+    }
   }
 }
 
