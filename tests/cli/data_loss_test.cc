@@ -61,6 +61,9 @@ TEST_F(DataLossTest, NothingIsLostOrWrittenWhereItShouldNotBe) {
       // A missing parent is made too; nothing lands in the working folder.
       {{"-X", "m300.bnx", "-O", "missing/sub/"}, 0, "out", "Extract_Status: 0", bystanders, {},
        {"missing/sub/fw_info.bin", "missing/sub/all_models.bin"}},
+      // Also when -V stops option reading and the mode runs at once.
+      {{"-X", "m300.bnx", "-O", "v/sub", "-V"}, 0, "out", "talvex_bnx_utils version:", bystanders, {},
+       {"v/sub/fw_info.bin"}},
       // A folder that cannot be made stops the command before anything is written.
       {{"-X", "m300.bnx", "-O", "/proc/x/"}, 255, "err", "Failed to create the output folder /proc/x/",
        bystanders, {"/proc/x"}, {}},
