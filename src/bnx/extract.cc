@@ -120,6 +120,11 @@ bool NamesFile(const std::string& path) {
 }
 
 talvex::Status RenameInto(std::string& path, const std::string& to) {
+  const std::string clash = talvex::InputClash(to);
+  if (!clash.empty()) {
+    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to rename {} to {}: {}; use --replace_original to replace it",
+                               path, to, clash);
+  }
   if (std::rename(path.c_str(), to.c_str()) != 0) {
     return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to rename {} to {}: {}", path, to, std::strerror(errno));
   }
@@ -232,6 +237,18 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
   if (!file.ok()) {
     talvex::Status st = file.TakeOpenStatus();
     return TALVEX_STATUS_LOG(st, LogCateg::Common, kError, "Cannot extract {}: not a valid BNX file", bnx_path);
+  }
+  // A damaged container is refused before any file is written from it.
+  if (file.size() < CRC_TRAILER_BYTES) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no CRC trailer", bnx_path);
+  }
+  const size_t body = file.size() - CRC_TRAILER_BYTES;
+  const uint32_t expected = crc32(file.data(), body);
+  const uint32_t found = talvex::LoadLE32(file.data() + body);
+  if (expected != found) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common,
+                               "Cannot extract {}: CRC trailer mismatch (expected {:#010x}, found {:#010x})", bnx_path,
+                               expected, found);
   }
   const TalvexBNX::BNXHeader* header = file.header();
   if (header == nullptr) {

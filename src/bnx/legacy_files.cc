@@ -236,13 +236,11 @@ talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_i
   out.assign(fw_info, fw_info + fw_info_size);
   talvex::Status notes;
   if (table.has_crc_section) return TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "BNX included crc information");
-  // CRC section and the file's own CRC go to disk in one write.
+  // The amended bytes live in memory only: the user's fw_info.bin is an input and stays as it is.
+  (void)fw_info_path;
   std::vector<uint8_t> tail = CRCSectionBytes(table.records, all_models, all_models_size);
-  std::vector<uint8_t> whole = out;
-  whole.insert(whole.end(), tail.begin(), tail.end());
-  AppendLE32(tail, crc32(whole.data(), whole.size()));
-  AppendInPlace(fw_info_path, fw_info_size, tail);
   out.insert(out.end(), tail.begin(), tail.end());
+  AppendLE32(out, crc32(out.data(), out.size()));
   return notes;
 }
 

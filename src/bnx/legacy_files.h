@@ -109,8 +109,8 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
 // fw_info.bin read into one FirmInfo per model; the CRC section, if any, is not read.
 void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
 
-// Makes sure args.fw_info_path carries its CRC section (appending it, with the file's own
-// CRC, in one write when absent) and returns the file's whole content in out. The status
+// The content of args.fw_info_path with its CRC section (and the file's own CRC) added in
+// memory when absent, in out; the file itself is never modified. The status
 // (always ok: failures throw) notes "BNX included crc information" (debug level) when the
 // section was there already.
 talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);

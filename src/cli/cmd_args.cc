@@ -15,12 +15,14 @@
 
 namespace {
 
-void PrintVersion() { std::cerr << kToolchainVersion << "\n" << kCompilerVersion << "\n"; }
+void PrintVersion() { std::cout << kToolchainVersion << "\n" << kCompilerVersion << "\n"; }
 
 // "    -o, --output    : " + text
 std::string OptionLine(char short_name, const std::string& text) {
   const OptionSpec* spec = FindOption(static_cast<unsigned char>(short_name));
-  return fmt::format("    {:<16}: {}\n", fmt::format("-{}, --{}", short_name, spec->long_name), text);
+  const std::string names = fmt::format("-{}, --{}", short_name, spec->long_name);
+  // Longer names keep one blank before the colon.
+  return fmt::format("    {:<16}: {}\n", names.size() < 16 ? names : names + " ", text);
 }
 
 }  // namespace
@@ -46,11 +48,25 @@ std::string CmdArgs::UsageText(const char* program) {
        ")\n";
   s += "    POST_ENC              : " + n('E') + " <bnx_file_path> [" + n('n') + " \"tv_number\"] | [" + n('f') +
        " customer_key " + n('g') + " efuse_key(default: TALVEX_KEY) (" + n('F') + " file_path)]; [Linux Only]\n";
+  s += "    GET_CRC               : " + n('C') + " <bnx_file_path>\n";
+  s += "    TXM_TO_JSON           : " + n('j') + " <txm_file_path>\n";
+  s += "    SPLIT_CORE            : " + n('S') + " <txm_file_path> " + n('d') + " core_id " + n('p') +
+       " <addr_json_path> (" + n('i') + " model_id)\n";
+  s += "    CHECK_ALIGNMENT       : " + n('A') + " <txm_file_path>\n";
   s += "\n  options:\n";
-  s += OptionLine('o', "output file name, defautl is \"model_(target)\"");
-  s += OptionLine('O', "output folder, defautl is \"output/\"");
+  s += OptionLine('o', "output file name, default is \"models_(target)\"");
+  s += OptionLine('O', "output folder, default is \"output/\"");
   s += OptionLine('V', "show version number");
   s += OptionLine('H', "show this message");
+  s += OptionLine('q', "print fewer progress lines");
+  s += OptionLine('a', "solution id of UPDATE SOLUTION INFO");
+  s += OptionLine('b', "solution tag of UPDATE SOLUTION INFO");
+  s += OptionLine('i', "model id of SPLIT_CORE, default -1 (every model)");
+  s += OptionLine('d', "core id of SPLIT_CORE");
+  s += OptionLine('p', "address json file of SPLIT_CORE");
+  s += OptionLine('k', "header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, "
+                       "compiler_version, toolchain_version, schema_version, schema_version_major, uuid, "
+                       "solution_id, solution_tag");
   s += "    \n";
   return s;
 }
@@ -84,7 +100,8 @@ ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args) {
         outcome.version_stop = true;
         return outcome;
       case OptionSpec::Kind::kHelp:
-        CmdArgs::usage(argv[0]);
+        // Asked for: the usage is the output, on standard output.
+        std::cout << CmdArgs::UsageText(argv[0]) << std::flush;
         outcome.exit = true;
         outcome.status = 0;
         return outcome;
@@ -99,5 +116,6 @@ ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args) {
       }
     }
   }
+  for (int i = optind; i < argc; ++i) outcome.extra.push_back(argv[i]);
   return outcome;
 }

@@ -67,6 +67,7 @@ struct ParseOutcome {
   bool exit = false;          // stop now with `status` (help, bad option, bad number)
   int status = 0;
   bool version_stop = false;  // -V was read: option reading stopped there
+  std::vector<std::string> extra;  // words that are not options (not collected after -V)
 };
 // Reads the options of OptionTable() (cli/options.h) into args (getopt_long; diagnostics and
 // usage printed as needed).

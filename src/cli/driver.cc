@@ -2,8 +2,96 @@
 
 #include <iostream>
 
+#include "cli/gen_mode.h"
+#include "cli/options.h"
+#include "common/file_io.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
+
+namespace {
+
+// The option that chose the mode, as the usage text names it ("-R(--read)").
+std::string ModeOptionName(CmdArgs::CMDMode mode) {
+  for (const OptionSpec& spec : OptionTable()) {
+    if (spec.kind == OptionSpec::Kind::kMode && spec.mode == mode) {
+      return spec.short_name != 0 ? UsageName(spec.short_name) : UsageName(spec.long_name);
+    }
+  }
+  return "the mode option";
+}
+
+// Modes that read exactly one input file.
+bool TakesOneFile(CmdArgs::CMDMode mode) {
+  switch (mode) {
+    case CmdArgs::ReadHeader:
+    case CmdArgs::ReadModelInfo:
+    case CmdArgs::GetCrc:
+    case CmdArgs::CheckAlignment:
+    case CmdArgs::TxmToJson:
+    case CmdArgs::SplitCore:
+    case CmdArgs::UpdateModelInfo:
+    case CmdArgs::UpdateSolutionInfo:
+    case CmdArgs::BnxInfo:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Modes that write files (into the output folder, or beside the input with --replace_original).
+// The others only read and print, and must not leave an output folder behind.
+bool WritesFiles(const CmdArgs& args) {
+  switch (args.mode) {
+    case CmdArgs::ReadHeader:
+    case CmdArgs::ReadModelInfo:
+    case CmdArgs::GetCrc:
+    case CmdArgs::CheckAlignment:
+    case CmdArgs::None:
+      return false;
+    case CmdArgs::BnxInfo:
+      return args.blParseSetupBin;
+    default:
+      return true;
+  }
+}
+
+// The files -j and -S read; a missing one is named with its option. (The generation checks
+// its own inputs, which depend on the target.)
+bool CheckInputFiles(const CmdArgs& args) {
+  if (args.mode != CmdArgs::TxmToJson && args.mode != CmdArgs::SplitCore) return true;
+  bool ok = true;
+  if (!args.model_path.empty() && !args.model_path[0].empty() && !talvex::FileExists(args.model_path[0])) {
+    std::cerr << "no such file: " << args.model_path[0] << " (" << ModeOptionName(args.mode) << ")" << std::endl;
+    ok = false;
+  }
+  if (args.mode == CmdArgs::SplitCore && !args.json_path.empty() && !talvex::FileExists(args.json_path)) {
+    std::cerr << "no such file: " << args.json_path << " (" << UsageName('p') << ")" << std::endl;
+    ok = false;
+  }
+  return ok;
+}
+
+// Every file the command reads; an output may replace the mode's own input only with
+// --replace_original.
+void ProtectCommandInputs(const CmdArgs& args) {
+  std::vector<std::string> inputs = {args.fwInfo_path, args.allModels_path, args.txm_path, args.json_path,
+                                     args.key_file};
+  if (!args.blReplaceOriginal) inputs.insert(inputs.end(), args.model_path.begin(), args.model_path.end());
+  talvex::ProtectInputs(inputs);
+}
+
+// Creates the output folder (with its parents) for a mode that writes; false, with the folder
+// and the reason on standard error, when it cannot be made: then nothing may be written.
+bool PrepareOutputFolder(const CmdArgs& args) {
+  // An explicitly empty -O "" asks for the working folder itself.
+  if (!WritesFiles(args) || args.output_folder.empty()) return true;
+  std::string error;
+  if (BNXUtils::SetOutputDir(args.output_folder, &error)) return true;
+  std::cerr << "Failed to create the output folder " << args.output_folder << " (" << error << ")" << std::endl;
+  return false;
+}
+
+}  // namespace
 
 bool CheckModeArguments(const CmdArgs& args, const char* program) {
   bool ok = true;
@@ -12,7 +100,7 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
     CmdArgs::usage(program);
     return false;
   }
-  if (args.mode == CmdArgs::GenBnx) return true;
+  if (args.mode == CmdArgs::GenBnx) return CheckGenArguments(args);
   if (args.model_path.empty()) {
     CmdArgs::usage(program);
     std::cout << "model_path is empty" << std::endl;
@@ -24,9 +112,16 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
     ok = false;
   } else if (args.mode == CmdArgs::SplitCore && (args.core_id == -1 || args.json_path.empty())) {
     CmdArgs::usage(program);
+    if (args.core_id == -1) std::cerr << "the core id is missing: " << UsageName('d') << std::endl;
+    if (args.json_path.empty()) std::cerr << "the address file is missing: " << UsageName('p') << std::endl;
     ok = false;
   }
-  return ok;
+  if (TakesOneFile(args.mode) && args.model_path.size() > 1) {
+    std::cerr << ModeOptionName(args.mode) << " takes one file; refusing the extra file " << args.model_path[1]
+              << std::endl;
+    ok = false;
+  }
+  return CheckInputFiles(args) && ok;
 }
 
 int RunMain(int argc, char** argv) {
@@ -39,13 +134,28 @@ int RunMain(int argc, char** argv) {
   const ParseOutcome parsed = ParseCommandLine(argc, argv, args);
   if (parsed.exit) return parsed.status;
 
+  // Words that are not options: more containers for the modes that take several, else refused.
+  if (!parsed.extra.empty() && args.mode != CmdArgs::None) {
+    if (args.mode == CmdArgs::ExtractBnx || args.mode == CmdArgs::CombineBnx) {
+      args.model_path.insert(args.model_path.end(), parsed.extra.begin(), parsed.extra.end());
+    } else {
+      std::cerr << "unexpected argument: " << parsed.extra[0] << " (" << ModeOptionName(args.mode)
+                << " takes no further file)" << std::endl;
+      CmdArgs::usage(argv[0]);
+      return 1;
+    }
+  }
+  ProtectCommandInputs(args);
+
   if (parsed.version_stop) {
     if (args.mode == CmdArgs::None) return 0;
+    // Even on this short path a mode that writes gets its folder, never the current one.
+    if (!PrepareOutputFolder(args)) return -1;
     return FunctionMap.at(args.mode)(args);
   }
 
   const bool ok = CheckModeArguments(args, argv[0]);
-  BNXUtils::SetOutputDir(args.output_folder);
+  if (ok && !PrepareOutputFolder(args)) return -1;
   if (!ok) {
     // Reported as coming from main, the program's entry point.
     SpdLog(LogCateg::Tool, kError, talvex::FailPrefix(__FILE__, __LINE__, "main") + "failed to parse command");

@@ -6,6 +6,8 @@
 #include "bnx/container.h"
 #include "bnx/generate.h"
 #include "cli/handlers.h"
+#include "common/file_io.h"
+#include "common/format_ids.h"
 #include "common/logger.h"
 
 std::string ReadToolchainVersion(const std::string& version_file) {
@@ -47,7 +49,61 @@ std::string GenNewBnx(const CmdArgs& args) {
   return BNXUtils::GetOutputFilePath(args.target, args.output_name);
 }
 
+namespace {
+std::string ValidTargets() {
+  std::string out;
+  for (const char* t : talvex::kTargetTexts) out += (out.empty() ? "" : ", ") + std::string(t);
+  return out;
+}
+
+}  // namespace
+
+bool CheckGenArguments(const CmdArgs& args) {
+  if (args.target.empty()) {
+    std::cerr << "the target is missing: -t(--target), one of " << ValidTargets() << std::endl;
+    return false;
+  }
+  const int index = talvex::TargetIndex(args.target);
+  if (index < 0) {
+    std::cerr << "unknown target: " << args.target << " (valid targets: " << ValidTargets() << ")" << std::endl;
+    return false;
+  }
+  // TZ400 and TZ600 carry one TXM file; the others all_models.bin (with fw_info.bin).
+  const bool txm = index == 3 || index == 5;
+  bool ok = true;
+  if (txm && args.txm_path.empty()) {
+    std::cerr << "the TXM file is missing: -e(--txm) <txm_path> (target " << args.target << ")" << std::endl;
+    ok = false;
+  }
+  // TZ200's schema major comes from the first setup that fw_info.bin locates.
+  if (index == 1 && args.fwInfo_path.empty()) {
+    std::cerr << "the fw_info file is missing: -h(--header) <fw_info_path> (target " << args.target << ")"
+              << std::endl;
+    ok = false;
+  }
+  if (!txm && args.allModels_path.empty()) {
+    std::cerr << "the all_models file is missing: -m(--model) <all_models_path> (target " << args.target << ")"
+              << std::endl;
+    ok = false;
+  }
+  // Only the files this target reads are looked at; each missing one is named with its option.
+  const struct {
+    std::string path;
+    const char* option;
+  } inputs[] = {{txm ? args.txm_path : args.fwInfo_path, txm ? "-e(--txm)" : "-h(--header)"},
+                {txm ? std::string() : args.allModels_path, "-m(--model)"}};
+  for (const auto& in : inputs) {
+    if (in.path.empty() || talvex::FileExists(in.path)) continue;
+    std::cerr << "no such file: " << in.path << " (" << in.option << ")" << std::endl;
+    ok = false;
+  }
+  return ok;
+}
+
 int GenBnx(const CmdArgs& args) {
+  if (!CheckGenArguments(args)) return -1;
+  // The container must not take the place of its own TXM or all_models file.
+  if (talvex::Report(talvex::CheckNotInput(BNXUtils::GetOutputFilePath(args.target, args.output_name))) != 0) return -1;
   std::cout << BNXUtils::GetRealpath(GenNewBnx(args)) << std::endl;
   return 0;
 }

@@ -13,3 +13,7 @@ std::string GenNewBnx(const CmdArgs& args);
 // The tool-chain version text: the last line of version_file when it opens and has one,
 // else the fixed text.
 std::string ReadToolchainVersion(const std::string& version_file);
+
+// What the generation cannot do without (target, and the input files that target reads),
+// said in the options' own terms before any file is read; false after printing why.
+bool CheckGenArguments(const CmdArgs& args);

@@ -10,6 +10,8 @@
 #include "bnx/model_info.h"
 #include "cli/handlers.h"
 #include "cli/paths.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "common/strings.h"
@@ -23,19 +25,73 @@ bool RequireFile(const std::string& path) {
   return false;
 }
 
+// The opened container, or -1 after saying why: missing ("BNX file not exist: "), empty,
+// unreadable, a folder, or not a valid container. A command never reports on a file it could
+// not read as if it were empty.
+int OpenOrReport(const std::string& path, BNXUtils::BnxFile& bnx) {
+  if (!RequireFile(path)) return -1;
+  bnx = BNXUtils::BnxFile::Open(path);
+  if (bnx.ok()) return 0;
+  talvex::Status st = bnx.TakeOpenStatus();
+  if (st.messages().empty()) st.Err("Failed to read the file: " + path + " (file is empty)");
+  talvex::Report(st);
+  return -1;
+}
+
+const char* const kHeaderKeys[] = {"platform",          "target",         "crc",
+                                   "tv_number",         "encryption_mode", "compiler_version",
+                                   "toolchain_version", "schema_version",  "schema_version_major",
+                                   "uuid",              "solution_id",     "solution_tag"};
+
+std::string HeaderKeyList() {
+  std::string out;
+  for (const char* k : kHeaderKeys) out += (out.empty() ? "" : ", ") + std::string(k);
+  return out;
+}
+
+bool KnownHeaderKey(const std::string& key) {
+  for (const char* k : kHeaderKeys) {
+    if (key == k) return true;
+  }
+  return false;
+}
+
 // With --replace_original the new file takes the input's place (when it ends in ".bnx").
 std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
   if (!args.blReplaceOriginal) return args.output_name;
   BNXUtils::SetOutputDir(Dirname(path));
   return GetFilenameWithoutExt(path);
 }
+// Opens the input and fixes the output name; refuses, before anything is written, an output
+// that would replace the input without --replace_original (the default output folder may
+// well hold the input already).
+int PrepareRewrite(const CmdArgs& args, const std::string& path, std::string& name) {
+  BNXUtils::BnxFile bnx;
+  if (OpenOrReport(path, bnx) != 0) return -1;
+  std::string target;
+  try {
+    target = bnx.target();
+  } catch (const TalvexException& e) {
+    talvex::Report(e.status());
+    return -1;
+  }
+  name = OutputNameFor(args, path);
+  return talvex::Report(talvex::CheckNotInput(BNXUtils::GetOutputFilePath(target, name))) != 0 ? -1 : 0;
+}
 }  // namespace
 
 int ReadHeader(const CmdArgs& args) {
+  if (args.header_key.empty()) {
+    std::cerr << "the header key is missing: -k(--header_key) one of " << HeaderKeyList() << std::endl;
+    return -1;
+  }
+  if (!KnownHeaderKey(args.header_key)) {
+    std::cerr << "unknown header key: " << args.header_key << " (valid keys: " << HeaderKeyList() << ")" << std::endl;
+    return -1;
+  }
   const std::string path = args.FirstPath();
-  if (!RequireFile(path)) return -1;
-  BNXUtils::BnxFile bnx = BNXUtils::BnxFile::Open(path);
-  talvex::Report(bnx.TakeOpenStatus());
+  BNXUtils::BnxFile bnx;
+  if (OpenOrReport(path, bnx) != 0) return -1;
   std::cout << bnx.Key(args.header_key) << std::endl;
   return 0;
 }
@@ -53,22 +109,25 @@ int CheckAlignment(const CmdArgs& args) {
   // The verdict is the output; a missing or invalid file is simply "failed".
   const int rc = talvex::Report(TXM::CheckAlignment(args.FirstPath()));
   std::cout << fmt::format("CheckAlignment {}\n", rc == 0 ? "successfully" : "failed") << std::flush;
-  return 0;
+  return rc == 0 ? 0 : -1;
 }
 
 int ReadModelInfo(const CmdArgs& args) {
+  if (args.model_idx.empty()) {
+    std::cerr << "the model positions are missing: -N(--model_idx) \"0 1 ...\"" << std::endl;
+    return -1;
+  }
   const std::string path = args.FirstPath();
-  if (!RequireFile(path)) return -1;
-  BNXUtils::BnxFile bnx = BNXUtils::BnxFile::Open(path);
-  talvex::Report(bnx.TakeOpenStatus());
+  BNXUtils::BnxFile bnx;
+  if (OpenOrReport(path, bnx) != 0) return -1;
   for (int idx : args.model_idx) std::cout << BNXUtils::GetBNXModelInfo(bnx, idx) << "---------------" << std::endl;
   return 0;
 }
 
 int UpdateModelInfo(const CmdArgs& args) {
   const std::string path = args.FirstPath();
-  if (!RequireFile(path)) return -1;
-  const std::string name = OutputNameFor(args, path);
+  std::string name;
+  if (PrepareRewrite(args, path, name) != 0) return -1;
   std::string written;
   if (talvex::Report(BNXUtils::ModifyModelInfo(path, args.model_info_version_vec, args.model_info_name_vec, name,
                                                &written)) != 0) {
@@ -86,8 +145,8 @@ int UpdateSolutionInfo(const CmdArgs& args) {
     return -1;
   }
   const std::string path = args.FirstPath();
-  if (!RequireFile(path)) return -1;
-  const std::string name = OutputNameFor(args, path);
+  std::string name;
+  if (PrepareRewrite(args, path, name) != 0) return -1;
   std::string written;
   if (talvex::Report(BNXUtils::ModifySolutionInfo(path, args.solution_id, args.solution_tag, name, &written)) != 0) {
     std::cerr << "Failed to update the solution info of " << path << std::endl;

@@ -31,8 +31,14 @@ int BnxInfo(const CmdArgs& args) {
     return -1;
   }
   BNXUtils::BnxFile& bnx = files[0];
-  // Only the header is read, whatever the payload's size.
-  talvex::Report(bnx.TakeOpenStatus());
+  // Only the header is read, whatever the payload's size. A file that is not a container
+  // (empty, unreadable, a folder, invalid) gets no report at all, only the reason.
+  if (!bnx.ok()) {
+    talvex::Status st = bnx.TakeOpenStatus();
+    if (st.messages().empty()) st.Err("Failed to read the file: " + bnx.path() + " (file is empty)");
+    talvex::Report(st);
+    return -1;
+  }
 
   std::string out = "BNX Header:\n";
   out += fmt::format("{0:-<{1}}\n", "", 60);
@@ -56,6 +62,6 @@ int BnxInfo(const CmdArgs& args) {
   if (!args.blParseSetupBin) return 0;
   CmdArgs quiet = args;
   quiet.blQuiet = true;
-  ExtractOpened(quiet, files);
-  return 0;
+  // The report is out; a failed extraction still makes the command fail.
+  return ExtractOpened(quiet, files) == 0 ? 0 : -1;
 }

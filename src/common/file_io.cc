@@ -116,7 +116,54 @@ FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
   return fb;
 }
 
+namespace {
+struct FileId {
+  dev_t dev;
+  ino_t ino;
+};
+std::vector<FileId>& ProtectedInputs() {
+  static std::vector<FileId> ids;
+  return ids;
+}
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0;
+}
+
+void ProtectInputs(const std::vector<std::string>& paths) {
+  ProtectedInputs().clear();
+  for (const std::string& p : paths) {
+    struct stat st {};
+    // Compared by identity, so "out/a.bnx", "./out/a.bnx" and links to it are one file.
+    if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      ProtectedInputs().push_back({st.st_dev, st.st_ino});
+    }
+  }
+}
+
+std::string InputClash(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0) return std::string();
+  for (const FileId& id : ProtectedInputs()) {
+    if (id.dev == st.st_dev && id.ino == st.st_ino) return "it is an input of this command";
+  }
+  return std::string();
+}
+
+Status CheckNotInput(const std::string& path) {
+  if (InputClash(path).empty()) return Status();
+  return Status::Error("Refusing to replace the input file " + path + " (use --replace_original to replace it)");
+}
+
 AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
+  const std::string clash = InputClash(path);
+  if (!clash.empty()) {
+    // Refused before the temporary file exists: nothing at all is written.
+    error_ = clash + "; use --replace_original to replace it";
+    return;
+  }
   std::string dir = Dirname(path);
   // Dirname drops a leading "/" for a file in the root folder.
   if (dir.empty() && !path.empty() && path[0] == '/') dir = "/";

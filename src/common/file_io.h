@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/log_categ.h"
 #include "common/status.h"
@@ -98,6 +99,20 @@ class AtomicFileWriter {
   bool committed_ = false;
   std::string error_;
 };
+
+// Something exists at path (file, folder or other).
+bool FileExists(const std::string& path);
+
+// The running command's input files. No output may take the place of one of them: the
+// atomic writer refuses such a path before writing anything. The front end registers the
+// inputs once per command (all but the one --replace_original allows to replace).
+void ProtectInputs(const std::vector<std::string>& paths);
+// The reason text when path names a protected input ("it is an input of this command ..."),
+// else an empty text.
+std::string InputClash(const std::string& path);
+// Failed, with the stderr line "Refusing to replace the input file <path> (use
+// --replace_original to replace it)", when path names a protected input.
+Status CheckNotInput(const std::string& path);
 
 // One-shot form of AtomicFileWriter. On failure *error (if given) says why.
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len,

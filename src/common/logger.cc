@@ -11,6 +11,7 @@
 #include <spdlog/cfg/env.h>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/sink.h>
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 
@@ -26,6 +27,31 @@ constexpr unsigned int kLastValidLevel = 5;
 unsigned int log_level_ = kOff;
 constexpr int kCategCount = static_cast<int>(LogCateg::LOG_CATEG_SIZE);
 std::array<std::shared_ptr<spdlog::logger>, kCategCount> loggers_;
+
+// Passes on only the lines below a level, so that one stream gets info and debug and the
+// other the warnings and errors.
+class BelowLevelSink : public spdlog::sinks::sink {
+ public:
+  BelowLevelSink(spdlog::sink_ptr inner, spdlog::level::level_enum limit) : inner_(std::move(inner)), limit_(limit) {}
+  void log(const spdlog::details::log_msg& msg) override {
+    if (msg.level < limit_) inner_->log(msg);
+  }
+  void flush() override { inner_->flush(); }
+  void set_pattern(const std::string& pattern) override { inner_->set_pattern(pattern); }
+  void set_formatter(std::unique_ptr<spdlog::formatter> formatter) override {
+    inner_->set_formatter(std::move(formatter));
+  }
+
+ private:
+  spdlog::sink_ptr inner_;
+  spdlog::level::level_enum limit_;
+};
+
+// Colour only on a terminal (the sinks test that), and never when NO_COLOR is set.
+spdlog::color_mode ConsoleColorMode() {
+  const char* no_color = std::getenv("NO_COLOR");
+  return no_color != nullptr && no_color[0] != '\0' ? spdlog::color_mode::never : spdlog::color_mode::automatic;
+}
 
 }  // namespace
 
@@ -45,7 +71,13 @@ void InitLoggers(unsigned int log_level, bool to_stdout, const std::string& log_
   log_level_ = log_level;
   std::vector<spdlog::sink_ptr> sinks;
   if (to_stdout) {
-    sinks.push_back(std::make_shared<spdlog::sinks::stdout_color_sink_mt>(spdlog::color_mode::automatic));
+    // Data and progress on standard output; warnings and failures on standard error.
+    const spdlog::color_mode colour = ConsoleColorMode();
+    sinks.push_back(std::make_shared<BelowLevelSink>(std::make_shared<spdlog::sinks::stdout_color_sink_mt>(colour),
+                                                     spdlog::level::warn));
+    auto err = std::make_shared<spdlog::sinks::stderr_color_sink_mt>(colour);
+    err->set_level(spdlog::level::warn);
+    sinks.push_back(err);
   }
   if (!log_file.empty()) {
     sinks.push_back(std::make_shared<spdlog::sinks::basic_file_sink_mt>(log_file, true));

@@ -30,12 +30,23 @@ std::string Usage(const std::string& program) {
     UPDATE_MODEL_INFO     : -U(--update_model_info) <bnx_file_path> --model_info_version v1,v2,v3... --model_info_name n1,n2,n3... (--replace_original)
     UPDATE SOLUTION INFO  : --update_solution_info <bnx_file_path> --solution_id 1234 --solution_tag 5a6f7e (--replace_original)
     POST_ENC              : -E(--enc) <bnx_file_path> [-n(--TV) "tv_number"] | [-f(--c_key) customer_key -g(--efuse_key) efuse_key(default: TALVEX_KEY) (-F(--key_file) file_path)]; [Linux Only]
+    GET_CRC               : -C(--crc) <bnx_file_path>
+    TXM_TO_JSON           : -j(--txm_to_json) <txm_file_path>
+    SPLIT_CORE            : -S(--split_core) <txm_file_path> -d(--core_id) core_id -p(--json_path) <addr_json_path> (-i(--model_id) model_id)
+    CHECK_ALIGNMENT       : -A(--alignment) <txm_file_path>
 
   options:
-    -o, --output    : output file name, defautl is "model_(target)"
-    -O, --folder    : output folder, defautl is "output/"
+    -o, --output    : output file name, default is "models_(target)"
+    -O, --folder    : output folder, default is "output/"
     -V, --version   : show version number
     -H, --help      : show this message
+    -q, --quiet     : print fewer progress lines
+    -a, --solution_id : solution id of UPDATE SOLUTION INFO
+    -b, --solution_tag : solution tag of UPDATE SOLUTION INFO
+    -i, --model_id  : model id of SPLIT_CORE, default -1 (every model)
+    -d, --core_id   : core id of SPLIT_CORE
+    -p, --json_path : address json file of SPLIT_CORE
+    -k, --header_key : header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, compiler_version, toolchain_version, schema_version, schema_version_major, uuid, solution_id, solution_tag
 )txt" "    \n";
 }
 
@@ -62,11 +73,11 @@ TEST_F(CommandLineTest, ExitStatusTable) {
     Strings args;
     int status;
     std::string err, out;
-    bool logged;  // out continues with the logged "failed to parse command" line
+    bool logged;  // err continues with the logged "failed to parse command" line
   };
   const Case cases[] = {
       {{}, 1, U, "", false},
-      {{"-C", "abc.bin", "-q", "-H"}, 0, U, "", false},
+      {{"-C", "abc.bin", "-q", "-H"}, 0, "", U, false},
       {{"--bogus"}, 1, kBin + ": unrecognized option '--bogus'\n" + U, "", false},
       {{"-q", "-C"}, 1, kBin + ": option requires an argument -- 'C'\n" + U, "", false},
       {{"-q", "-O", "made"}, 255, U, "mode is empty\n", true},
@@ -74,33 +85,33 @@ TEST_F(CommandLineTest, ExitStatusTable) {
       {{"--enc", "abc.bin"}, 255, U, "tv_number or customer_key is empty\n", true},
       {{"--TV", "5", "--efuse_key", "7", "-E", "abc.bin"}, 255, U, "tv_number or customer_key is empty\n", true},
       {{"-E", ""}, 255, U + U, "model_path is empty\ntv_number or customer_key is empty\n", true},
-      {{"-S", "abc.bin", "-d", "0"}, 255, U, "", true},
-      {{"-V", "-H"}, 0, kVersion, "", false},
+      {{"-S", "abc.bin", "-d", "0"}, 255, U + "the address file is missing: -p(--json_path)\n", "", true},
+      {{"-V", "-H"}, 0, "", kVersion, false},
       {{"-C", "abc.bin"}, 0, "", kAbcCrc, false},
       {{"-C", "missing.bin"}, 255, "BNX file not exist: missing.bin\n", "", false},
       {{"--info", "missing.bin", "--crc", "abc.bin"}, 0, "", kAbcCrc, false},  // later mode wins
-      {{"--crc", "abc.bin", "-V", "-q", "--bogus"}, 0, kVersion, kAbcCrc, false},
-      {{"-C", " ", "-V"}, 255, kVersion + "BNX file not exist: \n", "", false},
+      {{"--crc", "abc.bin", "-V", "-q", "--bogus"}, 0, "", kVersion + kAbcCrc, false},
+      {{"-C", " ", "-V"}, 255, "BNX file not exist: \n", kVersion, false},
   };
   for (const Case& c : cases) {
     const std::string what = c.args.empty() ? "(none)" : c.args[0] + " " + std::to_string(c.args.size());
     const RunResult r = Tool(c.args);
     EXPECT_EQ(r.status, c.status) << what;
-    EXPECT_EQ(r.err, c.err) << what;
-    EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << what;
-    const std::string rest = r.out.substr(std::min(c.out.size(), r.out.size()));
-    if (c.logged) EXPECT_TRUE(std::regex_match(rest, kParseFailed)) << what << r.out;  // and no colour
+    EXPECT_EQ(r.out, c.out) << what;
+    EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << what;
+    const std::string rest = r.err.substr(std::min(c.err.size(), r.err.size()));
+    if (c.logged) EXPECT_TRUE(std::regex_match(rest, kParseFailed)) << what << r.err;  // and no colour
     else EXPECT_EQ(rest, "") << what;
   }
-  EXPECT_TRUE(testsupport::Exists(dir_ / "made"));  // made although a check failed
+  EXPECT_FALSE(testsupport::Exists(dir_ / "made"));  // a failed command makes no folder
 }
 
 TEST_F(CommandLineTest, CompleteArgumentsPassTheChecks) {
-  for (const Strings& args : {Strings{"-G"}, Strings{"-S", "abc.bin", "-d", "0", "-p", "a.json"},
+  for (const Strings& args : {Strings{"-G", "-t", "400", "-e", "abc.bin"}, Strings{"-S", "abc.bin", "-d", "0", "-p", "abc.bin"},
                               Strings{"-E", "abc.bin", "--TV", "5"}, Strings{"-E", "abc.bin", "--c_key", "10"},
                               Strings{"-S", "abc.bin", "-V"}}) {  // -V skips the checks
     const RunResult r = Tool(args);
-    EXPECT_EQ(r.out.find("failed to parse command"), std::string::npos) << args[0] << r.out;
+    EXPECT_EQ((r.out + r.err).find("failed to parse command"), std::string::npos) << args[0] << r.out << r.err;
     EXPECT_EQ(r.err.find("<section> <options>"), std::string::npos) << args[0] << r.err;
   }
 }
@@ -115,7 +126,7 @@ TEST_F(CommandLineTest, CrcModeTexts) {
   };
   for (const auto& [bytes, text] : cases) {
     testsupport::WriteBytes(dir_ / "f", bytes);
-    const RunResult r = Tool({"-C", "f missing"});
+    const RunResult r = Tool({"-C", "f"});
     EXPECT_EQ(r.status, 0) << text;
     EXPECT_EQ(r.out + r.err, text);
   }
@@ -128,15 +139,14 @@ TEST_F(CommandLineTest, ExceptionFromAHandlerEndsWithANonZeroStatus) {
   testsupport::WriteBytes(dir_ / "t6.bnx", testsupport::BuildBnx(s));
   const RunResult r = Tool({"-R", "t6.bnx", "-k", "target"});
   EXPECT_GT(r.status, 0);  // exited, no signal
-  EXPECT_NE(r.out.find("Undefine target"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("Undefine target"), std::string::npos) << r.err;
 }
 
-TEST_F(CommandLineTest, FolderOptionCreatesOneLevelButNotOnTheVersionPath) {
+TEST_F(CommandLineTest, ReadingCommandsMakeNoFolder) {
   EXPECT_EQ(Tool({"-C", "abc.bin", "-O", "out1"}).status, 0);
-  EXPECT_TRUE(testsupport::Exists(dir_ / "out1"));
   EXPECT_EQ(Tool({"-O", "out2", "-C", "abc.bin", "-V"}).status, 0);
   EXPECT_EQ(Tool({"--folder", "a/b", "-C", "abc.bin"}).status, 0);
-  for (const char* absent : {"out2", "a", "output"}) EXPECT_FALSE(testsupport::Exists(dir_ / absent)) << absent;
+  for (const char* absent : {"out1", "out2", "a", "output"}) EXPECT_FALSE(testsupport::Exists(dir_ / absent)) << absent;
 }
 
 }  // namespace

@@ -72,10 +72,10 @@ TEST_F(GenModeTest, LegacyTargetsTheCrcSectionAndTheRoundTrip) {
                                         crc + " " + crc + "  0 EM_None  ");
     EXPECT_EQ(j["model_info"][0]["id"].asString() + "/" + j["model_info"][0]["version"].asString() + " " +
                   j["model_info"][1]["id"].asString() + "/" + j["model_info"][1]["version"].asString(), "7/3 9/258");
-    // The stored fw_info carries the CRC section, and so does the input file now.
+    // The stored fw_info carries the CRC section; the input file stays as it was.
     const Bytes with_crc = BuildLegacyPair(SampleLegacyModels(form), true, 0xCD).fw_info;
     EXPECT_EQ(JsonBytes(j["model_bin"]["fw_info"]), with_crc);
-    EXPECT_EQ(ReadBytes(dir_ / "fw_info.bin"), with_crc);
+    EXPECT_EQ(ReadBytes(dir_ / "fw_info.bin"), p.fw_info);
     EXPECT_EQ(JsonBytes(j["model_bin"]["all_models"]), p.all_models);
     // Extracted and generated again (the CRC section is found present): the same file.
     ASSERT_EQ(testsupport::Run({TALVEX_BIN, "-X", out_ + "/" + target + ".bnx", "-O", dir_.path()}).status, 0);
@@ -97,7 +97,8 @@ TEST_F(GenModeTest, FailuresExitNonZeroAndLeaveNoFile) {
     Bytes fw_info, all_models;
   };
   for (const Case& c : std::vector<Case>{
-           {{"-t", "400", "-e", "missing.txm"}, "all_models_path[missing.txm] doesn't exist"}, {{"-e", "model.txm"}, ""},
+           {{"-t", "400", "-e", "missing.txm"}, "no such file: missing.txm (-e(--txm))"},
+           {{"-e", "model.txm"}, "the target is missing: -t(--target)"},
            {{"-t", "600", "-e", "cut.txm"}, ""}, {Legacy("500"), "Undefine file size of fw_info.bin", longer, p.all_models},
            {Legacy("200"), "all_models.bin", p.fw_info, Bytes(p.all_models.begin(), p.all_models.begin() + 64)}}) {
     WriteLegacyPair({c.fw_info, c.all_models}, dir_ / "fw_info.bin", dir_ / "all_models.bin");

@@ -73,14 +73,16 @@ TEST_F(ModelModesTest, UnreadableTxmFilesAreRefused) {
   WriteBytes(dir_ / "junk.txm", std::vector<uint8_t>(100, 0xFF));
   const std::vector<std::pair<Strings, std::string>> cases = {
       {{"-j", "junk.txm", "-O", "out"}, "Failed to read the txm file"},
-      {{"-j", "in.txm in.txm", "-O", "out"}, "should be only one txm file"},
-      {{"-S", "in.txm in.txm", "-d", "0", "-p", addr_, "-O", "out"}, "Should only one TXM file"}};
+      {{"-j", "in.txm in.txm", "-O", "out"}, "-j(--txm_to_json) takes one file; refusing the extra file in.txm"},
+      {{"-S", "in.txm in.txm", "-d", "0", "-p", addr_, "-O", "out"},
+       "-S(--split_core) takes one file; refusing the extra file in.txm"}};
   for (const auto& [args, message] : cases) {
     const RunResult r = Tool(args);
-    EXPECT_EQ(r.status, kUnexpectedValue) << args[1];
-    EXPECT_TRUE(Contains(r.out, message)) << r.out;
+    EXPECT_EQ(r.status, args[1] == "junk.txm" ? kUnexpectedValue : 255) << args[1];
+    EXPECT_TRUE(Contains(r.err, message)) << r.err;
+    EXPECT_EQ(r.out, "") << args[1];
   }
-  EXPECT_EQ(Tool(cases[0].first).err, "Not a valid TXM file.\nFailed to parse the txm file: junk.txm\n");
+  EXPECT_EQ(Tool(cases[0].first).err.rfind("Not a valid TXM file.\nFailed to parse the txm file: junk.txm\n", 0), 0u);
   EXPECT_TRUE(DirEntries(out_).empty());
 }
 
@@ -135,7 +137,7 @@ TEST_F(ModelModesTest, SplitCoreSelectionNamesAndFailures) {
   EXPECT_EQ(r.err, "Unable to find the core with the core_id: 9\nFailed to ExtractCore with core_id: 9\n");
   // One given name for every result: the last model's file remains.
   r = Split(0, {"-o", "one.txm"});
-  EXPECT_TRUE(Contains(r.out, "SplitCore doesn't support specifying output")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "SplitCore doesn't support specifying output")) << r.err;
   EXPECT_TRUE(Contains(r.out, "out/one.txm\nout/one.txm\n")) << r.out;
   EXPECT_EQ(DirEntries(out_), (Strings{"models_400_model_1_core_1.txm", "one.txm"}));
   T::TXMContentT one;
@@ -149,13 +151,13 @@ TEST_F(ModelModesTest, SplitCoreSelectionNamesAndFailures) {
   WriteBytes(dir_ / "nested.txm", PackTxm(nested));
   r = Split(3, {}, "nested.txm");
   EXPECT_EQ(r.status, kUnexpectedValue);
-  EXPECT_TRUE(Contains(r.out, "UnexpectedValue: core type should not be loop")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "UnexpectedValue: core type should not be loop")) << r.err;
   WriteText(addr_, R"({"input_addr": "0x8000000g"})");
   r = Split(0);
   EXPECT_EQ(r.status, kInvalidProgramInput);
-  EXPECT_TRUE(Contains(r.out, "InvalidProgramInput: [" + addr_ + "] addr for key [input_addr] should be a "
+  EXPECT_TRUE(Contains(r.err, "InvalidProgramInput: [" + addr_ + "] addr for key [input_addr] should be a "
                                                                   "hexadecimal text of 32 bits, not [0x8000000g]"))
-      << r.out;
+      << r.err;
   EXPECT_EQ(DirEntries(out_), (Strings{"models_400_model_1_core_1.txm", "one.txm"}));
 }
 

@@ -31,14 +31,37 @@ talvex_bnx_utils <section> <options>
     UPDATE_MODEL_INFO     : -U(--update_model_info) <bnx_file_path> --model_info_version v1,v2,v3... --model_info_name n1,n2,n3... (--replace_original)
     UPDATE SOLUTION INFO  : --update_solution_info <bnx_file_path> --solution_id 1234 --solution_tag 5a6f7e (--replace_original)
     POST_ENC              : -E(--enc) <bnx_file_path> [-n(--TV) "tv_number"] | [-f(--c_key) customer_key -g(--efuse_key) efuse_key(default: TALVEX_KEY) (-F(--key_file) file_path)]; [Linux Only]
+    GET_CRC               : -C(--crc) <bnx_file_path>
+    TXM_TO_JSON           : -j(--txm_to_json) <txm_file_path>
+    SPLIT_CORE            : -S(--split_core) <txm_file_path> -d(--core_id) core_id -p(--json_path) <addr_json_path> (-i(--model_id) model_id)
+    CHECK_ALIGNMENT       : -A(--alignment) <txm_file_path>
 
   options:
-    -o, --output    : output file name, defautl is "model_(target)"
-    -O, --folder    : output folder, defautl is "output/"
+    -o, --output    : output file name, default is "models_(target)"
+    -O, --folder    : output folder, default is "output/"
     -V, --version   : show version number
     -H, --help      : show this message
+    -q, --quiet     : print fewer progress lines
+    -a, --solution_id : solution id of UPDATE SOLUTION INFO
+    -b, --solution_tag : solution tag of UPDATE SOLUTION INFO
+    -i, --model_id  : model id of SPLIT_CORE, default -1 (every model)
+    -d, --core_id   : core id of SPLIT_CORE
+    -p, --json_path : address json file of SPLIT_CORE
+    -k, --header_key : header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, compiler_version, toolchain_version, schema_version, schema_version_major, uuid, solution_id, solution_tag
     
 )txt");
+}
+
+TEST(OptionTableTest, UsageNamesEveryOption) {
+  const std::string usage = CmdArgs::UsageText(nullptr);
+  for (const OptionSpec& spec : OptionTable()) {
+    EXPECT_NE(usage.find(std::string("--") + spec.long_name), std::string::npos) << spec.long_name;
+    if (spec.short_name != 0) {
+      const std::string s(1, spec.short_name);
+      EXPECT_TRUE(usage.find("-" + s + "(--") != std::string::npos || usage.find("-" + s + ", --") != std::string::npos)
+          << spec.long_name;
+    }
+  }
 }
 
 TEST(OptionTableTest, EveryModeHasOneOptionAndOneHandler) {

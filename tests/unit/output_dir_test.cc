@@ -11,22 +11,32 @@
 
 namespace {
 
-TEST(OutputDirTest, CreatesOneLevelOrLeavesTheFolderUnchanged) {
+TEST(OutputDirTest, CreatesMissingParentsOrFailsLeavingTheFolderUnchanged) {
   testsupport::TempDir tmp;
   testsupport::WriteText(tmp / "file", "x");
   ASSERT_EQ(mkdir((tmp / "there").c_str(), 0755), 0);
   const mode_t old_mask = umask(022);
-  BNXUtils::SetOutputDir(tmp / "out");
+  EXPECT_TRUE(BNXUtils::SetOutputDir(tmp / "out"));
   umask(old_mask);
   struct stat st {};
   ASSERT_EQ(stat((tmp / "out").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0755u);
-  for (const std::string& refused : {tmp / "a/b", std::string(), tmp / "file"}) {
-    BNXUtils::SetOutputDir(refused);
-    EXPECT_EQ(BNXUtils::GetOutputDir(), tmp / "out/") << refused;
+  // Every missing level is made.
+  EXPECT_TRUE(BNXUtils::SetOutputDir(tmp / "a/b/c/"));
+  EXPECT_EQ(BNXUtils::GetOutputDir(), tmp / "a/b/c//");
+  EXPECT_TRUE(BNXUtils::OutputDirExist(tmp / "a/b/c"));
+  ASSERT_TRUE(BNXUtils::SetOutputDir(tmp / "out"));
+  // Refused: nothing to make, a file in the way, a place where nothing can be made.
+  const std::pair<std::string, std::string> refused[] = {
+      {"", "empty folder name"}, {tmp / "file", "not a folder"}, {tmp / "file/sub", "file: not a folder"},
+      {"/proc/x/y", "/proc/x: No such file or directory"}};
+  for (const auto& [path, reason] : refused) {
+    std::string error;
+    EXPECT_FALSE(BNXUtils::SetOutputDir(path, &error)) << path;
+    EXPECT_NE(error.find(reason), std::string::npos) << path << ": " << error;
+    EXPECT_EQ(BNXUtils::GetOutputDir(), tmp / "out/") << path;
   }
-  EXPECT_FALSE(testsupport::Exists(tmp / "a"));
-  BNXUtils::SetOutputDir(tmp / "there");
+  EXPECT_TRUE(BNXUtils::SetOutputDir(tmp / "there"));
   EXPECT_EQ(BNXUtils::GetOutputDir(), tmp / "there/");
 }
 

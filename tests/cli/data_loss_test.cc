@@ -1,0 +1,118 @@
+// End-to-end: the tool never loses a file. Output folders are made with their parents or the
+// command fails before writing; inputs stay byte for byte; an output never takes an input's
+// place without --replace_original; read-only commands leave no folder behind.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/bnx_builder.h"
+#include "support/legacy_builder.h"
+#include "support/run.h"
+#include "support/txm_builder.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+using namespace testsupport;
+
+class DataLossTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Bystanders in the working folder, named as extraction names its files.
+    WriteText(dir_ / "fw_info.bin", "keep me");
+    WriteText(dir_ / "all_models.bin", "keep me too");
+    const LegacyPair pair = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false);
+    WriteBytes(dir_ / "fw.bin", pair.fw_info);  // without its CRC section: -G must add it in memory
+    WriteBytes(dir_ / "all.bin", pair.all_models);
+    SampleBnx legacy;
+    legacy.target = 2, legacy.major = 1, legacy.fw_info = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true).fw_info;
+    legacy.all_models = pair.all_models;
+    WriteBytes(dir_ / "m300.bnx", BuildBnx(legacy));
+    ASSERT_EQ(testsupport::Run({"/bin/mkdir", "-p", dir_ / "output"}).status, 0);
+    WriteBytes(dir_ / "output/models_400.bnx", BuildBnx(SampleBnx()));
+    WriteBytes(dir_ / "m400.bnx", BuildBnx(SampleBnx()));
+    WriteSampleTxm(dir_ / "m.txm");
+    WriteSampleTxm(dir_ / "t.bnx");  // a TXM file under a container's name
+  }
+  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path(), {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
+  std::map<std::string, Bytes> Snapshot(const Strings& names) {
+    std::map<std::string, Bytes> m;
+    for (const std::string& n : names) m[n] = Exists(dir_ / n) ? ReadBytes(dir_ / n) : Bytes();
+    return m;
+  }
+  TempDir dir_;
+};
+
+TEST_F(DataLossTest, NothingIsLostOrWrittenWhereItShouldNotBe) {
+  struct Case {
+    Strings args;
+    int status;
+    const char* stream;  // "out" or "err": where fragment must appear
+    std::string fragment;
+    Strings untouched;  // files (relative to the working folder) that must keep their bytes
+    Strings absent;     // paths that must not exist afterwards
+    Strings present;    // paths that must exist afterwards
+  };
+  const Strings bystanders = {"fw_info.bin", "all_models.bin"};
+  const Case cases[] = {
+      // A missing parent is made too; nothing lands in the working folder.
+      {{"-X", "m300.bnx", "-O", "missing/sub/"}, 0, "out", "Extract_Status: 0", bystanders, {},
+       {"missing/sub/fw_info.bin", "missing/sub/all_models.bin"}},
+      // Also when -V stops option reading and the mode runs at once.
+      {{"-X", "m300.bnx", "-O", "v/sub", "-V"}, 0, "out", "talvex_bnx_utils version:", bystanders, {},
+       {"v/sub/fw_info.bin"}},
+      // A folder that cannot be made stops the command before anything is written.
+      {{"-X", "m300.bnx", "-O", "/proc/x/"}, 255, "err", "Failed to create the output folder /proc/x/",
+       bystanders, {"/proc/x"}, {}},
+      {{"-X", "m300.bnx", "-O", "fw_info.bin/sub"}, 255, "err", "Failed to create the output folder fw_info.bin/sub",
+       bystanders, {}, {}},
+      // The user's fw_info.bin stays as it is; the CRC section goes into the container only.
+      {{"-G", "-t", "300", "-h", "fw.bin", "-m", "all.bin", "-O", "gen"}, 0, "out", "gen/models_300.bnx",
+       {"fw.bin", "all.bin"}, {}, {"gen/models_300.bnx"}},
+      // -U on a file in the default output folder would replace its own input.
+      {{"-U", "output/models_400.bnx", "--model_info_version", "2.0"}, 255, "err",
+       "Refusing to replace the input file output/models_400.bnx", {"output/models_400.bnx"}, {}, {}},
+      {{"--update_solution_info", "output/models_400.bnx", "-a", "9"}, 255, "err",
+       "Refusing to replace the input file output/models_400.bnx", {"output/models_400.bnx"}, {}, {}},
+      {{"-U", "./m400.bnx", "-O", ".", "-o", "m400", "--model_info_version", "2.0"}, 255, "err",
+       "Refusing to replace the input file", {"m400.bnx"}, {}, {}},
+      // With --replace_original it is meant (and atomic: see the folder listing below).
+      {{"-U", "output/models_400.bnx", "--model_info_version", "2.0", "--replace_original"}, 0, "out",
+       "BNX file with updated model info has been generated in:", {}, {}, {"output/models_400.bnx"}},
+      // An output name that matches an input is refused for the generation too.
+      {{"-G", "-t", "400", "-e", "t.bnx", "-O", ".", "-o", "t"}, 255, "err", "Refusing to replace the input file ./t.bnx",
+       {"t.bnx"}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = c.args[0] + " " + c.args[1] + " " + c.args.back();
+    const auto before = Snapshot(c.untouched);
+    const RunResult r = Tool(c.args);
+    EXPECT_EQ(r.status, c.status) << what << "\n" << r.out << r.err;
+    EXPECT_TRUE(Contains(std::string(c.stream) == "out" ? r.out : r.err, c.fragment)) << what << "\n" << r.out << r.err;
+    EXPECT_EQ(Snapshot(c.untouched), before) << what;
+    for (const std::string& p : c.absent) EXPECT_FALSE(Exists(p[0] == '/' ? p : dir_ / p)) << what << " " << p;
+    for (const std::string& p : c.present) EXPECT_TRUE(Exists(dir_ / p)) << what << " " << p;
+  }
+  // No temporary file is left next to a refused or replaced output.
+  EXPECT_EQ(DirEntries(dir_ / "output"), Strings{"models_400.bnx"});
+}
+
+TEST_F(DataLossTest, ReadOnlyCommandsMakeNoFolder) {
+  ASSERT_EQ(testsupport::Run({"/bin/rm", "-r", dir_ / "output"}).status, 0);
+  const Strings cases[] = {{"-R", "m400.bnx", "-k", "target"}, {"-M", "m400.bnx", "-N", "0"}, {"-C", "m400.bnx"},
+                           {"-A", "m.txm"},  {"-I", "m400.bnx"}, {"-R", "m400.bnx", "-k", "crc", "-O", "ro"}};
+  for (const Strings& args : cases) {
+    const RunResult r = Tool(args);
+    EXPECT_EQ(r.status, 0) << args[0] << r.err;
+    EXPECT_FALSE(Exists(dir_ / "output")) << args[0];
+    EXPECT_FALSE(Exists(dir_ / "ro")) << args[0];
+  }
+  // -I -s extracts, so it writes into the folder.
+  EXPECT_EQ(Tool({"-I", "m400.bnx", "-s"}).status, 255);  // the sample payload is no TXM file
+  EXPECT_TRUE(Exists(dir_ / "output"));
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// End-to-end: data on standard output, diagnostics on standard error; messages that say what
+// is missing; files a mode does not take are refused; colour only on a terminal, never with
+// NO_COLOR.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/bnx_builder.h"
+#include "support/run.h"
+#include "support/txm_builder.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using namespace testsupport;
+
+class StreamsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteBytes(dir_ / "a.bnx", BuildBnx(SampleBnx()));
+    SampleBnx other;
+    other.crc = 0x55667788;
+    WriteBytes(dir_ / "b.bnx", BuildBnx(other));
+    WriteSampleTxm(dir_ / "m.txm");
+    WriteText(dir_ / "junk.txm", "not a TXM file");
+    WriteText(dir_ / "all.bin", "x");
+  }
+  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path(), {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
+  TempDir dir_;
+};
+
+TEST_F(StreamsTest, EachLineOnItsStream) {
+  struct Case {
+    Strings args;
+    int status;
+    const char* stream;
+    std::string fragment;
+    Strings absent;  // nothing written here
+  };
+  const Case cases[] = {
+      {{"-H"}, 0, "out", "<section> <options>", {}},
+      {{"--version"}, 0, "out", "talvex_bnx_utils version: 2025-09-11(a789b85)\n", {}},
+      {{"--bogus"}, 1, "err", "<section> <options>", {}},
+      // Logged failures (error level) go to standard error.
+      {{"-X", "missing.bnx", "-O", "out"}, 255, "err", "[common][error]", {"out/missing.bnx"}},
+      {{"-q", "-O", "made"}, 255, "err", "failed to parse command", {"made"}},
+      // Warnings too.
+      {{"-S", "m.txm", "-d", "0", "-p", "missing.json"}, 255, "err", "no such file: missing.json (-p(--json_path))",
+       {"output"}},
+      {{"-S", "m.txm", "-d", "0"}, 255, "err", "the address file is missing: -p(--json_path)", {"output"}},
+      {{"-S", "missing.txm", "-d", "0", "-p", "m.txm"}, 255, "err", "no such file: missing.txm (-S(--split_core))",
+       {"output"}},
+      {{"-j", "missing.txm"}, 255, "err", "no such file: missing.txm (-j(--txm_to_json))", {"output"}},
+      {{"-G", "-t", "300", "-h", "missing.bin", "-m", "all.bin"}, 255, "err", "no such file: missing.bin (-h(--header))",
+       {"output"}},
+      {{"-G", "-t", "300", "-m", "gone.bin"}, 255, "err", "no such file: gone.bin (-m(--model))", {"output"}},
+      {{"-G", "-t", "400", "-e", "missing.txm"}, 255, "err", "no such file: missing.txm (-e(--txm))", {"output"}},
+      {{"-G", "-t", "400"}, 255, "err", "the TXM file is missing: -e(--txm)", {"output"}},
+      {{"-G", "-t", "400", "-e", "junk.txm", "-O", "o2"}, 2, "err", "junk.txm", {"o2/models_400.bnx"}},
+      {{"-G", "-t", "700", "-e", "m.txm"}, 255, "err", "unknown target: 700 (valid targets: 100, 200, 300, 400, 500, 600)",
+       {"output"}},
+      {{"-G", "-e", "m.txm"}, 255, "err", "the target is missing: -t(--target)", {"output"}},
+      // Files a mode does not take are refused, not ignored.
+      {{"-R", "a.bnx", "b.bnx", "-k", "crc"}, 1, "err", "unexpected argument: b.bnx", {}},
+      {{"-M", "a.bnx", "b.bnx", "-N", "0"}, 1, "err", "unexpected argument: b.bnx", {}},
+      {{"-U", "a.bnx", "b.bnx", "-o", "u"}, 1, "err", "unexpected argument: b.bnx", {"output/u.bnx"}},
+      {{"-R", "a.bnx b.bnx", "-k", "crc"}, 255, "err", "-R(--read) takes one file; refusing the extra file b.bnx", {}},
+      // -X takes several.
+      {{"-X", "a.bnx", "b.bnx", "-O", "x"}, 0, "out", "Extract_Status: 0", {}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "");
+    const RunResult r = Tool(c.args);
+    EXPECT_EQ(r.status, c.status) << what << "\n" << r.out << r.err;
+    EXPECT_TRUE(Contains(std::string(c.stream) == "out" ? r.out : r.err, c.fragment)) << what << "\n" << r.out << r.err;
+    if (c.status != 0) EXPECT_FALSE(Contains(r.out, "[error]")) << what << r.out;
+    if (c.status == 0) EXPECT_EQ(r.err, "") << what;
+    for (const std::string& p : c.absent) EXPECT_FALSE(Exists(dir_ / p)) << what << " " << p;
+  }
+}
+
+TEST_F(StreamsTest, SeveralContainersAreAllExtracted) {
+  const RunResult r = Tool({"-X", "a.bnx", "b.bnx", "-O", "x"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // Both were taken apart, each under its own CRC prefix.
+  EXPECT_EQ(r.out.find("Extract_Status: 0"), r.out.find("Extract_Status"));
+  EXPECT_NE(r.out.rfind("Extract_Status: 0"), r.out.find("Extract_Status: 0")) << r.out;
+  EXPECT_EQ(DirEntries(dir_ / "x").size(), 2u);
+}
+
+TEST_F(StreamsTest, WarningsGoToStandardErrorInfoStaysOnStandardOutput) {
+  const RunResult r = Tool({"-S", "m.txm", "-d", "0", "-p", "m.txm", "-o", "name", "-O", "o"});
+  EXPECT_TRUE(Contains(r.err, "[tool][warning]")) << r.err;
+  EXPECT_FALSE(Contains(r.out, "[warning]")) << r.out;
+}
+
+// Colour needs a terminal: run under script(1), which gives the tool one.
+TEST_F(StreamsTest, ColourOnlyOnATerminalAndNeverWithNoColor) {
+  if (!Exists("/usr/bin/script")) GTEST_SKIP() << "script(1) is not installed";
+  const std::string cmd = std::string(TALVEX_BIN) + " -R missing.bnx -X missing.bnx";
+  const RunResult tty = testsupport::Run({"/usr/bin/script", "-qec", cmd, "/dev/null"}, dir_.path(), {"TERM=xterm", "SPDLOG_LEVEL="});
+  EXPECT_TRUE(Contains(tty.out, "\x1b[")) << tty.out;
+  const RunResult plain =
+      testsupport::Run({"/usr/bin/script", "-qec", cmd, "/dev/null"}, dir_.path(), {"TERM=xterm", "NO_COLOR=1", "SPDLOG_LEVEL="});
+  EXPECT_TRUE(Contains(plain.out, "[common][error]")) << plain.out;
+  EXPECT_FALSE(Contains(plain.out, "\x1b[")) << plain.out;
+  // Not a terminal: no colour either.
+  const RunResult piped = RunTool(TALVEX_BIN, {"-X", "missing.bnx"}, dir_.path(), {"TERM=xterm", "SPDLOG_LEVEL="});
+  EXPECT_FALSE(Contains(piped.err, "\x1b[")) << piped.err;
+}
+
+}  // namespace
