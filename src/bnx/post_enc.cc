@@ -1,0 +1,535 @@
+#include "bnx/post_enc.h"
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "bnx/crc32.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "encoder/encoder.h"
+#include "setup/setup_fb_reader.h"
+#include "setup/setup_func.h"
+#include "txm/txm_reader.h"
+#include "txm/txm_transform.h"
+#include "txm/txm_verify.h"
+#include "txm/txm_writer.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr uint32_t kBNXMagic = 0x012EBD34;
+constexpr uint32_t kRawKeyOffsetWord = 8;  // byte offset of enc_key_data_offset in a raw setup
+// Scrambling and CRC run chunk by chunk while the chunk is still in cache.
+constexpr size_t kChunk = 256 * 1024;
+static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
+
+[[noreturn]] void Refuse(const std::string& msg) { throw InvalidProgramInput(msg); }
+
+// TZ100 command stream moved from the old to the new record (plain words, in place).
+void RelocateTZ100Command(uint8_t* cmd, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo) {
+  (void)cmd;
+  (void)size;
+  if (new_finfo.weight_start != old_finfo.weight_start || new_finfo.dram_start != old_finfo.dram_start ||
+      new_finfo.output_start != old_finfo.output_start) {
+    Refuse("TZ100 command relocation is not available yet");
+  }
+}
+
+uint64_t Pad16(uint64_t v) { return (v + 15) / 16 * 16; }
+
+void PutWord(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+std::string Str(const flatbuffers::String* s) { return s == nullptr ? std::string() : s->str(); }
+
+// A container opened and checked once; header texts are copied out so the mapping can go early.
+struct SourceBNX {
+  talvex::FileBuffer file;
+  const TalvexBNX::BNXContent* root = nullptr;
+  const flatbuffers::Vector<uint8_t>* fw_info = nullptr;
+  const flatbuffers::Vector<uint8_t>* all_models = nullptr;
+  TalvexBNX::NPUTarget target = TalvexBNX::NPUTarget::TZ100;
+  std::string target_str;
+  uint32_t major = 0;
+  uint32_t uuid = 0;
+  std::string crc_text;
+  std::string platform, compiler_version, toolchain_version, solution_id, solution_tag;
+};
+
+SourceBNX OpenSource(const std::string& path) {
+  SourceBNX s;
+  s.file = talvex::FileBuffer::Load(path);
+  if (!s.file.ok()) {
+    Refuse(fmt::format("Failed to read the container {}: {}", path, talvex::ReadStatusText(s.file.status())));
+  }
+  if (!VerifyBNXBuffer(s.file.data(), s.file.size())) Refuse(fmt::format("Not a valid BNX file: {}", path));
+  s.root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(s.file.data());
+  const TalvexBNX::BNXHeader* h = s.root->header();
+  if (h == nullptr) Refuse(fmt::format("The container has no header: {}", path));
+  if (h->schema_version() == nullptr) Refuse(fmt::format("The container has no schema version: {}", path));
+  if (s.root->model_bin() == nullptr || s.root->model_bin()->all_models() == nullptr) {
+    Refuse(fmt::format("The container carries no payload: {}", path));
+  }
+  const int32_t target = static_cast<int32_t>(h->target());
+  if (target < 0 || target > static_cast<int32_t>(TalvexBNX::NPUTarget::MAX)) {
+    Refuse(fmt::format("Undefine target {} in {}", target, path));
+  }
+  // Scrambling is its own inverse: a second pass would hand out plain payloads marked encrypted.
+  if (h->encryption_mode() != TalvexBNX::ENCMode::EM_None || h->tv_number() != 0) {
+    Refuse(fmt::format("The container is already encrypted (encryption_mode {}, tv_number {}): {}",
+                       GetEncModeStr(h->encryption_mode()), GetHexFromUInt(h->tv_number()), path));
+  }
+  s.target = h->target();
+  s.target_str = GetTargetStr(s.target);
+  s.major = h->schema_version()->major_num();
+  const bool txm_target = s.target == TalvexBNX::NPUTarget::TZ400 || s.target == TalvexBNX::NPUTarget::TZ600;
+  if ((s.major == 2) != txm_target) {
+    Refuse(fmt::format("Schema major {} does not fit target {}: {}", s.major, s.target_str, path));
+  }
+  s.fw_info = s.root->model_bin()->fw_info();
+  s.all_models = s.root->model_bin()->all_models();
+  s.uuid = h->uuid();
+  s.crc_text = GetHexFromUInt(h->crc());
+  s.platform = Str(h->platform());
+  s.compiler_version = Str(h->compiler_version());
+  s.toolchain_version = Str(h->toolchain_version());
+  s.solution_id = Str(h->solution_id());
+  s.solution_tag = Str(h->solution_tag());
+  return s;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void CheckNotInput(const std::string& out, const std::string& input, const PostEncOptions& options) {
+  if (!options.replace_original && SameFile(out, input)) {
+    Refuse(fmt::format("The output {} is the input container; use --replace_original to replace it", out));
+  }
+}
+
+void WriteOrRefuse(const std::string& path, const void* data, size_t len) {
+  std::string error;
+  if (!talvex::WriteFileAtomic(path, data, len, &error)) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, error));
+  }
+}
+
+// stoi of the text as the model table is read; a text it cannot read is kept as it is.
+struct ModelEntry {
+  std::string name;
+  int32_t id = 0;
+  std::string version;
+};
+
+std::string VersionText(const std::string& text) {
+  try {
+    size_t used = 0;
+    const int v = std::stoi(text, &used);
+    return fmt::format("{}", static_cast<uint32_t>(v));
+  } catch (const std::exception&) {
+    return text;
+  }
+}
+
+std::vector<ModelEntry> SourceModels(const SourceBNX& s, const std::vector<BNX_FW_INFO_MODEL>& records) {
+  std::vector<ModelEntry> out;
+  const auto* infos = s.root->model_info();
+  if (infos != nullptr && infos->size() != 0) {
+    for (flatbuffers::uoffset_t i = 0; i < infos->size(); ++i) {
+      const TalvexBNX::ModelInfo* m = infos->Get(i);
+      out.push_back({Str(m->name()), m->id(), VersionText(Str(m->version()))});
+    }
+  } else {
+    for (const auto& r : records) out.push_back({"", static_cast<int32_t>(r.model_id), fmt::format("{}", r.model_ver)});
+  }
+  return out;
+}
+
+// Builder holding header, model table and fw_info; the payload is filled in by GenBNXBinary.
+std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vector<ModelEntry>* models,
+                           const std::vector<uint8_t>& fw_info, const std::string& out_name) {
+  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info;
+  if (models != nullptr) {
+    std::vector<flatbuffers::Offset<TalvexBNX::ModelInfo>> entries;
+    for (const auto& m : *models) {
+      auto n = fbb.CreateString(m.name);
+      auto v = fbb.CreateString(m.version);
+      entries.push_back(TalvexBNX::CreateModelInfo(fbb, n, m.id, v));
+    }
+    model_info = fbb.CreateVector(entries);
+  } else {
+    model_info = GenModelInfo(args, in, fbb);
+  }
+  auto fw = fbb.CreateVector(fw_info.empty() ? nullptr : fw_info.data(), fw_info.size());
+  auto all = CreateAllModelsSpace(fbb, in.payload_size);
+  auto model_bin = TalvexBNX::CreateModelBin(fbb, fw, all);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  return GenBNXBinary(args.target, fbb, out_name, &fill);
+}
+
+void SetKeyFields(BNX_Args& args, const PostEncKeys& keys) {
+  if (keys.customer_mode()) {
+    args.tv_number = 0;
+    args.encryption_mode = static_cast<int8_t>(TalvexBNX::ENCMode::EM_CUSTOM);
+  } else {
+    args.tv_number = keys.efuse_key;
+    args.encryption_mode = static_cast<int8_t>(TalvexBNX::ENCMode::EM_TVNum);
+  }
+}
+
+BNX_Args ArgsFromSource(const SourceBNX& s) {
+  BNX_Args args;
+  args.target = s.target_str;
+  args.platform = s.platform;
+  args.compiler_version = s.compiler_version;
+  args.toolchain_version = s.toolchain_version;
+  args.solution_id = s.solution_id;
+  args.solution_tag = s.solution_tag;
+  args.uuid = s.uuid;
+  return args;
+}
+
+std::string ModelName(const BNX_FW_INFO_MODEL& r, size_t i) { return fmt::format("model {} (#{})", r.model_id, i); }
+
+// ---- legacy pieces ----
+
+// Copies src to dst while scrambling, chunk by chunk; returns the running CRC of dst.
+uint32_t CopyScramble(uint8_t* dst, const uint8_t* src, size_t n, const Encoder& encoder, size_t unit,
+                      uint32_t crc) {
+  for (size_t off = 0; off < n; off += kChunk) {
+    const size_t len = std::min(kChunk, n - off);
+    if (src != nullptr) std::memcpy(dst + off, src + off, len);
+    encoder.Encode(reinterpret_cast<char*>(dst + off), len, unit);
+    crc = Crc32Update(crc, dst + off, len);
+  }
+  return crc;
+}
+
+uint32_t Pad(uint8_t* dst, size_t n, uint32_t crc) {
+  if (n == 0) return crc;
+  std::memset(dst, 0, n);
+  return Crc32Update(crc, dst, n);
+}
+
+// The marked setup of one model.
+std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vector<uint8_t>& key_data,
+                               const std::string& model) {
+  const bool customer = !key_data.empty();
+  if (Setup::IsRawSetup(setup, size)) {
+    if (size < kRawKeyOffsetWord + 4) Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
+    std::vector<uint8_t> out(setup, setup + size);
+    if (customer) {
+      out.insert(out.end(), key_data.begin(), key_data.end());
+      // The key data starts where the setup itself ends.
+      if (Setup::UpdateEncryptCustomerKeyInRawSetup(out.data(), size) != 0) {
+        Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
+      }
+    } else if (Setup::UpdateEncryptEFuse(out.data(), out.size()) != 0) {
+      Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
+    }
+    return out;
+  }
+  if (!Setup::IsFBSetup(setup, size)) Refuse(fmt::format("The setup.bin is not legal ({})", model));
+  if (!customer) {
+    std::vector<uint8_t> out(setup, setup + size);
+    Setup::UpdateEncryptEFuse(out.data(), out.size());
+    if (out == std::vector<uint8_t>(setup, setup + size)) {
+      // Its mode is not stored, so it cannot be set without changing the setup's size.
+      TALVEX_LOG(LogCateg::Common, kWarn, "setup.bin of {} stores no encryption mode; it is left unmarked", model);
+    }
+    return out;
+  }
+  TalvexSetup::INFContentT content;
+  if (SetupFBReader::Parse(content, setup, size) != 0) Refuse(fmt::format("Failed to parse setup.bin ({})", model));
+  if (!content.header) content.header = std::make_unique<TalvexSetup::HeaderT>();
+  if (!content.header->encrypt_info) content.header->encrypt_info = std::make_unique<TalvexSetup::EncryptInfoT>();
+  content.header->encrypt_info->mode = TalvexSetup::EncryptedMode::CustKey;
+  content.header->encrypt_info->key = key_data;
+  flatbuffers::FlatBufferBuilder fbb(1024);
+  fbb.Finish(TalvexSetup::INFContent::Pack(fbb, &content));
+  return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+}
+
+}  // namespace
+
+PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_t efuse_key,
+                              const std::string& key_file) {
+  PostEncKeys keys;
+  if (tv_number != 0) {
+    keys.efuse_key = tv_number;
+  } else {
+    keys.customer_key = customer_key;
+    keys.efuse_key = efuse_key;
+    keys.key_file = key_file;
+  }
+  return keys;
+}
+
+std::string EncOutputName(const std::string& target, const std::string& name) {
+  return (name.empty() ? "models_" + target : name) + ".enc";
+}
+
+EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
+                                 const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
+                                 const std::vector<uint8_t>& key_data) {
+  const bool customer = !key_data.empty();
+  CheckBlocksFit(records, all_models_size);
+
+  // Everything that can refuse runs before the payload is touched: sizes, setups, new records.
+  std::vector<uint64_t> old_offsets;  // block start of each model in the source
+  std::vector<std::vector<uint8_t>> setups;
+  uint64_t offset = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& r = records[i];
+    if (r.size_cmd % 4 != 0) {
+      Refuse(fmt::format("Command of {} has {} bytes, cannot be scrambled: length % 4 == 0", ModelName(r, i),
+                         r.size_cmd));
+    }
+    if (r.size_wt % 16 != 0) {
+      Refuse(fmt::format("Weight of {} has {} bytes, cannot be scrambled: length % 16 == 0", ModelName(r, i),
+                         r.size_wt));
+    }
+    old_offsets.push_back(offset);
+    const uint64_t setup_at = offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
+    setups.push_back(MarkSetup(all_models + setup_at, r.size_fw, key_data, ModelName(r, i)));
+    offset += ModelBlockSize(r, i + 1 == records.size());
+  }
+
+  EncryptedLegacy enc;
+  enc.records = records;
+  if (customer && !records.empty()) {
+    // The setups grew: lay the pieces out again from the first command start, each padded to 16.
+    uint64_t addr = records[0].addr_cmd;
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      BNX_FW_INFO_MODEL& r = enc.records[i];
+      r.addr_cmd = static_cast<uint32_t>(addr);
+      const uint64_t wt = addr + Pad16(r.size_cmd);
+      const uint64_t fw = wt + Pad16(r.size_wt);
+      addr = fw + Pad16(setups[i].size());
+      if (addr > std::numeric_limits<uint32_t>::max()) {
+        Refuse(fmt::format("The binaries of {} pass the end of the 32-bit address space after the key data was added",
+                           ModelName(r, i)));
+      }
+      r.addr_wt = static_cast<uint32_t>(wt);
+      r.addr_fw = static_cast<uint32_t>(fw);
+      r.size_fw = static_cast<uint32_t>(setups[i].size());
+    }
+  }
+
+  uint64_t total = 0;
+  for (size_t i = 0; i < enc.records.size(); ++i) total += ModelBlockSize(enc.records[i], i + 1 == enc.records.size());
+  if (total > talvex::kMaxInputBytes) {
+    Refuse(fmt::format("The encrypted all_models.bin would hold {} bytes, more than a BNX file can carry (2 GiB)",
+                       total));
+  }
+  enc.all_models_size = static_cast<size_t>(total);
+  enc.all_models.reset(new uint8_t[std::max<size_t>(enc.all_models_size, 1)]);
+  uint8_t* out = enc.all_models.get();
+
+  const bool relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
+  uint64_t pos = 0;
+  uint32_t whole = 0;
+  for (size_t i = 0; i < enc.records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& r = enc.records[i];
+    const bool last = i + 1 == enc.records.size();
+    const uint8_t* cmd = all_models + old_offsets[i];
+    const uint8_t* wt = cmd + Pad16(r.size_cmd);
+    uint32_t crc = 0;
+    if (relocate) {
+      // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
+      std::memcpy(out + pos, cmd, r.size_cmd);
+      RelocateTZ100Command(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]));
+      crc = CopyScramble(out + pos, nullptr, r.size_cmd, encoder, 4, crc);
+    } else {
+      crc = CopyScramble(out + pos, cmd, r.size_cmd, encoder, 4, crc);
+    }
+    pos += r.size_cmd;
+    crc = Pad(out + pos, Pad16(r.size_cmd) - r.size_cmd, crc);
+    pos = Pad16(pos);
+    crc = CopyScramble(out + pos, wt, r.size_wt, encoder, 16, crc);
+    pos += r.size_wt;  // a multiple of 16
+    const std::vector<uint8_t>& setup = setups[i];
+    if (!setup.empty()) std::memcpy(out + pos, setup.data(), setup.size());
+    crc = Crc32Update(crc, out + pos, setup.size());
+    pos += setup.size();
+    if (!last) {
+      crc = Pad(out + pos, Pad16(setup.size()) - setup.size(), crc);
+      pos = Pad16(pos);
+    }
+    const uint64_t block = ModelBlockSize(r, last);
+    enc.block_crcs.push_back(crc);
+    whole = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(whole, crc, static_cast<z_off_t>(block)));
+  }
+  enc.all_models_crc = whole;
+  return enc;
+}
+
+std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text) {
+  std::vector<uint32_t> crcs{enc.all_models_crc};
+  crcs.insert(crcs.end(), enc.block_crcs.begin(), enc.block_crcs.end());
+  return BuildFWInfo(enc.records, crcs, text);
+}
+
+uint32_t PostEncSchemaMajor(const std::string& bnx_path) { return OpenSource(bnx_path).major; }
+
+PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
+                         const PostEncOptions& options) {
+  TALVEX_LOG(LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path, keys.customer_key,
+             keys.efuse_key);
+  SourceBNX src = OpenSource(bnx_path);
+  if (src.major == 2) Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
+  const uint8_t* fw = src.fw_info == nullptr ? nullptr : src.fw_info->data();
+  const size_t fw_size = src.fw_info == nullptr ? 0 : src.fw_info->size();
+  const FWInfoTable table = DecodeFWInfoExact(fw, fw_size);
+  CheckBlocksFit(table.records, src.all_models->size());
+
+  const std::string prefix = output_file_prefix.empty() ? "BNX_" + src.crc_text : output_file_prefix;
+  const std::string out_name = EncOutputName(src.target_str, prefix);
+  PostEncResult result;
+  result.output_path = GetOutputFilePath(src.target_str, out_name);
+  CheckNotInput(result.output_path, bnx_path, options);
+
+  const Encoder encoder(keys.customer_key, keys.efuse_key, keys.key_file);
+  std::vector<uint8_t> key_data;
+  if (keys.customer_mode()) {
+    const std::vector<uint32_t> words = Encoder::GenDecryptKeyData(keys.customer_key, keys.key_file);
+    for (uint32_t w : words) PutWord(key_data, w);
+  }
+
+  BNX_Args args = ArgsFromSource(src);
+  SetKeyFields(args, keys);
+  const std::vector<ModelEntry> models = SourceModels(src, table.records);
+
+  EncryptedLegacy enc =
+      PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), encoder, key_data);
+  src = SourceBNX();  // the source mapping is no longer needed
+
+  std::string text;
+  const std::vector<uint8_t> fw_info = EncryptedFWInfo(enc, &text);
+
+  if (options.keep_intermediate) {
+    const std::string dir = GetOutputDir();
+    auto keep = [&](const std::string& path, const void* data, size_t len) {
+      WriteOrRefuse(path, data, len);
+      result.intermediates.push_back(path);
+    };
+    uint64_t pos = 0;
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      const BNX_FW_INFO_MODEL& r = enc.records[i];
+      const std::string stem = dir + prefix + "_modelid_" + std::to_string(r.model_id);
+      keep(stem + "_command.bin", enc.all_models.get() + pos, r.size_cmd);
+      pos += Pad16(r.size_cmd);
+      keep(stem + "_weight.bin", enc.all_models.get() + pos, r.size_wt);
+      pos += Pad16(r.size_wt);
+      keep(stem + "_setup.bin", enc.all_models.get() + pos, r.size_fw);
+      pos += Pad16(r.size_fw);
+    }
+    keep(dir + prefix + "_all_models.bin", enc.all_models.get(), enc.all_models_size);
+    keep(dir + prefix + "_fw_info.bin", fw_info.data(), fw_info.size());
+    keep(dir + "fw_info.txt", text.data(), text.size());
+  }
+
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.payload = enc.all_models.get();
+  in.payload_size = enc.all_models_size;
+  in.payload_crc = enc.all_models_crc;
+  if (in.target == TalvexBNX::NPUTarget::TZ100) {
+    in.major = 0;
+  } else if (in.target == TalvexBNX::NPUTarget::TZ200) {
+    const std::vector<uint8_t> first = FirstSetupBin(enc.records, in.payload, in.payload_size);
+    in.major = Setup::IsFBSetup(first.data(), first.size()) ? 1 : 0;
+  } else {
+    in.major = 1;
+  }
+  result.output_path = WriteContainer(args, in, &models, fw_info, out_name);
+  return result;
+}
+
+PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                         const std::string& output_folder, const std::string& output_name,
+                         const PostEncOptions& options) {
+  SourceBNX src = OpenSource(bnx_path);
+  if (src.major != 2) Refuse(fmt::format("The container carries no TXM file: {}", bnx_path));
+  const uint8_t* txm_bytes = src.all_models->data();
+  const size_t txm_size = src.all_models->size();
+  if (!TXM::VerifyTXMBuffer(txm_bytes, txm_size)) {
+    Refuse(fmt::format("The payload of the container is not a valid TXM file: {}", bnx_path));
+  }
+  const std::string out_name = EncOutputName(src.target_str, output_name);
+  PostEncResult result;
+  result.output_path = GetOutputFilePath(src.target_str, out_name);
+  CheckNotInput(result.output_path, bnx_path, options);
+
+  BNX_Args args = ArgsFromSource(src);
+  args.tv_number = tv_number;
+  args.encryption_mode =
+      static_cast<int8_t>(tv_number != 0 ? TalvexBNX::ENCMode::EM_TVNum : TalvexBNX::ENCMode::EM_CUSTOM);
+
+  TalvexTXM::TXMContentT txm;
+  if (TxmReader::Parse(txm, txm_bytes, txm_size) != TxmReader::kOk) {
+    Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
+  }
+  const size_t model_count = txm.models.size();
+  src = SourceBNX();  // the tree holds its own copy now
+
+  std::string txm_path;
+  if (options.keep_intermediate) {
+    // Named as the TXM writer names a dumped file.
+    const TalvexTXM::NPUTarget txm_target = txm.header ? txm.header->target : TalvexTXM::NPUTarget::UNKNOW;
+    txm_path = TxmWriter::OutputPath(txm_target, output_folder, output_name, -1, -1, "");
+    CheckNotInput(txm_path, bnx_path, options);
+  }
+
+  TXM::PostEnc(txm, keys.efuse_key, keys.customer_key, keys.key_file);
+
+  // Room for the whole packed file up front: growing a builder of this size would hold the
+  // old and the new buffer at once.
+  flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20));
+  TxmWriter writer(std::move(reserved));
+  writer.Finish(txm);
+  txm = TalvexTXM::TXMContentT();
+  const uint8_t* packed = writer.GetBufferPointer();
+  const size_t packed_size = writer.GetSize();
+
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.major = 2;
+  in.payload = packed;
+  in.payload_size = packed_size;
+  const auto* models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(packed)->models();
+  if (models != nullptr) {
+    for (flatbuffers::uoffset_t i = 0; i < models->size(); ++i) {
+      const auto* header = models->Get(i)->header();
+      if (header == nullptr) Refuse(fmt::format("TXM model #{} has no header: {}", i, bnx_path));
+      in.txm_model_ids.push_back(header->id());
+    }
+  }
+  in.payload_crc = Crc32Update(0, packed, packed_size);
+
+  if (!txm_path.empty()) {
+    WriteOrRefuse(txm_path, packed, packed_size);
+    result.intermediates.push_back(txm_path);
+  }
+  result.output_path = WriteContainer(args, in, nullptr, {}, out_name);
+  return result;
+}
+
+}  // namespace BNXUtils

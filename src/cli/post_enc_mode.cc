@@ -1,0 +1,42 @@
+// -E (POST_ENC): an encrypted copy of a container, for a device key number (eFuse) or a
+// customer key.
+#include <exception>
+#include <iostream>
+
+#include "bnx/container.h"
+#include "bnx/post_enc.h"
+#include "cli/handlers.h"
+#include "common/exceptions.h"
+#include "common/logger.h"
+
+int PostEnc(const CmdArgs& cmd) {
+  const std::string path = cmd.FirstPath();
+  try {
+    // Reached through -V the command-line checks did not run.
+    if (path.empty()) throw InvalidProgramInput("model_path is empty");
+    if (cmd.tv_number == 0 && cmd.customer_key == 0) throw InvalidProgramInput("tv_number or customer_key is empty");
+    const BNXUtils::PostEncKeys keys =
+        BNXUtils::ReducePostEncKeys(cmd.tv_number, cmd.customer_key, cmd.efuse_key, cmd.key_file);
+    BNXUtils::PostEncOptions options;
+    options.keep_intermediate = cmd.blKeepAll;
+    options.replace_original = cmd.blReplaceOriginal;
+    BNXUtils::PostEncResult result;
+    if (BNXUtils::PostEncSchemaMajor(path) == 2) {
+      result = BNXUtils::PostEncTXM(path, keys, cmd.tv_number, cmd.output_folder, cmd.output_name, options);
+      // The encrypted TXM file is kept only with -l.
+      for (const auto& kept : result.intermediates) std::cout << kept << std::endl;
+    } else {
+      result = BNXUtils::PostEncBNX(path, keys, cmd.output_name, options);
+    }
+    std::cout << "\nTalvex BNX (enc.) has been generated in:\n\n"
+              << BNXUtils::GetRealpath(result.output_path) << "\n\n"
+              << std::flush;
+    return 0;
+  } catch (const TalvexException&) {
+    // Logged when it was made.
+  } catch (const std::exception& e) {
+    TALVEX_LOG_ERROR(LogCateg::Tool, "{}: {}", path, e.what());
+  }
+  std::cerr << "Failed to PostEnc with tv_number: " << cmd.tv_number << std::endl;
+  return -1;
+}
