@@ -387,13 +387,12 @@ std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* te
   return BuildFWInfo(enc.records, crcs, text);
 }
 
-uint32_t PostEncSchemaMajor(const std::string& bnx_path) { return OpenSource(bnx_path).major; }
+namespace {
 
-PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
-                         const PostEncOptions& options) {
+PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
+                            const std::string& output_file_prefix, const PostEncOptions& options) {
   TALVEX_LOG(LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path, keys.customer_key,
              keys.efuse_key);
-  SourceBNX src = OpenSource(bnx_path);
   if (src.major == 2) Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
   const uint8_t* fw = src.fw_info == nullptr ? nullptr : src.fw_info->data();
   const size_t fw_size = src.fw_info == nullptr ? 0 : src.fw_info->size();
@@ -463,10 +462,9 @@ PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, c
   return result;
 }
 
-PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
-                         const std::string& output_folder, const std::string& output_name,
-                         const PostEncOptions& options) {
-  SourceBNX src = OpenSource(bnx_path);
+PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
+                                uint32_t tv_number, const std::string& output_folder, const std::string& output_name,
+                                const PostEncOptions& options) {
   if (src.major != 2) Refuse(fmt::format("The container carries no TXM file: {}", bnx_path));
   const uint8_t* txm_bytes = src.all_models->data();
   const size_t txm_size = src.all_models->size();
@@ -475,6 +473,7 @@ PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, u
   }
   const std::string out_name = EncOutputName(src.target_str, output_name);
   PostEncResult result;
+  result.txm_payload = true;
   result.output_path = GetOutputFilePath(src.target_str, out_name);
   CheckNotInput(result.output_path, bnx_path, options);
 
@@ -530,6 +529,29 @@ PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, u
   }
   result.output_path = WriteContainer(args, in, nullptr, {}, out_name);
   return result;
+}
+
+}  // namespace
+
+PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
+                         const PostEncOptions& options) {
+  return PostEncLegacy(OpenSource(bnx_path), bnx_path, keys, output_file_prefix, options);
+}
+
+PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                         const std::string& output_folder, const std::string& output_name,
+                         const PostEncOptions& options) {
+  return PostEncTxmPayload(OpenSource(bnx_path), bnx_path, keys, tv_number, output_folder, output_name, options);
+}
+
+PostEncResult PostEncContainer(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                               const std::string& output_folder, const std::string& output_name,
+                               const PostEncOptions& options) {
+  SourceBNX src = OpenSource(bnx_path);
+  if (src.major == 2) {
+    return PostEncTxmPayload(std::move(src), bnx_path, keys, tv_number, output_folder, output_name, options);
+  }
+  return PostEncLegacy(std::move(src), bnx_path, keys, output_name, options);
 }
 
 }  // namespace BNXUtils

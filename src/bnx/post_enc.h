@@ -42,6 +42,7 @@ struct PostEncOptions {
 struct PostEncResult {
   std::string output_path;               // the new container (".enc." name)
   std::vector<std::string> intermediates;  // files kept with keep_intermediate, in write order
+  bool txm_payload = false;                // the container carried a TXM file
 };
 
 // "<name>.enc": the output name under which GetOutputFilePath gives the ".enc." container.
@@ -84,7 +85,10 @@ PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, u
                          const std::string& output_folder, const std::string& output_name,
                          const PostEncOptions& options = {});
 
-// Schema major of a container ("2" selects PostEncTXM); throws when it cannot be read.
-uint32_t PostEncSchemaMajor(const std::string& bnx_path);
+// The whole mode on one container, opened once: PostEncTXM for schema major 2, otherwise
+// PostEncBNX with output_name as the prefix.
+PostEncResult PostEncContainer(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                               const std::string& output_folder, const std::string& output_name,
+                               const PostEncOptions& options = {});
 
 }  // namespace BNXUtils

@@ -20,13 +20,11 @@ int PostEnc(const CmdArgs& cmd) {
     BNXUtils::PostEncOptions options;
     options.keep_intermediate = cmd.blKeepAll;
     options.replace_original = cmd.blReplaceOriginal;
-    BNXUtils::PostEncResult result;
-    if (BNXUtils::PostEncSchemaMajor(path) == 2) {
-      result = BNXUtils::PostEncTXM(path, keys, cmd.tv_number, cmd.output_folder, cmd.output_name, options);
-      // The encrypted TXM file is kept only with -l.
+    const BNXUtils::PostEncResult result =
+        BNXUtils::PostEncContainer(path, keys, cmd.tv_number, cmd.output_folder, cmd.output_name, options);
+    // Only a TXM payload has its encrypted file named (kept with -l).
+    if (result.txm_payload) {
       for (const auto& kept : result.intermediates) std::cout << kept << std::endl;
-    } else {
-      result = BNXUtils::PostEncBNX(path, keys, cmd.output_name, options);
     }
     std::cout << "\nTalvex BNX (enc.) has been generated in:\n\n"
               << BNXUtils::GetRealpath(result.output_path) << "\n\n"
