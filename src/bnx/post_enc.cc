@@ -12,6 +12,7 @@
 
 #include "bnx/container.h"
 #include "bnx/crc32.h"
+#include "bnx/tz100_utils.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -34,16 +35,6 @@ constexpr size_t kChunk = 256 * 1024;
 static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
 
 [[noreturn]] void Refuse(const std::string& msg) { throw InvalidProgramInput(msg); }
-
-// TZ100 command stream moved from the old to the new record (plain words, in place).
-void RelocateTZ100Command(uint8_t* cmd, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo) {
-  (void)cmd;
-  (void)size;
-  if (new_finfo.weight_start != old_finfo.weight_start || new_finfo.dram_start != old_finfo.dram_start ||
-      new_finfo.output_start != old_finfo.output_start) {
-    Refuse("TZ100 command relocation is not available yet");
-  }
-}
 
 uint64_t Pad16(uint64_t v) { return (v + 15) / 16 * 16; }
 
@@ -355,7 +346,11 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
     if (relocate) {
       // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
       std::memcpy(out + pos, cmd, r.size_cmd);
-      RelocateTZ100Command(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]));
+      std::string error;
+      if (UpdateTZ100CommandBin(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]), &error) != 0) {
+        // The condition itself was logged by the relocation; this names the model.
+        Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
+      }
       crc = CopyScramble(out + pos, nullptr, r.size_cmd, encoder, 4, crc);
     } else {
       crc = CopyScramble(out + pos, cmd, r.size_cmd, encoder, 4, crc);

@@ -502,7 +502,7 @@ std::vector<uint32_t> Tz100Command(uint32_t weight, uint32_t extra_op = 0) {
 
 // Customer key on TZ100: the second model's pieces move by the key data of the first setup, so
 // its weight fetch addresses are relocated in the plain words before they are scrambled.
-TEST_F(PostEncTest, DISABLED_TZ100CustomerKeyRelocatesTheCommandStream) {
+TEST_F(PostEncTest, TZ100CustomerKeyRelocatesTheCommandStream) {
   WriteBytes(dir_ / "key.bin", KeyFileBytes());
   const Bytes setup = BuildRawSetup100(), key_data = KeyData(0x99, KeyFileBytes());
   // Old layout from 0x60100000: model 7 cmd 32, weight 48, setup 160; model 9 cmd 32 at 0x601000F0.
