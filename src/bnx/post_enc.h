@@ -48,12 +48,32 @@ struct PostEncResult {
 // "<name>.enc": the output name under which GetOutputFilePath gives the ".enc." container.
 std::string EncOutputName(const std::string& target, const std::string& name);
 
+// Owned scratch memory for a whole payload: anonymous pages, asked for as huge pages so that a
+// gigabyte costs a few hundred page faults rather than a quarter million. Contents start zeroed.
+class PayloadBuffer {
+ public:
+  PayloadBuffer() = default;
+  explicit PayloadBuffer(size_t size);  // throws std::bad_alloc when the memory is not there
+  PayloadBuffer(PayloadBuffer&& other) noexcept;
+  PayloadBuffer& operator=(PayloadBuffer&& other) noexcept;
+  PayloadBuffer(const PayloadBuffer&) = delete;
+  PayloadBuffer& operator=(const PayloadBuffer&) = delete;
+  ~PayloadBuffer();
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t mapped_ = 0;
+};
+
 // ---- Legacy payload (schema major 0 and 1) ----
 
 // The encrypted legacy payload, built in one owned buffer.
 struct EncryptedLegacy {
   std::vector<BNX_FW_INFO_MODEL> records;  // describing `all_models`
-  std::unique_ptr<uint8_t[]> all_models;
+  PayloadBuffer all_models;
   size_t all_models_size = 0;
   uint32_t all_models_crc = 0;
   std::vector<uint32_t> block_crcs;  // one per model block
