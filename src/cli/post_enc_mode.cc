@@ -15,6 +15,10 @@ int PostEnc(const CmdArgs& cmd) {
     // Reached through -V the command-line checks did not run.
     if (path.empty()) throw InvalidProgramInput("model_path is empty");
     if (cmd.tv_number == 0 && cmd.customer_key == 0) throw InvalidProgramInput("tv_number or customer_key is empty");
+    if (cmd.model_path.size() > 1) {
+      TALVEX_LOG(LogCateg::Tool, kWarn, "-E encrypts one container, {}; the other {} given are not read", path,
+                 cmd.model_path.size() - 1);
+    }
     const BNXUtils::PostEncKeys keys =
         BNXUtils::ReducePostEncKeys(cmd.tv_number, cmd.customer_key, cmd.efuse_key, cmd.key_file);
     BNXUtils::PostEncOptions options;

@@ -198,7 +198,9 @@ TEST_F(PostEncTest, LegacyEFuseForEveryTargetAndSetupForm) {
                         Case{2, 1, false, "TZ300"}, Case{4, 1, false, "TZ500"}}) {
     SCOPED_TRACE(c.name + (c.raw ? " raw" : " fb"));
     const std::string folder = "out" + std::to_string(n++), out_dir = RealPath(dir_.path()) + "/" + folder;
-    const Bytes setup = c.raw ? RawSetup() : BuildFbSetup(marked_fb);
+    // TZ500: a setup without stored mode cannot be marked in place; it stays as it is, with a warning.
+    const bool unmarked = c.name == "TZ500";
+    const Bytes setup = c.raw ? RawSetup() : BuildFbSetup(unmarked ? SampleFbSetup() : marked_fb);
     const auto models = Models(setup);
     const std::string in = Legacy(c.target, c.major, models);
     const Bytes before = ReadBytes(in);
@@ -212,6 +214,8 @@ TEST_F(PostEncTest, LegacyEFuseForEveryTargetAndSetupForm) {
     Bytes marked = setup;
     if (c.raw) {
       PutLE32(marked, 8, 0xFFFF0000);
+    } else if (unmarked) {
+      EXPECT_NE(r.out.find("stores no encryption mode; it is left unmarked"), std::string::npos) << r.out;
     } else {
       SampleFbSetup efuse = marked_fb;
       efuse.encrypt_mode = 2;
@@ -388,6 +392,10 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
   SampleBnx bad_txm;  // TZ400, schema 2, 100 bytes that are no TXM file
   SampleTxmOptions enc_models;
   enc_models.models[1].encrypt_mode = TalvexTXM::EncryptedMode::EFuse;
+  SampleBnx no_fw_info;  // TZ300 without its fw_info.bin
+  no_fw_info.target = 2, no_fw_info.major = 1;
+  SampleBnx short_payload = no_fw_info;  // records that reach past all_models.bin
+  short_payload.fw_info = BuildLegacyPair(good, true).fw_info;
   std::vector<LegacyModel> odd_weight = good, odd_cmd = good, illegal = good;
   odd_weight[0] = MakeLegacyModel(7, 3, 32, 40, RawSetup());
   odd_cmd[1] = MakeLegacyModel(9, 3, 18, 16, RawSetup());
@@ -406,6 +414,9 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
        "The container is already encrypted (encryption_mode CUSTOM, tv_number 0x0): "},
       {"target", sample(mismatch), {"--TV", "5"}, "Schema major 2 does not fit target 100: "},
       {"txm", sample(bad_txm), {"--TV", "5"}, "The payload of the container is not a valid TXM file: "},
+      {"no fw_info", sample(no_fw_info), {"--TV", "5"}, "Undefine file size of fw_info.bin"},
+      {"short payload", sample(short_payload), {"--TV", "5"},
+       "fw_info.bin lists more model data than all_models.bin holds"},
       {"txm encrypted", [&] { return Txm(enc_models); }, {"--TV", "5"}, "the model should not be encryped"},
       {"weight", legacy(odd_weight), {"--TV", "5"},
        "Weight of model 7 (#0) has 40 bytes, cannot be scrambled: length % 16 == 0"},
