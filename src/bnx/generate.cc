@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "common/bytes.h"
+#include "common/format_ids.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "setup/setup_recognise.h"
@@ -16,7 +18,6 @@
 namespace BNXUtils {
 namespace {
 
-constexpr uint32_t kBNXMagic = 0x012EBD34;
 // Room for everything the builder places after the payload (its length word, alignment
 // padding, the ModelBin and root tables and their vtables).
 constexpr size_t kTailRoom = 4096;
@@ -141,11 +142,12 @@ flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo
 }
 
 flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb) {
+                                                     flatbuffers::FlatBufferBuilder& fbb, talvex::Status* notes) {
   std::vector<uint8_t> fw;
   if (!args.fw_info_path.empty() && in.major != 2) {
-    GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload, in.payload_size,
-                 fw);
+    talvex::Status st = GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload,
+                                     in.payload_size, fw);
+    if (notes != nullptr) notes->Note(std::move(st));
   }
   auto fw_info = CreateBytes(fbb, fw.data(), fw.size());
   // The payload itself is written from the input's bytes by GenBNXBinary.
@@ -209,8 +211,11 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   const uint8_t* buf = fbb.GetBufferPointer();
   const size_t size = fbb.GetSize();
   // The verifier does not read vector contents, so an unfilled all_models is fine here.
-  if (CheckBNXAlignment(buf, size) != 0) {
-    throw TalvexException(ErrorCode::Common, "Detect alignment issue in bnx");
+  talvex::Status aligned = CheckBNXAlignment(buf, size);
+  if (!aligned.ok()) {
+    static const char* const kMisaligned = "Detect alignment issue in bnx";
+    throw TalvexException(ErrorCode::Common, kMisaligned,
+                          std::move(aligned.Merge(TalvexException(ErrorCode::Common, kMisaligned).status())));
   }
   // The file is head + all_models data + tail; without a fill all three come from the builder.
   size_t head = size;
@@ -236,8 +241,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   if (tail_size != 0) {
     crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
   }
-  const uint8_t trailer[CRC_TRAILER_BYTES] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                                              static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  uint8_t trailer[CRC_TRAILER_BYTES];
+  talvex::StoreLE32(trailer, crc);
   talvex::AtomicFileWriter out(path);
   const bool ok = out.Write(buf, head) && (mid == 0 || out.Write(mid_data, mid)) && out.Write(tail, tail_size) &&
                   out.Write(trailer, sizeof(trailer)) && out.Commit();
@@ -245,10 +250,12 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   return path;
 }
 
-int GenBNXFile(BNX_Args& args, std::string output_name) {
+talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   if (!CheckFileExist(args.all_models_path)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
-    throw std::invalid_argument("all_models_path doesn't exist");
+    static const char* const kMissing = "all_models_path doesn't exist";
+    talvex::Status st = TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
+    // Reported as the program reports any failure it did not expect.
+    throw TalvexException(ErrorCode::Common, kMissing, std::move(st.Err(std::string("error: ") + kMissing)));
   }
   GenInputs in;
   LoadGenInputs(args, in);
@@ -258,11 +265,12 @@ int GenBNXFile(BNX_Args& args, std::string output_name) {
   fbb.ForceDefaults(true);
   auto header = GenBNXHeader(args, in, fbb);
   auto model_info = GenModelInfo(args, in, fbb);
-  auto model_bin = GenModelBin(args, in, fbb);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  talvex::Status notes;
+  auto model_bin = GenModelBin(args, in, fbb, &notes);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
   GenBNXBinary(args.target, fbb, output_name, &fill);
-  return 0;
+  return notes;
 }
 
 int GetBinData(const std::string& path, std::vector<uint8_t>& vec) {

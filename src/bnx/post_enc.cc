@@ -38,6 +38,11 @@ constexpr size_t kChunk = 256 * 1024;
 static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
 
 [[noreturn]] void Refuse(const std::string& msg) { throw InvalidProgramInput(msg); }
+// Refusal that also reports what the step below said.
+[[noreturn]] void Refuse(talvex::Status said, const std::string& msg) {
+  said.Merge(TALVEX_STATUS_ERROR(LogCateg::Common, "{}: {}", EnumStrMap<ErrorCode>().at(ErrorCode::InvalidProgramInput), msg));
+  throw TalvexException(ErrorCode::InvalidProgramInput, msg, std::move(said));
+}
 
 uint64_t Pad16(uint64_t v) { return (v + 15) / 16 * 16; }
 
@@ -49,7 +54,7 @@ std::string Str(const flatbuffers::String* s) { return s == nullptr ? std::strin
 
 // A container opened and checked once; header texts are copied out so the mapping can go early.
 struct SourceBNX {
-  talvex::FileBuffer file;
+  BnxFile file;
   const TalvexBNX::BNXContent* root = nullptr;
   const flatbuffers::Vector<uint8_t>* fw_info = nullptr;
   const flatbuffers::Vector<uint8_t>* all_models = nullptr;
@@ -63,12 +68,13 @@ struct SourceBNX {
 
 SourceBNX OpenSource(const std::string& path) {
   SourceBNX s;
-  s.file = talvex::FileBuffer::Load(path);
+  s.file = BnxFile::Open(path);
   if (!s.file.ok()) {
-    Refuse(fmt::format("Failed to read the container {}: {}", path, talvex::ReadStatusText(s.file.status())));
+    Refuse(s.file.TakeOpenStatus(),
+           s.file.exists() ? fmt::format("Cannot post-encrypt {}: not a readable, valid BNX container", path)
+                            : fmt::format("No container at {}", path));
   }
-  if (!VerifyBNXBuffer(s.file.data(), s.file.size())) Refuse(fmt::format("Not a valid BNX file: {}", path));
-  s.root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(s.file.data());
+  s.root = s.file.root();
   const TalvexBNX::BNXHeader* h = s.root->header();
   if (h == nullptr) Refuse(fmt::format("The container has no header: {}", path));
   if (h->schema_version() == nullptr) Refuse(fmt::format("The container has no schema version: {}", path));
@@ -258,7 +264,7 @@ uint32_t Pad(uint8_t* dst, size_t n, uint32_t crc) {
 
 // The marked setup of one model.
 std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vector<uint8_t>& key_data,
-                               const std::string& model) {
+                               const std::string& model, talvex::Status& notes) {
   const bool customer = !key_data.empty();
   if (Setup::IsRawSetup(setup, size)) {
     if (size < kRawKeyOffsetWord + 4) Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
@@ -266,26 +272,30 @@ std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vec
     if (customer) {
       out.insert(out.end(), key_data.begin(), key_data.end());
       // The key data starts where the setup itself ends.
-      if (Setup::UpdateEncryptCustomerKeyInRawSetup(out.data(), size) != 0) {
-        Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
-      }
-    } else if (Setup::UpdateEncryptEFuse(out.data(), out.size()) != 0) {
-      Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
+      talvex::Status st = Setup::UpdateEncryptCustomerKeyInRawSetup(out.data(), size);
+      if (!st.ok()) Refuse(std::move(st), fmt::format("Not a valid raw based setup.bin ({})", model));
+    } else {
+      talvex::Status st = Setup::UpdateEncryptEFuse(out.data(), out.size());
+      if (!st.ok()) Refuse(std::move(st), fmt::format("Not a valid raw based setup.bin ({})", model));
     }
     return out;
   }
   if (!Setup::IsFBSetup(setup, size)) Refuse(fmt::format("The setup.bin is not legal ({})", model));
   if (!customer) {
     std::vector<uint8_t> out(setup, setup + size);
-    Setup::UpdateEncryptEFuse(out.data(), out.size());
+    talvex::Status st = Setup::UpdateEncryptEFuse(out.data(), out.size());
+    if (!st.ok()) Refuse(std::move(st), fmt::format("The setup.bin is not legal ({})", model));
+    notes.Note(std::move(st));
     if (out == std::vector<uint8_t>(setup, setup + size)) {
       // Its mode is not stored, so it cannot be set without changing the setup's size.
-      TALVEX_LOG(LogCateg::Common, kWarn, "setup.bin of {} stores no encryption mode; it is left unmarked", model);
+      TALVEX_STATUS_LOG(notes, LogCateg::Common, kWarn, "setup.bin of {} stores no encryption mode; it is left unmarked",
+                        model);
     }
     return out;
   }
   TalvexSetup::INFContentT content;
-  if (SetupFBReader::Parse(content, setup, size) != 0) Refuse(fmt::format("Failed to parse setup.bin ({})", model));
+  talvex::Status parsed = SetupFBReader::Parse(content, setup, size);
+  if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse setup.bin ({})", model));
   if (!content.header) content.header = std::make_unique<TalvexSetup::HeaderT>();
   if (!content.header->encrypt_info) content.header->encrypt_info = std::make_unique<TalvexSetup::EncryptInfoT>();
   content.header->encrypt_info->mode = TalvexSetup::EncryptedMode::CustKey;
@@ -354,6 +364,7 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
   const bool customer = !key_data.empty();
   CheckBlocksFit(records, all_models_size);
 
+  EncryptedLegacy enc;
   // Everything that can refuse runs before the payload is touched: sizes, setups, new records.
   std::vector<uint64_t> old_offsets;  // block start of each model in the source
   std::vector<std::vector<uint8_t>> setups;
@@ -370,11 +381,10 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
     }
     old_offsets.push_back(offset);
     const uint64_t setup_at = offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
-    setups.push_back(MarkSetup(all_models + setup_at, r.size_fw, key_data, ModelName(r, i)));
+    setups.push_back(MarkSetup(all_models + setup_at, r.size_fw, key_data, ModelName(r, i), enc.notes));
     offset += ModelBlockSize(r, i + 1 == records.size());
   }
 
-  EncryptedLegacy enc;
   enc.records = records;
   if (customer && !records.empty()) {
     // The setups grew: lay the pieces out again from the first command start, each padded to 16.
@@ -457,8 +467,9 @@ namespace {
 
 PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
                             const std::string& output_file_prefix, const PostEncOptions& options) {
-  TALVEX_LOG(LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path, keys.customer_key,
-             keys.efuse_key);
+  PostEncResult result;
+  TALVEX_STATUS_LOG(result.notes, LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path,
+                    keys.customer_key, keys.efuse_key);
   if (src.major == 2) Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
   const uint8_t* fw = src.fw_info == nullptr ? nullptr : src.fw_info->data();
   const size_t fw_size = src.fw_info == nullptr ? 0 : src.fw_info->size();
@@ -467,7 +478,6 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
 
   const std::string prefix = output_file_prefix.empty() ? "BNX_" + src.crc_text : output_file_prefix;
   const std::string out_name = EncOutputName(src.target_str, prefix);
-  PostEncResult result;
   result.output_path = GetOutputFilePath(src.target_str, out_name);
   CheckNotInput(result.output_path, bnx_path, options);
 
@@ -485,6 +495,7 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   EncryptedLegacy enc =
       PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), encoder, key_data);
   src = SourceBNX();  // the source mapping is no longer needed
+  result.notes.Note(std::move(enc.notes));
 
   std::string text;
   const std::vector<uint8_t> fw_info = EncryptedFWInfo(enc, &text);
@@ -550,9 +561,8 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
 
   PrepareHeapForPayload(txm_size + (size_t{64} << 20));
   TalvexTXM::TXMContentT txm;
-  if (TxmReader::Parse(txm, txm_bytes, txm_size) != TxmReader::kOk) {
-    Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
-  }
+  talvex::Status parsed = TxmReader::Parse(txm, txm_bytes, txm_size);
+  if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse the txm file in {}", bnx_path));
   const size_t model_count = txm.models.size();
   src = SourceBNX();  // the tree holds its own copy now
 
@@ -570,11 +580,11 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   // old and the new buffer at once.
   HugePageAllocator allocator;
   flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
-  TxmWriter writer(std::move(reserved));
-  writer.Finish(txm);
+  // Packed as TxmWriter::Finish packs, into a builder of the right size from the start.
+  reserved.Finish(TalvexTXM::TXMContent::Pack(reserved, &txm));
   txm = TalvexTXM::TXMContentT();
-  const uint8_t* packed = writer.GetBufferPointer();
-  const size_t packed_size = writer.GetSize();
+  const uint8_t* packed = reserved.GetBufferPointer();
+  const size_t packed_size = reserved.GetSize();
 
   GenInputs in;
   in.target = GetTargetEnum(args.target);

@@ -15,6 +15,7 @@
 
 #include "bnx/generate.h"
 #include "bnx/legacy_files.h"
+#include "common/status.h"
 
 class Encoder;
 
@@ -43,6 +44,7 @@ struct PostEncResult {
   std::string output_path;               // the new container (".enc." name)
   std::vector<std::string> intermediates;  // files kept with keep_intermediate, in write order
   bool txm_payload = false;                // the container carried a TXM file
+  talvex::Status notes;                    // progress and warnings, for the front end to report
 };
 
 // "<name>.enc": the output name under which GetOutputFilePath gives the ".enc." container.
@@ -77,6 +79,7 @@ struct EncryptedLegacy {
   size_t all_models_size = 0;
   uint32_t all_models_crc = 0;
   std::vector<uint32_t> block_crcs;  // one per model block
+  talvex::Status notes;              // warnings about setups that could not be marked
 };
 
 // Encrypts the models of a legacy pair held in memory: command (unit 4) and weight (unit 16)

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -141,10 +142,10 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
   if (size < kTZ100HeaderBytes) {
     Refuse(fmt::format("setup.bin is shorter than the TZ100 header ({} bytes)", size));
   }
-  if (Setup::ReadWordLE(data + kHdrMagic) != 0x8EB5A462) Refuse("Magic number of setup.bin did not match!");
-  TZ100_DEBUG("input shape(row/col/ch): {:d}, {:d}, {:d}", Setup::ReadWordLE(data + kHdrInputRow),
-                    Setup::ReadWordLE(data + kHdrInputCol), Setup::ReadWordLE(data + kHdrInputCh));
-  TZ100_DEBUG("output num:{:d}", Setup::ReadWordLE(data + kHdrOutputNum));
+  if (talvex::LoadLE32(data + kHdrMagic) != 0x8EB5A462) Refuse("Magic number of setup.bin did not match!");
+  TZ100_DEBUG("input shape(row/col/ch): {:d}, {:d}, {:d}", talvex::LoadLE32(data + kHdrInputRow),
+                    talvex::LoadLE32(data + kHdrInputCol), talvex::LoadLE32(data + kHdrInputCh));
+  TZ100_DEBUG("output num:{:d}", talvex::LoadLE32(data + kHdrOutputNum));
   const struct {
     size_t pos;
     uint32_t old_value, new_value;
@@ -154,11 +155,11 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
                 {kHdrWeightStart, of.weight_start, nf.weight_start, "weight start did not match"},
                 {kHdrInputStart, of.input_start, nf.input_start, "input start did not match"}};
   for (const auto& s : starts) {
-    const uint32_t in_file = Setup::ReadWordLE(data + s.pos);
+    const uint32_t in_file = talvex::LoadLE32(data + s.pos);
     if (in_file != s.old_value) {
       Refuse(fmt::format("{} (setup.bin 0x{:08x}, fw_info 0x{:08x})", s.mismatch, in_file, s.old_value));
     }
-    Setup::WriteWordLE(data + s.pos, s.new_value);
+    talvex::StoreLE32(data + s.pos, s.new_value);
   }
 
   static constexpr size_t kBodyBytes[] = {sizeof(Setup::Layout::InputInfo), sizeof(Setup::Layout::CPUNode),
@@ -168,7 +169,7 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
   while (pos < size) {
     if (size - pos < 4) Refuse(fmt::format("setup.bin ends inside a node type word (byte {})", pos));
     // The node kind is the type word's low byte, as the setup views read it.
-    const uint32_t type = Setup::ReadWordLE(data + pos) & 0xff;
+    const uint32_t type = talvex::LoadLE32(data + pos) & 0xff;
     if (type > Setup::FW_SUPER_NODE) Refuse(fmt::format("Undefinded node index ({} at byte {})", type, pos));
     const size_t body = pos + 4;
     if (size - body < kBodyBytes[type]) {
@@ -178,7 +179,7 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
       if (nf.output_start == nf.dram_start || of.output_start == of.dram_start) {
         Refuse("should be enable dedicated output buffer");
       }
-      const uint32_t addr = Setup::ReadWordLE(data + body);
+      const uint32_t addr = talvex::LoadLE32(data + body);
       uint64_t offset = 0;
       uint32_t base = 0;
       if (addr < of.dram_start && addr >= of.output_start) {
@@ -191,7 +192,7 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
         Refuse(fmt::format("Data out of range! (super node address 0x{:08x} at byte {})", addr, pos));
       }
       if (offset >= kOffsetLimit) Refuse("output node offset should >= 0");
-      Setup::WriteWordLE(data + body, Rebase(base, offset, "Data out of range!"));
+      talvex::StoreLE32(data + body, Rebase(base, offset, "Data out of range!"));
     }
     pos = body + kBodyBytes[type];
   }

@@ -6,6 +6,7 @@
 #include "bnx/container.h"
 #include "bnx/generate.h"
 #include "cli/handlers.h"
+#include "common/logger.h"
 
 std::string ReadToolchainVersion(const std::string& version_file) {
   std::string version = kToolchainVersion;
@@ -41,7 +42,7 @@ std::string GenNewBnx(const CmdArgs& args) {
   bnx.toolchain_version = ReadToolchainVersion(kToolchainVersionFile);
   bnx.compiler_version = kCompilerVersion;
   bnx.models.clear();
-  if (BNXUtils::GenBNXFile(bnx, args.output_name) != 0) return "";
+  if (talvex::Report(BNXUtils::GenBNXFile(bnx, args.output_name)) != 0) return "";
   return BNXUtils::GetOutputFilePath(args.target, args.output_name);
 }
 

@@ -26,6 +26,7 @@ int PostEnc(const CmdArgs& cmd) {
     options.replace_original = cmd.blReplaceOriginal;
     const BNXUtils::PostEncResult result =
         BNXUtils::PostEncContainer(path, keys, cmd.tv_number, cmd.output_folder, cmd.output_name, options);
+    talvex::Report(result.notes);
     // Only a TXM payload has its encrypted file named (kept with -l).
     if (result.txm_payload) {
       for (const auto& kept : result.intermediates) std::cout << kept << std::endl;
@@ -34,9 +35,10 @@ int PostEnc(const CmdArgs& cmd) {
               << BNXUtils::GetRealpath(result.output_path) << "\n\n"
               << std::flush;
     return 0;
-  } catch (const TalvexException&) {
-    // Logged when it was made.
+  } catch (const TalvexException& e) {
+    talvex::Report(e.status());
   } catch (const std::exception& e) {
+    // The encoder's key file errors, memory.
     TALVEX_LOG_ERROR(LogCateg::Tool, "{}: {}", path, e.what());
   }
   std::cerr << "Failed to PostEnc with tv_number: " << cmd.tv_number << std::endl;

@@ -7,6 +7,7 @@
 
 #include "bnx/container.h"
 #include "cli/model_modes.h"
+#include "common/logger.h"
 #include "txm_generated.h"
 
 namespace {
@@ -165,8 +166,8 @@ void PrintModelsInfo(const MODEL_INFO& info, int index) { std::cout << GetModels
 
 int GetTXMModelInfo(const std::string& txm_path) {
   // One verified read serves the whole report.
-  const talvex::FileBuffer fb = BNXUtils::GetTXMBuffer(txm_path);
-  if (!fb.ok()) {
+  talvex::FileBuffer fb;
+  if (talvex::Report(BNXUtils::GetTXMBuffer(txm_path, fb)) != 0) {
     std::cerr << "Failed to read the TXM file: " << txm_path << std::endl;
     return -1;
   }
@@ -178,7 +179,7 @@ int GetTXMModelInfo(const std::string& txm_path) {
   }
 
   BNXUtils::ModelMemory mm;
-  if (BNXUtils::ReadBNXModelMemory(txm, &mm) != 0) {
+  if (talvex::Report(BNXUtils::ReadBNXModelMemory(txm, &mm)) != 0) {
     std::cerr << "Failed to read the memory layout of the TXM file: " << txm_path << std::endl;
     return -1;
   }
@@ -186,8 +187,8 @@ int GetTXMModelInfo(const std::string& txm_path) {
 
   for (int m = 0; m < count; ++m) {
     MODEL_INFO info;
-    if (BNXUtils::ReadTXMModelInfo(txm, fb.data(), m, info.model_header) != 0 ||
-        BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core) != 0) {
+    if (talvex::Report(BNXUtils::ReadTXMModelInfo(txm, fb.data(), m, info.model_header)) != 0 ||
+        talvex::Report(BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core)) != 0) {
       std::cerr << "Failed to read model #" << m << " of the TXM file: " << txm_path << std::endl;
       return -1;
     }
