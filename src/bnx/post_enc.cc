@@ -16,6 +16,7 @@
 #include "bnx/container.h"
 #include "bnx/crc32.h"
 #include "bnx/tz100_utils.h"
+#include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -240,6 +241,95 @@ void PrepareHeapForPayload(size_t bytes) {
   std::free(p);
 }
 
+// ---- TXM payload unpacking ----
+// The generated UnPack copies byte vectors element by element through an iterator, far below
+// memory speed. The payload vectors (NPU cmd / weight, loop npu_params, const_input) are
+// therefore unpacked from a copy in which their lengths read 0, and filled with memcpy after.
+
+using FlatBytes = flatbuffers::Vector<uint8_t>;
+constexpr int kMaxCoreDepth = 64;
+
+// Visits the payload vectors of one core and its nested cores, in a fixed order; tree is null
+// while only the flat buffer is walked.
+template <typename Visit>
+void WalkCore(const TalvexTXM::Core* flat, TalvexTXM::CoreT* tree, int depth, Visit& visit) {
+  if (flat == nullptr) return;
+  auto npu = [&](const TalvexTXM::NPUEUParams* f, TalvexTXM::NPUEUParamsT* t) {
+    if (f == nullptr) return;
+    visit(f->cmd(), t != nullptr ? &t->cmd : nullptr);
+    visit(f->weight(), t != nullptr ? &t->weight : nullptr);
+  };
+  if (const auto* f = flat->eu_params_as_NPUEUParams()) {
+    npu(f, tree != nullptr ? tree->eu_params.AsNPUEUParams() : nullptr);
+  } else if (const auto* loop = flat->eu_params_as_LoopEUParams()) {
+    TalvexTXM::LoopEUParamsT* t = tree != nullptr ? tree->eu_params.AsLoopEUParams() : nullptr;
+    npu(loop->npu_params(), t != nullptr ? t->npu_params.get() : nullptr);
+  }
+  const auto* subs = flat->exe_unit();
+  if (subs == nullptr || depth >= kMaxCoreDepth) return;
+  for (flatbuffers::uoffset_t i = 0; i < subs->size(); ++i) {
+    TalvexTXM::CoreT* sub = tree != nullptr && i < tree->exe_unit.size() ? tree->exe_unit[i].get() : nullptr;
+    WalkCore(subs->Get(i), sub, depth + 1, visit);
+  }
+}
+
+template <typename Visit>
+void WalkPayloads(const TalvexTXM::TXMContent* flat, TalvexTXM::TXMContentT* tree, Visit& visit) {
+  const auto* models = flat->models();
+  if (models == nullptr) return;
+  for (flatbuffers::uoffset_t m = 0; m < models->size(); ++m) {
+    TalvexTXM::ModelT* tm = tree != nullptr && m < tree->models.size() ? tree->models[m].get() : nullptr;
+    const TalvexTXM::Model* fm = models->Get(m);
+    visit(fm->const_input(), tm != nullptr ? &tm->const_input : nullptr);
+    const auto* cores = fm->cores();
+    if (cores == nullptr) continue;
+    for (flatbuffers::uoffset_t c = 0; c < cores->size(); ++c) {
+      TalvexTXM::CoreT* tc = tm != nullptr && c < tm->cores.size() ? tm->cores[c].get() : nullptr;
+      WalkCore(cores->Get(c), tc, 0, visit);
+    }
+  }
+}
+
+}  // namespace
+
+talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
+  const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(data);
+  std::vector<std::pair<size_t, size_t>> ranges;  // length word offset, bytes after it
+  auto collect = [&](const FlatBytes* v, std::vector<uint8_t>*) {
+    if (v != nullptr && v->size() != 0) ranges.emplace_back(static_cast<size_t>(v->Data() - data) - 4, v->size());
+  };
+  WalkPayloads(root, nullptr, collect);
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    // Shared or overlapping vectors: the plain way keeps every reference intact.
+    if (ranges[i - 1].first + 4 + ranges[i - 1].second > ranges[i].first) return TxmReader::Parse(txm, data, size);
+  }
+  PayloadBuffer thin(size, false);  // only the tables between the payloads are written
+  size_t at = 0;
+  for (const auto& r : ranges) {
+    std::memcpy(thin.data() + at, data + at, r.first - at);
+    talvex::StoreLE32(thin.data() + r.first, 0);
+    at = r.first + 4 + r.second;
+  }
+  std::memcpy(thin.data() + at, data + at, size - at);
+  talvex::Status parsed = TxmReader::Parse(txm, thin.data(), size);
+  if (!parsed.ok()) return parsed;
+  bool complete = true;
+  auto fill = [&](const FlatBytes* v, std::vector<uint8_t>* t) {
+    if (v == nullptr || v->size() == 0) return;
+    if (t == nullptr) {
+      complete = false;
+      return;
+    }
+    t->assign(v->Data(), v->Data() + v->size());
+  };
+  WalkPayloads(root, &txm, fill);
+  // A tree that does not mirror the buffer (it never should) is unpacked the plain way.
+  return complete ? parsed : TxmReader::Parse(txm, data, size);
+}
+
+namespace {
+
 std::string ModelName(const BNX_FW_INFO_MODEL& r, size_t i) { return fmt::format("model {} (#{})", r.model_id, i); }
 
 // ---- legacy pieces ----
@@ -307,14 +397,14 @@ std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vec
 
 }  // namespace
 
-PayloadBuffer::PayloadBuffer(size_t size) : size_(size) {
+PayloadBuffer::PayloadBuffer(size_t size, bool huge) : size_(size) {
   if (size == 0) return;
   constexpr size_t kHuge = size_t{2} << 20;
   mapped_ = (size + kHuge - 1) / kHuge * kHuge;
   void* m = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (m == MAP_FAILED) throw std::bad_alloc();
   // Only a hint: without huge pages the buffer works the same, with more page faults.
-  madvise(m, mapped_, MADV_HUGEPAGE);
+  if (huge) madvise(m, mapped_, MADV_HUGEPAGE);
   data_ = static_cast<uint8_t*>(m);
 }
 
@@ -561,7 +651,7 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
 
   PrepareHeapForPayload(txm_size + (size_t{64} << 20));
   TalvexTXM::TXMContentT txm;
-  talvex::Status parsed = TxmReader::Parse(txm, txm_bytes, txm_size);
+  talvex::Status parsed = UnpackTxm(txm, txm_bytes, txm_size);
   if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse the txm file in {}", bnx_path));
   const size_t model_count = txm.models.size();
   src = SourceBNX();  // the tree holds its own copy now

@@ -16,6 +16,7 @@
 #include "bnx/generate.h"
 #include "bnx/legacy_files.h"
 #include "common/status.h"
+#include "txm_generated.h"
 
 class Encoder;
 
@@ -55,7 +56,9 @@ std::string EncOutputName(const std::string& target, const std::string& name);
 class PayloadBuffer {
  public:
   PayloadBuffer() = default;
-  explicit PayloadBuffer(size_t size);  // throws std::bad_alloc when the memory is not there
+  // Throws std::bad_alloc when the memory is not there. Without huge, plain pages: for buffers
+  // of which only scattered parts are touched.
+  explicit PayloadBuffer(size_t size, bool huge = true);
   PayloadBuffer(PayloadBuffer&& other) noexcept;
   PayloadBuffer& operator=(PayloadBuffer&& other) noexcept;
   PayloadBuffer(const PayloadBuffer&) = delete;
@@ -100,6 +103,10 @@ PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, c
                          const PostEncOptions& options = {});
 
 // ---- TXM payload (schema major 2) ----
+
+// The tree TxmReader::Parse gives for a TXM buffer, with the payload vectors copied at memory
+// speed (the generated unpacking copies them byte by byte).
+talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
 
 // Encrypts a container carrying a TXM file through TXM::PostEnc. The output is
 // GetOutputFilePath(target, EncOutputName(target, output_name)); with keep_intermediate the
