@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -22,14 +23,6 @@ namespace {
 // padding, the ModelBin and root tables and their vtables).
 constexpr size_t kTailRoom = 4096;
 
-// FlatBufferBuilder grows by half its capacity when it runs out. Right after a large payload
-// went in, that would copy the whole buffer into one half as large again; reserving the
-// payload and the tables after it in one step avoids the extra copy and memory.
-struct BuilderRoom : flatbuffers::FlatBufferBuilder {
-  static void Reserve(flatbuffers::FlatBufferBuilder& fbb, size_t len) {
-    (fbb.*(&BuilderRoom::buf_)).ensure_space(len);
-  }
-};
 
 int MajorFor(TalvexBNX::NPUTarget target) {
   switch (target) {
@@ -161,7 +154,6 @@ void PrepareAllModels(flatbuffers::FlatBufferBuilder& fbb, size_t size) {
     throw TalvexException(ErrorCode::InvalidProgramInput,
                           fmt::format("payload of {} bytes does not fit in a BNX file (limit 2 GiB)", size));
   }
-  BuilderRoom::Reserve(fbb, size + kTailRoom);
   if (size == 0) {
     // ForceVectorAlignment does nothing for an empty vector; pad by hand so that the
     // (empty) data still starts on the boundary.
@@ -171,6 +163,10 @@ void PrepareAllModels(flatbuffers::FlatBufferBuilder& fbb, size_t size) {
   }
 }
 }  // namespace
+
+size_t BNXBuilderSize(size_t payload_bytes) {
+  return std::min<size_t>(payload_bytes + kTailRoom + 1024, FLATBUFFERS_MAX_BUFFER_SIZE);
+}
 
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
                                                                         const uint8_t* data, size_t size) {
@@ -253,7 +249,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
 talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   if (!CheckFileExist(args.all_models_path)) {
     static const char* const kMissing = "all_models_path doesn't exist";
-    talvex::Status st = TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
+    talvex::Status st =
+        TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
     // Reported as the program reports any failure it did not expect.
     throw TalvexException(ErrorCode::Common, kMissing, std::move(st.Err(std::string("error: ") + kMissing)));
   }
@@ -261,7 +258,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   LoadGenInputs(args, in);
   if (args.uuid_from_payload) args.uuid = in.payload_crc;
 
-  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(in.payload_size + in.fw_info_file.size()), nullptr, false, 8);
   fbb.ForceDefaults(true);
   auto header = GenBNXHeader(args, in, fbb);
   auto model_info = GenModelInfo(args, in, fbb);

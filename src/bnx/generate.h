@@ -75,6 +75,12 @@ flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenIn
                                                      flatbuffers::FlatBufferBuilder& fbb,
                                                      talvex::Status* notes = nullptr);
 
+// Initial capacity of a builder that is to take payload_bytes of vectors. FlatBufferBuilder
+// grows by half its capacity when it runs out: right after a large payload went in, that would
+// copy the whole buffer once more, so a container builder starts with room for the payload and
+// the tables around it.
+size_t BNXBuilderSize(size_t payload_bytes);
+
 // The all_models vector: first data byte 32-aligned in the finished buffer, empty or not.
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
                                                                         const uint8_t* data, size_t size);

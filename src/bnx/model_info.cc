@@ -14,7 +14,8 @@ std::string Text(const flatbuffers::String* s) { return s == nullptr ? std::stri
 
 // Repacks an unpacked container and writes it; the shared tail of both Modify operations.
 void WriteRepacked(const TalvexBNX::BNXContentT& obj, const std::string& output_name, std::string* written_path) {
-  flatbuffers::FlatBufferBuilder fbb(1024);
+  const size_t payload = obj.model_bin ? obj.model_bin->fw_info.size() + obj.model_bin->all_models.size() : 0;
+  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(payload));
   fbb.Finish(PackBNX(fbb, obj));
   std::string path = GenBNXBinary(GetTargetStr(obj.header->target), fbb, output_name);
   if (written_path != nullptr) *written_path = path;

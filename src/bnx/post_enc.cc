@@ -45,8 +45,6 @@ static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
   throw TalvexException(ErrorCode::InvalidProgramInput, msg, std::move(said));
 }
 
-uint64_t Pad16(uint64_t v) { return (v + 15) / 16 * 16; }
-
 void PutWord(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }

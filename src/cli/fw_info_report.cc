@@ -9,6 +9,7 @@
 #include "bnx/legacy_files.h"
 #include "common/file_io.h"
 #include "common/logger.h"
+#include "common/report_text.h"
 #include "setup/setup_func.h"
 #include "setup/setup_recognise.h"
 #include "setup/setup_report.h"
@@ -17,25 +18,12 @@ namespace {
 
 constexpr const char* kNoModel = "No model info in fw_info.bin";
 
-// "    [ input] 0x60000000 L =      256 : 0x00000100"
-std::string AddrLine(const char* name, uint32_t addr, uint32_t len) {
-  return fmt::format("    [{0:>{1}}]{2:^{3}}L = {4:>{5}} : {4:#010x}", name, 6, fmt::format("0x{:x}", addr), 12,
-                     len, 8);
-}
+using talvex::AddrLine;
+using talvex::FramedLine;
 
 std::string MemoryLines(const BNXUtils::FWInfoTable& table) {
-  constexpr int kLabel = 30;
-  constexpr double kMiB = 1024.0 * 1024.0;
   const uint32_t start = table.records.front().addr_in;
-  const uint32_t space = table.dram_addr_end - start;
-  std::string s;
-  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR start addr", kLabel, start);
-  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR end addr", kLabel, table.dram_addr_end);
-  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "DDR space needed", kLabel, space, space / kMiB);
-  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "Model size(no heading buff)", kLabel,
-                   table.total_bin_size, table.total_bin_size / kMiB);
-  s += "\n";
-  return s;
+  return talvex::MemorySummary(start, table.dram_addr_end, table.dram_addr_end - start, table.total_bin_size);
 }
 
 std::string ModelBox(const BNX_FW_INFO_MODEL& rec, size_t index, const talvex::FileBuffer& setup,
@@ -63,12 +51,12 @@ std::string ModelBox(const BNX_FW_INFO_MODEL& rec, size_t index, const talvex::F
   const std::string setup_text = first_generation ? Get100SetupBinInfo(json, kWidth)
                                  : fb             ? GetFbsSetupBinInfo(json, kWidth)
                                                   : GetRawSetupBinInfo(json, kWidth);
-  return fmt::format(
-      "┌{0:─<{2}}┐\n│{1: ^{2}}│\n│{3: <{2}}│\n│{4: <{2}}│\n│{1: <{2}}│\n│{5: <{2}}│\n│{6: <{2}}│\n│{7: <{2}}│\n"
-      "│{8: <{2}}│\n│{1: <{2}}│\n│{9: <{2}}│\n│{10: <{2}}│\n│{11: <{2}}│\n│{12: <{2}}│\n│{1: <{2}}│\n│{1:=<{2}}│\n"
-      "│{1: <{2}}│\n│{13: <{2}}│\n{14}└{0:─>{2}}┘\n",
-      title, "", kWidth, id, ver, "Addr(IN/OUT/WBUF)", in, out, wbuf, "Addr(CMD/WT/SET)", cmd, wt, set, format,
-      setup_text);
+  return talvex::BoxTop(title, kWidth) + FramedLine("", kWidth) + FramedLine(id, kWidth) + FramedLine(ver, kWidth) +
+         FramedLine("", kWidth) + FramedLine("Addr(IN/OUT/WBUF)", kWidth) + FramedLine(in, kWidth) +
+         FramedLine(out, kWidth) + FramedLine(wbuf, kWidth) + FramedLine("", kWidth) +
+         FramedLine("Addr(CMD/WT/SET)", kWidth) + FramedLine(cmd, kWidth) + FramedLine(wt, kWidth) +
+         FramedLine(set, kWidth) + FramedLine("", kWidth) + FramedLine(std::string(kWidth, '='), kWidth) +
+         FramedLine("", kWidth) + FramedLine(format, kWidth) + setup_text + talvex::BoxBottom(title, kWidth);
 }
 
 }  // namespace

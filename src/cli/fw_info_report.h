@@ -7,8 +7,10 @@
 
 #include "common/status.h"
 
+#include "common/report_text.h"
+
 // Inner width of the model boxes.
-constexpr int FW_INFO_REPORT_WIDTH = 60;
+constexpr int FW_INFO_REPORT_WIDTH = talvex::kReportWidth;
 
 // Builds the whole report into text. setup_paths[i] is the extracted setup binary of model i.
 // Fails with text unchanged when fw_info.bin cannot be read or decoded, lists no model ("No

@@ -7,7 +7,8 @@
 
 constexpr const char* kToolchainVersionFile = "/workspace/version.txt";
 
-// Generates the container the command line asks for; returns the path written.
+// Generates the container the command line asks for; returns the path written. Failures
+// throw TalvexException.
 std::string GenNewBnx(const CmdArgs& args);
 // The tool-chain version text: the last line of version_file when it opens and has one,
 // else the fixed text.

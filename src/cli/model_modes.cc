@@ -69,14 +69,6 @@ TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
   return txm;
 }
 
-std::vector<TalvexTXM::TXMContentT> LoadTxmObjs(const CmdArgs& cmd) {
-  std::vector<TalvexTXM::TXMContentT> txms;
-  if (talvex::Report(TXM::LoadTxmObjs(txms, cmd.model_path)) != 0) {
-    throw TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file");
-  }
-  return txms;
-}
-
 int TxmToJson(const CmdArgs& cmd) {
   RequireOneFile(cmd, "should be only one txm file");
   TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);

@@ -116,10 +116,7 @@ const std::string kBanner = "\nTalvex BNX (enc.) has been generated in:\n\n";
 
 class PostEncTest : public ::testing::Test {
  protected:
-  RunResult Tool(Strings args) {
-    args.insert(args.begin(), TALVEX_BIN);
-    return testsupport::Run(args, dir_.path());
-  }
+  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path()); }
   // A legacy container; target 0 TZ100 ... 4 TZ500.
   std::string Legacy(int32_t target, uint32_t major, const std::vector<LegacyModel>& models,
                      const std::string& name = "in.bnx") {
