@@ -45,10 +45,6 @@ static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
   throw TalvexException(ErrorCode::InvalidProgramInput, msg, std::move(said));
 }
 
-void PutWord(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 std::string Str(const flatbuffers::String* s) { return s == nullptr ? std::string() : s->str(); }
 
 // A container opened and checked once; header texts are copied out so the mapping can go early.
@@ -517,7 +513,7 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
       std::memcpy(out + pos, cmd, r.size_cmd);
       std::string error;
       if (UpdateTZ100CommandBin(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]), &error) != 0) {
-        // The condition itself was logged by the relocation; this names the model.
+        // error names the condition; the message adds the model.
         Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
       }
       crc = CopyScramble(out + pos, nullptr, r.size_cmd, encoder, 4, crc);
@@ -573,7 +569,7 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   std::vector<uint8_t> key_data;
   if (keys.customer_mode()) {
     const std::vector<uint32_t> words = Encoder::GenDecryptKeyData(keys.customer_key, keys.key_file);
-    for (uint32_t w : words) PutWord(key_data, w);
+    for (uint32_t w : words) talvex::AppendLE32(key_data, w);
   }
 
   BNX_Args args = ArgsFromSource(src);
