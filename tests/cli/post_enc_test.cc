@@ -424,6 +424,7 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
       {"setup", legacy(illegal), {"--TV", "5"}, "The setup.bin is not legal (model 9 (#1))"},
       {"key file", legacy(good), {"-f", "1", "-F", "nokey.bin"}, "Failed to read key [nokey.bin]"},
       {"no key via -V", legacy(good), {"-V"}, "tv_number or customer_key is empty"},
+      {"blank path via -V", [] { return std::string(); }, {"-V"}, "model_path is empty"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
