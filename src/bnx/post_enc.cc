@@ -41,7 +41,8 @@ static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
 [[noreturn]] void Refuse(const std::string& msg) { throw InvalidProgramInput(msg); }
 // Refusal that also reports what the step below said.
 [[noreturn]] void Refuse(talvex::Status said, const std::string& msg) {
-  said.Merge(TALVEX_STATUS_ERROR(LogCateg::Common, "{}: {}", EnumStrMap<ErrorCode>().at(ErrorCode::InvalidProgramInput), msg));
+  const std::string code = EnumStrMap<ErrorCode>().at(ErrorCode::InvalidProgramInput);
+  said.Merge(TALVEX_STATUS_ERROR(LogCateg::Common, "{}: {}", code, msg));
   throw TalvexException(ErrorCode::InvalidProgramInput, msg, std::move(said));
 }
 
@@ -372,8 +373,8 @@ std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vec
     notes.Note(std::move(st));
     if (out == std::vector<uint8_t>(setup, setup + size)) {
       // Its mode is not stored, so it cannot be set without changing the setup's size.
-      TALVEX_STATUS_LOG(notes, LogCateg::Common, kWarn, "setup.bin of {} stores no encryption mode; it is left unmarked",
-                        model);
+      TALVEX_STATUS_LOG(notes, LogCateg::Common, kWarn,
+                        "setup.bin of {} stores no encryption mode; it is left unmarked", model);
     }
     return out;
   }
@@ -512,7 +513,8 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
       // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
       std::memcpy(out + pos, cmd, r.size_cmd);
       std::string error;
-      if (UpdateTZ100CommandBin(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]), &error) != 0) {
+      if (UpdateTZ100CommandBin(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]), &error,
+                                &enc.notes) != 0) {
         // error names the condition; the message adds the model.
         Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
       }
@@ -554,7 +556,9 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   PostEncResult result;
   TALVEX_STATUS_LOG(result.notes, LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path,
                     keys.customer_key, keys.efuse_key);
-  if (src.major == 2) Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
+  if (src.major == 2) {
+    Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
+  }
   const uint8_t* fw = src.fw_info == nullptr ? nullptr : src.fw_info->data();
   const size_t fw_size = src.fw_info == nullptr ? 0 : src.fw_info->size();
   const FWInfoTable table = DecodeFWInfoExact(fw, fw_size);

@@ -247,7 +247,8 @@ TEST_F(PostEncTest, LegacyCustomerKeyRelaysThePayload) {
     Bytes setup, marked;
     std::string folder;
   };
-  for (const Case& c : {Case{1, 0, RawSetup(), raw_marked, "o200"}, Case{2, 1, BuildFbSetup(fb), BuildFbSetup(cust), "o300"}}) {
+  for (const Case& c :
+       {Case{1, 0, RawSetup(), raw_marked, "o200"}, Case{2, 1, BuildFbSetup(fb), BuildFbSetup(cust), "o300"}}) {
     SCOPED_TRACE(c.folder);
     const auto models = Models(c.setup);
     const std::string in = Legacy(c.target, c.major, models);
