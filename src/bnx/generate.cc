@@ -239,8 +239,18 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   const uint8_t trailer[CRC_TRAILER_BYTES] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
                                               static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
   talvex::AtomicFileWriter out(path);
-  const bool ok = out.Write(buf, head) && (mid == 0 || out.Write(mid_data, mid)) && out.Write(tail, tail_size) &&
-                  out.Write(trailer, sizeof(trailer)) && out.Commit();
+  bool ok = out.Write(buf, head);
+  if (fill != nullptr && !fill->pieces.empty()) {
+    size_t total = 0;
+    for (const auto& piece : fill->pieces) total += piece.second;
+    if (total != mid) {
+      throw TalvexException(ErrorCode::Common, fmt::format("all_models holds {} bytes, its pieces {}", mid, total));
+    }
+    for (const auto& piece : fill->pieces) ok = ok && (piece.second == 0 || out.Write(piece.first, piece.second));
+  } else {
+    ok = ok && (mid == 0 || out.Write(mid_data, mid));
+  }
+  ok = ok && out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
   if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
   return path;
 }

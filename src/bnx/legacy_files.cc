@@ -292,6 +292,31 @@ int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::strin
   return 0;
 }
 
+void EncodeFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
+                  std::vector<uint8_t>& bin, std::string& txt) {
+  uint32_t dram_addr_end = 0;
+  uint32_t first_cmd_start = 0;
+  for (const auto& r : records) {
+    dram_addr_end = r.addr_fw + static_cast<uint32_t>(Pad16(r.size_fw));
+    if (first_cmd_start == 0) first_cmd_start = r.addr_cmd;
+  }
+  const uint32_t total_bin_size = records.empty() ? 0 : dram_addr_end - first_cmd_start;
+  bin.clear();
+  bin.reserve(SizeWithCRC(records.size()));
+  PutWord(bin, static_cast<uint32_t>(records.size()));
+  for (const auto& r : records) {
+    for (uint32_t w : {r.model_id, r.model_ver, r.addr_in, r.size_in, r.addr_out, r.size_out, r.addr_wbuf,
+                       r.size_wbuf, r.addr_cmd, r.size_cmd, r.addr_wt, r.size_wt, r.addr_fw, r.size_fw}) {
+      PutWord(bin, w);
+    }
+  }
+  PutWord(bin, dram_addr_end);
+  PutWord(bin, total_bin_size);
+  for (uint32_t crc : crcs) PutWord(bin, crc);
+  PutWord(bin, crc32(bin.data(), bin.size()));
+  txt = FWInfoText(records, dram_addr_end, total_bin_size, crcs);
+}
+
 std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
                                    size_t all_models_size) {
   if (records.empty()) return {};

@@ -116,6 +116,10 @@ void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);
 // both files are replaced atomically, so a failure leaves the earlier files as they were.
 // Returns 0; failures throw.
 int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path);
+// The bytes of such a fw_info.bin and the fw_info.txt text, from the records and their CRC
+// section (CRC of all_models.bin, then one per model block).
+void EncodeFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
+                  std::vector<uint8_t>& bin, std::string& txt);
 
 // The first model's setup binary; empty when fw_info.bin lists no model.
 std::vector<uint8_t> GetSetupBinContent(const std::string& all_models_path, const std::string& fw_info_path);

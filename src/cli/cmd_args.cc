@@ -207,6 +207,10 @@ ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args) {
           return outcome;
       }
     }
+    // "-c BNX_1 BNX_2 ...": the containers after the first one arrive as arguments of their own.
+    if (args.mode == CmdArgs::CombineBnx) {
+      for (int i = optind; i < argc; ++i) args.model_path.push_back(argv[i]);
+    }
   } catch (const BadNumber& e) {
     std::cerr << e.what() << std::endl;
     outcome.exit = true;

@@ -10,6 +10,7 @@
 #include "common/output_dir.h"
 #include "support/bnx_builder.h"
 #include "support/run.h"
+#include "support/txm_builder.h"
 
 namespace {
 
@@ -41,6 +42,23 @@ TEST_F(GenerateTest, VersionFileMissingPayloadAndHeaderlessContainers) {
   EXPECT_EQ(DirEntries(out_), std::vector<std::string>{});
   EXPECT_EQ(BNXUtils::GetUuidInBnx(dir_ / "a.bnx"), 0xFEEDBEEFu);
   EXPECT_EQ(BNXUtils::GetUuidInBnx(dir_ / "b.bnx"), 0u);
+}
+
+TEST_F(GenerateTest, GivenModelsAreWrittenAsTheyAreEvenForATxmPayload) {
+  // Combining and post-encryption pass their own model list: exactly those entries, versions as
+  // unsigned decimal text, instead of the payload's models.
+  WriteBytes(dir_ / "m.txm", BuildSampleTxm());
+  BNX_Args args;
+  args.target = "400", args.all_models_path = dir_ / "m.txm";
+  args.models = {{"BNX_0x1_det", 5, 0x10}, {"", 0xFFFFFFFF, 4294967295u}};
+  ASSERT_EQ(BNXUtils::GenBNXFile(args, "given"), 0);
+  const std::vector<uint8_t> file = ReadBytes(out_ + "/given.bnx");
+  const auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(file.data())->model_info();
+  ASSERT_EQ(infos->size(), 2u);
+  EXPECT_EQ(infos->Get(0)->name()->str() + " " + std::to_string(infos->Get(0)->id()) + " " + infos->Get(0)->version()->str(),
+            "BNX_0x1_det 5 16");
+  EXPECT_EQ(infos->Get(1)->name()->str() + " " + std::to_string(infos->Get(1)->id()) + " " + infos->Get(1)->version()->str(),
+            " -1 4294967295");
 }
 
 }  // namespace
