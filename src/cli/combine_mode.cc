@@ -1,7 +1,10 @@
 // -c (COMBINE_BNX): several containers of one target merged into one container.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
@@ -94,9 +97,28 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
       }
     }
   }
+  // Kept (-l), the merged file takes its documented name. Otherwise it lives under a fresh
+  // temporary name for the generation only, so a file of the user's that happens to carry
+  // the documented name is neither replaced nor removed.
+  std::string written = txm_path;
+  if (!cmd.blKeepAll) {
+    std::string tmpl = BNXUtils::GetOutputDir() + ".combine_XXXXXX.txm";
+    const int fd = mkstemps(tmpl.data(), 4);
+    if (fd < 0) {
+      TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to create a temporary file in {}: {}", BNXUtils::GetOutputDir(),
+                       std::strerror(errno));
+      return -1;
+    }
+    close(fd);
+    written = tmpl;
+  }
   TxmWriter writer;
-  const std::string written = writer.Dump(merged, cmd.output_folder, cmd.output_name, -1, -1, "", true);
-  if (written.empty()) return -1;
+  writer.Finish(merged);
+  if (writer.GenBin(written, false) != 0) {
+    if (!cmd.blKeepAll) std::remove(written.c_str());
+    return -1;
+  }
+  std::cout << txm_path << std::endl;
 
   CmdArgs gen;
   gen.target = srcs[0].target;
@@ -114,7 +136,6 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
     TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to generate the combined BNX file: {}", e.what());
     result = -1;
   }
-  // The merged TXM file is an intermediate file of its own.
   if (!cmd.blKeepAll) std::remove(written.c_str());
   return result;
 }

@@ -147,6 +147,14 @@ TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {
   EXPECT_EQ(ReadBytes(kept + "/BNX_0xA1_modelid_7_command.bin"), a.cmd);
   EXPECT_EQ(ReadBytes(kept + "/both.bnx"), ReadBytes(out_ + "/models_300.bnx"));
 
+  // Containers without models give a container without models.
+  const std::string e1 = Legacy("e1.bnx", 2, 1, {}, 0xE1), e2 = Legacy("e2.bnx", 2, 1, {}, 0xE2);
+  r = Tool({"-c", e1, e2, "-O", "empty"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Json::Value e = Decode(dir_ / "empty/models_300.bnx");
+  EXPECT_EQ(JsonBytes(e["model_bin"]["fw_info"]), BuildLegacyPair({}, true).fw_info);
+  EXPECT_EQ(e["model_bin"]["all_models"].size(), 0u);
+
   // One container alone: its models laid out anew.
   r = Tool({"-c", pb, "-O", "one"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -295,6 +303,13 @@ TEST_F(CombineCliTest, TxmContainersMergeWithJoinedSolutionInfo) {
   for (const auto& m : j["model_info"]) ids += m["id"].asString() + " ";
   EXPECT_EQ(ids, "1 2 5 3 4 ");  // ascending within each container, containers in order
   EXPECT_EQ(j["header"]["crc"], j["header"]["uuid"]);
+
+  // A file of the user's under the merged file's name is left alone when nothing is kept.
+  WriteText(out_ + "/models_400.txm", "mine");
+  r = Tool({"-c", a, b, "-O", "out", "-o", "ab"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(DirEntries(out_), (Strings{"ab.bnx", "models_400.bnx", "models_400.txm"}));
+  EXPECT_EQ(ReadText(out_ + "/models_400.txm"), "mine");
 
   r = Tool({"-c", a, b, "-O", "kept", "-l", "-o", "ab"});
   ASSERT_EQ(r.status, 0) << r.err;
