@@ -249,6 +249,7 @@ CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legacy
   // The pieces of every model, as views of the inputs (their blocks were checked to fit).
   const bool tz100 = !srcs.empty() && srcs[0].target == "100";
   size_t k = 0;
+  std::vector<std::string> stems;  // of the files extraction would have written, for the log
   size_t owned_count = 0;
   for (const auto& records : raw) owned_count += tz100 ? 2 * records.size() : 0;
   out.owned.reserve(owned_count);  // pieces point into these vectors: no reallocation
@@ -284,6 +285,7 @@ CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legacy
         }
         setup = {out.owned.back().data(), setup.second};
       }
+      stems.push_back(GetOutputDir() + srcs[c].prefix + "_modelid_" + std::to_string(r.model_id));
       out.cmd.push_back(cmd);
       out.weight.push_back(weight);
       out.setup.push_back(setup);
@@ -302,8 +304,11 @@ CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legacy
     uint32_t crc = 0;
     uint64_t block = 0;
     const BytePiece parts[] = {out.cmd[i], out.weight[i], out.setup[i]};
+    static const char* const kSuffix[] = {"_command.bin", "_weight.bin", "_setup.bin"};
     for (int p = 0; p < 3; ++p) {
       const BytePiece& piece = parts[p];
+      TALVEX_LOG(LogCateg::Tool, kDebug, "write file {:s} with len {:d} at pos {:d}", stems[i] + kSuffix[p],
+                 piece.second, total + block);
       if (piece.second != 0) out.all_models.push_back(piece);
       crc = Crc32Update(crc, piece.first, piece.second);
       block += piece.second;

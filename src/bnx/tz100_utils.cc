@@ -303,41 +303,54 @@ int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInf
 }
 
 int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v) {
+  // Every model is rewritten in memory first; the files change only when all of them could be,
+  // so a refused model never leaves the earlier ones relocated and the later ones not.
+  struct Rewrite {
+    std::string path;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Rewrite> rewrites;
   size_t index = 0;
-  int result = 0;
-  for (const std::string& bnx : bnxs) {
-    const std::string crc = ReadBNX(bnx, "crc");
-    if (crc.empty()) {
-      SpdLog(LogCateg::Common, kError, fmt::format("Not a valid BNX file: {}", bnx));
-      return -1;
-    }
-    const std::string prefix = GetOutputDir() + "BNX_" + crc;
-    std::vector<FirmInfo> old_infos;
-    try {
+  try {
+    for (const std::string& bnx : bnxs) {
+      const std::string crc = ReadBNX(bnx, "crc");
+      if (crc.empty()) Refuse("Not a valid BNX file: " + bnx);
+      const std::string prefix = GetOutputDir() + "BNX_" + crc;
+      std::vector<FirmInfo> old_infos;
       ParseFWInfoBin(prefix + "_fw_info.bin", old_infos);
       for (const FirmInfo& of : old_infos) {
         if (index >= new_firminfo_v.size()) {
-          Refuse(fmt::format("new record of model {} should exist ({} new records)", of.model_id, new_firminfo_v.size()));
+          Refuse(fmt::format("new record of model {} should exist ({} new records)", of.model_id,
+                             new_firminfo_v.size()));
         }
         const FirmInfo& nf = new_firminfo_v[index];
         if (nf.model_id != of.model_id) {
           Refuse(fmt::format("model id should be the same! (old {}, new {})", of.model_id, nf.model_id));
         }
         const std::string stem = prefix + "_modelid_" + std::to_string(of.model_id);
-        TZ100_DEBUG("Update NPU command.bin: {:s}", stem + "_command.bin");
-        if (UpdateTZ100CommandBin(stem + "_command.bin", static_cast<int>(nf.cmd_size), nf, of) != 0) return -1;
-        TZ100_DEBUG("Update tz100 setup.bin: {:s}", stem + "_setup.bin");
-        FirmInfo nf_copy = nf;
-        FirmInfo of_copy = of;
-        result = UpdateTZ100SetupBin(stem + "_setup.bin", static_cast<int>(nf.fw_code_size), nf_copy, of_copy);
-        if (result != 0) return result;
+        Rewrite cmd{stem + "_command.bin", {}};
+        TZ100_DEBUG("Update NPU command.bin: {:s}", cmd.path);
+        cmd.bytes = LoadExact(cmd.path, static_cast<int>(nf.cmd_size), "command.bin");
+        std::vector<HalfEdit> edits;
+        CollectCommandEdits(cmd.bytes.data(), cmd.bytes.size(), nf, of, edits);
+        if (!edits.empty()) {
+          ApplyEdits(cmd.bytes.data(), edits);
+          rewrites.push_back(std::move(cmd));
+        }
+        Rewrite setup{stem + "_setup.bin", {}};
+        TZ100_DEBUG("Update tz100 setup.bin: {:s}", setup.path);
+        setup.bytes = LoadExact(setup.path, static_cast<int>(nf.fw_code_size), "setup.bin");
+        const std::vector<uint8_t> before = setup.bytes;
+        RelocateSetup(setup.bytes.data(), setup.bytes.size(), nf, of);
+        if (setup.bytes != before) rewrites.push_back(std::move(setup));
         ++index;
       }
-    } catch (const TalvexException&) {
-      return -1;  // logged by the exception
     }
+    for (const Rewrite& r : rewrites) StoreFile(r.path, r.bytes);
+  } catch (const TalvexException&) {
+    return -1;  // logged by the exception
   }
-  return result;
+  return 0;
 }
 
 }  // namespace BNXUtils

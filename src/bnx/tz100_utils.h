@@ -60,7 +60,8 @@ int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInf
 
 // For every model of every container (records in container order, then fw_info.bin order),
 // rewrites the extracted OUTPUT_DIR + "BNX_<crc>_modelid_<id>" + "_command.bin" / "_setup.bin"
-// from the old records (prefix + "_fw_info.bin") to new_firminfo_v. Stops at the first failure.
+// from the old records (prefix + "_fw_info.bin") to new_firminfo_v. All or nothing: the files
+// change only when every model could be relocated.
 int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v);
 
 }  // namespace BNXUtils

@@ -5,7 +5,9 @@
 
 #include <fmt/format.h>
 
+#include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
+#include "support/run.h"
 
 namespace {
 
@@ -105,6 +107,24 @@ TEST(Relayout, FwInfoOfTheNewRecordsMatchesTheBuiltPair) {
   EXPECT_EQ(txt.substr(0, 46), "Total [2] models:\n    id: [5], version: [0x10]");
   EXPECT_EQ(txt.substr(txt.rfind("checksum")), fmt::format("checksum: all_models.bin [0x{:x}]\n    0 [0x{:x}],     1 [0x{:x}], ",
                                                            crcs[0], crcs[1], crcs[2]));
+}
+
+TEST(CheckBNXPaths, OpensEveryContainerAndSaysWhy) {
+  TempDir dir;
+  SampleBnx a, b;
+  a.target = 2, a.major = 1, a.models = {{"", 1, "1"}};
+  b.target = 4, b.major = 1, b.models = {{"", 2, "1"}};
+  WriteBytes(dir / "a.bnx", BuildBnx(a));
+  WriteBytes(dir / "b.bnx", BuildBnx(b));
+  std::string message;
+  EXPECT_EQ(BNXUtils::CheckBNX({dir / "a.bnx", dir / "a.bnx"}, &message), -1);
+  EXPECT_EQ(message, "model_id 1 existed. Please make sure it unique.\n");
+  EXPECT_EQ(BNXUtils::CheckBNX({dir / "a.bnx", dir / "b.bnx"}, &message), -1);
+  EXPECT_EQ(message, "All BNX should be the same target.\n");
+  EXPECT_EQ(BNXUtils::CheckBNX({dir / "a.bnx", dir / "none.bnx"}, &message), -1);
+  EXPECT_EQ(message, "BNX file not exist: " + dir / "none.bnx" + "\n");
+  EXPECT_EQ(BNXUtils::CheckBNX({dir / "b.bnx"}, &message), 0);
+  EXPECT_EQ(message, "");
 }
 
 }  // namespace
