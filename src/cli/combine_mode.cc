@@ -112,11 +112,15 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
     close(fd);
     written = tmpl;
   }
-  TxmWriter writer;
-  writer.Finish(merged);
-  if (writer.GenBin(written, false) != 0) {
-    if (!cmd.blKeepAll) std::remove(written.c_str());
-    return -1;
+  {
+    // The merged tree and its packed bytes are freed before the generation maps the file.
+    TxmWriter writer;
+    writer.Finish(merged);
+    merged = TalvexTXM::TXMContentT();
+    if (writer.GenBin(written, false) != 0) {
+      if (!cmd.blKeepAll) std::remove(written.c_str());
+      return -1;
+    }
   }
   std::cout << txm_path << std::endl;
 

@@ -68,6 +68,9 @@ TEST(ParseTest, ModeOptionsSetModeAndPaths) {
   EXPECT_EQ(Parse({"--info", " x.bnx  y.bnx "}).args.model_path, (Strings{"x.bnx", "", "y.bnx"}));
   EXPECT_EQ(Parse({"stray", "--info", "a", "b"}).args.model_path, Strings{"a"});
   EXPECT_EQ(Parse({"-I", "a", "--gen"}).args.model_path, Strings{"a"});
+  // -c also takes the containers after its argument as arguments of their own.
+  EXPECT_EQ(Parse({"-c", "a b", "-O", "o", "c", "d"}).args.model_path, (Strings{"a", "b", "c", "d"}));
+  EXPECT_EQ(Parse({"stray", "--combine_bnx", "a"}).args.model_path, (Strings{"a", "stray"}));
 }
 
 TEST(ParseTest, ValueOptionsFillTheirFields) {
