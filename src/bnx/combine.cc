@@ -1,10 +1,16 @@
 #include "bnx/combine.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 #include <set>
 
 #include <fmt/format.h>
@@ -19,7 +25,7 @@
 #include "setup/setup_recognise.h"
 #include "txm/txm_func.h"
 #include "txm/txm_reader.h"
-#include "txm/txm_transform.h"
+#include "txm/txm_verify.h"
 
 namespace BNXUtils {
 namespace {
@@ -29,6 +35,42 @@ constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 const uint8_t kZeros[ALL_MODELS_PIECE_ALIGN] = {};
 
 uint64_t Pad16(uint64_t v) { return (v + 15) / 16 * 16; }
+
+// Gives back the resident pages of an input range that will not be read again; the mapping
+// stays valid (a later read would fetch the bytes from the file again).
+void DropPages(const uint8_t* data, size_t size) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) / page * page;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) / page * page;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+void DropPayloadPages(const TalvexTXM::NPUEUParams* npu) {
+  if (npu == nullptr) return;
+  if (npu->cmd() != nullptr) DropPages(npu->cmd()->data(), npu->cmd()->size());
+  if (npu->weight() != nullptr) DropPages(npu->weight()->data(), npu->weight()->size());
+}
+
+void DropPayloadPages(const TalvexTXM::Core* core, int depth = 0) {
+  if (core == nullptr || depth > 64) return;
+  DropPayloadPages(core->eu_params_as_NPUEUParams());
+  if (const auto* loop = core->eu_params_as_LoopEUParams()) DropPayloadPages(loop->npu_params());
+  const auto* subs = core->exe_unit();
+  for (flatbuffers::uoffset_t i = 0; subs != nullptr && i < subs->size(); ++i) DropPayloadPages(subs->Get(i), depth + 1);
+}
+
+// Builder memory for a whole merged payload, mapped with its pages populated up front (and
+// huge pages where the system offers them): touching a large fresh buffer page by page costs
+// more than copying into it.
+class PopulatedAllocator : public flatbuffers::Allocator {
+ public:
+  uint8_t* allocate(size_t size) override {
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return static_cast<uint8_t*>(p);
+  }
+  void deallocate(uint8_t* p, size_t size) override { munmap(p, size); }
+};
 
 // The records of a legacy container's fw_info vector, checked against its all_models vector.
 CombineStatus DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MODEL>& records) {
@@ -444,41 +486,158 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
   }
 }
 
-int CombineTxmSources(const std::vector<CombineSource>& srcs, TalvexTXM::TXMContentT& merged,
-                      CombineStatus* status) {
+int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                      std::vector<int32_t>& model_ids, CombineStatus* status) {
+  namespace T = TalvexTXM;
   *status = {};
-  std::vector<TalvexTXM::TXMContentT> txms(srcs.size());
-  for (size_t c = 0; c < srcs.size(); ++c) {
+  model_ids.clear();
+  std::vector<const T::TXMContent*> roots;
+  uint64_t payload = 0;
+  for (const CombineSource& src : srcs) {
     size_t size = 0;
-    const uint8_t* data = srcs[c].AllModels(&size);
-    const int r = TxmReader::Parse(txms[c], data, size);
-    if (r != 0) {
-      *status = CombineStatus::Fail("Not a valid TXM file in " + srcs[c].path);
-      return r;
+    const uint8_t* data = src.AllModels(&size);
+    if (!TXM::VerifyTXMBuffer(data, size)) {
+      *status = CombineStatus::Fail("Not a valid TXM file in " + src.path);
+      return -1;
     }
-    // Models in ascending id, as the per-model split lists them; the later of two equal ids wins.
-    auto& models = txms[c].models;
-    for (size_t i = 0; i < models.size(); ++i) {
-      if (!models[i] || !models[i]->header) {
+    roots.push_back(flatbuffers::GetRoot<T::TXMContent>(data));
+    payload += size;
+  }
+  if (roots.empty()) {
+    *status = CombineStatus::Fail("No TXM content to combine");
+    return -1;
+  }
+  auto target_of = [](const T::TXMContent* r) { return r->header() ? r->header()->target() : T::NPUTarget::UNKNOW; };
+  // Start of the first INPUT_BUFFER entry (low 32 bits), as TXM::GetBufferAddr reads it.
+  auto input_addr = [](const T::TXMContent* r, uint32_t* addr) {
+    const auto* infos = r->header() ? r->header()->buffer_info() : nullptr;
+    for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
+      if (infos->Get(i)->buffer() == T::Location::INPUT_BUFFER) {
+        *addr = static_cast<uint32_t>(infos->Get(i)->start_addr());
+        return true;
+      }
+    }
+    return false;
+  };
+  uint32_t root_addr = 0;
+  if (!input_addr(roots[0], &root_addr)) {
+    TALVEX_LOG_ERROR(LogCateg::Txm, "There is no match buffer");
+    *status = CombineStatus::Fail("Failed to CombineTxm");
+    return -1;
+  }
+  for (size_t i = 1; i < roots.size(); ++i) {
+    if (target_of(roots[i]) != target_of(roots[0])) {
+      *status = CombineStatus::Fail("Failed to CombineTxm", "TXM target did not match!\n");
+      return -1;
+    }
+    uint32_t addr = 0;
+    if (!input_addr(roots[i], &addr)) {
+      TALVEX_LOG_ERROR(LogCateg::Txm, "There is no match buffer");
+      *status = CombineStatus::Fail("Failed to CombineTxm");
+      return -1;
+    }
+    if (addr != root_addr) {
+      *status = CombineStatus::Fail("Failed to CombineTxm", fmt::format("Input addr should be the same, root:{}, another:{}\n",
+                                                                        root_addr, addr));
+      return -1;
+    }
+  }
+
+  // Models in ascending id per container, as the per-model split lists them.
+  std::vector<const T::Model*> models;
+  for (size_t c = 0; c < roots.size(); ++c) {
+    std::vector<const T::Model*> own;
+    const auto* list = roots[c]->models();
+    for (flatbuffers::uoffset_t i = 0; list != nullptr && i < list->size(); ++i) {
+      if (list->Get(i)->header() == nullptr) {
         *status = CombineStatus::Fail(fmt::format("TXM model #{} has no header in {}", i, srcs[c].path));
         return -1;
       }
+      own.push_back(list->Get(i));
     }
-    std::reverse(models.begin(), models.end());
-    std::stable_sort(models.begin(), models.end(),
-                     [](const auto& a, const auto& b) { return a->header->id < b->header->id; });
-    models.erase(std::unique(models.begin(), models.end(),
-                             [](const auto& a, const auto& b) { return a->header->id == b->header->id; }),
-                 models.end());
+    std::reverse(own.begin(), own.end());
+    std::stable_sort(own.begin(), own.end(),
+                     [](const T::Model* a, const T::Model* b) { return a->header()->id() < b->header()->id(); });
+    own.erase(std::unique(own.begin(), own.end(),
+                          [](const T::Model* a, const T::Model* b) { return a->header()->id() == b->header()->id(); }),
+              own.end());
+    models.insert(models.end(), own.begin(), own.end());
   }
-  try {
-    const int r = TXM::CombineTxm(merged, txms, TXM::GetHeaderBufferInfo(txms[0]));
-    if (r != 0) *status = CombineStatus::Fail("Failed to CombineTxm");
-    return r;
-  } catch (const TalvexException&) {
-    *status = CombineStatus::Fail("Failed to CombineTxm");  // the exception logged why
+
+  // The header of the first file, with its buffer layout (a later entry of a location wins).
+  T::TXMHeaderT header;
+  header.target = target_of(roots[0]);
+  const T::TXMHeader* first = roots[0]->header();
+  TXM::BufferLayout layout;
+  if (first != nullptr) {
+    if (first->compiler_version() != nullptr) header.compiler_version = first->compiler_version()->str();
+    if (first->schema_version() != nullptr) header.schema_version.reset(first->schema_version()->UnPack());
+    for (flatbuffers::uoffset_t i = 0; first->buffer_info() != nullptr && i < first->buffer_info()->size(); ++i) {
+      const auto* b = first->buffer_info()->Get(i);
+      layout[b->buffer()] = {b->start_addr(), b->len()};
+    }
+  }
+  for (const auto& [location, range] : layout) {
+    auto info = std::make_unique<T::BufferInfoT>();
+    info->buffer = location;
+    info->start_addr = range.first;
+    info->len = range.second;
+    header.buffer_info.push_back(std::move(info));
+  }
+
+  if (payload + payload / 32 + 4096 >= talvex::kMaxInputBytes) {
+    *status = CombineStatus::Fail(fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload));
     return -1;
   }
+  // Room for everything at once: growing would copy all that was built so far.
+  static PopulatedAllocator allocator;
+  fbb = flatbuffers::FlatBufferBuilder(static_cast<size_t>(payload + payload / 32 + 4096), &allocator);
+  // Packed in the order the generated packer uses for a whole tree: header, then models.
+  const auto header_off = T::TXMHeader::Pack(fbb, &header);
+  std::vector<flatbuffers::Offset<T::Model>> offsets;
+  // Each model is unpacked, packed and freed in turn: keep freed memory in the heap so that the
+  // next model reuses its pages instead of mapping and faulting in fresh ones.
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, INT_MAX);
+  for (const T::Model* m : models) {
+    std::unique_ptr<T::ModelT> obj(m->UnPack());
+    TxmReader::ClearEmptyUnions(*obj);
+    offsets.push_back(T::Model::Pack(fbb, obj.get()));
+    model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
+    obj.reset();
+    // This model's payload now lives in the builder; its input pages are not needed again.
+    if (m->const_input() != nullptr) DropPages(m->const_input()->data(), m->const_input()->size());
+    for (flatbuffers::uoffset_t i = 0; m->cores() != nullptr && i < m->cores()->size(); ++i) {
+      DropPayloadPages(m->cores()->Get(i));
+    }
+  }
+  const auto models_off = offsets.empty() ? 0 : fbb.CreateVector(offsets);
+  fbb.Finish(T::CreateTXMContent(fbb, roots[0]->magic(), header_off, models_off));
+  return 0;
+}
+
+std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name) {
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.major = 2;
+  in.payload = txm;
+  in.payload_size = size;
+  in.payload_crc = crc32(txm, size);
+  in.txm_model_ids = model_ids;
+  args.uuid = in.payload_crc;
+  args.fw_info_path.clear();
+  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  auto model_info = GenModelInfo(args, in, fbb);
+  auto model_bin = GenModelBin(args, in, fbb);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  PayloadFill fill;
+  fill.data = txm;
+  fill.size = size;
+  fill.crc = in.payload_crc;
+  return GenBNXBinary(args.target, fbb, output_name, &fill);
 }
 
 }  // namespace BNXUtils

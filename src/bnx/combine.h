@@ -40,7 +40,8 @@ struct CombineSource {
 struct CombineStatus {
   bool ok = true;
   std::string message;
-  static CombineStatus Fail(std::string m) { return {false, std::move(m)}; }
+  std::string stdout_text;  // what the refusal prints on standard output, if anything
+  static CombineStatus Fail(std::string m, std::string out = "") { return {false, std::move(m), std::move(out)}; }
 };
 
 // Maps and verifies path: a readable container with a header, a schema version, a payload and
@@ -107,10 +108,23 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
 // "fw_info.txt" and "all_models.bin". Throws TalvexException on a failed write.
 void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const LegacyCombined& combined);
 
-// Schema major 2: the TXM file of every container, models in ascending id within a container
-// (a later model of the same id replaces an earlier one), merged by TXM::CombineTxm with the
-// first container's buffer layout. 0, or the failing step's code with *status set.
-int CombineTxmSources(const std::vector<CombineSource>& srcs, TalvexTXM::TXMContentT& merged,
-                      CombineStatus* status);
+// Schema major 2: the merged TXM file, finished in fbb. The content TXM::CombineTxm gives for
+// the TXM files of every container with the first one's buffer layout (magic; header target,
+// compiler and schema version of the first file; its buffer layout; every model of every
+// container, ascending id within a container, a later model of the same id replacing an
+// earlier one), packed as TxmWriter packs it, one unpacked model in memory at a time.
+// model_ids receives the ids of the merged models in order. 0, or -1 with *status set:
+// "TXM target did not match!" or "Input addr should be the same, root:<a>, another:<b>"
+// (stdout_text), no input buffer ("There is no match buffer"), an invalid TXM file or a
+// model without header.
+int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                      std::vector<int32_t>& model_ids, CombineStatus* status);
+
+// Writes the container around a TXM file in memory as generation does (schema major 2,
+// header crc and uuid the CRC of the TXM bytes, one model entry per id) to
+// GetOutputFilePath(args.target, output_name); returns the path. Throws TalvexException on
+// a failed write (no file then).
+std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name);
 
 }  // namespace BNXUtils

@@ -1,13 +1,7 @@
 // -c (COMBINE_BNX): several containers of one target merged into one container.
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <exception>
 #include <iostream>
-#include <stdexcept>
 
 #include <fmt/format.h>
 
@@ -20,6 +14,7 @@
 #include "cli/model_modes.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
+#include "common/file_io.h"
 #include "common/output_dir.h"
 #include "txm/txm_writer.h"
 
@@ -65,83 +60,60 @@ void PrintExtractStatus(const CmdArgs& cmd, const std::vector<CombineSource>& sr
   std::cout << std::flush;
 }
 
-// Schema major 2: merged TXM file, then a new container generated around it.
+// Schema major 2: the merged TXM file, then a new container generated around it, both in
+// memory; the TXM file is written only when the intermediate files are kept.
 int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
-  TalvexTXM::TXMContentT merged;
+  flatbuffers::FlatBufferBuilder merged;
+  std::vector<int32_t> model_ids;
   CombineStatus st;
-  const int r = BNXUtils::CombineTxmSources(srcs, merged, &st);
-  if (r != 0) {
+  if (BNXUtils::CombineTxmSources(srcs, merged, model_ids, &st) != 0) {
+    std::cout << st.stdout_text << std::flush;
     std::cerr << "Failed to CombineTxm" << std::endl;
     if (st.message != "Failed to CombineTxm") std::cerr << st.message << std::endl;
-    return r;
+    return -1;
   }
-  const auto target = merged.header ? merged.header->target : TalvexTXM::NPUTarget::UNKNOW;
+  const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(merged.GetBufferPointer());
+  const auto target = root->header() ? root->header()->target() : TalvexTXM::NPUTarget::UNKNOW;
   const std::string txm_path = TxmWriter::OutputPath(target, cmd.output_folder, cmd.output_name, -1, -1, "");
   const std::string bnx_path = BNXUtils::GetOutputFilePath(srcs[0].target, cmd.output_name);
-  if (RefuseOverwrite(cmd, srcs, txm_path) || RefuseOverwrite(cmd, srcs, bnx_path)) return -1;
+  if (RefuseOverwrite(cmd, srcs, bnx_path) || (cmd.blKeepAll && RefuseOverwrite(cmd, srcs, txm_path))) return -1;
 
-  if (cmd.blKeepAll) {
-    // The extracted TXM file and its per-model split, as extraction leaves them.
-    for (const CombineSource& src : srcs) {
-      BNXUtils::ExtractedFiles written;
-      if (BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written) != 0) return -1;
-      CmdArgs split;
-      split.model_path = {written.all_models};
-      split.output_folder = cmd.output_folder;
-      split.output_name = src.prefix;
-      split.model_id = -1;
-      std::vector<std::string> files;
-      if (ExtractTxm(split, files) != 0) {
-        std::cerr << "Failed to ExtractTxm with model_id: " << -1 << std::endl;
+  BNX_Args args;
+  args.target = srcs[0].target;
+  args.solution_id = BNXUtils::JoinKey(srcs, "solution_id");
+  args.solution_tag = BNXUtils::JoinKey(srcs, "solution_tag");
+  args.toolchain_version = ReadToolchainVersion(kToolchainVersionFile);
+  args.compiler_version = kCompilerVersion;
+  try {
+    if (cmd.blKeepAll) {
+      // The extracted TXM file and its per-model split, as extraction leaves them, and the
+      // merged file under its documented name.
+      for (const CombineSource& src : srcs) {
+        BNXUtils::ExtractedFiles written;
+        if (BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written) != 0) return -1;
+        CmdArgs split;
+        split.model_path = {written.all_models};
+        split.output_folder = cmd.output_folder;
+        split.output_name = src.prefix;
+        split.model_id = -1;
+        std::vector<std::string> files;
+        if (ExtractTxm(split, files) != 0) {
+          std::cerr << "Failed to ExtractTxm with model_id: " << -1 << std::endl;
+          return -1;
+        }
+      }
+      std::string error;
+      if (!talvex::WriteFileAtomic(txm_path, merged.GetBufferPointer(), merged.GetSize(), &error)) {
+        TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write {}: {}", txm_path, error);
         return -1;
       }
     }
-  }
-  // Kept (-l), the merged file takes its documented name. Otherwise it lives under a fresh
-  // temporary name for the generation only, so a file of the user's that happens to carry
-  // the documented name is neither replaced nor removed.
-  std::string written = txm_path;
-  if (!cmd.blKeepAll) {
-    std::string tmpl = BNXUtils::GetOutputDir() + ".combine_XXXXXX.txm";
-    const int fd = mkstemps(tmpl.data(), 4);
-    if (fd < 0) {
-      TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to create a temporary file in {}: {}", BNXUtils::GetOutputDir(),
-                       std::strerror(errno));
-      return -1;
-    }
-    close(fd);
-    written = tmpl;
-  }
-  {
-    // The merged tree and its packed bytes are freed before the generation maps the file.
-    TxmWriter writer;
-    writer.Finish(merged);
-    merged = TalvexTXM::TXMContentT();
-    if (writer.GenBin(written, false) != 0) {
-      if (!cmd.blKeepAll) std::remove(written.c_str());
-      return -1;
-    }
-  }
-  std::cout << txm_path << std::endl;
-
-  CmdArgs gen;
-  gen.target = srcs[0].target;
-  gen.txm_path = written;
-  gen.output_name = cmd.output_name;
-  gen.solution_id = BNXUtils::JoinKey(srcs, "solution_id");
-  gen.solution_tag = BNXUtils::JoinKey(srcs, "solution_tag");
-  int result = 0;
-  try {
-    out_path = GenNewBnx(gen);
-    if (out_path.empty()) result = -1;
+    std::cout << txm_path << std::endl;
+    out_path = BNXUtils::WriteTxmBNX(args, merged.GetBufferPointer(), merged.GetSize(), model_ids, cmd.output_name);
   } catch (const TalvexException&) {
-    result = -1;  // logged by the exception
-  } catch (const std::exception& e) {
-    TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to generate the combined BNX file: {}", e.what());
-    result = -1;
+    return -1;  // logged by the exception
   }
-  if (!cmd.blKeepAll) std::remove(written.c_str());
-  return result;
+  return 0;
 }
 
 // Legacy containers: new DRAM layout, TZ100 relocation, new all_models.bin and fw_info.bin.

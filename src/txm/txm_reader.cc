@@ -49,12 +49,15 @@ int TxmReader::Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t si
   obj = TalvexTXM::TXMContentT();
   flatbuffers::GetRoot<TalvexTXM::TXMContent>(data)->UnPackTo(&obj);
   for (auto& model : obj.models) {
-    if (!model) continue;
-    for (auto& core : model->cores) {
-      if (core) ClearEmptyUnions(*core);
-    }
+    if (model) ClearEmptyUnions(*model);
   }
   return kOk;
+}
+
+void TxmReader::ClearEmptyUnions(TalvexTXM::ModelT& model) {
+  for (auto& core : model.cores) {
+    if (core) ::ClearEmptyUnions(*core);
+  }
 }
 
 int TxmReader::Parse(TalvexTXM::TXMContentT& obj, const std::string& path) {

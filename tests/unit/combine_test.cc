@@ -8,6 +8,10 @@
 #include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
 #include "support/run.h"
+#include "support/txm_builder.h"
+#include "txm/txm_reader.h"
+#include "txm/txm_transform.h"
+#include "txm/txm_writer.h"
 
 namespace {
 
@@ -125,6 +129,49 @@ TEST(CheckBNXPaths, OpensEveryContainerAndSaysWhy) {
   EXPECT_EQ(message, "BNX file not exist: " + dir / "none.bnx" + "\n");
   EXPECT_EQ(BNXUtils::CheckBNX({dir / "b.bnx"}, &message), 0);
   EXPECT_EQ(message, "");
+}
+
+TEST(CombineTxm, MergedBytesAreWhatCombineTxmAndTheWriterGive) {
+  TempDir dir;
+  auto container = [&](const std::string& name, std::vector<int32_t> ids, size_t weight) {
+    SampleTxmOptions o;
+    o.models.clear();
+    for (int32_t id : ids) {
+      o.models.push_back(SampleTxmOptions::SampleModel(id));
+      o.models.back().weight_bytes = weight;
+    }
+    SampleBnx s;
+    s.models.clear();
+    s.all_models = BuildSampleTxm(o);
+    WriteBytes(dir / name, BuildBnx(s));
+    return s.all_models;
+  };
+  const std::vector<uint8_t> a = container("a.bnx", {1, 2}, 1024), b = container("b.bnx", {5}, 320);
+  std::vector<BNXUtils::CombineSource> srcs(2);
+  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "a.bnx", srcs[0]).ok);
+  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "b.bnx", srcs[1]).ok);
+  flatbuffers::FlatBufferBuilder fbb;
+  std::vector<int32_t> ids;
+  CombineStatus st;
+  ASSERT_EQ(BNXUtils::CombineTxmSources(srcs, fbb, ids, &st), 0) << st.message;
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 5}));
+
+  std::vector<TalvexTXM::TXMContentT> txms(2);
+  ASSERT_EQ(TxmReader::Parse(txms[0], a.data(), a.size()), 0);
+  ASSERT_EQ(TxmReader::Parse(txms[1], b.data(), b.size()), 0);
+  TalvexTXM::TXMContentT merged;
+  ASSERT_EQ(TXM::CombineTxm(merged, txms, TXM::GetHeaderBufferInfo(txms[0])), 0);
+  TxmWriter writer;
+  writer.Finish(merged);
+  EXPECT_EQ(std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize()),
+            std::vector<uint8_t>(writer.GetBufferPointer(), writer.GetBufferPointer() + writer.GetSize()));
+
+  // Within a container the models come in ascending id; of two equal ids the later one stays.
+  container("c.bnx", {9, 3, 9}, 64);
+  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "c.bnx", srcs[0]).ok);
+  srcs.resize(1);
+  ASSERT_EQ(BNXUtils::CombineTxmSources(srcs, fbb, ids, &st), 0) << st.message;
+  EXPECT_EQ(ids, (std::vector<int32_t>{3, 9}));
 }
 
 }  // namespace
