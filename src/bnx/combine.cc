@@ -545,6 +545,7 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
 
   // Models in ascending id per container, as the per-model split lists them.
   std::vector<const T::Model*> models;
+  std::vector<bool> mapped;  // per model: its container is a file mapping
   for (size_t c = 0; c < roots.size(); ++c) {
     std::vector<const T::Model*> own;
     const auto* list = roots[c]->models();
@@ -562,6 +563,7 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
                           [](const T::Model* a, const T::Model* b) { return a->header()->id() == b->header()->id(); }),
               own.end());
     models.insert(models.end(), own.begin(), own.end());
+    mapped.insert(mapped.end(), own.size(), srcs[c].file.mapped());
   }
 
   // The header of the first file, with its buffer layout (a later entry of a location wins).
@@ -599,13 +601,16 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
   // next model reuses its pages instead of mapping and faulting in fresh ones.
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_TRIM_THRESHOLD, INT_MAX);
-  for (const T::Model* m : models) {
+  for (size_t k = 0; k < models.size(); ++k) {
+    const T::Model* m = models[k];
     std::unique_ptr<T::ModelT> obj(m->UnPack());
     TxmReader::ClearEmptyUnions(*obj);
     offsets.push_back(T::Model::Pack(fbb, obj.get()));
     model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
     obj.reset();
     // This model's payload now lives in the builder; its input pages are not needed again.
+    // Only a file mapping can give them back (a heap copy would lose its bytes).
+    if (!mapped[k]) continue;
     if (m->const_input() != nullptr) DropPages(m->const_input()->data(), m->const_input()->size());
     for (flatbuffers::uoffset_t i = 0; m->cores() != nullptr && i < m->cores()->size(); ++i) {
       DropPayloadPages(m->cores()->Get(i));

@@ -270,7 +270,7 @@ int GenBNXFile(BNX_Args& args, std::string output_name) {
   auto model_info = GenModelInfo(args, in, fbb);
   auto model_bin = GenModelBin(args, in, fbb);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
-  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}};
   GenBNXBinary(args.target, fbb, output_name, &fill);
   return 0;
 }
