@@ -174,4 +174,50 @@ TEST(CombineTxm, MergedBytesAreWhatCombineTxmAndTheWriterGive) {
   EXPECT_EQ(ids, (std::vector<int32_t>{3, 9}));
 }
 
+TEST(CombineTxm, HostileFilesAreRefusedOrReadSafely) {
+  namespace T = TalvexTXM;
+  TempDir dir;
+  auto container = [&](const std::string& name, const std::vector<uint8_t>& txm) {
+    SampleBnx s;
+    s.models.clear();
+    s.all_models = txm;
+    WriteBytes(dir / name, BuildBnx(s));
+    BNXUtils::CombineSource src;
+    EXPECT_TRUE(BNXUtils::OpenCombineSource(dir / name, src).ok);
+    return src;
+  };
+  auto build = [](bool with_input, bool with_model_header) {
+    flatbuffers::FlatBufferBuilder fbb;
+    auto npu_core = T::CreateCore(fbb, 0, 0, T::EUParams::NPUEUParams);  // tag without value
+    auto loop_core = T::CreateCore(fbb, 0, fbb.CreateVector(&npu_core, 1), T::EUParams::LoopEUParams);
+    std::vector<flatbuffers::Offset<T::Core>> cores = {npu_core, loop_core};
+    auto model = T::CreateModel(fbb, with_model_header ? T::CreateModelHeader(fbb, 3) : 0, fbb.CreateVector(cores));
+    auto input = T::CreateBufferInfo(fbb, with_input ? T::Location::INPUT_BUFFER : T::Location::OUTPUT_BUFFER, 0x60000000, 16);
+    auto header = T::CreateTXMHeader(fbb, T::NPUTarget::TZ400, 0, 0, fbb.CreateVector(&input, 1));
+    fbb.Finish(T::CreateTXMContent(fbb, 0, header, fbb.CreateVector(&model, 1)));
+    return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+  };
+  const struct {
+    const char* name;
+    std::vector<uint8_t> txm;
+    int result;
+    const char* message;
+  } cases[] = {
+      {"union tags without value", build(true, true), 0, ""},
+      {"no input buffer", build(false, true), -1, "Failed to CombineTxm"},
+      {"model without header", build(true, false), -1, "has no header"},
+      {"not a TXM file", std::vector<uint8_t>(64, 0xEE), -1, "Not a valid TXM file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<BNXUtils::CombineSource> srcs;
+    srcs.push_back(container("x.bnx", c.txm));
+    flatbuffers::FlatBufferBuilder fbb;
+    std::vector<int32_t> ids;
+    CombineStatus st;
+    EXPECT_EQ(BNXUtils::CombineTxmSources(srcs, fbb, ids, &st), c.result);
+    EXPECT_NE(st.message.find(c.message), std::string::npos) << st.message;
+  }
+}
+
 }  // namespace
