@@ -20,6 +20,7 @@
 #include "bnx/extract.h"
 #include "bnx/tz100_utils.h"
 #include "common/exceptions.h"
+#include "common/format_ids.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "setup/setup_recognise.h"
@@ -30,7 +31,6 @@
 namespace BNXUtils {
 namespace {
 
-constexpr uint32_t kBNXMagic = 0x012EBD34;
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 const uint8_t kZeros[ALL_MODELS_PIECE_ALIGN] = {};
 
@@ -73,7 +73,7 @@ class PopulatedAllocator : public flatbuffers::Allocator {
 };
 
 // The records of a legacy container's fw_info vector, checked against its all_models vector.
-CombineStatus DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MODEL>& records) {
+talvex::Status DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MODEL>& records) {
   size_t fw_size = 0, all_size = 0;
   const uint8_t* fw = src.FwInfo(&fw_size);
   src.AllModels(&all_size);
@@ -81,26 +81,26 @@ CombineStatus DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MO
     records = DecodeFWInfoExact(fw, fw_size).records;
     CheckBlocksFit(records, all_size);
   } catch (const TalvexException& e) {
-    return CombineStatus::Fail(fmt::format("Failed to read the fw_info / all_models of {}: {}", src.path, e.what()));
+    return talvex::Status::Error(fmt::format("Failed to read the fw_info / all_models of {}: {}", src.path, e.what()));
   }
   return {};
 }
 
 // Whether the container's first model has a flatbuffer setup; the container must list a model.
-CombineStatus FirstSetupIsFbs(const CombineSource& src, bool* fbs) {
+talvex::Status FirstSetupIsFbs(const CombineSource& src, bool* fbs) {
   size_t fw_size = 0, all_size = 0;
   const uint8_t* fw = src.FwInfo(&fw_size);
   const uint8_t* all = src.AllModels(&all_size);
   const auto* infos = src.bnx->model_info();
   FWInfoTable table;
   if (infos == nullptr || infos->size() == 0 || !DecodeFWInfo(fw, fw_size, table) || table.records.empty()) {
-    return CombineStatus::Fail(fmt::format("model count should not be zero: {}\n", src.path));
+    return talvex::Status::Error(fmt::format("model count should not be zero: {}", src.path));
   }
   try {
     const std::vector<uint8_t> setup = FirstSetupBin(table.records, all, all_size);
     *fbs = Setup::IsFBSetup(setup.data(), setup.size());
   } catch (const TalvexException& e) {
-    return CombineStatus::Fail(fmt::format("Failed to read the first setup.bin of {}: {}\n", src.path, e.what()));
+    return talvex::Status::Error(fmt::format("Failed to read the first setup.bin of {}: {}", src.path, e.what()));
   }
   return {};
 }
@@ -129,28 +129,27 @@ const uint8_t* CombineSource::AllModels(size_t* size) const {
   return v == nullptr ? nullptr : v->data();
 }
 
-CombineStatus OpenCombineSource(const std::string& path, CombineSource& src) {
+talvex::Status OpenCombineSource(const std::string& path, CombineSource& src) {
   src = CombineSource();
   src.path = path;
-  src.file = talvex::FileBuffer::Load(path);
+  src.file = BnxFile::Open(path);
   if (!src.file.ok()) {
-    if (src.file.status() == talvex::ReadStatus::kMissing) return CombineStatus::Fail("BNX file not exist: " + path);
-    return CombineStatus::Fail(
-        fmt::format("Failed to read BNX file {}: {}", path, talvex::ReadStatusText(src.file.status())));
+    if (!src.file.exists()) return talvex::Status::Error("BNX file not exist: " + path);
+    talvex::Status st = src.file.TakeOpenStatus();
+    return st.SetCode(-1).Err("Not a valid BNX file: " + path);
   }
-  if (!VerifyBNXBuffer(src.file.data(), src.file.size())) return CombineStatus::Fail("Not a valid BNX file: " + path);
-  src.bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(src.file.data());
+  src.bnx = src.file.root();
   const auto* header = src.bnx->header();
   if (header == nullptr || header->schema_version() == nullptr) {
-    return CombineStatus::Fail("BNX file without header or schema version: " + path);
+    return talvex::Status::Error("BNX file without header or schema version: " + path);
   }
   if (src.bnx->model_bin() == nullptr || src.bnx->model_bin()->all_models() == nullptr) {
-    return CombineStatus::Fail("BNX file without payload: " + path);
+    return talvex::Status::Error("BNX file without payload: " + path);
   }
   const int32_t target = static_cast<int32_t>(header->target());
   if (target < static_cast<int32_t>(TalvexBNX::NPUTarget::MIN) ||
       target > static_cast<int32_t>(TalvexBNX::NPUTarget::MAX)) {
-    return CombineStatus::Fail(fmt::format("BNX file with unknown target {}: {}", target, path));
+    return talvex::Status::Error(fmt::format("BNX file with unknown target {}: {}", target, path));
   }
   src.target = src.Key("target");
   src.major = header->schema_version()->major_num();
@@ -158,31 +157,31 @@ CombineStatus OpenCombineSource(const std::string& path, CombineSource& src) {
   return {};
 }
 
-CombineStatus CheckBNX(const std::vector<CombineSource>& srcs) {
-  if (srcs.empty()) return CombineStatus::Fail("");
+talvex::Status CheckBNX(const std::vector<CombineSource>& srcs) {
+  if (srcs.empty()) return talvex::Status(-1);
   const std::string target = srcs[0].target;
   bool have_tz200 = false, tz200_fbs = false;
   std::set<std::string> ids;
   for (const CombineSource& src : srcs) {
-    if (src.target != target) return CombineStatus::Fail("All BNX should be the same target.\n");
+    if (src.target != target) return talvex::Status::Error("All BNX should be the same target.");
     if (src.target == "200") {
       bool fbs = false;
-      CombineStatus st = FirstSetupIsFbs(src, &fbs);
-      if (!st.ok) return st;
+      talvex::Status st = FirstSetupIsFbs(src, &fbs);
+      if (!st.ok()) return st;
       if (!have_tz200) {
         have_tz200 = true;
         tz200_fbs = fbs;
       } else if (fbs != tz200_fbs) {
-        return CombineStatus::Fail("Error: Setup bin format is not same.\n");
+        return talvex::Status::Error("Error: Setup bin format is not same.");
       }
     }
-    if (src.Key("encryption_mode") != "NONE") return CombineStatus::Fail("Not support combine encrypted BNX\n");
-    if (src.Key("tv_number") != "0x0") return CombineStatus::Fail("tv_number should be 0x0.\n");
+    if (src.Key("encryption_mode") != "NONE") return talvex::Status::Error("Not support combine encrypted BNX");
+    if (src.Key("tv_number") != "0x0") return talvex::Status::Error("tv_number should be 0x0.");
     const auto* infos = src.bnx->model_info();
     for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
       const std::string id = std::to_string(infos->Get(i)->id());
       if (!ids.insert(id).second) {
-        return CombineStatus::Fail(fmt::format("model_id {} existed. Please make sure it unique.\n", id));
+        return talvex::Status::Error(fmt::format("model_id {} existed. Please make sure it unique.", id));
       }
     }
   }
@@ -190,21 +189,26 @@ CombineStatus CheckBNX(const std::vector<CombineSource>& srcs) {
 }
 
 int CheckBNX(std::vector<std::string> bnxs, std::string* message) {
+  auto lines = [](const talvex::Status& st) {
+    std::string text;
+    for (const talvex::Message& m : st.messages()) text += m.text + "\n";
+    return text;
+  };
   std::vector<CombineSource> srcs(bnxs.size());
   for (size_t i = 0; i < bnxs.size(); ++i) {
-    CombineStatus st = OpenCombineSource(bnxs[i], srcs[i]);
-    if (!st.ok) {
-      if (message != nullptr) *message = st.message + "\n";
+    const talvex::Status st = OpenCombineSource(bnxs[i], srcs[i]);
+    if (!st.ok()) {
+      if (message != nullptr) *message = lines(st);
       return -1;
     }
   }
-  CombineStatus st = CheckBNX(srcs);
-  if (message != nullptr) *message = st.message;
-  return st.ok ? 0 : -1;
+  const talvex::Status st = CheckBNX(srcs);
+  if (message != nullptr) *message = lines(st);
+  return st.ok() ? 0 : -1;
 }
 
 std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
-                                        CombineStatus* status) {
+                                        talvex::Status* status) {
   *status = {};
   bool first = true;
   uint64_t inbuf_addr = 0, max_inbuf = 0, max_wbuf = 0, obuf_acc = 0;
@@ -214,12 +218,12 @@ std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>
         inbuf_addr = f.input_start;
         first = false;
       } else if (f.input_start != inbuf_addr) {
-        *status = CombineStatus::Fail(fmt::format("Input address should be the same! (model {}: 0x{:x}, first: 0x{:x})",
+        *status = talvex::Status::Error(fmt::format("Input address should be the same! (model {}: 0x{:x}, first: 0x{:x})",
                                                   f.model_id, f.input_start, inbuf_addr));
         return {};
       }
       if (f.output_start == f.dram_start) {
-        *status = CombineStatus::Fail(fmt::format("dedicated output buffer should be enable (model {})", f.model_id));
+        *status = talvex::Status::Error(fmt::format("dedicated output buffer should be enable (model {})", f.model_id));
         return {};
       }
       max_inbuf = std::max<uint64_t>(max_inbuf, f.input_size);
@@ -249,7 +253,7 @@ std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>
       const uint64_t fw = weight + Pad16(f.weight_size);
       addr = fw + Pad16(f.fw_code_size);
       if (addr > kAddressSpace || wbuf_addr + max_wbuf > kAddressSpace) {
-        *status = CombineStatus::Fail(
+        *status = talvex::Status::Error(
             fmt::format("the combined models do not fit the 32-bit address space (model {} ends at 0x{:x})",
                         f.model_id, addr));
         return {};
@@ -275,18 +279,19 @@ int GenFWInfo(std::vector<FirmInfo>& firminfo_v, const std::vector<uint32_t>& cr
   return 0;
 }
 
-CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out) {
+talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out) {
   out = LegacyCombined();
   std::vector<std::vector<BNX_FW_INFO_MODEL>> raw(srcs.size());
   for (size_t c = 0; c < srcs.size(); ++c) {
-    CombineStatus st = DecodeRecords(srcs[c], raw[c]);
-    if (!st.ok) return st;
+    talvex::Status st = DecodeRecords(srcs[c], raw[c]);
+    if (!st.ok()) return st;
     out.old_records.emplace_back();
     for (const auto& r : raw[c]) out.old_records.back().push_back(ToFirmInfo(r));
   }
-  CombineStatus st;
+  talvex::Status st;
   out.new_records = RelayoutDDRBuffer(out.old_records, &st);
-  if (!st.ok) return st;
+  if (!st.ok()) return st;
+  talvex::Status notes;  // progress lines (debug level)
 
   // The pieces of every model, as views of the inputs (their blocks were checked to fit).
   const bool tz100 = !srcs.empty() && srcs[0].target == "100";
@@ -310,22 +315,24 @@ CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legacy
         const FirmInfo& nf = out.new_records[k];
         const FirmInfo& of = out.old_records[c][&r - raw[c].data()];
         std::string error;
-        TALVEX_LOG(LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin", srcs[c].prefix,
-                   r.model_id);
+        talvex::Status progress;
+        TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin",
+                          srcs[c].prefix, r.model_id);
         out.owned.emplace_back(cmd.first, cmd.first + cmd.second);
-        if (UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error) != 0) {
-          return CombineStatus::Fail(
+        if (UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+          return talvex::Status::Error(
               fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, srcs[c].path, error));
         }
         cmd = {out.owned.back().data(), cmd.second};
-        TALVEX_LOG(LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin", srcs[c].prefix,
-                   r.model_id);
+        TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin",
+                          srcs[c].prefix, r.model_id);
         out.owned.emplace_back(setup.first, setup.first + setup.second);
-        if (UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error) != 0) {
-          return CombineStatus::Fail(
+        if (UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+          return talvex::Status::Error(
               fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, srcs[c].path, error));
         }
         setup = {out.owned.back().data(), setup.second};
+        notes.Merge(std::move(progress));
       }
       stems.push_back(GetOutputDir() + srcs[c].prefix + "_modelid_" + std::to_string(r.model_id));
       out.cmd.push_back(cmd);
@@ -349,8 +356,8 @@ CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legacy
     static const char* const kSuffix[] = {"_command.bin", "_weight.bin", "_setup.bin"};
     for (int p = 0; p < 3; ++p) {
       const BytePiece& piece = parts[p];
-      TALVEX_LOG(LogCateg::Tool, kDebug, "write file {:s} with len {:d} at pos {:d}", stems[i] + kSuffix[p],
-                 piece.second, total + block);
+      TALVEX_STATUS_LOG(notes, LogCateg::Tool, kDebug, "write file {:s} with len {:d} at pos {:d}",
+                        stems[i] + kSuffix[p], piece.second, total + block);
       if (piece.second != 0) out.all_models.push_back(piece);
       crc = Crc32Update(crc, piece.first, piece.second);
       block += piece.second;
@@ -366,13 +373,13 @@ CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legacy
     total += block;
   }
   if (total > talvex::kMaxInputBytes) {
-    return CombineStatus::Fail(fmt::format("the combined all_models.bin of {} bytes does not fit in a BNX file", total));
+    return talvex::Status::Error(fmt::format("the combined all_models.bin of {} bytes does not fit in a BNX file", total));
   }
   out.all_models_size = total;
   out.crcs.push_back(all_crc);
   out.crcs.insert(out.crcs.end(), block_crcs.begin(), block_crcs.end());
   GenFWInfo(out.new_records, out.crcs, out.fw_info_bin, out.fw_info_txt);
-  return {};
+  return notes;
 }
 
 std::string JoinKeyEachTerminated(const std::vector<CombineSource>& srcs, const std::string& key) {
@@ -387,7 +394,7 @@ std::string JoinKey(const std::vector<CombineSource>& srcs, const std::string& k
   return s;
 }
 
-std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& srcs) {
+std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& srcs, talvex::Status* notes) {
   std::vector<BNX_ModelInfo> models;
   for (const CombineSource& src : srcs) {
     const auto* infos = src.bnx->model_info();
@@ -404,8 +411,10 @@ std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& 
       const unsigned long long v = std::strtoull(version.c_str(), &end, 0);
       info.version = errno == 0 && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 0;
       if (end == version.c_str() && !version.empty()) {
-        TALVEX_LOG(LogCateg::Tool, kWarn, "model {} of {}: version [{}] is not a number, written as 0", m->id(),
-                   src.path, version);
+        if (notes != nullptr) {
+          TALVEX_STATUS_LOG(*notes, LogCateg::Tool, kWarn, "model {} of {}: version [{}] is not a number, written as 0",
+                            m->id(), src.path, version);
+        }
       }
       models.push_back(std::move(info));
     }
@@ -414,7 +423,7 @@ std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& 
 }
 
 std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const LegacyCombined& combined,
-                             const std::string& output_name) {
+                             const std::string& output_name, talvex::Status* notes) {
   BNX_Args args;
   args.toolchain_version = JoinKeyEachTerminated(srcs, "toolchain_version");
   args.compiler_version = JoinKeyEachTerminated(srcs, "compiler_version");
@@ -425,7 +434,7 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
   args.tv_number = 0;
   args.encryption_mode = 0;
   args.uuid = combined.crcs.empty() ? 0 : combined.crcs[0];
-  args.models = CombinedModelInfos(srcs);
+  args.models = CombinedModelInfos(srcs, notes);
 
   GenInputs in;
   in.target = GetTargetEnum(args.target);
@@ -445,7 +454,7 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
   auto fw_info = fbb.CreateVector(combined.fw_info_bin);
   auto all_models = CreateAllModelsSpace(fbb, in.payload_size);
   auto model_bin = TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   PayloadFill fill;
   fill.size = in.payload_size;
   fill.crc = in.payload_crc;
@@ -463,8 +472,10 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
   const std::string dir = GetOutputDir();
   size_t k = 0;
   for (size_t c = 0; c < srcs.size(); ++c) {
-    if (ExtractBNX(srcs[c].path, srcs[c].prefix, nullptr) != 0) {
-      throw TalvexException(ErrorCode::Common, fmt::format("Failed to extract {}", srcs[c].path));
+    talvex::Status st = ExtractBNX(srcs[c].path, srcs[c].prefix, nullptr);
+    if (!st.ok()) {
+      const std::string why = fmt::format("Failed to extract {}", srcs[c].path);
+      throw TalvexException(ErrorCode::Common, why, st.Err(why));
     }
     // The extracted TZ100 binaries describe the new layout, as the combined file holds them.
     for (const FirmInfo& f : combined.old_records[c]) {
@@ -486,10 +497,9 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
   }
 }
 
-int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
-                      std::vector<int32_t>& model_ids, CombineStatus* status) {
+talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                                 std::vector<int32_t>& model_ids) {
   namespace T = TalvexTXM;
-  *status = {};
   model_ids.clear();
   std::vector<const T::TXMContent*> roots;
   uint64_t payload = 0;
@@ -497,15 +507,13 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
     size_t size = 0;
     const uint8_t* data = src.AllModels(&size);
     if (!TXM::VerifyTXMBuffer(data, size)) {
-      *status = CombineStatus::Fail("Not a valid TXM file in " + src.path);
-      return -1;
+      return talvex::Status::Error("Not a valid TXM file in " + src.path);
     }
     roots.push_back(flatbuffers::GetRoot<T::TXMContent>(data));
     payload += size;
   }
   if (roots.empty()) {
-    *status = CombineStatus::Fail("No TXM content to combine");
-    return -1;
+    return talvex::Status::Error("No TXM content to combine");
   }
   auto target_of = [](const T::TXMContent* r) { return r->header() ? r->header()->target() : T::NPUTarget::UNKNOW; };
   // Start of the first INPUT_BUFFER entry (low 32 bits), as TXM::GetBufferAddr reads it.
@@ -520,26 +528,19 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
     return false;
   };
   uint32_t root_addr = 0;
-  if (!input_addr(roots[0], &root_addr)) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "There is no match buffer");
-    *status = CombineStatus::Fail("Failed to CombineTxm");
-    return -1;
-  }
+  const talvex::Status no_input_buffer =
+      talvex::Status::Error("Failed to CombineTxm").Err("There is no match buffer: no INPUT_BUFFER in the TXM header");
+  if (!input_addr(roots[0], &root_addr)) return no_input_buffer;
   for (size_t i = 1; i < roots.size(); ++i) {
     if (target_of(roots[i]) != target_of(roots[0])) {
-      *status = CombineStatus::Fail("Failed to CombineTxm", "TXM target did not match!\n");
-      return -1;
+      return talvex::Status(-1).Out("TXM target did not match!").Err("Failed to CombineTxm");
     }
     uint32_t addr = 0;
-    if (!input_addr(roots[i], &addr)) {
-      TALVEX_LOG_ERROR(LogCateg::Txm, "There is no match buffer");
-      *status = CombineStatus::Fail("Failed to CombineTxm");
-      return -1;
-    }
+    if (!input_addr(roots[i], &addr)) return no_input_buffer;
     if (addr != root_addr) {
-      *status = CombineStatus::Fail("Failed to CombineTxm", fmt::format("Input addr should be the same, root:{}, another:{}\n",
-                                                                        root_addr, addr));
-      return -1;
+      return talvex::Status(-1)
+          .Out(fmt::format("Input addr should be the same, root:{}, another:{}", root_addr, addr))
+          .Err("Failed to CombineTxm");
     }
   }
 
@@ -551,8 +552,7 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
     const auto* list = roots[c]->models();
     for (flatbuffers::uoffset_t i = 0; list != nullptr && i < list->size(); ++i) {
       if (list->Get(i)->header() == nullptr) {
-        *status = CombineStatus::Fail(fmt::format("TXM model #{} has no header in {}", i, srcs[c].path));
-        return -1;
+        return talvex::Status::Error(fmt::format("TXM model #{} has no header in {}", i, srcs[c].path));
       }
       own.push_back(list->Get(i));
     }
@@ -588,8 +588,7 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
   }
 
   if (payload + payload / 32 + 4096 >= talvex::kMaxInputBytes) {
-    *status = CombineStatus::Fail(fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload));
-    return -1;
+    return talvex::Status::Error(fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload));
   }
   // Room for everything at once: growing would copy all that was built so far.
   static PopulatedAllocator allocator;
@@ -618,7 +617,7 @@ int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatB
   }
   const auto models_off = offsets.empty() ? 0 : fbb.CreateVector(offsets);
   fbb.Finish(T::CreateTXMContent(fbb, roots[0]->magic(), header_off, models_off));
-  return 0;
+  return {};
 }
 
 std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
@@ -637,7 +636,7 @@ std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const s
   auto header = GenBNXHeader(args, in, fbb);
   auto model_info = GenModelInfo(args, in, fbb);
   auto model_bin = GenModelBin(args, in, fbb);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   PayloadFill fill;
   fill.data = txm;
   fill.size = size;

@@ -6,17 +6,20 @@
 //
 // Inputs are mapped read-only and verified once; nothing here modifies them. Everything is
 // computed in memory before the first byte is written, so a refused combine writes nothing.
-// Refusals are returned as a message (nothing is printed here); the front end reports them.
+// Refusals come back as a failed talvex::Status with the lines that say why (nothing is
+// printed here); the front end reports them.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bnx/bnx_file.h"
 #include "bnx/generate.h"
 #include "bnx/legacy_files.h"
 #include "bnx_generated.h"
 #include "common/file_io.h"
+#include "common/status.h"
 #include "txm_generated.h"
 
 namespace BNXUtils {
@@ -24,7 +27,7 @@ namespace BNXUtils {
 // One input container, read and verified once.
 struct CombineSource {
   std::string path;
-  talvex::FileBuffer file;
+  BnxFile file;
   const TalvexBNX::BNXContent* bnx = nullptr;  // verified root, with header and schema version
   uint32_t major = 0;
   std::string target;  // "100" ... "600"
@@ -36,24 +39,16 @@ struct CombineSource {
   const uint8_t* AllModels(size_t* size) const;
 };
 
-// Outcome of a combine step: ok, or the message that says why not.
-struct CombineStatus {
-  bool ok = true;
-  std::string message;
-  std::string stdout_text;  // what the refusal prints on standard output, if anything
-  static CombineStatus Fail(std::string m, std::string out = "") { return {false, std::move(m), std::move(out)}; }
-};
-
 // Maps and verifies path: a readable container with a header, a schema version, a payload and
 // a known target.
-CombineStatus OpenCombineSource(const std::string& path, CombineSource& src);
+talvex::Status OpenCombineSource(const std::string& path, CombineSource& src);
 
-// Whether the inputs can be combined. On refusal the message is the exact text to print,
-// line end included: "All BNX should be the same target.\n", "Error: Setup bin format is not
-// same.\n", "Not support combine encrypted BNX\n", "tv_number should be 0x0.\n",
-// "model_id <id> existed. Please make sure it unique.\n". Checks stop at the first failure.
-CombineStatus CheckBNX(const std::vector<CombineSource>& srcs);
-// The same from paths (each opened as above); 0 or -1 with *message set.
+// Whether the inputs can be combined. A refusal carries one line for standard error:
+// "All BNX should be the same target.", "Error: Setup bin format is not same.", "Not support
+// combine encrypted BNX", "tv_number should be 0x0." or "model_id <id> existed. Please make
+// sure it unique.". Checks stop at the first failure.
+talvex::Status CheckBNX(const std::vector<CombineSource>& srcs);
+// The same from paths (each opened as above); 0 or -1 with *message set to the lines.
 int CheckBNX(std::vector<std::string> bnxs, std::string* message);
 
 // New records for all models of all containers (container order, then fw_info.bin order):
@@ -62,7 +57,7 @@ int CheckBNX(std::vector<std::string> bnxs, std::string* message);
 // Refused ("Input address should be the same!", "dedicated output buffer should be enable", or
 // a layout beyond 32-bit addresses) with *status set and an empty result.
 std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
-                                        CombineStatus* status);
+                                        talvex::Status* status);
 
 // A byte range of the new all_models.bin: a view of an input, of a relocated copy, or padding.
 using BytePiece = std::pair<const uint8_t*, size_t>;
@@ -84,7 +79,7 @@ struct LegacyCombined {
 
 // Relayout, TZ100 relocation (target "100"), the concatenated all_models.bin with 16-byte
 // padding between pieces (none after the last), and the new fw_info.bin / fw_info.txt.
-CombineStatus CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out);
+talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out);
 
 // fw_info.bin (CRC section and own CRC included) and fw_info.txt for the new records; crcs are
 // the CRC of all_models.bin followed by one per model block.
@@ -96,12 +91,13 @@ std::string JoinKeyEachTerminated(const std::vector<CombineSource>& srcs, const 
 std::string JoinKey(const std::vector<CombineSource>& srcs, const std::string& key);
 
 // The container's model list: name "BNX_<crc>_<name>", id, version text read with automatic base.
-std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& srcs);
+// A version text without digits is written as 0, with a warning in *notes.
+std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& srcs, talvex::Status* notes = nullptr);
 
 // Writes the legacy container at GetOutputFilePath(target, output_name) from memory; returns
 // its path. Throws TalvexException when it cannot be written (no file then).
 std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const LegacyCombined& combined,
-                             const std::string& output_name);
+                             const std::string& output_name, talvex::Status* notes = nullptr);
 
 // Writes the legacy intermediate files of a kept combine (-l): per container the extracted
 // files under its default prefix (TZ100 binaries as relocated), then OUTPUT_DIR + "fw_info.bin",
@@ -113,12 +109,12 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
 // compiler and schema version of the first file; its buffer layout; every model of every
 // container, ascending id within a container, a later model of the same id replacing an
 // earlier one), packed as TxmWriter packs it, one unpacked model in memory at a time.
-// model_ids receives the ids of the merged models in order. 0, or -1 with *status set:
-// "TXM target did not match!" or "Input addr should be the same, root:<a>, another:<b>"
-// (stdout_text), no input buffer ("There is no match buffer"), an invalid TXM file or a
-// model without header.
-int CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
-                      std::vector<int32_t>& model_ids, CombineStatus* status);
+// model_ids receives the ids of the merged models in order. A failure carries "TXM target did
+// not match!" or "Input addr should be the same, root:<a>, another:<b>" (standard output)
+// and "Failed to CombineTxm" (standard error), or the reason: no input buffer ("There is no
+// match buffer"), an invalid TXM file, a model without header.
+talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                                 std::vector<int32_t>& model_ids);
 
 // Writes the container around a TXM file in memory as generation does (schema major 2,
 // header crc and uuid the CRC of the TXM bytes, one model entry per id) to

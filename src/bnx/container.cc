@@ -12,7 +12,10 @@
 
 #include <fmt/format.h>
 
+#include "bnx/bnx_file.h"
 #include "bnx/crc32.h"
+#include "common/bytes.h"
+#include "common/format_ids.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
@@ -23,136 +26,107 @@ namespace {
 
 constexpr const char* kNotValid = "Not a valid BNX file.";
 
-
-talvex::FileBuffer LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t)) {
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (fb.status() == talvex::ReadStatus::kMissing || fb.status() == talvex::ReadStatus::kEmpty) {
-    return talvex::FileBuffer();
-  }
-  if (!fb.ok()) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {} ({})", path,
-                     talvex::ReadStatusText(fb.status()));
-    return talvex::FileBuffer();
-  }
-  if (!verify(fb.data(), fb.size())) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "{}", kNotValid);
-    return talvex::FileBuffer();
-  }
-  return fb;
+// A short read: the file, then the fixed text (which alone does not say which input failed).
+talvex::Status ShortRead(const std::string& path) {
+  talvex::Status st = TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
+  return TALVEX_STATUS_LOG(st, LogCateg::Common, kError, "Buffer and file size should be the same.");
 }
 
 }  // namespace
 
+talvex::Status LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t), LogCateg categ,
+                            const char* not_valid, talvex::FileBuffer& out) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (fb.status() == talvex::ReadStatus::kMissing || fb.status() == talvex::ReadStatus::kEmpty) {
+    return talvex::Status(-1);
+  }
+  if (!fb.ok()) {
+    return TALVEX_STATUS_ERROR(categ, "Failed to read the file: {} ({})", path, talvex::ReadStatusText(fb.status()));
+  }
+  if (!verify(fb.data(), fb.size())) return TALVEX_STATUS_ERROR(categ, "{}", not_valid);
+  out = std::move(fb);
+  return talvex::Status();
+}
+
 uint32_t crc32(const uint8_t* data, size_t size) { return Crc32Update(0, data, size); }
 
-bool ComputeFileCRC(const std::string& path, uint32_t* crc) {
+talvex::Status ComputeFileCRC(const std::string& path, uint32_t* crc) {
   *crc = 0;
   // Streamed through a cache-sized buffer: faster than mapping, and any size works.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno != ENOENT) TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
-    return false;
+  const talvex::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return talvex::Status(-1);
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
-    // Name the path: the fixed text alone does not say which input failed.
-    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
-    TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
-    return false;
-  }
+  if (fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return ShortRead(path);
   std::vector<uint8_t> chunk(256 * 1024);
   uint32_t value = 0;
   uint64_t total = 0;
   for (;;) {
-    ssize_t n = read(fd, chunk.data(), chunk.size());
+    ssize_t n = read(fd.get(), chunk.data(), chunk.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
-      TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
-      return false;
-    }
+    if (n < 0) return ShortRead(path);
     if (n == 0) break;
     value = Crc32Update(value, chunk.data(), static_cast<size_t>(n));
     total += static_cast<uint64_t>(n);
   }
-  close(fd);
   if (S_ISREG(st.st_mode) && total != static_cast<uint64_t>(st.st_size)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
-    return false;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Buffer and file size should be the same.");
   }
   *crc = value;
-  return true;
+  return talvex::Status();
 }
 
 uint32_t GetFileCRC(const std::string& path) {
   uint32_t crc = 0;
-  ComputeFileCRC(path, &crc);
+  (void)ComputeFileCRC(path, &crc);
   return crc;
 }
 
 int TailPaddingCRCInfo(const std::string& path) {
   uint32_t crc = 0;
-  if (!ComputeFileCRC(path, &crc)) return -1;
+  if (!ComputeFileCRC(path, &crc).ok()) return -1;
   FILE* f = fopen(path.c_str(), "r+b");
   if (f == nullptr) return -1;
-  const uint8_t le[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                         static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  uint8_t le[4];
+  talvex::StoreLE32(le, crc);
   bool ok = fseek(f, 0, SEEK_END) == 0 && fwrite(le, 1, 4, f) == 4;
   ok = fclose(f) == 0 && ok;
   return ok ? 0 : -1;
 }
 
-int CheckBNXAlignment(const uint8_t* buf, size_t size) {
-  if (!VerifyBNXBuffer(buf, size)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "{}", kNotValid);
-    return -1;
-  }
+talvex::Status CheckBNXAlignment(const uint8_t* buf, size_t size) {
+  if (!VerifyBNXBuffer(buf, size)) return TALVEX_STATUS_ERROR(LogCateg::Common, "{}", kNotValid);
   auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf);
   if (bnx->model_bin() == nullptr || bnx->model_bin()->all_models() == nullptr) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file has no all_models payload");
-    return -1;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file has no all_models payload");
   }
   const size_t offset = static_cast<size_t>(bnx->model_bin()->all_models()->data() - buf);
   if (offset % ALL_MODELS_ALIGN != 0) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "all_models[{}] not align {} in bnx", offset, ALL_MODELS_ALIGN);
-    return -1;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "all_models[{}] not align {} in bnx", offset, ALL_MODELS_ALIGN);
   }
-  return 0;
+  return talvex::Status();
 }
 
-int CheckBNXAlignment(const std::string& path) {
+talvex::Status CheckBNXAlignment(const std::string& path) {
   talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (!fb.ok()) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
-    return -1;
-  }
+  if (!fb.ok()) return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
   return CheckBNXAlignment(fb.data(), fb.size());
 }
 
 TalvexBNX::NPUTarget GetTargetEnum(const std::string& target) {
-  static const char* const kTexts[] = {"100", "200", "300", "400", "500", "600"};
-  for (int i = 0; i < 6; ++i) {
-    if (target == kTexts[i]) return static_cast<TalvexBNX::NPUTarget>(i);
-  }
+  const int index = talvex::TargetIndex(target);
+  if (index >= 0) return static_cast<TalvexBNX::NPUTarget>(index);
   throw TalvexException(ErrorCode::UnexpectedValue, fmt::format("Undefine Target! [{}]", target));
 }
 
 std::string GetTargetStr(TalvexBNX::NPUTarget target) {
-  std::string str = "unknow";
-  switch (target) {
-    case TalvexBNX::NPUTarget::TZ100: str = "100"; break;
-    case TalvexBNX::NPUTarget::TZ200: str = "200"; break;
-    case TalvexBNX::NPUTarget::TZ300: str = "300"; break;
-    case TalvexBNX::NPUTarget::TZ400: str = "400"; break;
-    case TalvexBNX::NPUTarget::TZ500: str = "500"; break;
-    case TalvexBNX::NPUTarget::TZ600: str = "600"; break;
-    default:
-      throw TalvexException(ErrorCode::UnexpectedValue,
-                            fmt::format("Undefine target [{}]", static_cast<int32_t>(target)));
+  const int index = static_cast<int>(target);
+  if (index < 0 || index >= talvex::kTargetCount) {
+    throw TalvexException(ErrorCode::UnexpectedValue, fmt::format("Undefine target [{}]", index));
   }
-  return str;
+  return talvex::kTargetTexts[index];
 }
 
 std::string GetEncModeStr(TalvexBNX::ENCMode mode) {
@@ -175,21 +149,33 @@ std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v) {
 }
 
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size) {
-  // The verifier cannot address buffers at the FlatBuffers size limit or beyond.
-  if (buf == nullptr || size <= 4 || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
-  flatbuffers::Verifier verifier(buf, size, 64, 1000000, true);
-  return verifier.VerifyBuffer<TalvexBNX::BNXContent>(nullptr);
+  return talvex::VerifyRoot<TalvexBNX::BNXContent>(buf, size);
 }
 
-talvex::FileBuffer GetBNXBuffer(const std::string& path) { return LoadVerified(path, VerifyBNXBuffer); }
+talvex::FileBuffer GetBNXBuffer(const std::string& path) {
+  talvex::FileBuffer fb;
+  (void)LoadVerified(path, VerifyBNXBuffer, LogCateg::Common, kNotValid, fb);
+  return fb;
+}
 
-talvex::FileBuffer GetTXMBuffer(const std::string& path) { return LoadVerified(path, TXM::VerifyTXMBuffer); }
+talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out) {
+  return LoadVerified(path, TXM::VerifyTXMBuffer, LogCateg::Common, kNotValid, out);
+}
+
+talvex::FileBuffer GetTXMBuffer(const std::string& path) {
+  talvex::FileBuffer fb;
+  (void)GetTXMBuffer(path, fb);
+  return fb;
+}
+
+void UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj) {
+  if (file.ok()) file.root()->UnPackTo(&obj);
+}
 
 bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj) {
-  talvex::FileBuffer fb = GetBNXBuffer(path);
-  if (!fb.ok()) return false;
-  flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->UnPackTo(&obj);
-  return true;
+  const BnxFile file = BnxFile::Open(path);
+  UnpackBNX(file, obj);
+  return file.ok();
 }
 
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key) {
@@ -211,20 +197,11 @@ std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key)
   return "";
 }
 
-std::string ReadBNX(const std::string& path, const std::string& key) {
-  talvex::FileBuffer fb = GetBNXBuffer(path);
-  if (!fb.ok()) return "";
-  return ReadBNXKey(flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data()), key);
-}
+std::string ReadBNX(const std::string& path, const std::string& key) { return BnxFile::Open(path).Key(key); }
 
-uint32_t GetBNXModelSize(const std::string& path) {
-  talvex::FileBuffer fb = GetBNXBuffer(path);
-  if (!fb.ok()) return 0;
-  auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->model_info();
-  return infos == nullptr ? 0 : infos->size();
-}
+uint32_t GetBNXModelSize(const std::string& path) { return BnxFile::Open(path).model_count(); }
 
-std::string GenDefaultOutputPrefix(const std::string& path) { return "BNX_" + ReadBNX(path, "crc"); }
+std::string GenDefaultOutputPrefix(const std::string& path) { return BnxFile::Open(path).default_prefix(); }
 
 bool CheckFileExist(const std::string& path) {
   struct stat st {};

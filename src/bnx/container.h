@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "bnx/bnx_file.h"
 #include "bnx_generated.h"
 #include "common/file_io.h"
+#include "common/log_categ.h"
+#include "common/status.h"
 
 namespace BNXUtils {
 
@@ -16,16 +19,17 @@ constexpr size_t CRC_TRAILER_BYTES = 4;
 constexpr uint32_t BNX_RESIDUE_CRC = 0x2144DF1C;
 
 uint32_t crc32(const uint8_t* data, size_t size);
-// CRC-32 of a whole file; 0 for a missing file. Logs and returns 0 when it cannot be read.
+// CRC-32 of a whole file; 0 for a missing or unreadable file.
 uint32_t GetFileCRC(const std::string& path);
-// As GetFileCRC, but tells failure apart from a CRC of 0.
-bool ComputeFileCRC(const std::string& path, uint32_t* crc);
+// As GetFileCRC, but tells failure apart from a CRC of 0: a missing file fails without a
+// message, an unreadable one with "Failed to read the file: <path>" (log lines).
+talvex::Status ComputeFileCRC(const std::string& path, uint32_t* crc);
 // Appends the CRC-32 of the file's content to its end (4 bytes, little-endian).
 int TailPaddingCRCInfo(const std::string& path);
 
-// 0 when the buffer verifies as a container and its all_models data is 32-aligned.
-int CheckBNXAlignment(const uint8_t* buf, size_t size);
-int CheckBNXAlignment(const std::string& path);
+// Ok when the buffer verifies as a container and its all_models data is 32-aligned.
+talvex::Status CheckBNXAlignment(const uint8_t* buf, size_t size);
+talvex::Status CheckBNXAlignment(const std::string& path);
 
 // Unknown texts and stored values outside TZ100..TZ600 throw TalvexException.
 TalvexBNX::NPUTarget GetTargetEnum(const std::string& target);
@@ -38,18 +42,30 @@ std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v);
 // Verifier rule shared by every loader: whole range, standard limits, no identifier.
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size);
 
-// The whole verified file, or a buffer that is not ok() (empty/missing: silent;
-// invalid: "Not a valid BNX file." logged).
+// The one loader rule: reads path whole and verifies it. A missing or empty file fails without
+// a message; an unreadable one with "Failed to read the file: <path> (<reason>)", one that
+// does not verify with not_valid (log lines in categ). out receives the buffer on success.
+talvex::Status LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t), LogCateg categ,
+                            const char* not_valid, talvex::FileBuffer& out);
+
+// The whole verified file, or a buffer that is not ok(). Prefer BnxFile::Open, which also
+// says why.
 talvex::FileBuffer GetBNXBuffer(const std::string& path);
+// A verified TXM file (LoadVerified with "Not a valid BNX file.", the loaders' shared text).
+talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out);
 talvex::FileBuffer GetTXMBuffer(const std::string& path);
-// Unpacks a verified container into obj; false (obj untouched) otherwise.
+// Unpacks an opened container into obj (nothing when it is not ok()).
+void UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj);
+// Opens and unpacks a container into obj; false (obj untouched) when it is not ok().
 bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj);
 
-// Text of one header key; empty for an invalid file, a missing header or an unknown key.
+// Text of one header key; empty for an invalid file, a missing header or an unknown key
+// (BnxFile::Open(path).Key(key)).
 std::string ReadBNX(const std::string& path, const std::string& key);
 // Same, on a container already verified in memory.
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key);
 uint32_t GetBNXModelSize(const std::string& path);
+// BnxFile::default_prefix of the container at path: empty when it cannot be read.
 std::string GenDefaultOutputPrefix(const std::string& path);
 
 bool CheckFileExist(const std::string& path);

@@ -1,13 +1,20 @@
 #include "bnx/extract.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <tuple>
 
 #include <fmt/format.h>
 
 #include "bnx/container.h"
 #include "bnx/legacy_files.h"
 #include "bnx/test_conf.h"
+#include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -22,7 +29,7 @@ constexpr const char* kAllModelsName = "all_models.bin";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-uint64_t Pad16(uint64_t v) { return (v + ALL_MODELS_PIECE_ALIGN - 1) / ALL_MODELS_PIECE_ALIGN * ALL_MODELS_PIECE_ALIGN; }
+uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 // The payload of one container, viewed in place (the container stays mapped meanwhile).
 struct PayloadView {
@@ -35,77 +42,90 @@ struct PayloadView {
   std::string target_str;
 };
 
-// The target's text; false (logged) for a value outside the known targets.
-bool TargetText(TalvexBNX::NPUTarget target, const std::string& what, std::string& out) {
+// The target's text; a failure naming the file for a value outside the known targets.
+talvex::Status TargetText(TalvexBNX::NPUTarget target, const std::string& what, std::string& out) {
   try {
     out = GetTargetStr(target);
-    return true;
-  } catch (const TalvexException&) {
-    // The exception has logged the value; name the file it came from.
-    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file has an unknown target: {}", what);
-    return false;
+    return talvex::Status();
+  } catch (const TalvexException& e) {
+    talvex::Status st = e.status();
+    return TALVEX_STATUS_LOG(st.SetCode(-1), LogCateg::Common, kError, "BNX file has an unknown target: {}", what);
   }
 }
 
 // A legacy fw_info.bin must describe all_models.bin before any per-model file is cut from it.
-bool CheckLegacyPayload(const uint8_t* fw_info, size_t fw_info_size, uint64_t all_models_size,
-                        FWInfoTable& table, const std::string& what) {
+talvex::Status CheckLegacyPayload(const uint8_t* fw_info, size_t fw_info_size, uint64_t all_models_size,
+                                  FWInfoTable& table, const std::string& what) {
   std::string error;
   if (!DecodeFWInfo(fw_info, fw_info_size, table, &error)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, error);
-    return false;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, error);
   }
   try {
     CheckBlocksFit(table.records, all_models_size);
   } catch (const TalvexException& e) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, e.what());
-    return false;
+    talvex::Status st = e.status();
+    return TALVEX_STATUS_LOG(st.SetCode(-1), LogCateg::Common, kError, "Invalid fw_info.bin in {}: {}", what, e.what());
   }
-  return true;
+  return talvex::Status();
 }
 
 // Writes the payload vectors; the names come from the prefix, the major and the target.
-int WritePayload(const PayloadView& p, const std::string& prefix, ExtractedFiles* written) {
+talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, ExtractedFiles* written) {
   const std::string out_dir = GetOutputDir();
-  int r = 0;
   if (p.fw_info_size != 0) {
     const std::string path = out_dir + ExtractedName(prefix, kFwInfoName);
-    r = ExtractBin(path, p.fw_info, 0, p.fw_info_size);
-    if (r != 0) return r;
+    talvex::Status st = ExtractBin(path, p.fw_info, 0, p.fw_info_size);
+    if (!st.ok()) return st;
     if (written != nullptr) written->fw_info = path;
   }
   const std::string all_name = p.major == 2 ? "models_" + p.target_str + ".txm" : kAllModelsName;
   const std::string path = out_dir + ExtractedName(prefix, all_name);
-  r = ExtractBin(path, p.all_models, 0, p.all_models_size);
-  if (r != 0) return r;
+  talvex::Status st = ExtractBin(path, p.all_models, 0, p.all_models_size);
+  if (!st.ok()) return st;
   if (written != nullptr) {
     written->all_models = path;
     written->major = p.major;
     written->target = p.target_str;
   }
-  return 0;
+  return talvex::Status();
 }
 
-int SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
-                 const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
+talvex::Status SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                            const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
   const std::string base = prefix.empty() ? GetOutputDir() : GetOutputDir() + prefix + "_";
+  talvex::Status st;
   uint64_t offset = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     const BNX_FW_INFO_MODEL& rec = records[i];
-    GenAddrConf(rec, base, target);
+    // A test configuration that cannot be written is reported, but the model is still cut out.
+    st.Note(GenAddrConf(rec, base, target));
     const std::string stem = AbsoluteFilePath(base + "modelid_" + std::to_string(rec.model_id));
     if (setups != nullptr) setups->push_back(stem + "_setup.bin");
     const uint64_t cmd_at = offset;
     const uint64_t wt_at = cmd_at + Pad16(rec.size_cmd);
     const uint64_t fw_at = wt_at + Pad16(rec.size_wt);
-    if (ExtractBin(stem + "_command.bin", all_models, cmd_at, rec.size_cmd) != 0 ||
-        ExtractBin(stem + "_weight.bin", all_models, wt_at, rec.size_wt) != 0 ||
-        ExtractBin(stem + "_setup.bin", all_models, fw_at, rec.size_fw) != 0) {
-      return -1;
+    for (const auto& [suffix, at, size] : {std::make_tuple("_command.bin", cmd_at, rec.size_cmd),
+                                           std::make_tuple("_weight.bin", wt_at, rec.size_wt),
+                                           std::make_tuple("_setup.bin", fw_at, rec.size_fw)}) {
+      talvex::Status piece = ExtractBin(stem + suffix, all_models, at, size);
+      if (!piece.ok()) return st.Merge(std::move(piece));
     }
     offset += ModelBlockSize(rec, i + 1 == records.size());
   }
-  return 0;
+  return st;
+}
+
+bool NamesFile(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+talvex::Status RenameInto(std::string& path, const std::string& to) {
+  if (std::rename(path.c_str(), to.c_str()) != 0) {
+    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to rename {} to {}: {}", path, to, std::strerror(errno));
+  }
+  path = to;
+  return talvex::Status();
 }
 
 }  // namespace
@@ -125,15 +145,10 @@ std::string AbsoluteFilePath(const std::string& path) {
   return dir + name;
 }
 
-int ExtractBin(const std::string& path, const uint8_t* data, size_t offset, size_t size) {
-  std::string error;
+talvex::Status ExtractBin(const std::string& path, const uint8_t* data, size_t offset, size_t size) {
   static const uint8_t kNothing = 0;
   const uint8_t* from = size == 0 || data == nullptr ? &kNothing : data + offset;
-  if (!talvex::WriteFileAtomic(path, from, size, &error)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, error);
-    return -1;
-  }
-  return 0;
+  return talvex::WriteNewFile(path, from, size);
 }
 
 void SplitPathAndPrefix(const std::string& path_and_prefix, std::string& path, std::string& prefix) {
@@ -164,44 +179,78 @@ void SplitPathAndPrefix(const std::string& path_and_prefix, std::string& path, s
   prefix = text.substr(second, second_end - second);
 }
 
-int ExtractBNX(const std::string& path_and_prefix, std::vector<std::string>* setups) {
+std::vector<std::string> ResolveContainerPaths(const std::vector<std::string>& pieces) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  while (i < pieces.size()) {
+    std::string joined, found;
+    size_t end = i;
+    for (size_t j = i; j < pieces.size(); ++j) {
+      joined = j == i ? pieces[i] : joined + " " + pieces[j];
+      if (NamesFile(joined)) {
+        found = joined;
+        end = j;
+      }
+    }
+    if (!found.empty()) {
+      out.push_back(found);
+      i = end + 1;
+      continue;
+    }
+    // A blank between two paths typed twice leaves an empty piece: no container.
+    if (!pieces[i].empty()) out.push_back(pieces[i]);
+    ++i;
+  }
+  return out;
+}
+
+talvex::Status RenameLegacyPair(ExtractedFiles& written) {
+  const std::string out_dir = GetOutputDir();
+  talvex::Status st;
+  if (!written.all_models.empty()) st.Merge(RenameInto(written.all_models, out_dir + kAllModelsName));
+  if (!written.fw_info.empty()) st.Merge(RenameInto(written.fw_info, out_dir + kFwInfoName));
+  return st;
+}
+
+talvex::Status ExtractBNX(const std::string& path_and_prefix, std::vector<std::string>* setups) {
   std::string path, prefix;
   SplitPathAndPrefix(path_and_prefix, path, prefix);
   return ExtractBNX(path, prefix, setups);
 }
 
-int ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
-               ExtractedFiles* written) {
+talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
+                          ExtractedFiles* written) {
+  BnxFile bnx = BnxFile::Open(bnx_path);
+  return ExtractBNX(bnx, prefix, setups, written);
+}
+
+talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<std::string>* setups,
+                          ExtractedFiles* written) {
   if (written != nullptr) *written = ExtractedFiles();
-  if (!CheckFileExist(bnx_path)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file not exist: {}", bnx_path);
-    return -1;
-  }
+  const std::string& bnx_path = file.path();
+  if (!file.exists()) return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file not exist: {}", bnx_path);
   // Mapped, verified and read in place: the payload is copied once, into the files written.
-  talvex::FileBuffer fb = GetBNXBuffer(bnx_path);
-  if (!fb.ok()) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: not a valid BNX file", bnx_path);
-    return -1;
+  if (!file.ok()) {
+    talvex::Status st = file.TakeOpenStatus();
+    return TALVEX_STATUS_LOG(st, LogCateg::Common, kError, "Cannot extract {}: not a valid BNX file", bnx_path);
   }
-  const auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data());
-  const TalvexBNX::BNXHeader* header = bnx->header();
+  const TalvexBNX::BNXHeader* header = file.header();
   if (header == nullptr) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
-    return -1;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
   }
-  if (header->schema_version() == nullptr) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
-    return -1;
+  if (!file.has_major()) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
   }
-  const TalvexBNX::ModelBin* bin = bnx->model_bin();
+  const TalvexBNX::ModelBin* bin = file.root()->model_bin();
   if (bin == nullptr) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)", bnx_path);
-    return -1;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)",
+                               bnx_path);
   }
   PayloadView p;
-  p.major = header->schema_version()->major_num();
+  p.major = file.major();
   p.target = header->target();
-  if (!TargetText(p.target, bnx_path, p.target_str)) return -1;
+  talvex::Status st = TargetText(p.target, bnx_path, p.target_str);
+  if (!st.ok()) return st;
   if (bin->fw_info() != nullptr) {
     p.fw_info = bin->fw_info()->data();
     p.fw_info_size = bin->fw_info()->size();
@@ -214,23 +263,25 @@ int ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vect
   // Only the legacy layout is split per model, and only along records that fit.
   const bool split = p.major != 2 && p.fw_info_size != 0;
   FWInfoTable table;
-  if (split && !CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path)) return -1;
-
-  int r = WritePayload(p, prefix, written);
-  if (r != 0 || !split) return r;
+  if (split) {
+    st = CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path);
+    if (!st.ok()) return st;
+  }
+  st = WritePayload(p, prefix, written);
+  if (!st.ok() || !split) return st;
   return SplitChecked(table.records, p.all_models, prefix, p.target, setups);
 }
 
-int Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {
-  if (!obj.model_bin) return -1;
+talvex::Status Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {
+  if (!obj.model_bin) return talvex::Status(-1);
   if (!obj.header) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "BNX object has no header: cannot name its payload files");
-    return -1;
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX object has no header: cannot name its payload files");
   }
   PayloadView p;
   p.major = obj.header->schema_version ? obj.header->schema_version->major_num : 0;
   p.target = obj.header->target;
-  if (!TargetText(p.target, "BNX object", p.target_str)) return -1;
+  talvex::Status st = TargetText(p.target, "BNX object", p.target_str);
+  if (!st.ok()) return st;
   p.fw_info = obj.model_bin->fw_info.data();
   p.fw_info_size = obj.model_bin->fw_info.size();
   p.all_models = obj.model_bin->all_models.data();
@@ -238,21 +289,23 @@ int Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {
   return WritePayload(p, prefix, nullptr);
 }
 
-int SplitAllModels(const uint8_t* all_models, size_t all_models_size, const uint8_t* fw_info, size_t fw_info_size,
-                   const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
+talvex::Status SplitAllModels(const uint8_t* all_models, size_t all_models_size, const uint8_t* fw_info,
+                              size_t fw_info_size, const std::string& prefix, TalvexBNX::NPUTarget target,
+                              std::vector<std::string>* setups) {
   FWInfoTable table;
-  if (!CheckLegacyPayload(fw_info, fw_info_size, all_models_size, table, "fw_info.bin")) return -1;
+  talvex::Status st = CheckLegacyPayload(fw_info, fw_info_size, all_models_size, table, "fw_info.bin");
+  if (!st.ok()) return st;
   return SplitChecked(table.records, all_models, prefix, target, setups);
 }
 
-int ExtractAllModels(const std::string& all_models, const std::string& fw_info, const std::string& prefix,
-                     TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
+talvex::Status ExtractAllModels(const std::string& all_models, const std::string& fw_info, const std::string& prefix,
+                                TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
   const talvex::FileBuffer all = talvex::FileBuffer::Load(all_models);
   const talvex::FileBuffer fw = talvex::FileBuffer::Load(fw_info);
   // An empty all_models.bin can still be split along records of empty pieces.
   const bool all_ok = all.ok() || all.status() == talvex::ReadStatus::kEmpty;
   const bool fw_ok = fw.ok() || fw.status() == talvex::ReadStatus::kEmpty;
-  if (!all_ok || !fw_ok) return -1;
+  if (!all_ok || !fw_ok) return talvex::Status(-1);
   return SplitAllModels(all.data(), all.size(), fw.data(), fw.size(), prefix, target, setups);
 }
 

@@ -2,11 +2,14 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "common/bytes.h"
+#include "common/format_ids.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "setup/setup_recognise.h"
@@ -16,19 +19,10 @@
 namespace BNXUtils {
 namespace {
 
-constexpr uint32_t kBNXMagic = 0x012EBD34;
 // Room for everything the builder places after the payload (its length word, alignment
 // padding, the ModelBin and root tables and their vtables).
 constexpr size_t kTailRoom = 4096;
 
-// FlatBufferBuilder grows by half its capacity when it runs out. Right after a large payload
-// went in, that would copy the whole buffer into one half as large again; reserving the
-// payload and the tables after it in one step avoids the extra copy and memory.
-struct BuilderRoom : flatbuffers::FlatBufferBuilder {
-  static void Reserve(flatbuffers::FlatBufferBuilder& fbb, size_t len) {
-    (fbb.*(&BuilderRoom::buf_)).ensure_space(len);
-  }
-};
 
 int MajorFor(TalvexBNX::NPUTarget target) {
   switch (target) {
@@ -141,11 +135,12 @@ flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo
 }
 
 flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb) {
+                                                     flatbuffers::FlatBufferBuilder& fbb, talvex::Status* notes) {
   std::vector<uint8_t> fw;
   if (!args.fw_info_path.empty() && in.major != 2) {
-    GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload, in.payload_size,
-                 fw);
+    talvex::Status st = GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload,
+                                     in.payload_size, fw);
+    if (notes != nullptr) notes->Note(std::move(st));
   }
   auto fw_info = CreateBytes(fbb, fw.data(), fw.size());
   // The payload itself is written from the input's bytes by GenBNXBinary.
@@ -159,7 +154,6 @@ void PrepareAllModels(flatbuffers::FlatBufferBuilder& fbb, size_t size) {
     throw TalvexException(ErrorCode::InvalidProgramInput,
                           fmt::format("payload of {} bytes does not fit in a BNX file (limit 2 GiB)", size));
   }
-  BuilderRoom::Reserve(fbb, size + kTailRoom);
   if (size == 0) {
     // ForceVectorAlignment does nothing for an empty vector; pad by hand so that the
     // (empty) data still starts on the boundary.
@@ -169,6 +163,10 @@ void PrepareAllModels(flatbuffers::FlatBufferBuilder& fbb, size_t size) {
   }
 }
 }  // namespace
+
+size_t BNXBuilderSize(size_t payload_bytes) {
+  return std::min<size_t>(payload_bytes + kTailRoom + 1024, FLATBUFFERS_MAX_BUFFER_SIZE);
+}
 
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
                                                                         const uint8_t* data, size_t size) {
@@ -209,8 +207,11 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   const uint8_t* buf = fbb.GetBufferPointer();
   const size_t size = fbb.GetSize();
   // The verifier does not read vector contents, so an unfilled all_models is fine here.
-  if (CheckBNXAlignment(buf, size) != 0) {
-    throw TalvexException(ErrorCode::Common, "Detect alignment issue in bnx");
+  talvex::Status aligned = CheckBNXAlignment(buf, size);
+  if (!aligned.ok()) {
+    static const char* const kMisaligned = "Detect alignment issue in bnx";
+    throw TalvexException(ErrorCode::Common, kMisaligned,
+                          std::move(aligned.Merge(TalvexException(ErrorCode::Common, kMisaligned).status())));
   }
   // The file is head + all_models data + tail; without a fill all three come from the builder.
   size_t head = size;
@@ -236,8 +237,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   if (tail_size != 0) {
     crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
   }
-  const uint8_t trailer[CRC_TRAILER_BYTES] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
-                                              static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
+  uint8_t trailer[CRC_TRAILER_BYTES];
+  talvex::StoreLE32(trailer, crc);
   talvex::AtomicFileWriter out(path);
   bool ok = out.Write(buf, head);
   if (fill != nullptr && !fill->pieces.empty()) {
@@ -255,24 +256,27 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   return path;
 }
 
-int GenBNXFile(BNX_Args& args, std::string output_name) {
+talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   if (!CheckFileExist(args.all_models_path)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
-    throw std::invalid_argument("all_models_path doesn't exist");
+    static const char* const kMissing = "all_models_path doesn't exist";
+    talvex::Status st = TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
+    // Reported as the program reports any failure it did not expect.
+    throw TalvexException(ErrorCode::Common, kMissing, std::move(st.Err(std::string("error: ") + kMissing)));
   }
   GenInputs in;
   LoadGenInputs(args, in);
   if (args.uuid_from_payload) args.uuid = in.payload_crc;
 
-  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(in.payload_size + in.fw_info_file.size()), nullptr, false, 8);
   fbb.ForceDefaults(true);
   auto header = GenBNXHeader(args, in, fbb);
   auto model_info = GenModelInfo(args, in, fbb);
-  auto model_bin = GenModelBin(args, in, fbb);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  talvex::Status notes;
+  auto model_bin = GenModelBin(args, in, fbb, &notes);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}};
   GenBNXBinary(args.target, fbb, output_name, &fill);
-  return 0;
+  return notes;
 }
 
 int GetBinData(const std::string& path, std::vector<uint8_t>& vec) {

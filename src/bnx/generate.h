@@ -55,10 +55,11 @@ struct GenInputs {
 // Reads and checks everything generation needs, before anything is written.
 void LoadGenInputs(const BNX_Args& args, GenInputs& in);
 
-// Builds and writes GetOutputFilePath(args.target, output_name); returns 0.
-// Throws std::invalid_argument when the payload file does not exist, TalvexException for an
-// unknown target, unreadable or inconsistent inputs, or a failed write (no file is left then).
-int GenBNXFile(BNX_Args& args, std::string output_name);
+// Builds and writes GetOutputFilePath(args.target, output_name). The status is ok (it may
+// note "BNX included crc information" at debug level): every failure throws TalvexException
+// (a missing payload file, an unknown target, unreadable or inconsistent inputs, or a failed
+// write; no file is left then).
+talvex::Status GenBNXFile(BNX_Args& args, std::string output_name);
 
 // Schema major number for args.target (0, 1 or 2); TZ200 reads its first setup's form.
 int GetMajorNumber(BNX_Args& args);
@@ -70,8 +71,16 @@ flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const Gen
                                                        flatbuffers::FlatBufferBuilder& fbb);
 flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> GenModelInfo(
     BNX_Args& args, const GenInputs& in, flatbuffers::FlatBufferBuilder& fbb);
+// notes, if given, receives what GenFWBinData noted.
 flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb);
+                                                     flatbuffers::FlatBufferBuilder& fbb,
+                                                     talvex::Status* notes = nullptr);
+
+// Initial capacity of a builder that is to take payload_bytes of vectors. FlatBufferBuilder
+// grows by half its capacity when it runs out: right after a large payload went in, that would
+// copy the whole buffer once more, so a container builder starts with room for the payload and
+// the tables around it.
+size_t BNXBuilderSize(size_t payload_bytes);
 
 // The all_models vector: first data byte 32-aligned in the finished buffer, empty or not.
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +14,7 @@
 #include "bnx/generate.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
+#include "common/bytes.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "setup/setup_recognise.h"
@@ -22,16 +24,10 @@ namespace {
 
 constexpr const char* kUndefinedSize = "Undefine file size of fw_info.bin";
 
-uint32_t LoadWord(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
+using talvex::AppendLE32;
+using talvex::LoadLE32;
 
-void PutWord(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-uint64_t Pad16(uint64_t v) { return (v + ALL_MODELS_PIECE_ALIGN - 1) / ALL_MODELS_PIECE_ALIGN * ALL_MODELS_PIECE_ALIGN; }
+uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 uint64_t SizeWithoutCRC(uint64_t n) { return 56 * n + 12; }
 uint64_t SizeWithCRC(uint64_t n) { return 60 * n + 20; }
@@ -50,36 +46,35 @@ talvex::FileBuffer LoadInput(const std::string& what, const std::string& path) {
 std::vector<uint8_t> CRCSectionBytes(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
                                      size_t all_models_size) {
   std::vector<uint8_t> out;
-  for (uint32_t crc : ComputeCRCSection(records, all_models, all_models_size)) PutWord(out, crc);
+  for (uint32_t crc : ComputeCRCSection(records, all_models, all_models_size)) AppendLE32(out, crc);
   return out;
 }
 
 // Appends bytes to a file that must still have the size it had when it was read; a failed
 // write is undone, so the file never ends up with half a CRC section.
 void AppendInPlace(const std::string& path, uint64_t expected_size, const std::vector<uint8_t>& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) {
+  talvex::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  if (!fd.valid()) {
     throw TalvexException(ErrorCode::Common,
                           fmt::format("Failed to open {} for writing: {}", path, std::strerror(errno)));
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != expected_size) {
-    close(fd);
+  if (fstat(fd.get(), &st) != 0 || static_cast<uint64_t>(st.st_size) != expected_size) {
     throw TalvexException(ErrorCode::Common, fmt::format("{} changed while it was being read", path));
   }
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(expected_size + done));
+    ssize_t n = pwrite(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(expected_size + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
   const int write_errno = errno;
   bool ok = done == bytes.size();
-  if (!ok && ftruncate(fd, static_cast<off_t>(expected_size)) != 0) {
+  if (!ok && ftruncate(fd.get(), static_cast<off_t>(expected_size)) != 0) {
     // Nothing more can be done; the error below names the file.
   }
-  ok = close(fd) == 0 && ok;
+  ok = fd.reset() == 0 && ok;
   if (!ok) {
     throw TalvexException(ErrorCode::Common,
                           fmt::format("Failed to append the crc information to {}: {}", path,
@@ -114,29 +109,40 @@ void WriteOrThrow(const std::string& path, const void* data, size_t len) {
 
 }  // namespace
 
+std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t size) {
+  std::vector<BNX_FW_INFO_MODEL> records;
+  if (data == nullptr || size < 4) return records;
+  const int32_t count = static_cast<int32_t>(LoadLE32(data));
+  if (count <= 0) return records;
+  const size_t n = std::min(static_cast<size_t>(count), (size - 4) / FW_INFO_MODEL_BYTES);
+  records.resize(n);
+  const uint8_t* p = data + 4;
+  for (auto& r : records) {
+    uint32_t w[14];
+    for (int i = 0; i < 14; ++i) w[i] = LoadLE32(p + 4 * i);
+    r = BNX_FW_INFO_MODEL{w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11], w[12], w[13]};
+    p += FW_INFO_MODEL_BYTES;
+  }
+  return records;
+}
+
 bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error != nullptr) *error = why;
     return false;
   };
   if (data == nullptr || size < 4) return fail(fmt::format("fw_info.bin is too short: {} bytes", size));
-  const uint64_t n = LoadWord(data);
+  const uint64_t n = LoadLE32(data);
   // Checked before the count sizes anything.
   if (size < SizeWithoutCRC(n)) {
     return fail(fmt::format("fw_info.bin lists {} models but its {} bytes hold at most {}", n, size,
                             size < 12 ? 0 : (size - 12) / FW_INFO_MODEL_BYTES));
   }
   FWInfoTable out;
-  out.records.resize(static_cast<size_t>(n));
-  const uint8_t* p = data + 4;
-  for (auto& r : out.records) {
-    uint32_t w[14];
-    for (int i = 0; i < 14; ++i) w[i] = LoadWord(p + 4 * i);
-    r = BNX_FW_INFO_MODEL{w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11], w[12], w[13]};
-    p += FW_INFO_MODEL_BYTES;
-  }
-  out.dram_addr_end = LoadWord(p);
-  out.total_bin_size = LoadWord(p + 4);
+  out.records = ReadFWInfoRecords(data, size);
+  const uint8_t* p = data + 4 + n * FW_INFO_MODEL_BYTES;
+  out.dram_addr_end = LoadLE32(p);
+  out.total_bin_size = LoadLE32(p + 4);
   out.has_crc_section = size == SizeWithCRC(n);
   table = std::move(out);
   return true;
@@ -146,7 +152,7 @@ FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size) {
   // Only the two documented sizes are a fw_info.bin; a count that does not match is refused
   // before it sizes anything.
   if (data == nullptr || size < 4) throw InvalidProgramInput(kUndefinedSize);
-  const uint64_t n = LoadWord(data);
+  const uint64_t n = LoadLE32(data);
   if (size != SizeWithoutCRC(n) && size != SizeWithCRC(n)) throw InvalidProgramInput(kUndefinedSize);
   FWInfoTable table;
   std::string error;
@@ -224,28 +230,27 @@ void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos) {
   for (const auto& r : table.records) infos.push_back(ToFirmInfo(r));
 }
 
-void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                  const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out) {
+talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
+                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out) {
   const FWInfoTable table = DecodeFWInfoExact(fw_info, fw_info_size);
   CheckBlocksFit(table.records, all_models_size);
   out.assign(fw_info, fw_info + fw_info_size);
-  if (table.has_crc_section) {
-    TALVEX_LOG(LogCateg::Common, kDebug, "BNX included crc information");
-    return;
-  }
+  talvex::Status notes;
+  if (table.has_crc_section) return TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "BNX included crc information");
   // CRC section and the file's own CRC go to disk in one write.
   std::vector<uint8_t> tail = CRCSectionBytes(table.records, all_models, all_models_size);
   std::vector<uint8_t> whole = out;
   whole.insert(whole.end(), tail.begin(), tail.end());
-  PutWord(tail, crc32(whole.data(), whole.size()));
+  AppendLE32(tail, crc32(whole.data(), whole.size()));
   AppendInPlace(fw_info_path, fw_info_size, tail);
   out.insert(out.end(), tail.begin(), tail.end());
+  return notes;
 }
 
-void GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
+talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
   talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
   talvex::FileBuffer fw = LoadInput("fw_info.bin", args.fw_info_path);
-  GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out);
+  return GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out);
 }
 
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {
@@ -264,29 +269,9 @@ int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::strin
   for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
   const std::vector<uint32_t> crcs = ComputeCRCSection(records, all.data(), all.size());
 
-  uint32_t dram_addr_end = 0;
-  uint32_t first_cmd_start = 0;
-  for (const auto& r : records) {
-    dram_addr_end = r.addr_fw + static_cast<uint32_t>(Pad16(r.size_fw));
-    if (first_cmd_start == 0) first_cmd_start = r.addr_cmd;
-  }
-  const uint32_t total_bin_size = records.empty() ? 0 : dram_addr_end - first_cmd_start;
-
   std::vector<uint8_t> bin;
-  bin.reserve(SizeWithCRC(records.size()));
-  PutWord(bin, static_cast<uint32_t>(records.size()));
-  for (const auto& r : records) {
-    for (uint32_t w : {r.model_id, r.model_ver, r.addr_in, r.size_in, r.addr_out, r.size_out, r.addr_wbuf,
-                       r.size_wbuf, r.addr_cmd, r.size_cmd, r.addr_wt, r.size_wt, r.addr_fw, r.size_fw}) {
-      PutWord(bin, w);
-    }
-  }
-  PutWord(bin, dram_addr_end);
-  PutWord(bin, total_bin_size);
-  for (uint32_t crc : crcs) PutWord(bin, crc);
-  PutWord(bin, crc32(bin.data(), bin.size()));
-  const std::string txt = FWInfoText(records, dram_addr_end, total_bin_size, crcs);
-
+  std::string txt;
+  EncodeFWInfo(records, crcs, bin, txt);
   WriteOrThrow(fw_info_path, bin.data(), bin.size());
   WriteOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
   return 0;
@@ -303,17 +288,17 @@ void EncodeFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vect
   const uint32_t total_bin_size = records.empty() ? 0 : dram_addr_end - first_cmd_start;
   bin.clear();
   bin.reserve(SizeWithCRC(records.size()));
-  PutWord(bin, static_cast<uint32_t>(records.size()));
+  AppendLE32(bin, static_cast<uint32_t>(records.size()));
   for (const auto& r : records) {
     for (uint32_t w : {r.model_id, r.model_ver, r.addr_in, r.size_in, r.addr_out, r.size_out, r.addr_wbuf,
                        r.size_wbuf, r.addr_cmd, r.size_cmd, r.addr_wt, r.size_wt, r.addr_fw, r.size_fw}) {
-      PutWord(bin, w);
+      AppendLE32(bin, w);
     }
   }
-  PutWord(bin, dram_addr_end);
-  PutWord(bin, total_bin_size);
-  for (uint32_t crc : crcs) PutWord(bin, crc);
-  PutWord(bin, crc32(bin.data(), bin.size()));
+  AppendLE32(bin, dram_addr_end);
+  AppendLE32(bin, total_bin_size);
+  for (uint32_t crc : crcs) AppendLE32(bin, crc);
+  AppendLE32(bin, crc32(bin.data(), bin.size()));
   txt = FWInfoText(records, dram_addr_end, total_bin_size, crcs);
 }
 
@@ -355,7 +340,7 @@ bool IsSetupBinFbs(const std::string& bnx_path) {
   const auto* bin = bnx->model_bin();
   const auto* fw = bin == nullptr ? nullptr : bin->fw_info();
   const auto* all = bin == nullptr ? nullptr : bin->all_models();
-  const uint32_t count = fw != nullptr && fw->size() >= 4 ? LoadWord(fw->data()) : 0;
+  const uint32_t count = fw != nullptr && fw->size() >= 4 ? LoadLE32(fw->data()) : 0;
   if (bnx->model_info() == nullptr || bnx->model_info()->size() == 0 || count == 0) {
     throw InvalidProgramInput(fmt::format("model count should not be zero: {}", bnx_path));
   }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
+
 struct BNX_Args;
 
 // One model as the firmware tools keep it in memory (21 words). Fields absent from
@@ -75,6 +77,10 @@ struct FWInfoTable {
   bool has_crc_section = false;  // the file is 60n + 20 bytes long
 };
 
+// The complete model records of fw_info.bin bytes, at most as many as the count word says: a
+// count of zero or below, or one beyond the records present, yields only what is there.
+std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t size);
+
 // Decodes fw_info.bin bytes. The size must hold the count's records and the two trailing
 // words (56n + 12 or more); on failure *error says why and false is returned.
 bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error = nullptr);
@@ -101,12 +107,14 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
 void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
 
 // Makes sure args.fw_info_path carries its CRC section (appending it, with the file's own
-// CRC, in one write when absent) and returns the file's whole content in out.
-void GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
+// CRC, in one write when absent) and returns the file's whole content in out. The status
+// (always ok: failures throw) notes "BNX included crc information" (debug level) when the
+// section was there already.
+talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
 // Same, with both files already in memory (fw_info holds the file at fw_info_path as read):
 // the CRCs are computed from exactly these bytes.
-void GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                  const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out);
+talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
+                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out);
 
 // Appends the CRCs of all_models.bin and of each model block to fw_info.bin.
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);

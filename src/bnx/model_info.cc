@@ -1,9 +1,8 @@
 #include "bnx/model_info.h"
 
-#include <iostream>
-
 #include <fmt/format.h>
 
+#include "bnx/bnx_file.h"
 #include "bnx/container.h"
 #include "bnx/generate.h"
 #include "common/logger.h"
@@ -15,47 +14,47 @@ std::string Text(const flatbuffers::String* s) { return s == nullptr ? std::stri
 
 // Repacks an unpacked container and writes it; the shared tail of both Modify operations.
 void WriteRepacked(const TalvexBNX::BNXContentT& obj, const std::string& output_name, std::string* written_path) {
-  flatbuffers::FlatBufferBuilder fbb(1024);
+  const size_t payload = obj.model_bin ? obj.model_bin->fw_info.size() + obj.model_bin->all_models.size() : 0;
+  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(payload));
   fbb.Finish(PackBNX(fbb, obj));
   std::string path = GenBNXBinary(GetTargetStr(obj.header->target), fbb, output_name);
   if (written_path != nullptr) *written_path = path;
 }
 
-bool LoadWithHeader(const std::string& path, TalvexBNX::BNXContentT& obj) {
-  if (!GetBNXObj(path, obj)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to read BNX file: {}", path);
-    return false;
+talvex::Status LoadWithHeader(const std::string& path, TalvexBNX::BNXContentT& obj) {
+  BnxFile file = BnxFile::Open(path);
+  if (!file.ok()) {
+    talvex::Status st = file.TakeOpenStatus();
+    return TALVEX_STATUS_LOG(st, LogCateg::Common, kError, "Failed to read BNX file: {}", path);
   }
-  if (!obj.header) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "BNX file has no header: {}", path);
-    return false;
-  }
-  return true;
+  UnpackBNX(file, obj);
+  if (!obj.header) return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file has no header: {}", path);
+  return talvex::Status();
 }
 
 }  // namespace
 
-void GetBNXModelInfo(const std::string& path, int idx) {
-  talvex::FileBuffer fb = GetBNXBuffer(path);
-  if (!fb.ok()) return;
-  const auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->model_info();
-  if (infos == nullptr) return;
+std::string GetBNXModelInfo(const BnxFile& file, int idx) {
+  const auto* infos = file.ok() ? file.root()->model_info() : nullptr;
   std::string out;
+  if (infos == nullptr) return out;
   for (flatbuffers::uoffset_t i = 0; i < infos->size(); ++i) {
     if (idx >= 0 && static_cast<flatbuffers::uoffset_t>(idx) != i) continue;
     const auto* m = infos->Get(i);
     out += fmt::format("#{0:0>3} {{{1:>8}}} ({2:>10}) [{3}]\n", i + 1, m->id(), Text(m->version()), Text(m->name()));
   }
-  std::cout << out;
+  return out;
 }
 
-void ReadBNXModelInfo(const std::string& path, int idx) { GetBNXModelInfo(path, idx); }
+std::string GetBNXModelInfo(const std::string& path, int idx) { return GetBNXModelInfo(BnxFile::Open(path), idx); }
+
+std::string ReadBNXModelInfo(const std::string& path, int idx) { return GetBNXModelInfo(path, idx); }
 
 void ReadBNXModelInfo(const std::string& path, int idx, std::string& id, std::string& version, std::string& name) {
   // Flat access: the payload is not copied just to read one description.
-  talvex::FileBuffer fb = GetBNXBuffer(path);
-  if (!fb.ok() || idx < 0) return;
-  const auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->model_info();
+  const BnxFile file = BnxFile::Open(path);
+  if (!file.ok() || idx < 0) return;
+  const auto* infos = file.root()->model_info();
   if (infos == nullptr || static_cast<flatbuffers::uoffset_t>(idx) >= infos->size()) return;
   const auto* m = infos->Get(static_cast<flatbuffers::uoffset_t>(idx));
   id = std::to_string(m->id());
@@ -63,36 +62,37 @@ void ReadBNXModelInfo(const std::string& path, int idx, std::string& id, std::st
   name = Text(m->name());
 }
 
-int ModifyModelInfo(const std::string& path, const std::vector<std::string>& versions,
-                    const std::vector<std::string>& names, const std::string& output_name,
-                    std::string* written_path) {
+talvex::Status ModifyModelInfo(const std::string& path, const std::vector<std::string>& versions,
+                               const std::vector<std::string>& names, const std::string& output_name,
+                               std::string* written_path) {
   TalvexBNX::BNXContentT obj;
-  if (!LoadWithHeader(path, obj)) return -1;
+  talvex::Status st = LoadWithHeader(path, obj);
+  if (!st.ok()) return st;
   for (size_t i = 0; i < obj.model_info.size(); ++i) {
     if (!obj.model_info[i]) obj.model_info[i].reset(new TalvexBNX::ModelInfoT());
     if (i < versions.size()) obj.model_info[i]->version = versions[i];
     if (i < names.size()) obj.model_info[i]->name = names[i];
   }
   WriteRepacked(obj, output_name, written_path);
-  return 0;
+  return talvex::Status();
 }
 
-int ModifySolutionInfo(const std::string& path, const std::string& solution_id, const std::string& solution_tag,
-                       const std::string& output_name, std::string* written_path) {
-  if (solution_id.empty() && solution_tag.empty()) return -1;
+talvex::Status ModifySolutionInfo(const std::string& path, const std::string& solution_id,
+                                  const std::string& solution_tag, const std::string& output_name,
+                                  std::string* written_path) {
+  if (solution_id.empty() && solution_tag.empty()) return talvex::Status(-1);
   TalvexBNX::BNXContentT obj;
-  if (!LoadWithHeader(path, obj)) return -1;
+  talvex::Status st = LoadWithHeader(path, obj);
+  if (!st.ok()) return st;
   if (!solution_id.empty()) obj.header->solution_id = solution_id;
   if (!solution_tag.empty()) obj.header->solution_tag = solution_tag;
   WriteRepacked(obj, output_name, written_path);
-  return 0;
+  return talvex::Status();
 }
 
 uint32_t GetUuidInBnx(const std::string& path) {
-  talvex::FileBuffer fb = GetBNXBuffer(path);
-  if (!fb.ok()) return 0;
-  const auto* header = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data())->header();
-  return header == nullptr ? 0 : header->uuid();
+  const BnxFile file = BnxFile::Open(path);
+  return file.header() == nullptr ? 0 : file.header()->uuid();
 }
 
 }  // namespace BNXUtils

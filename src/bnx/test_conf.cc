@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "bnx/bnx_file.h"
 #include "bnx/container.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -19,13 +20,8 @@ namespace {
 // Scripts hold 32-bit device addresses.
 uint32_t Low32(uint64_t v) { return static_cast<uint32_t>(v); }
 
-bool WriteText(const std::string& path, const std::string& text) {
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, text.data(), text.size(), &error)) {
-    TALVEX_LOG_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, error);
-    return false;
-  }
-  return true;
+talvex::Status WriteText(const std::string& path, const std::string& text) {
+  return talvex::WriteNewFile(path, text.data(), text.size());
 }
 
 std::string RealFolder(const std::string& folder) {
@@ -47,23 +43,12 @@ bool InsideFolder(const std::string& prefix, const std::string& root) {
 // Missing files and failures are of no concern to a clean-up; directories are never removed.
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 
-uint32_t LoadLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-// Model ids of the complete records of a prefixed fw_info.bin; a count beyond the records
-// present, a negative count or a short file yields only what is really there.
+// Model ids of the complete records of a prefixed fw_info.bin (whatever is really there).
 std::vector<uint32_t> ReadModelIds(const std::string& fw_info_path) {
   std::vector<uint32_t> ids;
   const talvex::FileBuffer fb = talvex::FileBuffer::Load(fw_info_path);
-  if (!fb.ok() || fb.size() < 4) return ids;
-  const int32_t count = static_cast<int32_t>(LoadLE32(fb.data()));
-  if (count <= 0) return ids;
-  const size_t present = (fb.size() - 4) / FW_INFO_MODEL_BYTES;
-  const size_t n = std::min(static_cast<size_t>(count), present);
-  ids.reserve(n);
-  for (size_t i = 0; i < n; ++i) ids.push_back(LoadLE32(fb.data() + 4 + i * FW_INFO_MODEL_BYTES));
+  if (!fb.ok()) return ids;
+  for (const BNX_FW_INFO_MODEL& rec : ReadFWInfoRecords(fb.data(), fb.size())) ids.push_back(rec.model_id);
   return ids;
 }
 
@@ -83,16 +68,16 @@ AddrInfo GetAddrInfo(const BNX_FW_INFO_MODEL& finfo) {
   return a;
 }
 
-void GenAddrConf(const BNX_FW_INFO_MODEL& finfo, const std::string& output_name,
-                 TalvexBNX::NPUTarget target) {
+talvex::Status GenAddrConf(const BNX_FW_INFO_MODEL& finfo, const std::string& output_name,
+                           TalvexBNX::NPUTarget target) {
   const AddrInfo info = GetAddrInfo(finfo);
   const std::string base = output_name + "modelid_" + std::to_string(finfo.model_id);
   switch (target) {
-    case TalvexBNX::NPUTarget::TZ200: Gen200TestConf(info, base + "_test.conf"); break;
-    case TalvexBNX::NPUTarget::TZ100: Gen100TestConf(base + "_test.conf"); break;
+    case TalvexBNX::NPUTarget::TZ200: return Gen200TestConf(info, base + "_test.conf");
+    case TalvexBNX::NPUTarget::TZ100: return Gen100TestConf(base + "_test.conf");
     case TalvexBNX::NPUTarget::TZ300:
-    case TalvexBNX::NPUTarget::TZ500: GenApbNpu(info, base + "_apb.npu", 1); break;
-    default: break;
+    case TalvexBNX::NPUTarget::TZ500: return GenApbNpu(info, base + "_apb.npu", 1);
+    default: return talvex::Status();
   }
 }
 
@@ -129,29 +114,33 @@ std::string GetApbNpuText(const AddrInfo& a, int run_val) {
   return s;
 }
 
-bool Gen100TestConf(const std::string& path) { return WriteText(path, Get100TestConfText()); }
+talvex::Status Gen100TestConf(const std::string& path) { return WriteText(path, Get100TestConfText()); }
 
-bool Gen200TestConf(const AddrInfo& addr_info, const std::string& path) {
+talvex::Status Gen200TestConf(const AddrInfo& addr_info, const std::string& path) {
   return WriteText(path, Get200TestConfText(addr_info));
 }
 
-bool GenApbNpu(const AddrInfo& addr_info, const std::string& path, int run_val) {
+talvex::Status GenApbNpu(const AddrInfo& addr_info, const std::string& path, int run_val) {
   return WriteText(path, GetApbNpuText(addr_info, run_val));
 }
 
 void PostCleanUpTmpBin(const std::vector<std::string>& vecBnxPaths, const std::string& strOutputName,
                        bool blDeleteAll) {
+  std::vector<std::string> names;
+  for (const std::string& bnx : vecBnxPaths) {
+    // An unreadable container has no CRC and so no files of its own to remove.
+    const std::string name = strOutputName.empty() ? BnxFile::Open(bnx).default_prefix() : strOutputName;
+    if (!name.empty()) names.push_back(name);
+  }
+  PostCleanUpPrefixes(names, blDeleteAll);
+}
+
+void PostCleanUpPrefixes(const std::vector<std::string>& names, bool blDeleteAll) {
   static const char* const kModelSuffixes[] = {"_command.bin", "_weight.bin", "_setup.bin",
                                                "_setup.bin.json", "_apb.npu", "_test.conf"};
   const std::string out_dir = GetOutputDir();
   const std::string root = RealFolder(out_dir);
-  for (const std::string& bnx : vecBnxPaths) {
-    std::string name = strOutputName;
-    if (name.empty()) {
-      // An unreadable container has no CRC and so no files of its own to remove.
-      if (ReadBNX(bnx, "crc").empty()) continue;
-      name = GenDefaultOutputPrefix(bnx);
-    }
+  for (const std::string& name : names) {
     const std::string prefix = out_dir + name;
     // A name such as "../x" would reach beyond the output folder.
     if (!InsideFolder(prefix, root)) continue;

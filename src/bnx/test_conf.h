@@ -7,6 +7,7 @@
 
 #include "bnx/legacy_files.h"
 #include "bnx_generated.h"
+#include "common/status.h"
 
 namespace BNXUtils {
 
@@ -32,18 +33,19 @@ AddrInfo GetAddrInfo(const BNX_FW_INFO_MODEL& finfo);
 
 // Writes output_name + "modelid_" + id + "_test.conf" (TZ100, TZ200) or "_apb.npu" (TZ300,
 // TZ500); other targets get nothing. output_name is a folder + prefix, e.g. "out/P_".
-void GenAddrConf(const BNX_FW_INFO_MODEL& finfo, const std::string& output_name,
-                 TalvexBNX::NPUTarget target);
+// Fails with "Failed to write the file: ..." when the script cannot be written.
+talvex::Status GenAddrConf(const BNX_FW_INFO_MODEL& finfo, const std::string& output_name,
+                           TalvexBNX::NPUTarget target);
 
 // The script texts; addresses are the low 32 bits in lower-case hexadecimal.
 std::string Get100TestConfText();
 std::string Get200TestConfText(const AddrInfo& addr_info);
 std::string GetApbNpuText(const AddrInfo& addr_info, int run_val);
 
-// Each writes its text to path (replaced atomically); false (logged) when it cannot.
-bool Gen100TestConf(const std::string& path);
-bool Gen200TestConf(const AddrInfo& addr_info, const std::string& path);
-bool GenApbNpu(const AddrInfo& addr_info, const std::string& path, int run_val);
+// Each writes its text to path (replaced atomically); fails when it cannot.
+talvex::Status Gen100TestConf(const std::string& path);
+talvex::Status Gen200TestConf(const AddrInfo& addr_info, const std::string& path);
+talvex::Status GenApbNpu(const AddrInfo& addr_info, const std::string& path, int run_val);
 
 // Per container, with prefix = OUTPUT_DIR + strOutputName (or + its default prefix when the
 // name is empty): removes prefix + "_modelid_<id>" + "_command.bin", "_weight.bin",
@@ -53,5 +55,8 @@ bool GenApbNpu(const AddrInfo& addr_info, const std::string& path, int run_val);
 // silently; only regular files (or links) are removed, and nothing outside the output folder.
 void PostCleanUpTmpBin(const std::vector<std::string>& vecBnxPaths, const std::string& strOutputName,
                        bool blDeleteAll);
+// The same for file name prefixes already known (one per container), without opening any
+// container.
+void PostCleanUpPrefixes(const std::vector<std::string>& names, bool blDeleteAll);
 
 }  // namespace BNXUtils

@@ -10,7 +10,9 @@
 #include "common/file_io.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
+#include "common/bytes.h"
 #include "setup/setup_nodes.h"
+#include "setup/setup_recognise.h"
 
 namespace BNXUtils {
 namespace {
@@ -24,8 +26,20 @@ constexpr size_t kHdrMagic = 0, kHdrDramStart = 20, kHdrInputRow = 28, kHdrInput
 // A violated precondition: the exception logs the condition once; callers turn it into -1.
 [[noreturn]] void Refuse(const std::string& condition) { throw InvalidProgramInput(condition); }
 
-// Progress of the rewrite, with the call site as its prefix.
-#define TZ100_DEBUG(...) TALVEX_LOG(LogCateg::Common, kDebug, __VA_ARGS__)
+// Where the progress lines of the running rewrite go (the caller's Status, if it gave one).
+talvex::Status* g_log = nullptr;
+struct LogTo {
+  explicit LogTo(talvex::Status* log) : prev(g_log) { g_log = log; }
+  ~LogTo() { g_log = prev; }
+  LogTo(const LogTo&) = delete;
+  LogTo& operator=(const LogTo&) = delete;
+  talvex::Status* prev;
+};
+#define TZ100_LOG(level, ...)                                                       \
+  do {                                                                              \
+    if (g_log != nullptr) TALVEX_STATUS_LOG(*g_log, LogCateg::Common, level, __VA_ARGS__); \
+  } while (0)
+#define TZ100_DEBUG(...) TZ100_LOG(kDebug, __VA_ARGS__)
 
 uint16_t Half(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -66,7 +80,7 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
       } else if (idx == ach) {
         if (!have_low) {
           // A high half without its low half cannot be relocated; it is left as it is.
-          TALVEX_LOG(LogCateg::Common, kWarn, "register 0x{:x} at byte {} has no low half before it; not relocated", ach, pos);
+          TZ100_LOG(kWarn, "register 0x{:x} at byte {} has no low half before it; not relocated", ach, pos);
           continue;
         }
         const uint32_t val = (uint32_t{value} << 16) | low;
@@ -141,10 +155,10 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
   if (size < kTZ100HeaderBytes) {
     Refuse(fmt::format("setup.bin is shorter than the TZ100 header ({} bytes)", size));
   }
-  if (Setup::ReadWordLE(data + kHdrMagic) != 0x8EB5A462) Refuse("Magic number of setup.bin did not match!");
-  TZ100_DEBUG("input shape(row/col/ch): {:d}, {:d}, {:d}", Setup::ReadWordLE(data + kHdrInputRow),
-                    Setup::ReadWordLE(data + kHdrInputCol), Setup::ReadWordLE(data + kHdrInputCh));
-  TZ100_DEBUG("output num:{:d}", Setup::ReadWordLE(data + kHdrOutputNum));
+  if (talvex::LoadLE32(data + kHdrMagic) != Setup::MAGIC) Refuse("Magic number of setup.bin did not match!");
+  TZ100_DEBUG("input shape(row/col/ch): {:d}, {:d}, {:d}", talvex::LoadLE32(data + kHdrInputRow),
+                    talvex::LoadLE32(data + kHdrInputCol), talvex::LoadLE32(data + kHdrInputCh));
+  TZ100_DEBUG("output num:{:d}", talvex::LoadLE32(data + kHdrOutputNum));
   const struct {
     size_t pos;
     uint32_t old_value, new_value;
@@ -154,11 +168,11 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
                 {kHdrWeightStart, of.weight_start, nf.weight_start, "weight start did not match"},
                 {kHdrInputStart, of.input_start, nf.input_start, "input start did not match"}};
   for (const auto& s : starts) {
-    const uint32_t in_file = Setup::ReadWordLE(data + s.pos);
+    const uint32_t in_file = talvex::LoadLE32(data + s.pos);
     if (in_file != s.old_value) {
       Refuse(fmt::format("{} (setup.bin 0x{:08x}, fw_info 0x{:08x})", s.mismatch, in_file, s.old_value));
     }
-    Setup::WriteWordLE(data + s.pos, s.new_value);
+    talvex::StoreLE32(data + s.pos, s.new_value);
   }
 
   static constexpr size_t kBodyBytes[] = {sizeof(Setup::Layout::InputInfo), sizeof(Setup::Layout::CPUNode),
@@ -168,7 +182,7 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
   while (pos < size) {
     if (size - pos < 4) Refuse(fmt::format("setup.bin ends inside a node type word (byte {})", pos));
     // The node kind is the type word's low byte, as the setup views read it.
-    const uint32_t type = Setup::ReadWordLE(data + pos) & 0xff;
+    const uint32_t type = talvex::LoadLE32(data + pos) & 0xff;
     if (type > Setup::FW_SUPER_NODE) Refuse(fmt::format("Undefinded node index ({} at byte {})", type, pos));
     const size_t body = pos + 4;
     if (size - body < kBodyBytes[type]) {
@@ -178,7 +192,7 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
       if (nf.output_start == nf.dram_start || of.output_start == of.dram_start) {
         Refuse("should be enable dedicated output buffer");
       }
-      const uint32_t addr = Setup::ReadWordLE(data + body);
+      const uint32_t addr = talvex::LoadLE32(data + body);
       uint64_t offset = 0;
       uint32_t base = 0;
       if (addr < of.dram_start && addr >= of.output_start) {
@@ -191,14 +205,15 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
         Refuse(fmt::format("Data out of range! (super node address 0x{:08x} at byte {})", addr, pos));
       }
       if (offset >= kOffsetLimit) Refuse("output node offset should >= 0");
-      Setup::WriteWordLE(data + body, Rebase(base, offset, "Data out of range!"));
+      talvex::StoreLE32(data + body, Rebase(base, offset, "Data out of range!"));
     }
     pos = body + kBodyBytes[type];
   }
 }
 
-int Failed(const TalvexException& e, std::string* error) {
+int Failed(const TalvexException& e, std::string* error, talvex::Status* log) {
   if (error != nullptr) *error = e.what();
+  if (log != nullptr) log->Merge(e.status());
   return -1;
 }
 
@@ -224,19 +239,21 @@ void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
-                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error) {
+                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error, talvex::Status* log) {
+  const LogTo to(log);
   try {
     std::vector<HalfEdit> edits;
     CollectAddrEdits(data, size, reg, new_base, old_base, new_obuf_base, old_obuf_base, edits);
     ApplyEdits(data, edits);
     return 0;
   } catch (const TalvexException& e) {
-    return Failed(e, error);
+    return Failed(e, error, log);
   }
 }
 
 int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t new_base, uint32_t old_base,
-                       uint32_t new_obuf_base, uint32_t old_obuf_base) {
+                       uint32_t new_obuf_base, uint32_t old_obuf_base, talvex::Status* log) {
+  const LogTo to(log);
   try {
     std::vector<uint8_t> bytes = LoadExact(path, size, "command.bin");
     std::vector<HalfEdit> edits;
@@ -246,12 +263,13 @@ int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t 
     StoreFile(path, bytes);
     return 0;
   } catch (const TalvexException& e) {
-    return Failed(e, nullptr);
+    return Failed(e, nullptr, log);
   }
 }
 
 int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
-                          std::string* error) {
+                          std::string* error, talvex::Status* log) {
+  const LogTo to(log);
   try {
     // The passes touch different registers, so all of them can read the original words; the
     // edits are applied only once every pass has succeeded.
@@ -260,11 +278,13 @@ int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo,
     ApplyEdits(data, edits);
     return 0;
   } catch (const TalvexException& e) {
-    return Failed(e, error);
+    return Failed(e, error, log);
   }
 }
 
-int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo, FirmInfo old_finfo) {
+int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo, FirmInfo old_finfo,
+                          talvex::Status* log) {
+  const LogTo to(log);
   try {
     std::vector<uint8_t> bytes = LoadExact(cmd_path, bin_size, "command.bin");
     std::vector<HalfEdit> edits;
@@ -274,23 +294,25 @@ int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo
     StoreFile(cmd_path, bytes);
     return 0;
   } catch (const TalvexException& e) {
-    return Failed(e, nullptr);
+    return Failed(e, nullptr, log);
   }
 }
 
 int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
-                        std::string* error) {
+                        std::string* error, talvex::Status* log) {
+  const LogTo to(log);
   try {
     std::vector<uint8_t> copy(data, data + size);
     RelocateSetup(copy.data(), copy.size(), new_finfo, old_finfo);
     if (size != 0) std::memcpy(data, copy.data(), size);
     return 0;
   } catch (const TalvexException& e) {
-    return Failed(e, error);
+    return Failed(e, error, log);
   }
 }
 
-int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInfo& old_finfo) {
+int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInfo& old_finfo, talvex::Status* log) {
+  const LogTo to(log);
   try {
     std::vector<uint8_t> bytes = LoadExact(path, size, "setup.bin");
     const std::vector<uint8_t> before = bytes;
@@ -298,11 +320,12 @@ int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInf
     if (bytes != before) StoreFile(path, bytes);
     return 0;
   } catch (const TalvexException& e) {
-    return Failed(e, nullptr);
+    return Failed(e, nullptr, log);
   }
 }
 
-int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v) {
+int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v, talvex::Status* log) {
+  const LogTo to(log);
   // Every model is rewritten in memory first; the files change only when all of them could be,
   // so a refused model never leaves the earlier ones relocated and the later ones not.
   struct Rewrite {
@@ -347,8 +370,8 @@ int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_f
       }
     }
     for (const Rewrite& r : rewrites) StoreFile(r.path, r.bytes);
-  } catch (const TalvexException&) {
-    return -1;  // logged by the exception
+  } catch (const TalvexException& e) {
+    return Failed(e, nullptr, log);
   }
   return 0;
 }

@@ -25,6 +25,8 @@ struct CmdArgs {
   };
 
   CmdArgs();
+  // The usage text (program: argv[0]); usage() prints it on standard error.
+  static std::string UsageText(const char* program);
   static void usage(const char* program);
 
   CMDMode mode = None;
@@ -60,16 +62,12 @@ struct CmdArgs {
 using ModeHandler = std::function<int(const CmdArgs&)>;
 extern const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap;
 
-// Unsigned hexadecimal with optional "0x", low 32 bits; no digits gives 0.
-uint32_t ReadHexKey(const std::string& text);
-
+// What option reading ended with.
 struct ParseOutcome {
   bool exit = false;          // stop now with `status` (help, bad option, bad number)
   int status = 0;
   bool version_stop = false;  // -V was read: option reading stopped there
 };
-// Reads the options into args (getopt_long; diagnostics and usage printed as needed).
+// Reads the options of OptionTable() (cli/options.h) into args (getopt_long; diagnostics and
+// usage printed as needed).
 ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args);
-
-// The whole program behind main(); exceptions from handlers propagate.
-int RunMain(int argc, char** argv);

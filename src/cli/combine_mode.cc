@@ -21,7 +21,6 @@
 namespace {
 
 using BNXUtils::CombineSource;
-using BNXUtils::CombineStatus;
 
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
@@ -65,11 +64,9 @@ void PrintExtractStatus(const CmdArgs& cmd, const std::vector<CombineSource>& sr
 int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
   flatbuffers::FlatBufferBuilder merged;
   std::vector<int32_t> model_ids;
-  CombineStatus st;
-  if (BNXUtils::CombineTxmSources(srcs, merged, model_ids, &st) != 0) {
-    std::cout << st.stdout_text << std::flush;
-    std::cerr << "Failed to CombineTxm" << std::endl;
-    if (st.message != "Failed to CombineTxm") std::cerr << st.message << std::endl;
+  const talvex::Status st = BNXUtils::CombineTxmSources(srcs, merged, model_ids);
+  if (!st.ok()) {
+    talvex::Report(st);
     return -1;
   }
   const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(merged.GetBufferPointer());
@@ -90,7 +87,11 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
       // merged file under its documented name.
       for (const CombineSource& src : srcs) {
         BNXUtils::ExtractedFiles written;
-        if (BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written) != 0) return -1;
+        const talvex::Status extracted = BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written);
+        if (!extracted.ok()) {
+          talvex::Report(extracted);
+          return -1;
+        }
         CmdArgs split;
         split.model_path = {written.all_models};
         split.output_folder = cmd.output_folder;
@@ -110,8 +111,9 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
     }
     std::cout << txm_path << std::endl;
     out_path = BNXUtils::WriteTxmBNX(args, merged.GetBufferPointer(), merged.GetSize(), model_ids, cmd.output_name);
-  } catch (const TalvexException&) {
-    return -1;  // logged by the exception
+  } catch (const TalvexException& e) {
+    talvex::Report(e.status());
+    return -1;
   }
   return 0;
 }
@@ -119,18 +121,19 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
 // Legacy containers: new DRAM layout, TZ100 relocation, new all_models.bin and fw_info.bin.
 int CombineLegacyPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
   BNXUtils::LegacyCombined combined;
-  const CombineStatus st = BNXUtils::CombineAllModelsBin(srcs, combined);
-  if (!st.ok) {
-    std::cerr << st.message << std::endl;
-    return -1;
-  }
+  const talvex::Status st = BNXUtils::CombineAllModelsBin(srcs, combined);
+  talvex::Report(st);  // the refusal, or the progress lines
+  if (!st.ok()) return -1;
   const std::string bnx_path = BNXUtils::GetOutputFilePath(srcs.back().target, cmd.output_name);
   if (RefuseOverwrite(cmd, srcs, bnx_path)) return -1;
   try {
     if (cmd.blKeepAll) BNXUtils::WriteLegacyIntermediates(srcs, combined);
-    out_path = BNXUtils::WriteCombinedBNX(srcs, combined, cmd.output_name);
-  } catch (const TalvexException&) {
-    return -1;  // logged by the exception
+    talvex::Status notes;
+    out_path = BNXUtils::WriteCombinedBNX(srcs, combined, cmd.output_name, &notes);
+    talvex::Report(notes);
+  } catch (const TalvexException& e) {
+    talvex::Report(e.status());
+    return -1;
   }
   return 0;
 }
@@ -138,19 +141,19 @@ int CombineLegacyPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs
 }  // namespace
 
 int CombineBnx(const CmdArgs& cmd) {
-  const std::vector<std::string> paths = ResolveContainerPaths(cmd.model_path);
+  const std::vector<std::string> paths = BNXUtils::ResolveContainerPaths(cmd.model_path);
   if (paths.empty()) return -1;
   std::vector<CombineSource> srcs(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
-    const CombineStatus st = BNXUtils::OpenCombineSource(paths[i], srcs[i]);
-    if (!st.ok) {
-      std::cerr << st.message << std::endl;
+    const talvex::Status st = BNXUtils::OpenCombineSource(paths[i], srcs[i]);
+    if (!st.ok()) {
+      talvex::Report(st);
       return -1;
     }
   }
-  const CombineStatus check = BNXUtils::CheckBNX(srcs);
-  if (!check.ok) {
-    std::cerr << check.message << std::flush;
+  const talvex::Status check = BNXUtils::CheckBNX(srcs);
+  if (!check.ok()) {
+    talvex::Report(check);
     return -1;
   }
   // The first container chooses the path; every other one must have the same payload layout.

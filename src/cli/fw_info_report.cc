@@ -9,6 +9,7 @@
 #include "bnx/legacy_files.h"
 #include "common/file_io.h"
 #include "common/logger.h"
+#include "common/report_text.h"
 #include "setup/setup_func.h"
 #include "setup/setup_recognise.h"
 #include "setup/setup_report.h"
@@ -17,27 +18,12 @@ namespace {
 
 constexpr const char* kNoModel = "No model info in fw_info.bin";
 
-enum class ReportStatus { kOk, kEmpty, kFailed };
-
-// "    [ input] 0x60000000 L =      256 : 0x00000100"
-std::string AddrLine(const char* name, uint32_t addr, uint32_t len) {
-  return fmt::format("    [{0:>{1}}]{2:^{3}}L = {4:>{5}} : {4:#010x}", name, 6, fmt::format("0x{:x}", addr), 12,
-                     len, 8);
-}
+using talvex::AddrLine;
+using talvex::FramedLine;
 
 std::string MemoryLines(const BNXUtils::FWInfoTable& table) {
-  constexpr int kLabel = 30;
-  constexpr double kMiB = 1024.0 * 1024.0;
   const uint32_t start = table.records.front().addr_in;
-  const uint32_t space = table.dram_addr_end - start;
-  std::string s;
-  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR start addr", kLabel, start);
-  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR end addr", kLabel, table.dram_addr_end);
-  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "DDR space needed", kLabel, space, space / kMiB);
-  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "Model size(no heading buff)", kLabel,
-                   table.total_bin_size, table.total_bin_size / kMiB);
-  s += "\n";
-  return s;
+  return talvex::MemorySummary(start, table.dram_addr_end, table.dram_addr_end - start, table.total_bin_size);
 }
 
 std::string ModelBox(const BNX_FW_INFO_MODEL& rec, size_t index, const talvex::FileBuffer& setup,
@@ -47,7 +33,8 @@ std::string ModelBox(const BNX_FW_INFO_MODEL& rec, size_t index, const talvex::F
   const size_t size = setup.ok() ? setup.size() : 0;
   const bool fb = Setup::IsFBSetup(bin, size);
   Json::Value json;
-  const int conv = fb ? Setup::FBToJson(bin, size, json) : Setup::RawToJson(bin, size, json, first_generation);
+  const int conv =
+      talvex::Report(fb ? Setup::FBToJson(bin, size, json) : Setup::RawToJson(bin, size, json, first_generation));
   if (conv == -1) json = Json::Value();
 
   constexpr int kWidth = FW_INFO_REPORT_WIDTH;
@@ -64,34 +51,32 @@ std::string ModelBox(const BNX_FW_INFO_MODEL& rec, size_t index, const talvex::F
   const std::string setup_text = first_generation ? Get100SetupBinInfo(json, kWidth)
                                  : fb             ? GetFbsSetupBinInfo(json, kWidth)
                                                   : GetRawSetupBinInfo(json, kWidth);
-  return fmt::format(
-      "┌{0:─<{2}}┐\n│{1: ^{2}}│\n│{3: <{2}}│\n│{4: <{2}}│\n│{1: <{2}}│\n│{5: <{2}}│\n│{6: <{2}}│\n│{7: <{2}}│\n"
-      "│{8: <{2}}│\n│{1: <{2}}│\n│{9: <{2}}│\n│{10: <{2}}│\n│{11: <{2}}│\n│{12: <{2}}│\n│{1: <{2}}│\n│{1:=<{2}}│\n"
-      "│{1: <{2}}│\n│{13: <{2}}│\n{14}└{0:─>{2}}┘\n",
-      title, "", kWidth, id, ver, "Addr(IN/OUT/WBUF)", in, out, wbuf, "Addr(CMD/WT/SET)", cmd, wt, set, format,
-      setup_text);
+  return talvex::BoxTop(title, kWidth) + FramedLine("", kWidth) + FramedLine(id, kWidth) + FramedLine(ver, kWidth) +
+         FramedLine("", kWidth) + FramedLine("Addr(IN/OUT/WBUF)", kWidth) + FramedLine(in, kWidth) +
+         FramedLine(out, kWidth) + FramedLine(wbuf, kWidth) + FramedLine("", kWidth) +
+         FramedLine("Addr(CMD/WT/SET)", kWidth) + FramedLine(cmd, kWidth) + FramedLine(wt, kWidth) +
+         FramedLine(set, kWidth) + FramedLine("", kWidth) + FramedLine(std::string(kWidth, '='), kWidth) +
+         FramedLine("", kWidth) + FramedLine(format, kWidth) + setup_text + talvex::BoxBottom(title, kWidth);
 }
 
-ReportStatus BuildReport(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
-                         bool first_generation, std::string& text, std::string& error) {
+}  // namespace
+
+talvex::Status GetAllFwInfoText(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
+                                bool first_generation, std::string& text) {
   const talvex::FileBuffer fw = talvex::FileBuffer::Load(fw_info_path);
   if (!fw.ok()) {
-    error = fmt::format("Failed to read {}: {}", fw_info_path, talvex::ReadStatusText(fw.status()));
-    return ReportStatus::kFailed;
+    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to read {}: {}", fw_info_path,
+                               talvex::ReadStatusText(fw.status()));
   }
   BNXUtils::FWInfoTable table;
+  std::string error;
   if (!BNXUtils::DecodeFWInfo(fw.data(), fw.size(), table, &error)) {
-    error = fmt::format("Invalid {}: {}", fw_info_path, error);
-    return ReportStatus::kFailed;
+    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Invalid {}: {}", fw_info_path, error);
   }
-  if (table.records.empty()) {
-    error = kNoModel;
-    return ReportStatus::kEmpty;
-  }
+  if (table.records.empty()) return talvex::Status(-1).Out(kNoModel);
   if (setup_paths.size() < table.records.size()) {
-    error = fmt::format("fw_info.bin lists {} models but {} setup binaries were given", table.records.size(),
-                        setup_paths.size());
-    return ReportStatus::kFailed;
+    return TALVEX_STATUS_ERROR(LogCateg::Tool, "fw_info.bin lists {} models but {} setup binaries were given",
+                               table.records.size(), setup_paths.size());
   }
   // Every setup is read before anything is built, so a failure prints no partial report.
   std::vector<talvex::FileBuffer> setups;
@@ -99,9 +84,8 @@ ReportStatus BuildReport(const std::string& fw_info_path, const std::vector<std:
   for (size_t i = 0; i < table.records.size(); ++i) {
     talvex::FileBuffer fb = talvex::FileBuffer::Load(setup_paths[i]);
     if (!fb.ok() && fb.status() != talvex::ReadStatus::kEmpty) {
-      error = fmt::format("Failed to read the setup binary of model #{}: {} ({})", i + 1, setup_paths[i],
-                          talvex::ReadStatusText(fb.status()));
-      return ReportStatus::kFailed;
+      return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to read the setup binary of model #{}: {} ({})", i + 1,
+                                 setup_paths[i], talvex::ReadStatusText(fb.status()));
     }
     setups.push_back(std::move(fb));
   }
@@ -109,27 +93,13 @@ ReportStatus BuildReport(const std::string& fw_info_path, const std::vector<std:
   for (size_t i = 0; i < table.records.size(); ++i) s += ModelBox(table.records[i], i, setups[i], first_generation);
   s += "\n";
   text = std::move(s);
-  return ReportStatus::kOk;
-}
-
-}  // namespace
-
-int GetAllFwInfoText(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
-                     bool first_generation, std::string& text, std::string* error) {
-  std::string why;
-  const ReportStatus st = BuildReport(fw_info_path, setup_paths, first_generation, text, why);
-  if (error != nullptr) *error = why;
-  return st == ReportStatus::kOk ? 0 : -1;
+  return talvex::Status();
 }
 
 int ParseAllFwInfo(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
                    bool first_generation) {
-  std::string text, error;
-  switch (BuildReport(fw_info_path, setup_paths, first_generation, text, error)) {
-    case ReportStatus::kOk: std::cout << text << std::flush; return 0;
-    case ReportStatus::kEmpty: std::cout << kNoModel << std::endl; return -1;
-    case ReportStatus::kFailed: break;
-  }
-  TALVEX_LOG_ERROR(LogCateg::Tool, "{}", error);
-  return -1;
+  std::string text;
+  const talvex::Status st = GetAllFwInfoText(fw_info_path, setup_paths, first_generation, text);
+  if (st.ok()) std::cout << text << std::flush;
+  return talvex::Report(st);
 }

@@ -6,6 +6,7 @@
 #include "bnx/container.h"
 #include "bnx/generate.h"
 #include "cli/handlers.h"
+#include "common/logger.h"
 
 std::string ReadToolchainVersion(const std::string& version_file) {
   std::string version = kToolchainVersion;
@@ -41,13 +42,12 @@ std::string GenNewBnx(const CmdArgs& args) {
   bnx.toolchain_version = ReadToolchainVersion(kToolchainVersionFile);
   bnx.compiler_version = kCompilerVersion;
   bnx.models.clear();
-  if (BNXUtils::GenBNXFile(bnx, args.output_name) != 0) return "";
+  // Every failure throws; what comes back are notes only.
+  talvex::Report(BNXUtils::GenBNXFile(bnx, args.output_name));
   return BNXUtils::GetOutputFilePath(args.target, args.output_name);
 }
 
 int GenBnx(const CmdArgs& args) {
-  const std::string path = GenNewBnx(args);
-  if (path.empty()) return -1;
-  std::cout << BNXUtils::GetRealpath(path) << std::endl;
+  std::cout << BNXUtils::GetRealpath(GenNewBnx(args)) << std::endl;
   return 0;
 }

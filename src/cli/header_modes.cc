@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "bnx/bnx_file.h"
 #include "bnx/container.h"
 #include "bnx/model_info.h"
 #include "cli/handlers.h"
@@ -30,7 +31,9 @@ std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
 int ReadHeader(const CmdArgs& args) {
   const std::string path = args.FirstPath();
   if (!RequireFile(path)) return -1;
-  std::cout << BNXUtils::ReadBNX(path, args.header_key) << std::endl;
+  BNXUtils::BnxFile bnx = BNXUtils::BnxFile::Open(path);
+  talvex::Report(bnx.TakeOpenStatus());
+  std::cout << bnx.Key(args.header_key) << std::endl;
   return 0;
 }
 
@@ -38,14 +41,14 @@ int GetCrc(const CmdArgs& args) {
   const std::string path = args.FirstPath();
   if (!RequireFile(path)) return -1;
   uint32_t crc = 0;
-  if (!BNXUtils::ComputeFileCRC(path, &crc)) return -1;
+  if (talvex::Report(BNXUtils::ComputeFileCRC(path, &crc)) != 0) return -1;
   std::cout << fmt::format("0x{:x}", crc) << std::endl;
   return 0;
 }
 
 int CheckAlignment(const CmdArgs& args) {
   // The verdict is the output; a missing or invalid file is simply "failed".
-  const int rc = TXM::CheckAlignment(args.FirstPath());
+  const int rc = talvex::Report(TXM::CheckAlignment(args.FirstPath()));
   std::cout << fmt::format("CheckAlignment {}\n", rc == 0 ? "successfully" : "failed") << std::flush;
   return 0;
 }
@@ -53,10 +56,9 @@ int CheckAlignment(const CmdArgs& args) {
 int ReadModelInfo(const CmdArgs& args) {
   const std::string path = args.FirstPath();
   if (!RequireFile(path)) return -1;
-  for (int idx : args.model_idx) {
-    BNXUtils::GetBNXModelInfo(path, idx);
-    std::cout << "---------------" << std::endl;
-  }
+  BNXUtils::BnxFile bnx = BNXUtils::BnxFile::Open(path);
+  talvex::Report(bnx.TakeOpenStatus());
+  for (int idx : args.model_idx) std::cout << BNXUtils::GetBNXModelInfo(bnx, idx) << "---------------" << std::endl;
   return 0;
 }
 
@@ -65,7 +67,8 @@ int UpdateModelInfo(const CmdArgs& args) {
   if (!RequireFile(path)) return -1;
   const std::string name = OutputNameFor(args, path);
   std::string written;
-  if (BNXUtils::ModifyModelInfo(path, args.model_info_version_vec, args.model_info_name_vec, name, &written) != 0) {
+  if (talvex::Report(BNXUtils::ModifyModelInfo(path, args.model_info_version_vec, args.model_info_name_vec, name,
+                                               &written)) != 0) {
     std::cerr << "Failed to update the model info of " << path << std::endl;
     return -1;
   }
@@ -83,7 +86,7 @@ int UpdateSolutionInfo(const CmdArgs& args) {
   if (!RequireFile(path)) return -1;
   const std::string name = OutputNameFor(args, path);
   std::string written;
-  if (BNXUtils::ModifySolutionInfo(path, args.solution_id, args.solution_tag, name, &written) != 0) {
+  if (talvex::Report(BNXUtils::ModifySolutionInfo(path, args.solution_id, args.solution_tag, name, &written)) != 0) {
     std::cerr << "Failed to update the solution info of " << path << std::endl;
     return -1;
   }

@@ -4,11 +4,12 @@
 
 #include <fmt/format.h>
 
-#include "bnx/container.h"
+#include "bnx/bnx_file.h"
 #include "bnx/model_info.h"
 #include "cli/extract_mode.h"
 #include "cli/handlers.h"
 #include "common/exceptions.h"
+#include "common/logger.h"
 
 namespace {
 
@@ -23,16 +24,15 @@ std::string OneLine(std::string value) {
 }  // namespace
 
 int BnxInfo(const CmdArgs& args) {
-  const std::vector<std::string> paths = ResolveContainerPaths(args.model_path);
-  const std::string path = paths.empty() ? std::string() : paths[0];
-  if (!BNXUtils::CheckFileExist(path)) {
-    std::cerr << "BNX file not exist: " << path << std::endl;
+  // Every container is opened once; the first is reported, and -s extracts them all.
+  std::vector<BNXUtils::BnxFile> files = OpenContainers(args);
+  if (files.empty() || !files[0].exists()) {
+    std::cerr << "BNX file not exist: " << (files.empty() ? std::string() : files[0].path()) << std::endl;
     return -1;
   }
-
-  // Mapped and verified once; only the header is read, whatever the payload's size.
-  const talvex::FileBuffer fb = BNXUtils::GetBNXBuffer(path);
-  const TalvexBNX::BNXContent* bnx = fb.ok() ? flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data()) : nullptr;
+  BNXUtils::BnxFile& bnx = files[0];
+  // Only the header is read, whatever the payload's size.
+  talvex::Report(bnx.TakeOpenStatus());
 
   std::string out = "BNX Header:\n";
   out += fmt::format("{0:-<{1}}\n", "", 60);
@@ -40,21 +40,22 @@ int BnxInfo(const CmdArgs& args) {
                           "toolchain_version", "schema_version", "uuid", "solution_id", "solution_tag"}) {
     std::string value;
     try {
-      value = BNXUtils::ReadBNXKey(bnx, key);
-    } catch (const TalvexException&) {
-      // An unknown stored target: logged by the exception, shown as an empty value.
+      value = bnx.Key(key);
+    } catch (const TalvexException& e) {
+      // An unknown stored target: reported, shown as an empty value.
+      talvex::Report(e.status());
     }
     out += fmt::format("{0:<20} : {1}\n", key, OneLine(value));
   }
   out += fmt::format("{0:-<{1}}\n\n", "", 60);
   out += "BNX Model Info ( idx / {model_id} / (model_version) / [model_name] ) :\n\n";
+  out += BNXUtils::GetBNXModelInfo(bnx, -1);
+  out += fmt::format("\n{0:=<{1}}\n\n", "", 60);
   std::cout << out << std::flush;
-  BNXUtils::GetBNXModelInfo(path, -1);
-  std::cout << fmt::format("\n{0:=<{1}}\n\n", "", 60) << std::flush;
 
   if (!args.blParseSetupBin) return 0;
   CmdArgs quiet = args;
   quiet.blQuiet = true;
-  ExtractBnx(quiet);
+  ExtractOpened(quiet, files);
   return 0;
 }

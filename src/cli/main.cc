@@ -1,15 +1,17 @@
 #include <exception>
 #include <iostream>
 
-#include "cli/cmd_args.h"
+#include "cli/driver.h"
 #include "common/exceptions.h"
+#include "common/logger.h"
 
 int main(int argc, char** argv) {
   // Conditions that stop an operation surface here as exceptions; end in order, never abort.
   try {
     return RunMain(argc, argv);
-  } catch (TalvexException& e) {
-    int code = HandleTalvexException(e);
+  } catch (const TalvexException& e) {
+    talvex::Report(e.status());
+    const int code = HandleTalvexException(e);
     return code != 0 ? code : 1;
   } catch (const std::exception& e) {
     std::cerr << "error: " << e.what() << std::endl;

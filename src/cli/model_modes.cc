@@ -43,7 +43,7 @@ int ForEachModel(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
   }
   for (int32_t id : ids) {
     std::map<int32_t, TalvexTXM::TXMContentT> cut;
-    int ret = TXM::TrimModel(cut, txm, id);
+    int ret = talvex::Report(TXM::TrimModel(cut, txm, id));
     if (ret != 0) {
       std::cerr << "Failed to ExtractModel with model_id: " << model_id << std::endl;
       return ret;
@@ -63,18 +63,10 @@ int ForEachModel(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
 
 TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
   TalvexTXM::TXMContentT txm;
-  if (TXM::LoadTxmObj(txm, txm_path) != 0) {
+  if (talvex::Report(TXM::LoadTxmObj(txm, txm_path)) != 0) {
     throw TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file");
   }
   return txm;
-}
-
-std::vector<TalvexTXM::TXMContentT> LoadTxmObjs(const CmdArgs& cmd) {
-  std::vector<TalvexTXM::TXMContentT> txms;
-  if (TXM::LoadTxmObjs(txms, cmd.model_path) != 0) {
-    throw TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file");
-  }
-  return txms;
 }
 
 int TxmToJson(const CmdArgs& cmd) {
@@ -83,7 +75,7 @@ int TxmToJson(const CmdArgs& cmd) {
   TXM::TrimBinary(txm, false, false);
   const std::string name =
       cmd.output_name.empty() ? Basename(cmd.model_path[0]) + ".no_binary.json" : cmd.output_name;
-  return TXM::DumpDebugText(txm, InFolder(cmd.output_folder, name), false);
+  return talvex::Report(TXM::DumpDebugText(txm, InFolder(cmd.output_folder, name), false));
 }
 
 int SplitCore(const CmdArgs& cmd) {
@@ -94,14 +86,19 @@ int SplitCore(const CmdArgs& cmd) {
   TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
   return ForEachModel(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     TalvexTXM::TXMContentT result;
-    int ret = TXM::TrimCore(result, container, cmd.core_id, cmd.json_path);
+    int ret = talvex::Report(TXM::TrimCore(result, container, cmd.core_id, cmd.json_path));
     container = TalvexTXM::TXMContentT();  // done with the model: free it before packing the result
     if (ret != 0) {
       std::cerr << "Failed to ExtractCore with core_id: " << cmd.core_id << std::endl;
       return ret;
     }
     TxmWriter writer;
-    return writer.Dump(result, cmd.output_folder, cmd.output_name, model_id, cmd.core_id, "", true).empty() ? -1 : 0;
+    std::string path;
+    if (talvex::Report(writer.Dump(result, cmd.output_folder, cmd.output_name, model_id, cmd.core_id, "", path)) != 0) {
+      return -1;
+    }
+    std::cout << path << std::endl;
+    return 0;
   });
 }
 
@@ -115,8 +112,8 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
     std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);
     if (!cmd.output_name.empty()) name += "_model_" + std::to_string(model_id) + ".txm";
     TxmWriter writer;
-    const std::string path = writer.Dump(container, cmd.output_folder, name, model_id, -1, "", false);
-    if (path.empty()) return -1;
+    std::string path;
+    if (talvex::Report(writer.Dump(container, cmd.output_folder, name, model_id, -1, "", path)) != 0) return -1;
     output_files.push_back(BNXUtils::GetRealpath(path));
     return 0;
   });
@@ -125,8 +122,5 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
 void SaveCmdWtBuffer(const std::string& output_file_name, const std::vector<uint8_t>& buffer) {
   // Without an output folder the file goes to the working folder, never to "/".
   const std::string path = InFolder(BNXUtils::GetOutputDir(), output_file_name + ".bin");
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, buffer.data(), buffer.size(), &error)) {
-    TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write the file: {} ({})", path, error);
-  }
+  talvex::Report(talvex::WriteNewFile(path, buffer.data(), buffer.size(), LogCateg::Tool));
 }

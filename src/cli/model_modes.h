@@ -11,8 +11,6 @@
 // TXM::LoadTxmObj on one file; a file that does not parse ends the command: throws
 // TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file").
 TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path);
-// One object per entry of cmd.model_path, in order; ends the command like LoadTxmObj.
-std::vector<TalvexTXM::TXMContentT> LoadTxmObjs(const CmdArgs& cmd);
 
 // One TXM file per model of the single file cmd.model_path[0] (only cmd.model_id unless it
 // is -1), in ascending model id, in cmd.output_folder: "01_<output_name>_model_<id>.txm",

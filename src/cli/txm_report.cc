@@ -7,6 +7,8 @@
 
 #include "bnx/container.h"
 #include "cli/model_modes.h"
+#include "common/logger.h"
+#include "common/report_text.h"
 #include "txm_generated.h"
 
 namespace {
@@ -27,11 +29,7 @@ std::string EncryptModeName(int32_t mode) {
   return TalvexTXM::EnumNamesEncryptedMode()[mode - first];
 }
 
-// "    [ input] 0x60000000 L =   150528 : 0x00024c00"
-std::string AddrLine(const char* name, uint32_t addr, uint32_t len) {
-  return fmt::format("    [{0:>{1}}]{2:^{3}}L = {4:>{5}} : {4:#010x}", name, 6,
-                     fmt::format("0x{:x}", addr), 12, len, 8);
-}
+using talvex::AddrLine;
 
 std::string PayloadLine(const char* name, uint64_t addr, uint64_t len) {
   return fmt::format("      [{0:>{1}}] {2}{3:^{4}}L = {5:>{6}} : {5:#010x}", name, 6, "",
@@ -44,22 +42,10 @@ std::string CoreField(size_t c, const char* label, const std::string& value) {
 
 }  // namespace
 
-std::string FramedLine(const std::string& text) {
-  return fmt::format("│{0: <{1}}│\n", text, TXM_REPORT_WIDTH);
-}
+std::string FramedLine(const std::string& text) { return talvex::FramedLine(text); }
 
 std::string GetMemoryInfoStr(const BNXUtils::ModelMemory& mm) {
-  constexpr int kLabel = 30;
-  constexpr double kMiB = 1024.0 * 1024.0;
-  std::string s;
-  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR start addr", kLabel, mm.DDR_start_addr);
-  s += fmt::format("{0:<{1}} = [{2:#010x}]\n", "DDR end addr", kLabel, mm.DDR_end_addr);
-  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "DDR space needed", kLabel,
-                   mm.DDR_space_needed, mm.DDR_space_needed / kMiB);
-  s += fmt::format("{0:<{1}} = [{2:#010x}] : {3:.2f} MB\n", "Model size(no heading buff)", kLabel,
-                   mm.model_size_no_header_buff, mm.model_size_no_header_buff / kMiB);
-  s += "\n";
-  return s;
+  return talvex::MemorySummary(mm.DDR_start_addr, mm.DDR_end_addr, mm.DDR_space_needed, mm.model_size_no_header_buff);
 }
 
 void PrintMemoryInfo(const BNXUtils::ModelMemory& mm) { std::cout << GetMemoryInfoStr(mm); }
@@ -68,18 +54,14 @@ std::string GetNodeInfo(const std::vector<TXM_TENSOR>& nodes) {
   std::string s;
   for (size_t i = 0; i < nodes.size(); ++i) {
     const TXM_TENSOR& t = nodes[i];
-    s += FramedLine(fmt::format("    < {0} > {1:<{2}} = {3}", i, "Name", 5, t.name));
-    s += FramedLine(fmt::format("    < {0} > {1:<{2}} = {3}", i, "Format", 28, t.format));
-    s += FramedLine(fmt::format("    < {0} > {1:<{2}} = ({3}, {4}, {5}, {6})", i,
-                                "Shape (batch, ch, row, col)", 28, t.shape_batch, t.shape_ch,
-                                t.shape_row, t.shape_col));
-    s += FramedLine(fmt::format("    < {0} > {1} :", i, "Quantization"));
-    s += FramedLine(fmt::format("           {0} [{1}] (scale, radix) = ({2:.3f}, {3})", "fxp_info",
-                                0, t.quantParam.FirstScale(), t.quantParam.FirstRadix()));
-    s += FramedLine(fmt::format("    < {0} > {1} :", i, "Buffer"));
-    s += FramedLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "entry", 5, t.buffer_entry));
-    s += FramedLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "len", 5, t.buffer_len));
-    s += FramedLine("");
+    talvex::ReportTensor r;
+    r.name = t.name;
+    r.format = std::to_string(t.format);
+    r.shape[0] = t.shape_batch, r.shape[1] = t.shape_ch, r.shape[2] = t.shape_row, r.shape[3] = t.shape_col;
+    r.quantization = {talvex::FxpLine(0, t.quantParam.FirstScale(), t.quantParam.FirstRadix(), 3)};
+    r.entry = t.buffer_entry;
+    r.len = t.buffer_len;
+    s += talvex::TensorBlock(i, r);
   }
   return s;
 }
@@ -134,7 +116,7 @@ std::string GetModelsInfoStr(const MODEL_INFO& info, int index) {
   const std::string title = fmt::format(" Model #{0} ", index + 1);
   const std::string rule(TXM_REPORT_WIDTH, '=');
 
-  std::string s = fmt::format("┌{0:─<{1}}┐\n", title, TXM_REPORT_WIDTH);
+  std::string s = talvex::BoxTop(title);
   s += FramedLine("");
   s += FramedLine(fmt::format("{0:<{1}} = [{2}]:[0x{2:x}]", "Model ID", 15, h.model_id));
   s += FramedLine(fmt::format("{0:<{1}} = [{2}]:[{3}]", "Encryption Mode", 15, h.encryp.mode,
@@ -157,7 +139,7 @@ std::string GetModelsInfoStr(const MODEL_INFO& info, int index) {
   s += GetNodeInfo(h.output_nodes);
   s += FramedLine(rule);
   s += GetCoreInfo(info.model_core);
-  s += fmt::format("└{0:─>{1}}┘\n\n", title, TXM_REPORT_WIDTH);
+  s += talvex::BoxBottom(title) + "\n";
   return s;
 }
 
@@ -165,8 +147,8 @@ void PrintModelsInfo(const MODEL_INFO& info, int index) { std::cout << GetModels
 
 int GetTXMModelInfo(const std::string& txm_path) {
   // One verified read serves the whole report.
-  const talvex::FileBuffer fb = BNXUtils::GetTXMBuffer(txm_path);
-  if (!fb.ok()) {
+  talvex::FileBuffer fb;
+  if (talvex::Report(BNXUtils::GetTXMBuffer(txm_path, fb)) != 0) {
     std::cerr << "Failed to read the TXM file: " << txm_path << std::endl;
     return -1;
   }
@@ -178,7 +160,7 @@ int GetTXMModelInfo(const std::string& txm_path) {
   }
 
   BNXUtils::ModelMemory mm;
-  if (BNXUtils::ReadBNXModelMemory(txm, &mm) != 0) {
+  if (talvex::Report(BNXUtils::ReadBNXModelMemory(txm, &mm)) != 0) {
     std::cerr << "Failed to read the memory layout of the TXM file: " << txm_path << std::endl;
     return -1;
   }
@@ -186,8 +168,8 @@ int GetTXMModelInfo(const std::string& txm_path) {
 
   for (int m = 0; m < count; ++m) {
     MODEL_INFO info;
-    if (BNXUtils::ReadTXMModelInfo(txm, fb.data(), m, info.model_header) != 0 ||
-        BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core) != 0) {
+    if (talvex::Report(BNXUtils::ReadTXMModelInfo(txm, fb.data(), m, info.model_header)) != 0 ||
+        talvex::Report(BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core)) != 0) {
       std::cerr << "Failed to read model #" << m << " of the TXM file: " << txm_path << std::endl;
       return -1;
     }

@@ -6,8 +6,10 @@
 
 #include "txm/txm_report_records.h"
 
+#include "common/report_text.h"
+
 // Characters between the two vertical bars of a framed line.
-constexpr int TXM_REPORT_WIDTH = 60;
+constexpr int TXM_REPORT_WIDTH = talvex::kReportWidth;
 
 // "│" + text padded with blanks to TXM_REPORT_WIDTH characters + "│\n" (longer text is kept).
 std::string FramedLine(const std::string& text);

@@ -22,7 +22,10 @@ const std::map<ErrorCode, std::string>& EnumStrMap<ErrorCode>() {
 
 TalvexException::TalvexException(ErrorCode code, const std::string& msg) : err_code_(code) {
   msg_ = EnumStrMap<ErrorCode>().at(code) + ": " + msg;
-  TALVEX_LOG_ERROR(LogCateg::Common, "{}", msg_);
+  status_ = TALVEX_STATUS_ERROR(LogCateg::Common, "{}", msg_);
 }
 
-int HandleTalvexException(TalvexException& e) { return static_cast<int>(e.code()); }
+TalvexException::TalvexException(ErrorCode code, const std::string& msg, talvex::Status status)
+    : err_code_(code), msg_(EnumStrMap<ErrorCode>().at(code) + ": " + msg), status_(std::move(status)) {}
+
+int HandleTalvexException(const TalvexException& e) { return static_cast<int>(e.code()); }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/logger.h"
 #include "common/strings.h"
 
 namespace talvex {
@@ -22,6 +23,13 @@ const char* ReadStatusText(ReadStatus status) {
     case ReadStatus::kUnreadable: return "file cannot be read";
   }
   return "file cannot be read";
+}
+
+int UniqueFd::reset(int fd) {
+  int rc = 0;
+  if (fd_ >= 0) rc = close(fd_);
+  fd_ = fd;
+  return rc;
 }
 
 FileBuffer::FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
@@ -55,32 +63,28 @@ void FileBuffer::Release() {
 FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
   FileBuffer fb;
   // Non-blocking open: a named pipe without a writer must not hang the program.
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
+  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) {
     fb.status_ = errno == ENOENT || errno == ENOTDIR ? ReadStatus::kMissing : ReadStatus::kUnreadable;
     return fb;
   }
   struct stat st {};
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    close(fd);
+  if (fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
     fb.status_ = ReadStatus::kUnreadable;
     return fb;
   }
   if (st.st_size <= 0) {
-    close(fd);
     fb.status_ = ReadStatus::kEmpty;
     return fb;
   }
   if (static_cast<uint64_t>(st.st_size) > max_size) {
-    close(fd);
     fb.status_ = ReadStatus::kTooLarge;
     return fb;
   }
   const size_t size = static_cast<size_t>(st.st_size);
   if (S_ISREG(st.st_mode)) {
-    void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* m = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
     if (m != MAP_FAILED) {
-      close(fd);
       fb.map_ = m;
       fb.data_ = static_cast<const uint8_t*>(m);
       fb.size_ = size;
@@ -91,18 +95,16 @@ FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
   // Not mappable: read it into the heap instead.
   std::unique_ptr<uint8_t[]> heap(new (std::nothrow) uint8_t[size]);
   if (!heap) {
-    close(fd);
     fb.status_ = ReadStatus::kUnreadable;
     return fb;
   }
   size_t done = 0;
   while (done < size) {
-    ssize_t n = read(fd, heap.get() + done, size - done);
+    ssize_t n = read(fd.get(), heap.get() + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  close(fd);
   if (done != size) {
     fb.status_ = ReadStatus::kUnreadable;
     return fb;
@@ -121,8 +123,8 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
   std::string tmpl = (dir.empty() ? std::string() : (dir == "/" ? dir : dir + "/")) + "." +
                      Basename(path) + ".tmpXXXXXX";
   std::string buf = tmpl;
-  fd_ = mkstemp(&buf[0]);
-  if (fd_ < 0) {
+  fd_.reset(mkstemp(&buf[0]));
+  if (!fd_.valid()) {
     Fail("create");
     return;
   }
@@ -130,11 +132,11 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
   // mkstemp creates 0600; give the file the permissions a plain create would.
   mode_t mask = umask(0);
   umask(mask);
-  fchmod(fd_, 0666 & ~mask);
+  fchmod(fd_.get(), 0666 & ~mask);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
-  if (fd_ >= 0) close(fd_);
+  fd_.reset();
   if (!committed_ && !tmp_path_.empty()) unlink(tmp_path_.c_str());
 }
 
@@ -146,7 +148,7 @@ bool AtomicFileWriter::Write(const void* data, size_t len) {
   if (!ok()) return false;
   const auto* p = static_cast<const uint8_t*>(data);
   while (len > 0) {
-    ssize_t n = write(fd_, p, len);
+    ssize_t n = write(fd_.get(), p, len);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       Fail("write");
@@ -160,9 +162,7 @@ bool AtomicFileWriter::Write(const void* data, size_t len) {
 
 bool AtomicFileWriter::Commit() {
   if (!ok()) return false;
-  int fd = fd_;
-  fd_ = -1;
-  if (close(fd) != 0) {
+  if (fd_.reset() != 0) {
     Fail("close");
     return false;
   }
@@ -179,6 +179,12 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len, std:
   bool ok = w.Write(data, len) && w.Commit();
   if (!ok && error != nullptr) *error = w.error();
   return ok;
+}
+
+Status WriteNewFile(const std::string& path, const void* data, size_t len, LogCateg categ) {
+  std::string error;
+  if (WriteFileAtomic(path, data, len, &error)) return Status();
+  return TALVEX_STATUS_ERROR(categ, "Failed to write the file: {} ({})", path, error);
 }
 
 }  // namespace talvex

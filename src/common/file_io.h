@@ -4,7 +4,38 @@
 #include <memory>
 #include <string>
 
+#include "common/log_categ.h"
+#include "common/status.h"
+
 namespace talvex {
+
+// Owns one open file descriptor and closes it when it goes, on every exit path.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Closes the descriptor held (if any) and takes fd; the result of that close().
+  int reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
 
 // Inputs of 2 GiB or more are refused: FlatBuffers and the 32-bit size fields cannot address them.
 constexpr uint64_t kMaxInputBytes = (uint64_t{1} << 31) - 1;
@@ -54,7 +85,7 @@ class AtomicFileWriter {
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
   ~AtomicFileWriter();  // removes the temporary file unless committed
 
-  bool ok() const { return fd_ >= 0 && error_.empty(); }
+  bool ok() const { return fd_.valid() && error_.empty(); }
   bool Write(const void* data, size_t len);
   bool Commit();
   // errno text of the first failure, empty while all is well.
@@ -65,7 +96,7 @@ class AtomicFileWriter {
 
   std::string path_;
   std::string tmp_path_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool committed_ = false;
   std::string error_;
 };
@@ -73,5 +104,9 @@ class AtomicFileWriter {
 // One-shot form of AtomicFileWriter. On failure *error (if given) says why.
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len,
                      std::string* error = nullptr);
+
+// The same, for the common case of a failure that is simply reported: the failed Status holds
+// the log line "Failed to write the file: <path> (<reason>)" in category categ.
+Status WriteNewFile(const std::string& path, const void* data, size_t len, LogCateg categ = LogCateg::Common);
 
 }  // namespace talvex

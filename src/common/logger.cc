@@ -1,6 +1,8 @@
 #include "common/logger.h"
 
 #include <array>
+#include <cstdio>
+#include <iostream>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -112,6 +114,17 @@ std::string GetEnv(const std::string& key) {
 }
 
 namespace talvex {
+int Report(const Status& status) {
+  for (const Message& m : status.messages()) {
+    switch (m.sink) {
+      case Sink::kStderr: std::cerr << m.text << std::endl; break;
+      case Sink::kStdout: std::cout << m.text << std::endl; break;
+      case Sink::kLog: SpdLog(m.categ, m.level, m.text); break;
+    }
+  }
+  return status.code();
+}
+
 std::string FailPrefix(const char* file, int line, const char* func) {
   return fmt::format("[{}:{}][{}] ", Basename(file), line, func);
 }

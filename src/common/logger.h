@@ -5,27 +5,8 @@
 #include <fmt/format.h>
 
 #include "common/enum_str_map.h"
-
-// Scoped: its names (Common, Setup, ...) would clash with ErrorCode and namespace Setup.
-enum class LogCateg : int32_t {
-  Common = 0,
-  Sorvin = 1,
-  Graph = 2,
-  FmCut = 3,
-  Tiling = 4,
-  Mmu = 5,
-  Cmd = 6,
-  Weight = 7,
-  Setup = 8,
-  Txm = 9,
-  Evaluator = 10,
-  Bie = 11,
-  Tool = 12,
-  LOG_CATEG_SIZE = 13,
-};
-
-// spdlog's level numbers.
-enum LogLevel : int { kTrace = 0, kDebug = 1, kInfo = 2, kWarn = 3, kError = 4, kCritical = 5, kOff = 6 };
+#include "common/log_categ.h"
+#include "common/status.h"
 
 template <>
 const std::map<LogCateg, std::string>& EnumStrMap<LogCateg>();
@@ -41,8 +22,10 @@ unsigned int StrToLogLevel(const std::string& str);
 std::string GetEnv(const std::string& key);
 
 namespace talvex {
-// "[file:line][function] " with the file's base name: the program's failure prefix.
-std::string FailPrefix(const char* file, int line, const char* func);
+// Writes every message of status once, in order (plain lines to their stream, log lines
+// through the category loggers), and returns status.code(). The front end's one way out
+// for the failures the libraries report.
+int Report(const Status& status);
 }  // namespace talvex
 
 // Logs a failure message, prefixed with its call site.

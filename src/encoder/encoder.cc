@@ -12,7 +12,6 @@
 namespace EncoderDetail {
 namespace {
 
-constexpr const char* TALVEX_KEY = "0x51A9";
 constexpr size_t KEY_TABLE_BYTES = KEY_TABLE_WORDS * 4;
 
 uint32_t Rotr(uint32_t v, unsigned n) { return n == 0 ? v : (v >> n) | (v << (32 - n)); }
@@ -76,7 +75,7 @@ uint32_t GenEncKey(uint32_t orig_key, uint32_t efuse_key, const std::string& key
     return encode(value, table);
   }
   if (orig_key != 0) Fail(talvex::FailPrefix(__FILE__, __LINE__, __func__), "orig_key == 0");
-  const uint32_t base = ParseHex(TALVEX_KEY) & 0xFFFFu;
+  const uint32_t base = kTalvexKey & 0xFFFFu;
   uint32_t spread = 0;
   for (unsigned i = 0; i < 16; ++i) spread |= Bit(base, i) << (2 * i);
   return efuse_key ^ spread;

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// The default e-fuse key (TALVEX_KEY).
+constexpr uint32_t kTalvexKey = 0x51A9;
+
 class Encoder {
  public:
   // An empty key_table_path selects efuse mode (orig_key must then be 0).

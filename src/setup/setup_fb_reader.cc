@@ -1,7 +1,6 @@
 #include "setup/setup_fb_reader.h"
 
 #include <algorithm>
-#include <iostream>
 #include <utility>
 
 #include "common/file_io.h"
@@ -116,31 +115,25 @@ uint64_t SetupFBReader::MaxUnpackedBytes(size_t size) {
   return std::min<uint64_t>(4 * static_cast<uint64_t>(size) + 64 * kMiB, 1024 * kMiB);
 }
 
-int SetupFBReader::Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size) {
-  if (!Setup::IsFBSetup(bin, size)) {
-    std::cerr << "Not a valid setup flatbuffer file.\n";
-    return -1;
-  }
+talvex::Status SetupFBReader::Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size) {
+  static const char* const kNotValid = "Not a valid setup flatbuffer file.";
+  if (!Setup::IsFBSetup(bin, size)) return talvex::Status::Error(kNotValid);
   const uint64_t limit = MaxUnpackedBytes(size);
   const uint64_t need = UnpackedBytes(bin, limit);
   if (need > limit) {
-    TALVEX_LOG_ERROR(LogCateg::Setup, "setup.bin of {} bytes would unpack to more than {} bytes",
-                     size, limit);
-    std::cerr << "Not a valid setup flatbuffer file.\n";
-    return -1;
+    talvex::Status st =
+        TALVEX_STATUS_ERROR(LogCateg::Setup, "setup.bin of {} bytes would unpack to more than {} bytes", size, limit);
+    return st.Err(kNotValid);
   }
   // A fresh tree: UnPackTo leaves members the buffer lacks as they were.
   TalvexSetup::INFContentT fresh;
   flatbuffers::GetRoot<TalvexSetup::INFContent>(bin)->UnPackTo(&fresh);
   content = std::move(fresh);
-  return 0;
+  return talvex::Status();
 }
 
-int SetupFBReader::Parse(TalvexSetup::INFContentT& content, const std::string& path) {
+talvex::Status SetupFBReader::Parse(TalvexSetup::INFContentT& content, const std::string& path) {
   talvex::FileBuffer file = talvex::FileBuffer::Load(path);
-  if (!file.ok()) {
-    std::cerr << "Failed to read the file[" << path << "]\n";
-    return -1;
-  }
+  if (!file.ok()) return talvex::Status::Error("Failed to read the file[" + path + "]");
   return Parse(content, file.data(), file.size());
 }

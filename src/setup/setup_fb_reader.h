@@ -4,17 +4,18 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status.h"
 #include "setup_generated.h"
 
 class SetupFBReader {
  public:
   // Verifies as Setup::IsFBSetup does, then unpacks the whole tree into content (replacing
-  // what it held). 0 on success; -1 with "Not a valid setup flatbuffer file.\n" on stderr,
+  // what it held). Fails (-1) with "Not a valid setup flatbuffer file.",
   // content untouched. Buffers whose unpacked tree would exceed MaxUnpackedBytes(size)
   // (offsets that share one large string or vector many times) are refused the same way.
-  static int Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size);
-  // Reads the whole file first; "Failed to read the file[path]\n" and -1 when it cannot.
-  static int Parse(TalvexSetup::INFContentT& content, const std::string& path);
+  static talvex::Status Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size);
+  // Reads the whole file first; "Failed to read the file[path]" and -1 when it cannot.
+  static talvex::Status Parse(TalvexSetup::INFContentT& content, const std::string& path);
 
   // Bytes of strings and vectors the unpacked tree of a VERIFIED buffer would own, each
   // shared reference counted once per copy that unpacking makes. Stops counting past cap.

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <iostream>
 #include <utility>
 
 #include <fmt/format.h>
@@ -139,39 +138,32 @@ struct JsonTextVisitor : public flatbuffers::ToStringVisitor {
 
 }  // namespace
 
-int RawToString(const uint8_t* bin, size_t size, std::string& str, bool is_100) {
+talvex::Status RawToString(const uint8_t* bin, size_t size, std::string& str, bool is_100) {
   const NodeBase& header = HeaderDescriptor(is_100);
   if (bin == nullptr || size < header.GetOffset()) {
-    std::cerr << fmt::format("setup.bin ends inside its header: {} of {} bytes\n",
-                             bin == nullptr ? 0 : size, header.GetOffset());
-    return -1;
+    return talvex::Status::Error(fmt::format("setup.bin ends inside its header: {} of {} bytes",
+                                             bin == nullptr ? 0 : size, header.GetOffset()));
   }
   header.Dump(str, bin);
   size_t pos = header.GetOffset();
   while (pos < size) {
     const unsigned type = bin[pos];  // the low byte of the little-endian type word
     const NodeBase* node = NodeDescriptor(type);
-    if (node == nullptr) {
-      std::cerr << fmt::format("undefinded node[{}]\n", type);
-      return -1;
-    }
+    if (node == nullptr) return talvex::Status::Error(fmt::format("undefinded node[{}]", type));
     if (size - pos < node->GetOffset()) {
-      std::cerr << fmt::format("setup.bin ends inside node[{}] at offset {}: {} of {} bytes\n",
-                               type, pos, size - pos, node->GetOffset());
-      return -1;
+      return talvex::Status::Error(fmt::format("setup.bin ends inside node[{}] at offset {}: {} of {} bytes",
+                                               type, pos, size - pos, node->GetOffset()));
     }
     node->Dump(str, bin + pos);
     pos += node->GetOffset();
   }
-  return 0;
+  return talvex::Status();
 }
 
-int RawToJson(const uint8_t* bin, size_t size, Json::Value& json, bool is_100) {
+talvex::Status RawToJson(const uint8_t* bin, size_t size, Json::Value& json, bool is_100) {
   std::string text;
-  if (RawToString(bin, size, text, is_100) != 0) {
-    std::cerr << "Failed to parse old setup.bin\n";
-    return -1;
-  }
+  talvex::Status st = RawToString(bin, size, text, is_100);
+  if (!st.ok()) return st.Err("Failed to parse old setup.bin");
 
   struct Slot {
     bool open = false;
@@ -232,56 +224,42 @@ int RawToJson(const uint8_t* bin, size_t size, Json::Value& json, bool is_100) {
   result["inputs"] = std::move(inputs);
   result["outputs"] = std::move(outputs);
   json = std::move(result);
-  return 0;
+  return talvex::Status();
 }
 
-int UpdateEncryptEFuse(uint8_t* bin, size_t size) {
+talvex::Status UpdateEncryptEFuse(uint8_t* bin, size_t size) {
   if (IsRawSetup(bin, size)) {
-    if (size < ENC_KEY_DATA_OFFSET_POS + 4) {
-      std::cerr << "Not a valid raw based setup.bin\n";
-      return -1;
-    }
-    WriteWordLE(bin + ENC_KEY_DATA_OFFSET_POS, ENC_KEY_EFUSE);
-    return 0;
+    if (size < ENC_KEY_DATA_OFFSET_POS + 4) return talvex::Status::Error("Not a valid raw based setup.bin");
+    talvex::StoreLE32(bin + ENC_KEY_DATA_OFFSET_POS, ENC_KEY_EFUSE);
+    return talvex::Status();
   }
-  if (!IsFBSetup(bin, size)) {
-    std::cerr << "Not a valid flatbuffer based setup.bin\n";
-    return -1;
-  }
+  if (!IsFBSetup(bin, size)) return talvex::Status::Error("Not a valid flatbuffer based setup.bin");
   // The buffer's size is fixed: only a mode byte that was written can be changed.
   const auto* root = flatbuffers::GetRoot<TalvexSetup::INFContent>(bin);
   const TalvexSetup::Header* header = root->header();
-  if (header == nullptr) return 0;
+  if (header == nullptr) return talvex::Status();
   const TalvexSetup::EncryptInfo* info = header->encrypt_info();
-  if (info == nullptr) return 0;
+  if (info == nullptr) return talvex::Status();
   const uint8_t* mode = reinterpret_cast<const flatbuffers::Table*>(info)->GetAddressOf(
       TalvexSetup::EncryptInfo::VT_MODE);
-  if (mode == nullptr) return 0;
+  if (mode == nullptr) return talvex::Status();
   bin[static_cast<size_t>(mode - bin)] = static_cast<uint8_t>(TalvexSetup::EncryptedMode::EFuse);
-  return 0;
+  return talvex::Status();
 }
 
-int UpdateEncryptCustomerKeyInRawSetup(uint8_t* bin, size_t size) {
-  if (!IsRawSetup(bin, size)) return 0;
-  if (size < ENC_KEY_DATA_OFFSET_POS + 4) {
-    std::cerr << "Not a valid raw based setup.bin\n";
-    return -1;
-  }
-  WriteWordLE(bin + ENC_KEY_DATA_OFFSET_POS, static_cast<uint32_t>(size));
-  return 0;
+talvex::Status UpdateEncryptCustomerKeyInRawSetup(uint8_t* bin, size_t size) {
+  if (!IsRawSetup(bin, size)) return talvex::Status();
+  if (size < ENC_KEY_DATA_OFFSET_POS + 4) return talvex::Status::Error("Not a valid raw based setup.bin");
+  talvex::StoreLE32(bin + ENC_KEY_DATA_OFFSET_POS, static_cast<uint32_t>(size));
+  return talvex::Status();
 }
 
-int FBToJsonString(const uint8_t* bin, size_t size, std::string& str) {
-  if (IsRawSetup(bin, size)) {
-    std::cerr << "The setup.bin is raw type\n";
-    return -1;
-  }
+talvex::Status FBToJsonString(const uint8_t* bin, size_t size, std::string& str) {
+  if (IsRawSetup(bin, size)) return talvex::Status::Error("The setup.bin is raw type");
   TalvexSetup::INFContentT content;
   content.magic = FB_SETUP_MAGIC;
-  if (SetupFBReader::Parse(content, bin, size) != 0) {
-    std::cerr << "Failed to parse setup.bin\n";
-    return -1;
-  }
+  talvex::Status st = SetupFBReader::Parse(content, bin, size);
+  if (!st.ok()) return st.Err("Failed to parse setup.bin");
   // Repacked without forced defaults, so every field equal to its default drops out.
   flatbuffers::FlatBufferBuilder fbb(1024);
   fbb.ForceDefaults(false);
@@ -290,22 +268,18 @@ int FBToJsonString(const uint8_t* bin, size_t size, std::string& str) {
   JsonTextVisitor visitor;
   flatbuffers::IterateFlatBuffer(fbb.GetBufferPointer(), TalvexSetup::INFContentTypeTable(), &visitor);
   str = std::move(visitor.s);
-  return 0;
+  return talvex::Status();
 }
 
-int FBToJson(const uint8_t* bin, size_t size, Json::Value& json) {
+talvex::Status FBToJson(const uint8_t* bin, size_t size, Json::Value& json) {
   std::string text;
-  if (FBToJsonString(bin, size, text) != 0) {
-    std::cerr << "Failed to convert json string\n";
-    return -1;
-  }
+  talvex::Status st = FBToJsonString(bin, size, text);
+  if (!st.ok()) return st.Err("Failed to convert json string");
   Json::Value value = Str2Json(text);
-  if (!value.isObject()) {  // never reported as success with a null view
-    std::cerr << "Failed to convert json string\n";
-    return -1;
-  }
+  // Never reported as success with a null view.
+  if (!value.isObject()) return talvex::Status::Error("Failed to convert json string");
   json = std::move(value);
-  return 0;
+  return talvex::Status();
 }
 
 }  // namespace Setup

@@ -6,7 +6,7 @@ void NodeBase::Dump(std::string& str, const uint8_t* element_ptr) const {
   for (size_t i = 0; i < description.size(); ++i) {
     str += description[i];
     str += ": ";
-    str += std::to_string(ReadWordLE(element_ptr + 4 * i));
+    str += std::to_string(talvex::LoadLE32(element_ptr + 4 * i));
     str += "\n";
   }
 }

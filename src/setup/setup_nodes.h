@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
+
 namespace Setup {
 
 // Node kinds: the low byte of a node's first word.
@@ -20,17 +22,6 @@ constexpr uint32_t ENC_KEY_EFUSE = 0xFFFF0000;
 // Byte offset of enc_key_data_offset in both header forms.
 constexpr size_t ENC_KEY_DATA_OFFSET_POS = 8;
 
-// Little-endian word at p (no alignment needed).
-inline uint32_t ReadWordLE(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void WriteWordLE(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 // In-memory images of the headers and node bodies (the words after the type word).
 // Fill them with memcpy from little-endian data after checking the length.

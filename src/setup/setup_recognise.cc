@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/format_ids.h"
 #include "setup_generated.h"
 
 namespace Setup {
@@ -14,9 +15,7 @@ bool IsRawSetup(const uint8_t* bin, size_t size) {
 }
 
 bool IsFBSetup(const uint8_t* bin, size_t size) {
-  if (bin == nullptr || size <= 4 || size >= FLATBUFFERS_MAX_BUFFER_SIZE) return false;
-  flatbuffers::Verifier verifier(bin, size, 64, 1000000, true);
-  return verifier.VerifyBuffer<TalvexSetup::INFContent>(nullptr);
+  return talvex::VerifyRoot<TalvexSetup::INFContent>(bin, size);
 }
 
 }  // namespace Setup

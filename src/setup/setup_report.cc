@@ -7,6 +7,8 @@
 
 #include <fmt/format.h>
 
+#include "common/report_text.h"
+
 namespace {
 
 const Json::Value& NullValue() {
@@ -59,32 +61,13 @@ double Scale(const Json::Value& fxp) {
   return 0.0;
 }
 
-std::string BoxLine(const std::string& content, int width) {
-  return fmt::format("│{0: <{1}}│\n", content, width < 0 ? 0 : width);
-}
+using talvex::ReportTensor;
+using TensorView = talvex::ReportTensor;
 
-struct TensorView {
-  std::string name;
-  std::string format;
-  int64_t shape[4] = {0, 0, 0, 0};
-  std::vector<std::string> quantization;
-  int64_t entry = 0;
-  int64_t len = 0;
-};
+std::string BoxLine(const std::string& content, int width) { return talvex::FramedLine(content, width); }
 
-void AppendTensor(std::string& out, size_t index, const TensorView& t, int width) {
-  out += BoxLine(fmt::format("    < {0} > {1:<{2}} = {3}", index, "Name", 5, t.name), width);
-  out += BoxLine(fmt::format("    < {0} > {1:<{2}} = {3}", index, "Format", 28, t.format), width);
-  out += BoxLine(fmt::format("    < {0} > {1:<{2}} = ({3}, {4}, {5}, {6})", index,
-                             "Shape (batch, ch, row, col)", 28, t.shape[0], t.shape[1], t.shape[2],
-                             t.shape[3]),
-                 width);
-  out += BoxLine(fmt::format("    < {0} > {1} :", index, "Quantization"), width);
-  for (const std::string& line : t.quantization) out += BoxLine(line, width);
-  out += BoxLine(fmt::format("    < {0} > {1} :", index, "Buffer"), width);
-  out += BoxLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "entry", 5, t.entry), width);
-  out += BoxLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "len", 5, t.len), width);
-  out += BoxLine("", width);
+void AppendTensor(std::string& out, size_t index, const ReportTensor& t, int width) {
+  out += talvex::TensorBlock(index, t, width);
 }
 
 std::string RawInputQuantization(int64_t radix) {
@@ -101,8 +84,7 @@ TensorView RawOutput(const Json::Value& node) {
   t.shape[2] = Word(node, "row_length");
   t.shape[3] = Word(node, "col_length");
   const float scale = ReinterpretUint32tToFloat(static_cast<uint32_t>(Word(node, "output_scale")));
-  t.quantization.push_back(fmt::format("           {0} [{1}] (scale, radix) = ({2:.2f}, {3})",
-                                       "fxp_info", 0, scale, Word(node, "output_radix")));
+  t.quantization.push_back(talvex::FxpLine(0, scale, Word(node, "output_radix"), 2));
   return t;
 }
 
@@ -130,11 +112,7 @@ TensorView FbTensor(const Json::Value& tensor, bool is_input) {
   for (Json::ArrayIndex j = 0; j < fxp.size(); ++j) {
     const double scale = Scale(fxp[j]);
     const int64_t radix = Word(fxp[j], "radix");
-    t.quantization.push_back(
-        is_input ? fmt::format("           {0} [{1}] (scale, radix) = ({2:.3f}, {3})", "fxp_info",
-                               j, scale, radix)
-                 : fmt::format("           {0} [{1}] (scale, radix) = ({2:.2f}, {3})", "fxp_info",
-                               j, scale, radix));
+    t.quantization.push_back(talvex::FxpLine(j, scale, radix, is_input ? 3 : 2));
   }
   const Json::Value& buffer = Member(tensor, "buffer");
   // The view leaves out an entry equal to its default, 0xFFFFFFFF ("no entry").

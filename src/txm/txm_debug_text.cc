@@ -2,7 +2,6 @@
 #include <flatbuffers/minireflect.h>
 
 #include "common/file_io.h"
-#include "common/logger.h"
 #include "txm/txm_func.h"
 #include "txm/txm_writer.h"
 
@@ -18,14 +17,9 @@ std::string GetDebugText(const TalvexTXM::TXMContentT& txm) {
   return visitor.s;
 }
 
-int DumpDebugText(const TalvexTXM::TXMContentT& txm, const std::string& path, bool /*dummy_arg*/) {
+talvex::Status DumpDebugText(const TalvexTXM::TXMContentT& txm, const std::string& path, bool /*dummy_arg*/) {
   const std::string text = GetDebugText(txm);
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, text.data(), text.size(), &error)) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "Failed to write the file: {} ({})", path, error);
-    return -1;
-  }
-  return 0;
+  return talvex::WriteNewFile(path, text.data(), text.size(), LogCateg::Txm);
 }
 
 }  // namespace TXM

@@ -1,7 +1,5 @@
 #include "txm/txm_func.h"
 
-#include <iostream>
-
 #include <fmt/format.h>
 
 #include "common/file_io.h"
@@ -17,55 +15,54 @@ size_t DataPos(const flatbuffers::Vector<T>* vec, const uint8_t* base) {
   return static_cast<size_t>(reinterpret_cast<const uint8_t*>(vec->Data()) - base);
 }
 
-int CheckCores(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Core>>* cores,
-               int32_t model_id, const uint8_t* base) {
-  if (cores == nullptr) return 0;
+talvex::Status CheckCores(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Core>>* cores,
+                          int32_t model_id, const uint8_t* base) {
+  if (cores == nullptr) return talvex::Status();
   for (const TalvexTXM::Core* core : *cores) {
     const int32_t core_id = core->header() ? core->header()->id() : 0;
     if (const TalvexTXM::NPUEUParams* npu = core->eu_params_as_NPUEUParams()) {
       if (npu->cmd() != nullptr) {
         size_t pos = DataPos(npu->cmd(), base);
         if (pos % TXM_PAYLOAD_ALIGN != 0) {
-          std::cerr << fmt::format("Model[{}] Core[{}] cmd_pos[{}] not align {} in txm\n", model_id,
-                                   core_id, pos, TXM_PAYLOAD_ALIGN);
-          return -1;
+          return talvex::Status::Error(fmt::format("Model[{}] Core[{}] cmd_pos[{}] not align {} in txm",
+                                                   model_id, core_id, pos, TXM_PAYLOAD_ALIGN));
         }
       }
       if (npu->weight() != nullptr) {
         size_t pos = DataPos(npu->weight(), base);
         if (pos % TXM_PAYLOAD_ALIGN != 0) {
-          std::cerr << fmt::format("Model[{}] Core[{}] weight_pos[{}] not align {} in txm\n",
-                                   model_id, core_id, pos, TXM_PAYLOAD_ALIGN);
-          return -1;
+          return talvex::Status::Error(fmt::format("Model[{}] Core[{}] weight_pos[{}] not align {} in txm",
+                                                   model_id, core_id, pos, TXM_PAYLOAD_ALIGN));
         }
       }
     } else if (core->eu_params_as_LoopEUParams() != nullptr) {
       // Depth is bounded by the verifier's nesting limit.
-      if (CheckCores(core->exe_unit(), model_id, base) != 0) return -1;
+      talvex::Status st = CheckCores(core->exe_unit(), model_id, base);
+      if (!st.ok()) return st;
     }
   }
-  return 0;
+  return talvex::Status();
 }
 
 }  // namespace
 
-int LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file) {
-  int ret = TxmReader::Parse(txm, file);
-  if (ret != 0) std::cerr << "Failed to parse the txm file: " << file << std::endl;
-  return ret;
+talvex::Status LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file) {
+  talvex::Status st = TxmReader::Parse(txm, file);
+  if (!st.ok()) st.Err("Failed to parse the txm file: " + file);
+  return st;
 }
 
-int LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files) {
+talvex::Status LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files) {
   for (const std::string& file : files) {
     TalvexTXM::TXMContentT txm;
-    int ret = LoadTxmObj(txm, file);
-    if (ret != 0) return ret;
+    talvex::Status st = LoadTxmObj(txm, file);
+    if (!st.ok()) return st;
     txms.push_back(std::move(txm));
   }
-  return 0;
+  return talvex::Status();
 }
 
-int ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key) {
+std::string ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key) {
   // A missing header prints like one holding only default values.
   static const TalvexTXM::TXMHeaderT kEmptyHeader;
   static const TalvexTXM::SchemaVersionT kEmptyVersion;
@@ -90,37 +87,32 @@ int ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_k
       out += fmt::format("       addr:0x{:x}\n", info->start_addr);
     }
   }
-  std::cout << out << std::flush;
-  return 0;
+  return out;
 }
 
-int CheckAlignment(const uint8_t* data, size_t size) {
-  if (!VerifyTXMBuffer(data, size)) {
-    std::cerr << "Not a valid TXM file." << std::endl;
-    return -1;
-  }
+talvex::Status CheckAlignment(const uint8_t* data, size_t size) {
+  if (!VerifyTXMBuffer(data, size)) return talvex::Status::Error("Not a valid TXM file.");
   const TalvexTXM::TXMContent* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(data);
-  if (txm->models() == nullptr) return 0;
+  if (txm->models() == nullptr) return talvex::Status();
   for (const TalvexTXM::Model* model : *txm->models()) {
     const int32_t model_id = model->header() ? model->header()->id() : 0;
     if (model->const_input() != nullptr) {
       size_t pos = DataPos(model->const_input(), data);
       if (pos % TXM_PAYLOAD_ALIGN != 0) {
-        std::cerr << fmt::format("Model[{}] const_input_pos[{}] not align 64 in txm\n", model_id,
-                                 pos);
-        return -1;
+        return talvex::Status::Error(
+            fmt::format("Model[{}] const_input_pos[{}] not align 64 in txm", model_id, pos));
       }
     }
-    if (CheckCores(model->cores(), model_id, data) != 0) return -1;
+    talvex::Status st = CheckCores(model->cores(), model_id, data);
+    if (!st.ok()) return st;
   }
-  return 0;
+  return talvex::Status();
 }
 
-int CheckAlignment(const std::string& path) {
+talvex::Status CheckAlignment(const std::string& path) {
   talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
   if (fb.status() == talvex::ReadStatus::kUnreadable) {
-    std::cerr << "Failed to read the file: " << path << std::endl;
-    return -1;
+    return talvex::Status::Error("Failed to read the file: " + path);
   }
   // Missing, empty and oversized files have no valid buffer: the check reports them so.
   return CheckAlignment(fb.data(), fb.size());

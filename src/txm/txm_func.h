@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/status.h"
 #include "txm_generated.h"
 
 namespace TXM {
@@ -18,22 +19,22 @@ constexpr size_t TXM_PAYLOAD_ALIGN = 64;
 // Location -> (start address, length); a later entry of the same Location wins.
 using BufferLayout = std::map<TalvexTXM::Location, std::pair<uint64_t, uint64_t>>;
 
-// TxmReader::Parse(txm, file); on failure also prints "Failed to parse the txm file: <file>"
-// on standard error. Returns the reader's code.
-int LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file);
-// Appends one object per file, in order; stops at the first failure and returns its
-// code (objects loaded before it stay in txms). 0 when all loaded.
-int LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files);
+// TxmReader::Parse(txm, file); a failure also says "Failed to parse the txm file: <file>".
+// The status carries the reader's code.
+talvex::Status LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file);
+// Appends one object per file, in order; stops at the first failure and returns it
+// (objects loaded before it stay in txms).
+talvex::Status LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files);
 
-// Prints "TXM Header:" and the item named by header_key ("compiler_version", "target",
-// "schema_version", "buffer_info"), or every item for an empty key. Always 0.
-int ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key);
+// "TXM Header:" and the item named by header_key ("compiler_version", "target",
+// "schema_version", "buffer_info"), or every item for an empty key.
+std::string ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key);
 
-// 0 when every model's const_input and every NPU core's cmd / weight (LOOP cores searched
-// through exe_unit) start on a 64-byte boundary of the file; -1 with a message on standard
+// Ok when every model's const_input and every NPU core's cmd / weight (LOOP cores searched
+// through exe_unit) start on a 64-byte boundary of the file; -1 with a line for standard
 // error otherwise, or when the file is unreadable or not a valid TXM buffer.
-int CheckAlignment(const std::string& path);
-int CheckAlignment(const uint8_t* data, size_t size);
+talvex::Status CheckAlignment(const std::string& path);
+talvex::Status CheckAlignment(const uint8_t* data, size_t size);
 
 BufferLayout GetHeaderBufferInfo(const TalvexTXM::TXMContentT& txm);
 std::vector<BufferLayout> GetHeaderBufferInfos(const std::vector<TalvexTXM::TXMContentT>& txms);
@@ -41,8 +42,8 @@ std::vector<BufferLayout> GetHeaderBufferInfos(const std::vector<TalvexTXM::TXMC
 // The JSON-like text of txm (mini-reflection: newline delimiter, quoted names, two-space
 // indent, one vector element per line).
 std::string GetDebugText(const TalvexTXM::TXMContentT& txm);
-// Writes GetDebugText(txm) to path, replacing it. 0, or -1 (logged) when it cannot be
-// written. dummy_arg has no effect.
-int DumpDebugText(const TalvexTXM::TXMContentT& txm, const std::string& path, bool dummy_arg);
+// Writes GetDebugText(txm) to path, replacing it; fails with "Failed to write the file: ..."
+// when it cannot be written. dummy_arg has no effect.
+talvex::Status DumpDebugText(const TalvexTXM::TXMContentT& txm, const std::string& path, bool dummy_arg);
 
 }  // namespace TXM

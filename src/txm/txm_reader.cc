@@ -1,7 +1,5 @@
 #include "txm/txm_reader.h"
 
-#include <iostream>
-
 #include "common/file_io.h"
 #include "txm/txm_verify.h"
 
@@ -40,18 +38,19 @@ void ClearEmptyUnions(TalvexTXM::CoreT& core) {
 
 }  // namespace
 
-int TxmReader::Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size) {
-  if (!TXM::VerifyTXMBuffer(data, size)) {
-    std::cerr << "Not a valid TXM file." << std::endl;
-    return kInvalid;
-  }
+namespace {
+talvex::Status NotValid() { return talvex::Status::Error("Not a valid TXM file.", TxmReader::kInvalid); }
+}  // namespace
+
+talvex::Status TxmReader::Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size) {
+  if (!TXM::VerifyTXMBuffer(data, size)) return NotValid();
   // UnPackTo leaves fields that the buffer lacks as they were, so start from a fresh tree.
   obj = TalvexTXM::TXMContentT();
   flatbuffers::GetRoot<TalvexTXM::TXMContent>(data)->UnPackTo(&obj);
   for (auto& model : obj.models) {
     if (model) ClearEmptyUnions(*model);
   }
-  return kOk;
+  return talvex::Status();
 }
 
 void TxmReader::ClearEmptyUnions(TalvexTXM::ModelT& model) {
@@ -60,21 +59,19 @@ void TxmReader::ClearEmptyUnions(TalvexTXM::ModelT& model) {
   }
 }
 
-int TxmReader::Parse(TalvexTXM::TXMContentT& obj, const std::string& path) {
+talvex::Status TxmReader::Parse(TalvexTXM::TXMContentT& obj, const std::string& path) {
   talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
   switch (fb.status()) {
     case talvex::ReadStatus::kOk:
       return Parse(obj, fb.data(), fb.size());
     case talvex::ReadStatus::kMissing:
     case talvex::ReadStatus::kEmpty:
-      return kEmptyFile;
+      return talvex::Status(kEmptyFile);
     case talvex::ReadStatus::kTooLarge:
       // Too large for any FlatBuffers buffer: it cannot verify.
-      std::cerr << "Not a valid TXM file." << std::endl;
-      return kInvalid;
+      return NotValid();
     case talvex::ReadStatus::kUnreadable:
       break;
   }
-  std::cerr << "Failed to read the file: " << path << std::endl;
-  return kShortRead;
+  return talvex::Status::Error("Failed to read the file: " + path, kShortRead);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/status.h"
+
 #include "txm_generated.h"
 
 class TxmReader {
@@ -15,11 +17,11 @@ class TxmReader {
   static constexpr int kInvalid = 102;    // verification failed
 
   // Verifies data[0..size) as a TXMContent buffer and unpacks it into obj (which is
-  // replaced as a whole). 0, or 102 after "Not a valid TXM file." (obj untouched).
-  static int Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size);
-  // Reads the whole file, then as above. 100: empty or missing; 101: unreadable
-  // ("Failed to read the file: <path>"); otherwise the buffer form's result.
-  static int Parse(TalvexTXM::TXMContentT& obj, const std::string& path);
+  // replaced as a whole). Code 0, or 102 with "Not a valid TXM file." (obj untouched).
+  static talvex::Status Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size);
+  // Reads the whole file, then as above. 100: empty or missing (no message); 101:
+  // unreadable ("Failed to read the file: <path>"); otherwise the buffer form's result.
+  static talvex::Status Parse(TalvexTXM::TXMContentT& obj, const std::string& path);
   // Reads union tags without a value in one unpacked model as "no union", as Parse does for
   // every model, so the model can be packed again.
   static void ClearEmptyUnions(TalvexTXM::ModelT& model);

@@ -6,6 +6,7 @@
 
 #include "common/file_io.h"
 #include "common/logger.h"
+#include "common/status.h"
 #include "txm/txm_verify.h"
 
 namespace BNXUtils {
@@ -14,18 +15,17 @@ namespace {
 using TensorList = flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Tensor>>;
 
 // The whole file, verified; a buffer that is not ok() (failure logged) otherwise.
-talvex::FileBuffer LoadVerifiedTxm(const std::string& path) {
+talvex::Status LoadVerifiedTxm(const std::string& path, talvex::FileBuffer& out) {
   talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
   if (!fb.ok()) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "Failed to read the file: {} ({})", path,
-                     talvex::ReadStatusText(fb.status()));
-    return talvex::FileBuffer();
+    return TALVEX_STATUS_ERROR(LogCateg::Txm, "Failed to read the file: {} ({})", path,
+                               talvex::ReadStatusText(fb.status()));
   }
   if (!TXM::VerifyTXMBuffer(fb.data(), fb.size())) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "Not a valid TXM file: {}", path);
-    return talvex::FileBuffer();
+    return TALVEX_STATUS_ERROR(LogCateg::Txm, "Not a valid TXM file: {}", path);
   }
-  return fb;
+  out = std::move(fb);
+  return talvex::Status();
 }
 
 template <typename T>
@@ -116,12 +116,12 @@ npu_eu_param_s ReadNpuParams(const TalvexTXM::NPUEUParams* npu, const uint8_t* b
   return p;
 }
 
-// The model at position idx, or nullptr (logged) when there is none.
-const TalvexTXM::Model* ModelAt(const TalvexTXM::TXMContent* txm, int idx) {
+// The model at position idx, or nullptr (with *why) when there is none.
+const TalvexTXM::Model* ModelAt(const TalvexTXM::TXMContent* txm, int idx, talvex::Status* why) {
   const size_t count = txm != nullptr && txm->models() != nullptr ? txm->models()->size() : 0;
   if (idx < 0 || static_cast<size_t>(idx) >= count) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "Model index {} is out of range: the file holds {} models", idx,
-                     count);
+    *why = TALVEX_STATUS_ERROR(LogCateg::Txm, "Model index {} is out of range: the file holds {} models", idx,
+                               count);
     return nullptr;
   }
   return txm->models()->Get(static_cast<flatbuffers::uoffset_t>(idx));
@@ -129,15 +129,14 @@ const TalvexTXM::Model* ModelAt(const TalvexTXM::TXMContent* txm, int idx) {
 
 constexpr size_t kLayoutEntries = 4;  // input, output, working buffer, weight
 
-bool HasLayout(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::BufferInfo>>* infos,
-               const std::string& owner) {
+talvex::Status HasLayout(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::BufferInfo>>* infos,
+                         const std::string& owner) {
   const size_t n = infos == nullptr ? 0 : infos->size();
   if (n < kLayoutEntries) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "{} has {} buffer_info entries, {} expected", owner, n,
-                     kLayoutEntries);
-    return false;
+    return TALVEX_STATUS_ERROR(LogCateg::Txm, "{} has {} buffer_info entries, {} expected", owner, n,
+                               kLayoutEntries);
   }
-  return true;
+  return talvex::Status();
 }
 
 }  // namespace
@@ -201,16 +200,15 @@ TXM_TENSOR ReadTXMTensorInfo(const TalvexTXM::Tensor* tensor) {
   return t;
 }
 
-int ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
-                     MODEL_HEADER& record) {
-  const TalvexTXM::Model* model = ModelAt(txm, idx);
-  if (model == nullptr) return -1;
+talvex::Status ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
+                                MODEL_HEADER& record) {
+  talvex::Status st;
+  const TalvexTXM::Model* model = ModelAt(txm, idx, &st);
+  if (model == nullptr) return st;
   const TalvexTXM::ModelHeader* h = model->header();
-  if (h == nullptr) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "Model #{} has no header", idx);
-    return -1;
-  }
-  if (!HasLayout(h->buffer_info(), fmt::format("The header of model #{}", idx))) return -1;
+  if (h == nullptr) return TALVEX_STATUS_ERROR(LogCateg::Txm, "Model #{} has no header", idx);
+  st = HasLayout(h->buffer_info(), fmt::format("The header of model #{}", idx));
+  if (!st.ok()) return st;
 
   MODEL_HEADER rec;
   rec.model_id = static_cast<uint32_t>(h->id());
@@ -239,20 +237,22 @@ int ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t* base, int 
   rec.input_nodes = ReadTensors(h->inputs());
   rec.output_nodes = ReadTensors(h->outputs());
   record = std::move(rec);
-  return 0;
+  return talvex::Status();
 }
 
-int ReadTXMModelInfo(const std::string& path, int idx, MODEL_HEADER& record) {
-  talvex::FileBuffer fb = LoadVerifiedTxm(path);
-  if (!fb.ok()) return -1;
+talvex::Status ReadTXMModelInfo(const std::string& path, int idx, MODEL_HEADER& record) {
+  talvex::FileBuffer fb;
+  talvex::Status st = LoadVerifiedTxm(path, fb);
+  if (!st.ok()) return st;
   return ReadTXMModelInfo(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), fb.data(), idx,
                           record);
 }
 
-int ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
-                     std::vector<MODEL_CORES>& cores) {
-  const TalvexTXM::Model* model = ModelAt(txm, idx);
-  if (model == nullptr) return -1;
+talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
+                                std::vector<MODEL_CORES>& cores) {
+  talvex::Status st;
+  const TalvexTXM::Model* model = ModelAt(txm, idx, &st);
+  if (model == nullptr) return st;
   std::vector<MODEL_CORES> out;
   if (model->cores() != nullptr) {
     out.reserve(model->cores()->size());
@@ -284,23 +284,22 @@ int ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int 
     }
   }
   cores = std::move(out);
-  return 0;
+  return talvex::Status();
 }
 
-int ReadTXMModelCore(const std::string& path, int idx, std::vector<MODEL_CORES>& cores) {
-  talvex::FileBuffer fb = LoadVerifiedTxm(path);
-  if (!fb.ok()) return -1;
+talvex::Status ReadTXMModelCore(const std::string& path, int idx, std::vector<MODEL_CORES>& cores) {
+  talvex::FileBuffer fb;
+  talvex::Status st = LoadVerifiedTxm(path, fb);
+  if (!st.ok()) return st;
   return ReadTXMModelCore(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), fb.data(), idx,
                           cores);
 }
 
-int ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out) {
+talvex::Status ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out) {
   const TalvexTXM::TXMHeader* header = txm != nullptr ? txm->header() : nullptr;
-  if (header == nullptr) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "The TXM file has no header");
-    return -1;
-  }
-  if (!HasLayout(header->buffer_info(), "The TXM file header")) return -1;
+  if (header == nullptr) return TALVEX_STATUS_ERROR(LogCateg::Txm, "The TXM file has no header");
+  talvex::Status st = HasLayout(header->buffer_info(), "The TXM file header");
+  if (!st.ok()) return st;
   const auto* infos = header->buffer_info();
   ModelMemory mm;
   mm.DDR_start_addr = static_cast<uint32_t>(infos->Get(0)->start_addr());
@@ -309,11 +308,9 @@ int ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out) {
   if (txm->models() != nullptr) {
     for (flatbuffers::uoffset_t m = 0; m < txm->models()->size(); ++m) {
       const TalvexTXM::ModelHeader* h = txm->models()->Get(m)->header();
-      if (h == nullptr) {
-        TALVEX_LOG_ERROR(LogCateg::Txm, "Model #{} has no header", m);
-        return -1;
-      }
-      if (!HasLayout(h->buffer_info(), fmt::format("The header of model #{}", m))) return -1;
+      if (h == nullptr) return TALVEX_STATUS_ERROR(LogCateg::Txm, "Model #{} has no header", m);
+      st = HasLayout(h->buffer_info(), fmt::format("The header of model #{}", m));
+      if (!st.ok()) return st;
       for (flatbuffers::uoffset_t i = 0; i < kLayoutEntries; ++i) {
         sum += static_cast<uint32_t>(h->buffer_info()->Get(i)->len());
       }
@@ -322,31 +319,36 @@ int ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out) {
   mm.model_size_no_header_buff = sum;
   mm.DDR_space_needed = sum + mm.DDR_end_addr - mm.DDR_start_addr;
   if (out != nullptr) *out = mm;
-  return 0;
+  return talvex::Status();
 }
 
-int ReadBNXModelMemory(const std::string& txm_path, ModelMemory* out) {
-  talvex::FileBuffer fb = LoadVerifiedTxm(txm_path);
-  if (!fb.ok()) return -1;
+talvex::Status ReadBNXModelMemory(const std::string& txm_path, ModelMemory* out) {
+  talvex::FileBuffer fb;
+  talvex::Status st = LoadVerifiedTxm(txm_path, fb);
+  if (!st.ok()) return st;
   return ReadBNXModelMemory(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), out);
 }
 
-int GetTXMAll(const std::string& path, BNX_CONTENT_TXM& record) {
-  talvex::FileBuffer fb = LoadVerifiedTxm(path);
-  if (!fb.ok()) return -1;
+talvex::Status GetTXMAll(const std::string& path, BNX_CONTENT_TXM& record) {
+  talvex::FileBuffer fb;
+  talvex::Status st = LoadVerifiedTxm(path, fb);
+  if (!st.ok()) return st;
   const auto* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data());
   BNX_CONTENT_TXM rec;
   rec.header = ReadTXMHeader(txm->header());
-  if (ReadBNXModelMemory(txm, &rec.memory) != 0) return -1;
+  st = ReadBNXModelMemory(txm, &rec.memory);
+  if (!st.ok()) return st;
   const int count = txm->models() ? static_cast<int>(txm->models()->size()) : 0;
   rec.models.resize(static_cast<size_t>(count));
   for (int m = 0; m < count; ++m) {
     MODEL_INFO& info = rec.models[static_cast<size_t>(m)];
-    if (ReadTXMModelInfo(txm, fb.data(), m, info.model_header) != 0) return -1;
-    if (ReadTXMModelCore(txm, fb.data(), m, info.model_core) != 0) return -1;
+    st = ReadTXMModelInfo(txm, fb.data(), m, info.model_header);
+    if (!st.ok()) return st;
+    st = ReadTXMModelCore(txm, fb.data(), m, info.model_core);
+    if (!st.ok()) return st;
   }
   record = std::move(rec);
-  return 0;
+  return talvex::Status();
 }
 
 }  // namespace BNXUtils

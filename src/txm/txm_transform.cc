@@ -1,7 +1,6 @@
 #include "txm/txm_transform.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include <fmt/format.h>
 
@@ -81,18 +80,16 @@ size_t BuilderCapacity(uint64_t payload) {
 }
 
 // A FlatBuffers buffer cannot exceed 2 GiB; refuse before the builder's offsets overflow.
-bool FitsOneBuffer(uint64_t payload) {
-  if (payload < talvex::kMaxInputBytes) return true;
-  std::cerr << fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload)
-            << std::endl;
-  return false;
+talvex::Status FitsOneBuffer(uint64_t payload) {
+  if (payload < talvex::kMaxInputBytes) return talvex::Status();
+  return talvex::Status::Error(
+      fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload), TxmReader::kInvalid);
 }
 
-// Finishes the buffer (no identifier) and parses it into out; the builder is consumed.
-int FinishAndParse(FlatBufferBuilder& fbb, Offset<T::TXMContent> root, T::TXMContentT& out) {
+// Finishes the buffer (no identifier) and parses it into out.
+talvex::Status FinishAndParse(FlatBufferBuilder& fbb, Offset<T::TXMContent> root, T::TXMContentT& out) {
   fbb.Finish(root);
-  TxmWriter writer(std::move(fbb));
-  return TxmReader::Parse(out, writer.GetBufferPointer(), writer.GetSize());
+  return TxmReader::Parse(out, fbb.GetBufferPointer(), fbb.GetSize());
 }
 
 // const_input is force-aligned to 64 like the generated packer does; empty means absent.
@@ -219,7 +216,6 @@ T::ModelT* GetModel(const TxmModels& models, int32_t id) {
   for (const auto& model : models) {
     if (model && (id == -1 || ModelId(*model) == id)) return model.get();
   }
-  std::cerr << "Unable to find the model with the id: " << id << std::endl;
   return nullptr;
 }
 
@@ -245,8 +241,8 @@ uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, T::Location location) 
   FailPrecondition("There is no match buffer");
 }
 
-int CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
-               const BufferLayout& hdr_buf_info) {
+talvex::Status CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
+                          const BufferLayout& hdr_buf_info) {
   if (txms.empty()) FailPrecondition("No TXM content to combine");
   static const TxmBufferInfos kNoBuffers;
   auto buffers_of = [](const T::TXMContentT& txm) -> const TxmBufferInfos& {
@@ -259,14 +255,11 @@ int CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
   const uint32_t root_addr = GetBufferAddr(buffers_of(root), T::Location::INPUT_BUFFER);
   for (size_t i = 1; i < txms.size(); ++i) {
     if (target_of(txms[i]) != target_of(root)) {
-      std::cout << "TXM target did not match!" << std::endl;
-      return -1;
+      return talvex::Status(-1).Out("TXM target did not match!");
     }
     const uint32_t addr = GetBufferAddr(buffers_of(txms[i]), T::Location::INPUT_BUFFER);
     if (addr != root_addr) {
-      std::cout << "Input addr should be the same, root:" << root_addr << ", another:" << addr
-                << std::endl;
-      return -1;
+      return talvex::Status(-1).Out(fmt::format("Input addr should be the same, root:{}, another:{}", root_addr, addr));
     }
   }
 
@@ -288,10 +281,8 @@ int CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
   for (const auto& txm : txms) {
     for (const auto& model : txm.models) payload += model ? PayloadBytes(*model) : 0;
   }
-  if (!FitsOneBuffer(payload)) {
-    std::cerr << "Failed to create TXMContentT object" << std::endl;
-    return TxmReader::kInvalid;
-  }
+  talvex::Status fits = FitsOneBuffer(payload);
+  if (!fits.ok()) return fits.Err("Failed to create TXMContentT object");
   FlatBufferBuilder fbb(BuilderCapacity(payload));
   std::vector<Offset<T::Model>> models;
   for (const auto& txm : txms) {
@@ -301,35 +292,32 @@ int CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
   }
   const auto models_off = PackOffsets(fbb, models);
   const auto header_off = T::TXMHeader::Pack(fbb, &header);
-  const int ret = FinishAndParse(fbb, T::CreateTXMContent(fbb, root.magic, header_off, models_off), result);
-  if (ret != 0) std::cerr << "Failed to create TXMContentT object" << std::endl;
-  return ret;
+  talvex::Status st = FinishAndParse(fbb, T::CreateTXMContent(fbb, root.magic, header_off, models_off), result);
+  if (!st.ok()) st.Err("Failed to create TXMContentT object");
+  return st;
 }
 
-int TrimModel(std::map<int32_t, T::TXMContentT>& results, const T::TXMContentT& txm, int32_t model_id) {
+talvex::Status TrimModel(std::map<int32_t, T::TXMContentT>& results, const T::TXMContentT& txm, int32_t model_id) {
   results.clear();
   for (const auto& model : txm.models) {
     if (!model || (model_id != -1 && ModelId(*model) != model_id)) continue;
     const uint64_t payload = PayloadBytes(*model);
     T::TXMContentT one;
-    int ret = TxmReader::kInvalid;
-    if (FitsOneBuffer(payload)) {
+    talvex::Status st = FitsOneBuffer(payload);
+    if (st.ok()) {
       FlatBufferBuilder fbb(BuilderCapacity(payload));
       const Offset<T::Model> model_off = T::Model::Pack(fbb, model.get());
       const auto models_off = fbb.CreateVector(&model_off, 1);
       const auto header_off = PackHeader(fbb, txm.header);
-      ret = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
+      st = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
     }
-    if (ret != 0) {
-      std::cerr << "Failed to create TXMContentT object with model_id: " << model_id << std::endl;
-      return ret;
-    }
+    if (!st.ok()) return st.Err(fmt::format("Failed to create TXMContentT object with model_id: {}", model_id));
     results[ModelId(*model)] = std::move(one);
   }
-  return 0;
+  return talvex::Status();
 }
 
-int TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id, const std::string& json_path) {
+talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id, const std::string& json_path) {
   if (txm.models.size() != 1 || !txm.models[0]) FailPrecondition("Should only one model");
   if (core_id < 0) FailPrecondition("Need a specific core_id");
   const T::ModelT& model = *txm.models[0];
@@ -354,10 +342,7 @@ int TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id,
     }
     if (taken != nullptr) break;
   }
-  if (taken == nullptr) {
-    std::cerr << "Unable to find the core with the core_id: " << core_id << std::endl;
-    return -1;
-  }
+  if (taken == nullptr) return talvex::Status::Error(fmt::format("Unable to find the core with the core_id: {}", core_id));
 
   // The file header's layout, moved to the addresses the core will run at.
   AddressFile addresses(json_path);
@@ -414,10 +399,8 @@ int TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id,
   // A LOOP core taken at the top level runs alone: its nested cores stay behind.
   const bool keep_nested = !(top_level && tag == T::EUParams::LoopEUParams);
   uint64_t payload = PayloadBytes(*taken) + model.const_input.size() + TXM_PAYLOAD_ALIGN;
-  if (!FitsOneBuffer(payload)) {
-    std::cerr << "Failed to create TXMContentT object" << std::endl;
-    return TxmReader::kInvalid;
-  }
+  talvex::Status fits = FitsOneBuffer(payload);
+  if (!fits.ok()) return fits.Err("Failed to create TXMContentT object");
   // The taken core's payloads are packed straight from the source, never copied in between.
   FlatBufferBuilder fbb(BuilderCapacity(payload));
   std::vector<Offset<T::Core>> nested;
@@ -436,41 +419,40 @@ int TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id,
   const Offset<T::Model> model_off = T::CreateModel(fbb, model_header_off, cores_off, const_input_off);
   const auto models_off = fbb.CreateVector(&model_off, 1);
   const auto header_off = PackHeader(fbb, txm.header);
-  const int ret = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), result);
-  if (ret != 0) std::cerr << "Failed to create TXMContentT object" << std::endl;
-  return ret;
+  talvex::Status st = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), result);
+  if (!st.ok()) st.Err("Failed to create TXMContentT object");
+  return st;
 }
 
-int DeepCopy(T::TXMContentT& dst, const T::TXMContentT& src) {
+talvex::Status DeepCopy(T::TXMContentT& dst, const T::TXMContentT& src) {
   uint64_t payload = 0;
   for (const auto& model : src.models) payload += model ? PayloadBytes(*model) : 0;
-  if (!FitsOneBuffer(payload)) return TxmReader::kInvalid;
+  talvex::Status fits = FitsOneBuffer(payload);
+  if (!fits.ok()) return fits;
   FlatBufferBuilder fbb(BuilderCapacity(payload));
   return FinishAndParse(fbb, T::TXMContent::Pack(fbb, &src), dst);
 }
 
-int UpdateWeight(T::TXMContentT& txm, int32_t model_id, int32_t core_id, const std::string& src_wt,
-                 int32_t wt_ref_model_id) {
+talvex::Status UpdateWeight(T::TXMContentT& txm, int32_t model_id, int32_t core_id, const std::string& src_wt,
+                            int32_t wt_ref_model_id) {
   talvex::FileBuffer file = talvex::FileBuffer::Load(src_wt);
   // An empty file is read whole (zero bytes): the weight becomes empty.
   if (!file.ok() && file.status() != talvex::ReadStatus::kEmpty) {
-    std::cerr << "Failed to read the file: " << src_wt << std::endl;
-    return -1;
+    return talvex::Status::Error("Failed to read the file: " + src_wt);
   }
   T::ModelT* model = GetModel(txm.models, model_id);
-  if (model == nullptr) return -2;
+  if (model == nullptr) return talvex::Status::Error(fmt::format("Unable to find the model with the id: {}", model_id), -2);
   T::CoreT* core = GetCore(model->cores, core_id);
-  if (core == nullptr) return -3;
+  if (core == nullptr) return talvex::Status(-3);
   T::NPUEUParamsT* npu = core->eu_params.AsNPUEUParams();
   if (npu == nullptr) {
-    std::cerr << "Without weight field for the EUParamsType: " << static_cast<int>(core->eu_params.type)
-              << std::endl;
-    return -4;
+    return talvex::Status::Error(
+        fmt::format("Without weight field for the EUParamsType: {}", static_cast<int>(core->eu_params.type)), -4);
   }
   if (!model->header) model->header = std::make_unique<T::ModelHeaderT>();
   model->header->wt_ref_model_id = wt_ref_model_id;
   npu->weight.assign(file.data(), file.data() + file.size());
-  return 0;
+  return talvex::Status();
 }
 
 void RemoveModelCores(T::TXMContentT& txm) {

@@ -21,8 +21,7 @@ using TxmModels = std::vector<std::unique_ptr<TalvexTXM::ModelT>>;
 using TxmCores = std::vector<std::unique_ptr<TalvexTXM::CoreT>>;
 using TxmBufferInfos = std::vector<std::unique_ptr<TalvexTXM::BufferInfoT>>;
 
-// First model with header id `id` (the first model for -1); nullptr after
-// "Unable to find the model with the id: <id>" on standard error.
+// First model with header id `id` (the first model for -1); nullptr when none.
 TalvexTXM::ModelT* GetModel(const TxmModels& models, int32_t id);
 // Depth-first through exe_unit: first core with header id `id` (any core for -1); nullptr
 // when none, silently.
@@ -32,30 +31,31 @@ uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, TalvexTXM::Location lo
 
 // Merges txms (at least one) into result: the first container's magic and header with
 // hdr_buf_info as the header's buffer list, then every model of every input in order.
-// -1 after "TXM target did not match!" or "Input addr should be the same, ..." (standard
-// output); a parse code when the packed result does not verify. result changes only on 0.
-int CombineTxm(TalvexTXM::TXMContentT& result, const std::vector<TalvexTXM::TXMContentT>& txms,
-               const BufferLayout& hdr_buf_info);
+// -1 with "TXM target did not match!" or "Input addr should be the same, ..." (lines for
+// standard output); a parse code when the packed result does not verify. result changes only
+// on success.
+talvex::Status CombineTxm(TalvexTXM::TXMContentT& result, const std::vector<TalvexTXM::TXMContentT>& txms,
+                          const BufferLayout& hdr_buf_info);
 
 // One single-model container per model of txm (only model_id unless it is -1), keyed by
-// model id; results is cleared first. 0 also when nothing matched.
-int TrimModel(std::map<int32_t, TalvexTXM::TXMContentT>& results, const TalvexTXM::TXMContentT& txm,
+// model id; results is cleared first. Succeeds also when nothing matched.
+talvex::Status TrimModel(std::map<int32_t, TalvexTXM::TXMContentT>& results, const TalvexTXM::TXMContentT& txm,
               int32_t model_id);
 
 // Stand-alone container for core core_id of the single model of txm: one core (id 0, type
 // NPU, no dependency) and a model header whose buffer list is the file header's, relocated
 // to the addresses of the JSON file json_path. The source is left unchanged.
 // -1 when the core is not there ("Unable to find the core with the core_id: <id>").
-int TrimCore(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMContentT& txm, int32_t core_id,
+talvex::Status TrimCore(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMContentT& txm, int32_t core_id,
              const std::string& json_path);
 
-// dst = an independent copy of src. 0, or the parse code (dst unchanged).
-int DeepCopy(TalvexTXM::TXMContentT& dst, const TalvexTXM::TXMContentT& src);
+// dst = an independent copy of src. Fails with the parse code (dst unchanged).
+talvex::Status DeepCopy(TalvexTXM::TXMContentT& dst, const TalvexTXM::TXMContentT& src);
 
 // Replaces the weight of NPU core core_id of model model_id with the bytes of the file
-// src_wt and sets the model's wt_ref_model_id. 0; -1 unreadable file, -2 no model,
-// -3 no core, -4 not an NPU core. txm changes only on 0.
-int UpdateWeight(TalvexTXM::TXMContentT& txm, int32_t model_id, int32_t core_id,
+// src_wt and sets the model's wt_ref_model_id. Codes: -1 unreadable file, -2 no model,
+// -3 no core, -4 not an NPU core. txm changes only on success.
+talvex::Status UpdateWeight(TalvexTXM::TXMContentT& txm, int32_t model_id, int32_t core_id,
                  const std::string& src_wt, int32_t wt_ref_model_id);
 
 void RemoveModelCores(TalvexTXM::TXMContentT& txm);

@@ -1,7 +1,6 @@
 #include "txm/txm_writer.h"
 
 #include <cstring>
-#include <iostream>
 
 #include <fmt/format.h>
 
@@ -11,13 +10,13 @@
 
 TxmWriter::TxmWriter() = default;
 
-TxmWriter::TxmWriter(flatbuffers::FlatBufferBuilder&& builder) { builder_.Swap(builder); }
-
 void TxmWriter::Finish(const TalvexTXM::TXMContentT& content) {
   builder_.Clear();
+  finished_ = false;
   // The generated packer skips empty vectors, and ForceVectorAlignment only pads for
   // non-empty ones, so every stored force-aligned vector is 64-aligned.
   builder_.Finish(TalvexTXM::TXMContent::Pack(builder_, &content));
+  finished_ = true;
 }
 
 const uint8_t* TxmWriter::GetBufferPointer() const {
@@ -26,16 +25,15 @@ const uint8_t* TxmWriter::GetBufferPointer() const {
 
 size_t TxmWriter::GetSize() const { return IsFinished() ? builder_.GetSize() : 0; }
 
-int TxmWriter::Dump(const TalvexTXM::TXMContentT& content, uint8_t* buf, size_t size,
-                    size_t& len) {
+talvex::Status TxmWriter::Dump(const TalvexTXM::TXMContentT& content, uint8_t* buf, size_t size,
+                               size_t& len) {
   Finish(content);
   len = GetSize();
   if (len > size || (buf == nullptr && len > 0)) {
-    std::cerr << fmt::format("The buffer size[{}] is not enough for data len[{}]\n", size, len);
-    return -1;
+    return talvex::Status::Error(fmt::format("The buffer size[{}] is not enough for data len[{}]", size, len));
   }
   std::memcpy(buf, GetBufferPointer(), len);
-  return 0;
+  return talvex::Status();
 }
 
 std::string TxmWriter::OutputPath(TalvexTXM::NPUTarget target, const std::string& folder,
@@ -53,26 +51,17 @@ std::string TxmWriter::OutputPath(TalvexTXM::NPUTarget target, const std::string
   return EraseDuplicateSlashes(folder.empty() ? name : folder + "/" + name);
 }
 
-std::string TxmWriter::Dump(const TalvexTXM::TXMContentT& content, const std::string& folder,
-                            const std::string& out_name, int model_id, int core_id,
-                            const std::string& postfix, bool blOutputDisplay) {
+talvex::Status TxmWriter::Dump(const TalvexTXM::TXMContentT& content, const std::string& folder,
+                               const std::string& out_name, int model_id, int core_id,
+                               const std::string& postfix, std::string& path) {
   Finish(content);
   const TalvexTXM::NPUTarget target =
       content.header ? content.header->target : TalvexTXM::NPUTarget::UNKNOW;
-  std::string path = OutputPath(target, folder, out_name, model_id, core_id, postfix);
-  return GenBin(path, blOutputDisplay) == 0 ? path : std::string();
+  path = OutputPath(target, folder, out_name, model_id, core_id, postfix);
+  return GenBin(path);
 }
 
-int TxmWriter::GenBin(const std::string& path, bool blOutputDisplay) {
-  if (!IsFinished()) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "No finished TXM buffer to write to {}", path);
-    return -1;
-  }
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, builder_.GetBufferPointer(), builder_.GetSize(), &error)) {
-    TALVEX_LOG_ERROR(LogCateg::Txm, "Failed to write the file: {} ({})", path, error);
-    return -1;
-  }
-  if (blOutputDisplay) std::cout << path << std::endl;
-  return 0;
+talvex::Status TxmWriter::GenBin(const std::string& path) {
+  if (!IsFinished()) return TALVEX_STATUS_ERROR(LogCateg::Txm, "No finished TXM buffer to write to {}", path);
+  return talvex::WriteNewFile(path, builder_.GetBufferPointer(), builder_.GetSize(), LogCateg::Txm);
 }

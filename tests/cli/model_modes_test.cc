@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include <string>
 #include <tuple>
 #include <vector>
@@ -95,9 +97,9 @@ TEST_F(ModelModesTest, SplitCoreEveryKindOfCore) {
     EXPECT_EQ(r.out, "out/models_400_model_0" + tail + "\nout/models_400_model_1" + tail + "\n");
     for (int model = 0; model < 2; ++model) {
       const std::string path = out_ + "/models_400_model_" + std::to_string(model) + tail;
-      EXPECT_EQ(TXM::CheckAlignment(path), 0);
+      EXPECT_EQ(talvex::Report(TXM::CheckAlignment(path)), 0);
       T::TXMContentT txm;
-      ASSERT_EQ(TXM::LoadTxmObj(txm, path), 0);
+      ASSERT_EQ(talvex::Report(TXM::LoadTxmObj(txm, path)), 0);
       ASSERT_EQ(txm.models.size(), 1u);
       const T::ModelT& m = *txm.models[0];
       const T::ModelT& sm = *sample_.models[1 - model];
@@ -140,7 +142,7 @@ TEST_F(ModelModesTest, SplitCoreSelectionNamesAndFailures) {
   EXPECT_TRUE(Contains(r.out, "out/one.txm\nout/one.txm\n")) << r.out;
   EXPECT_EQ(DirEntries(out_), (Strings{"models_400_model_1_core_1.txm", "one.txm"}));
   T::TXMContentT one;
-  ASSERT_EQ(TXM::LoadTxmObj(one, out_ + "/one.txm"), 0);
+  ASSERT_EQ(talvex::Report(TXM::LoadTxmObj(one, out_ + "/one.txm")), 0);
   EXPECT_EQ(one.models[0]->header->id, 1);
 
   // Refusals of the split itself stop the run before anything more is written.

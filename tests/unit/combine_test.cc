@@ -16,7 +16,13 @@
 namespace {
 
 using namespace testsupport;
-using BNXUtils::CombineStatus;
+
+// Every message text of a Status, one per line.
+std::string Text(const talvex::Status& st) {
+  std::string text;
+  for (const talvex::Message& m : st.messages()) text += m.text + "\n";
+  return text;
+}
 
 FirmInfo Model(uint32_t id, uint32_t in_size, uint32_t out_size, uint32_t dram_size, uint32_t cmd, uint32_t wt,
                uint32_t fw) {
@@ -48,10 +54,10 @@ std::vector<uint32_t> Starts(const FirmInfo& f) {
 TEST(Relayout, SharedInputAndWorkingBuffersPackedOutputsAndCode) {
   // Input sizes 0x1000 and 0x2000: the shared input buffer is 0x2000 long. Outputs of 0x100 and
   // 0x30 are packed; the working buffer starts at the next multiple of 16 after both.
-  CombineStatus st;
+  talvex::Status st;
   const std::vector<FirmInfo> out = BNXUtils::RelayoutDDRBuffer(
       {{Model(1, 0x1000, 0x100, 0x800, 20, 40, 10)}, {Model(2, 0x2000, 0x30, 0x1000, 16, 17, 1)}}, &st);
-  ASSERT_TRUE(st.ok) << st.message;
+  ASSERT_TRUE(st.ok()) << Text(st);
   ASSERT_EQ(out.size(), 2u);
   EXPECT_EQ(Starts(out[0]),
             (std::vector<uint32_t>{1, 0x60000000, 0x60002000, 0x60002130, 0x60003130, 0x60003150, 0x60003180}));
@@ -80,14 +86,14 @@ TEST(Relayout, RefusalsTable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CombineStatus st;
+    talvex::Status st;
     EXPECT_TRUE(BNXUtils::RelayoutDDRBuffer(c.in, &st).empty());
-    EXPECT_FALSE(st.ok);
-    EXPECT_NE(st.message.find(c.error), std::string::npos) << st.message;
+    EXPECT_FALSE(st.ok());
+    EXPECT_NE(Text(st).find(c.error), std::string::npos) << Text(st);
   }
-  CombineStatus st;
+  talvex::Status st;
   EXPECT_TRUE(BNXUtils::RelayoutDDRBuffer({{}, {}}, &st).empty());
-  EXPECT_TRUE(st.ok);
+  EXPECT_TRUE(st.ok());
 }
 
 TEST(Relayout, FwInfoOfTheNewRecordsMatchesTheBuiltPair) {
@@ -148,19 +154,19 @@ TEST(CombineTxm, MergedBytesAreWhatCombineTxmAndTheWriterGive) {
   };
   const std::vector<uint8_t> a = container("a.bnx", {1, 2}, 1024), b = container("b.bnx", {5}, 320);
   std::vector<BNXUtils::CombineSource> srcs(2);
-  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "a.bnx", srcs[0]).ok);
-  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "b.bnx", srcs[1]).ok);
+  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "a.bnx", srcs[0]).ok());
+  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "b.bnx", srcs[1]).ok());
   flatbuffers::FlatBufferBuilder fbb;
   std::vector<int32_t> ids;
-  CombineStatus st;
-  ASSERT_EQ(BNXUtils::CombineTxmSources(srcs, fbb, ids, &st), 0) << st.message;
+  talvex::Status st = BNXUtils::CombineTxmSources(srcs, fbb, ids);
+  ASSERT_TRUE(st.ok()) << Text(st);
   EXPECT_EQ(ids, (std::vector<int32_t>{1, 2, 5}));
 
   std::vector<TalvexTXM::TXMContentT> txms(2);
-  ASSERT_EQ(TxmReader::Parse(txms[0], a.data(), a.size()), 0);
-  ASSERT_EQ(TxmReader::Parse(txms[1], b.data(), b.size()), 0);
+  ASSERT_TRUE(TxmReader::Parse(txms[0], a.data(), a.size()).ok());
+  ASSERT_TRUE(TxmReader::Parse(txms[1], b.data(), b.size()).ok());
   TalvexTXM::TXMContentT merged;
-  ASSERT_EQ(TXM::CombineTxm(merged, txms, TXM::GetHeaderBufferInfo(txms[0])), 0);
+  ASSERT_TRUE(TXM::CombineTxm(merged, txms, TXM::GetHeaderBufferInfo(txms[0])).ok());
   TxmWriter writer;
   writer.Finish(merged);
   EXPECT_EQ(std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize()),
@@ -168,9 +174,10 @@ TEST(CombineTxm, MergedBytesAreWhatCombineTxmAndTheWriterGive) {
 
   // Within a container the models come in ascending id; of two equal ids the later one stays.
   container("c.bnx", {9, 3, 9}, 64);
-  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "c.bnx", srcs[0]).ok);
+  ASSERT_TRUE(BNXUtils::OpenCombineSource(dir / "c.bnx", srcs[0]).ok());
   srcs.resize(1);
-  ASSERT_EQ(BNXUtils::CombineTxmSources(srcs, fbb, ids, &st), 0) << st.message;
+  st = BNXUtils::CombineTxmSources(srcs, fbb, ids);
+  ASSERT_TRUE(st.ok()) << Text(st);
   EXPECT_EQ(ids, (std::vector<int32_t>{3, 9}));
 }
 
@@ -183,7 +190,7 @@ TEST(CombineTxm, HostileFilesAreRefusedOrReadSafely) {
     s.all_models = txm;
     WriteBytes(dir / name, BuildBnx(s));
     BNXUtils::CombineSource src;
-    EXPECT_TRUE(BNXUtils::OpenCombineSource(dir / name, src).ok);
+    EXPECT_TRUE(BNXUtils::OpenCombineSource(dir / name, src).ok());
     return src;
   };
   auto build = [](bool with_input, bool with_model_header) {
@@ -214,9 +221,9 @@ TEST(CombineTxm, HostileFilesAreRefusedOrReadSafely) {
     srcs.push_back(container("x.bnx", c.txm));
     flatbuffers::FlatBufferBuilder fbb;
     std::vector<int32_t> ids;
-    CombineStatus st;
-    EXPECT_EQ(BNXUtils::CombineTxmSources(srcs, fbb, ids, &st), c.result);
-    EXPECT_NE(st.message.find(c.message), std::string::npos) << st.message;
+    const talvex::Status st = BNXUtils::CombineTxmSources(srcs, fbb, ids);
+    EXPECT_EQ(st.code(), c.result);
+    EXPECT_NE(Text(st).find(c.message), std::string::npos) << Text(st);
   }
 }
 

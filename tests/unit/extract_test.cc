@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include "bnx_generated.h"
 #include "cli/fw_info_report.h"
 #include "common/output_dir.h"
@@ -60,7 +62,7 @@ TEST_F(ExtractTest, HostileContainersAreRefusedAndNothingIsWritten) {
   }
   for (const std::string& path : paths) {
     Strings setups;
-    EXPECT_EQ(BNXUtils::ExtractBNX(path, "H", &setups), -1) << path;
+    EXPECT_EQ(talvex::Report(BNXUtils::ExtractBNX(path, "H", &setups)), -1) << path;
     EXPECT_EQ(DirEntries(out_), Strings{}) << path;
     EXPECT_TRUE(setups.empty());
   }
@@ -75,11 +77,17 @@ TEST_F(ExtractTest, ModelTableReportRefusesWhatItCannotRead) {
   const std::string fw = dir_ / "fw_info.bin", s0 = dir_ / "s0.bin", s1 = dir_ / "s1.bin";
   WriteBytes(fw, BuildLegacyPair(models_, false).fw_info);
   WriteBytes(s0, models_[0].setup);
-  std::string text = "unchanged", error;
-  EXPECT_EQ(GetAllFwInfoText(fw, {s0}, true, text, &error), -1);  // fewer setup paths than models
-  EXPECT_NE(error.find("2 models"), std::string::npos) << error;
-  EXPECT_EQ(GetAllFwInfoText(fw, {s0, s1}, true, text, &error), -1);  // a setup that is not there
-  EXPECT_NE(error.find(s1), std::string::npos) << error;
+  std::string text = "unchanged";
+  // The one message of each failure, as a log line.
+  auto only_line = [](const talvex::Status& st) {
+    EXPECT_EQ(talvex::Report(st), -1);
+    EXPECT_EQ(st.messages().size(), 1u);
+    return st.messages().empty() ? std::string() : st.messages()[0].text;
+  };
+  const std::string few = only_line(GetAllFwInfoText(fw, {s0}, true, text));  // fewer setup paths than models
+  EXPECT_NE(few.find("2 models"), std::string::npos) << few;
+  const std::string gone = only_line(GetAllFwInfoText(fw, {s0, s1}, true, text));  // a setup that is not there
+  EXPECT_NE(gone.find(s1), std::string::npos) << gone;
   EXPECT_EQ(text, "unchanged");
   for (const Bytes& bad : {Bytes{2, 0}, Bytes{0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0}}) {
     WriteBytes(fw, bad);

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include <stdexcept>
 
 #include "bnx/model_info.h"
 #include "cli/gen_mode.h"
+#include "common/exceptions.h"
 #include "common/output_dir.h"
 #include "support/bnx_builder.h"
 #include "support/run.h"
@@ -29,16 +32,26 @@ TEST_F(GenerateTest, VersionFileMissingPayloadAndHeaderlessContainers) {
   EXPECT_EQ(ReadToolchainVersion(dir_ / "v.txt"), "abc");
   BNX_Args args;
   args.target = "400", args.all_models_path = dir_ / "nope.txm";
-  EXPECT_THROW(BNXUtils::GenBNXFile(args, ""), std::invalid_argument);
+  try {
+    (void)BNXUtils::GenBNXFile(args, "");
+    ADD_FAILURE() << "a missing payload file must stop the generation";
+  } catch (const TalvexException& e) {
+    // Reported as before: the log line naming the file, then the program's "error: " line.
+    ASSERT_EQ(e.status().messages().size(), 2u);
+    EXPECT_NE(e.status().messages()[0].text.find("all_models_path[" + args.all_models_path + "] doesn't exist\n"),
+              std::string::npos);
+    EXPECT_EQ(e.status().messages()[1].text, "error: all_models_path doesn't exist");
+    EXPECT_EQ(HandleTalvexException(e), 1);
+  }
   // Without a header there is no target to name the output by: refused, nothing written.
   SampleBnx s;
   s.uuid = 0xFEEDBEEF;
   WriteBytes(dir_ / "a.bnx", BuildBnx(s));
   s.with_header = false;
   WriteBytes(dir_ / "b.bnx", BuildBnx(s));
-  EXPECT_EQ(BNXUtils::ModifySolutionInfo(dir_ / "b.bnx", "1", "", ""), -1);
-  EXPECT_EQ(BNXUtils::ModifyModelInfo(dir_ / "b.bnx", {"1"}, {}, ""), -1);
-  EXPECT_EQ(BNXUtils::ModifySolutionInfo(dir_ / "a.bnx", "", "", ""), -1);
+  EXPECT_EQ(talvex::Report(BNXUtils::ModifySolutionInfo(dir_ / "b.bnx", "1", "", "")), -1);
+  EXPECT_EQ(talvex::Report(BNXUtils::ModifyModelInfo(dir_ / "b.bnx", {"1"}, {}, "")), -1);
+  EXPECT_EQ(talvex::Report(BNXUtils::ModifySolutionInfo(dir_ / "a.bnx", "", "", "")), -1);
   EXPECT_EQ(DirEntries(out_), std::vector<std::string>{});
   EXPECT_EQ(BNXUtils::GetUuidInBnx(dir_ / "a.bnx"), 0xFEEDBEEFu);
   EXPECT_EQ(BNXUtils::GetUuidInBnx(dir_ / "b.bnx"), 0u);
@@ -51,7 +64,7 @@ TEST_F(GenerateTest, GivenModelsAreWrittenAsTheyAreEvenForATxmPayload) {
   BNX_Args args;
   args.target = "400", args.all_models_path = dir_ / "m.txm";
   args.models = {{"BNX_0x1_det", 5, 0x10}, {"", 0xFFFFFFFF, 4294967295u}};
-  ASSERT_EQ(BNXUtils::GenBNXFile(args, "given"), 0);
+  ASSERT_TRUE(BNXUtils::GenBNXFile(args, "given").ok());
   const std::vector<uint8_t> file = ReadBytes(out_ + "/given.bnx");
   const auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(file.data())->model_info();
   ASSERT_EQ(infos->size(), 2u);

@@ -68,7 +68,10 @@ TEST(LoggerTest, FrontEndSettingsEveryCategoryAndCallSites) {
     SpdLog(LogCateg::Cmd, kWarn, "dropped");
     for (int c = 0; c < 13; ++c) SpdLog(static_cast<LogCateg>(c), kCritical, "c");
     TALVEX_LOG_ERROR(LogCateg::Txm, "bad value {} in {}", 5, "file.txm");
+    InvalidProgramInput quiet("not reported");  // an exception says nothing until it is reported
     InvalidProgramInput e("bad file");
+    talvex::Report(e.status());
+    talvex::Report(talvex::Status(-1).Out("plain line").Err("to stderr"));
   });
   std::string expected = "[tool][debug]d\n";  // not a terminal: no colour codes
   for (const char* name : kCategNames) expected += "[" + std::string(name) + "][critical]c\n";
@@ -77,7 +80,8 @@ TEST(LoggerTest, FrontEndSettingsEveryCategoryAndCallSites) {
                                std::regex("\\[txm\\]\\[error\\]\\[logger_test\\.cc:[0-9]+\\]\\[operator\\(\\)\\] "
                                           "bad value 5 in file\\.txm\n"
                                           "\\[common\\]\\[error\\]\\[exceptions\\.cc:[0-9]+\\]"
-                                          "\\[TalvexException\\] InvalidProgramInput: bad file\n")))
+                                          "\\[TalvexException\\] InvalidProgramInput: bad file\n"
+                                          "plain line\n")))
       << out;
 }
 

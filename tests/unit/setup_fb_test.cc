@@ -1,6 +1,8 @@
 // Flatbuffer setup.bin: unpacking, JSON view, in-place eFuse marking, hostile buffers.
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include <limits>
 #include <string>
 #include <utility>
@@ -46,15 +48,15 @@ TEST(FbSetupJson, WholeViewWithoutDefaultsAndEFuse) {
     "cpu_nodes": [{"name": "op", "opcode_index": "Clip", "builtin_options_type": "ClipOptions",
                    "builtin_options": {"max": 6.0}}]})");
   Json::Value view;
-  ASSERT_EQ(Setup::FBToJson(bin.data(), bin.size(), view), 0);
+  ASSERT_EQ(talvex::Report(Setup::FBToJson(bin.data(), bin.size(), view)), 0);
   EXPECT_EQ(view, expected);
-  ASSERT_EQ(Setup::UpdateEncryptEFuse(bin.data(), bin.size()), 0);
+  ASSERT_EQ(talvex::Report(Setup::UpdateEncryptEFuse(bin.data(), bin.size())), 0);
   expected["header"]["encrypt_info"]["mode"] = "EFuse";
-  ASSERT_EQ(Setup::FBToJson(bin.data(), bin.size(), view), 0);
+  ASSERT_EQ(talvex::Report(Setup::FBToJson(bin.data(), bin.size(), view)), 0);
   EXPECT_EQ(view, expected);
   s.encrypt_mode = 0, s.force_defaults = false;  // DEFAULT, so not stored: nothing to set
   const Bytes before = bin = testsupport::BuildFbSetup(s);
-  EXPECT_EQ(Setup::UpdateEncryptEFuse(bin.data(), bin.size()), 0);
+  EXPECT_EQ(talvex::Report(Setup::UpdateEncryptEFuse(bin.data(), bin.size())), 0);
   EXPECT_EQ(bin, before);
 }
 
@@ -79,7 +81,7 @@ TEST(FbSetupJson, TextLayoutAndRefusals) {
                                         static_cast<TalvexSetup::BuiltinOptions>(200), clip);
   auto ops = fbb.CreateVector(std::vector<flatbuffers::Offset<TalvexSetup::Operator>>{op});
   fbb.Finish(TalvexSetup::CreateINFContent(fbb, 5, 0, 0, 0, ops));
-  ASSERT_EQ(Setup::FBToJsonString(fbb.GetBufferPointer(), fbb.GetSize(), text), 0);
+  ASSERT_EQ(talvex::Report(Setup::FBToJsonString(fbb.GetBufferPointer(), fbb.GetSize(), text)), 0);
   EXPECT_EQ(text, "{\n\t\"magic\": 5,\n\t\"cpu_nodes\": [\n\t\t{\n\t\t\t\"opcode_index\": 12345,\n"
                   "\t\t\t\"builtin_options_type\": 200\n\t\t}\n\t]\n}");
 }
@@ -115,7 +117,7 @@ TEST(FbSetupJson, MutatedBuffers) {
     for (uint32_t f = cut ? 0 : 1 + next() % 3; f > 0; --f) bin[next() % bin.size()] = next();
     Json::Value json;
     const Outcome o = Call([&] {
-      Setup::UpdateEncryptEFuse(bin.data(), bin.size());
+      (void)Setup::UpdateEncryptEFuse(bin.data(), bin.size());
       return Setup::FBToJson(bin.data(), bin.size(), json);
     });
     if (o.first == 0) EXPECT_TRUE(json.isObject()) << iter;

@@ -1,6 +1,8 @@
 // Raw setup.bin: text view, JSON view, truncated input, encryption marking.
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -78,7 +80,7 @@ TEST(RawSetupText, EveryPrefixOfBothForms) {
 // unknown node type fails both views, keeping the text before it and leaving the JSON alone.
 TEST(RawSetupJson, InputsOutputsAndUnknownNode) {
   Json::Value json;
-  ASSERT_EQ(Setup::RawToJson(kTz200.data(), kTz200.size(), json, false), 0);
+  ASSERT_EQ(talvex::Report(Setup::RawToJson(kTz200.data(), kTz200.size(), json, false)), 0);
   json.removeMember("header");
   EXPECT_EQ(json, Str2Json(R"({"inputs": [{"type": 261, "input_index": 1, "input_format": 2,
       "input_row": 3, "input_col": 4, "input_channel": 5, "input_start": 6, "input_size": 7,
@@ -101,10 +103,10 @@ TEST(RawSetupJson, InputsOutputsAndUnknownNode) {
 // Raw setups shorter than 12 bytes and foreign buffers are refused or ignored, never changed.
 TEST(RawSetupEncrypt, KeyOffsetWord) {
   Bytes bin = kTz200, expected = kTz200;
-  ASSERT_EQ(Setup::UpdateEncryptEFuse(bin.data(), bin.size()), 0);
+  ASSERT_EQ(talvex::Report(Setup::UpdateEncryptEFuse(bin.data(), bin.size())), 0);
   expected[8] = expected[9] = 0x00, expected[10] = expected[11] = 0xFF;
   EXPECT_EQ(bin, expected);
-  ASSERT_EQ(Setup::UpdateEncryptCustomerKeyInRawSetup(bin.data(), bin.size()), 0);
+  ASSERT_EQ(talvex::Report(Setup::UpdateEncryptCustomerKeyInRawSetup(bin.data(), bin.size())), 0);
   expected[8] = 0x18, expected[9] = 0x01, expected[10] = expected[11] = 0;  // 280 bytes
   EXPECT_EQ(bin, expected);
 
@@ -113,7 +115,7 @@ TEST(RawSetupEncrypt, KeyOffsetWord) {
             Outcome(-1, "Not a valid raw based setup.bin\n"));
   EXPECT_EQ(Call([&] { return Setup::UpdateEncryptEFuse(junk.data(), 64); }),
             Outcome(-1, "Not a valid flatbuffer based setup.bin\n"));
-  EXPECT_EQ(Setup::UpdateEncryptCustomerKeyInRawSetup(junk.data(), 64), 0);  // not raw: ignored
+  EXPECT_EQ(talvex::Report(Setup::UpdateEncryptCustomerKeyInRawSetup(junk.data(), 64)), 0);  // not raw: ignored
   EXPECT_EQ(junk, Bytes(64, 0x11));
 }
 

@@ -1,6 +1,8 @@
 // The TXM model report: its record readers, memory summary, framed model blocks, payload files.
 #include <gtest/gtest.h>
 
+#include "common/logger.h"
+
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -148,12 +150,12 @@ TEST_F(TxmReportFile, HostileFilesAreRefused) {
     EXPECT_EQ(out_, "") << path;
     EXPECT_NE(err_.find(message + path), std::string::npos) << err_;
     BNXUtils::BNX_CONTENT_TXM all;
-    EXPECT_EQ(BNXUtils::GetTXMAll(path, all), message == layout || message == unread ? -1 : 0) << path;
+    EXPECT_EQ(talvex::Report(BNXUtils::GetTXMAll(path, all)), message == layout || message == unread ? -1 : 0) << path;
   }
   EXPECT_TRUE(testsupport::DirEntries(dir_ / "out").empty());
   BNXUtils::MODEL_HEADER h;
-  EXPECT_EQ(BNXUtils::ReadTXMModelInfo(cases[1].first, 1, h), -1);  // three buffers
-  EXPECT_EQ(BNXUtils::ReadTXMModelInfo(cases[0].first, 2, h), -1);  // no such model
+  EXPECT_EQ(talvex::Report(BNXUtils::ReadTXMModelInfo(cases[1].first, 1, h)), -1);  // three buffers
+  EXPECT_EQ(talvex::Report(BNXUtils::ReadTXMModelInfo(cases[0].first, 2, h)), -1);  // no such model
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <json/json.h>
 
 #include "common/file_io.h"
+#include "common/format_ids.h"
+#include "common/logger.h"
 #include "setup/setup_func.h"
 #include "setup/setup_recognise.h"
 
@@ -41,12 +43,7 @@ struct Args {
   bool help = false;
 };
 
-bool KnownTarget(const std::string& t) {
-  for (const char* known : {"100", "200", "300", "400", "500", "600"}) {
-    if (t == known) return true;
-  }
-  return false;
-}
+bool KnownTarget(const std::string& t) { return talvex::TargetIndex(t) >= 0; }
 
 // false with *error set on bad arguments.
 bool ParseArgs(int argc, char** argv, Args& args, std::string* error) {
@@ -120,11 +117,11 @@ int main(int argc, char** argv) {
 
   Json::Value json;
   if (Setup::IsRawSetup(bin.data(), bin.size())) {
-    if (Setup::RawToJson(bin.data(), bin.size(), json, args.target == "100") != 0) {
+    if (talvex::Report(Setup::RawToJson(bin.data(), bin.size(), json, args.target == "100")) != 0) {
       return Fail("cannot convert the raw setup.bin " + path);
     }
   } else if (Setup::IsFBSetup(bin.data(), bin.size())) {
-    if (Setup::FBToJson(bin.data(), bin.size(), json) != 0) {
+    if (talvex::Report(Setup::FBToJson(bin.data(), bin.size(), json)) != 0) {
       return Fail("cannot convert the flatbuffer setup.bin " + path);
     }
   } else {

@@ -1,0 +1,43 @@
+#pragma once
+// Line builders shared by the framed text reports (the fw_info model table, the TXM model
+// report and the setup summary inside both): one place for the frame, the width, the address
+// line, the memory summary and the tensor block.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace talvex {
+
+// Characters between the two vertical bars of a framed line.
+constexpr int kReportWidth = 60;
+
+// "│" + text padded with blanks to width characters + "│\n" (longer text is kept whole).
+std::string FramedLine(const std::string& text, int width = kReportWidth);
+// "┌" + title + "─" up to the width + "┐\n", and "└" + "─" + title (right-aligned) + "┘\n".
+std::string BoxTop(const std::string& title, int width = kReportWidth);
+std::string BoxBottom(const std::string& title, int width = kReportWidth);
+
+// "    [ input] 0x60000000 L =   150528 : 0x00024c00" (without the frame).
+std::string AddrLine(const char* name, uint32_t addr, uint32_t len);
+
+// The four-line memory summary and an empty line.
+std::string MemorySummary(uint32_t ddr_start, uint32_t ddr_end, uint32_t space_needed, uint32_t model_size);
+
+// "           fxp_info [j] (scale, radix) = (<scale with `decimals` digits>, radix)"
+std::string FxpLine(size_t j, double scale, int64_t radix, int decimals);
+
+// One tensor of a report, as text.
+struct ReportTensor {
+  std::string name;
+  std::string format;
+  int64_t shape[4] = {0, 0, 0, 0};  // batch, ch, row, col
+  std::vector<std::string> quantization;  // lines, e.g. FxpLine(...)
+  int64_t entry = 0;
+  int64_t len = 0;
+};
+
+// The framed lines of tensor `index`: name, format, shape, quantization, buffer, empty line.
+std::string TensorBlock(size_t index, const ReportTensor& t, int width = kReportWidth);
+
+}  // namespace talvex
