@@ -252,6 +252,9 @@ TEST_F(CombineCliTest, RefusalsTable) {
   tv.encryption_mode = 0, tv.tv_number = 5;
   WriteBytes(dir_ / "tv.bnx", BuildBnx(tv));
   WriteBytes(dir_ / "junk.bnx", Bytes(64, 0xFF));
+  SampleBnx odd;  // a TZ300 container claiming a TXM payload
+  odd.target = 2, odd.major = 2, odd.models = {{"", 40, "1"}};
+  WriteBytes(dir_ / "odd.bnx", BuildBnx(odd));
   Txm("t1.bnx", {1, 2}, "A");
   Txm("t2.bnx", {3}, "B", 0x60000040);
 
@@ -270,10 +273,13 @@ TEST_F(CombineCliTest, RefusalsTable) {
       {{"tz300.bnx", "tz300_shared_output.bnx"}, "dedicated output buffer should be enable", false, ""},
       {{"tz300.bnx", "missing.bnx"}, "BNX file not exist: missing.bnx\n", true, ""},
       {{"junk.bnx", "tz300.bnx"}, "Not a valid BNX file: junk.bnx", false, ""},
+      {{"tz300.bnx", "odd.bnx"}, "All BNX should be the same schema version major: tz300.bnx has 1, odd.bnx has 2\n",
+       true, ""},
+      {{"odd.bnx"}, "Schema version major 2 does not fit target 300: odd.bnx\n", true, ""},
       {{"t1.bnx", "t2.bnx"}, "Failed to CombineTxm\n", true, "Input addr should be the same, root:1610612736, another:1610612800\n"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.inputs[0] + " " + c.inputs[1]);
+    SCOPED_TRACE(c.inputs[0] + " " + c.inputs.back());
     Strings args = {"-c"};
     args.insert(args.end(), c.inputs.begin(), c.inputs.end());
     args.insert(args.end(), {"-O", "out"});
