@@ -34,7 +34,6 @@ namespace {
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 const uint8_t kZeros[ALL_MODELS_PIECE_ALIGN] = {};
 
-uint64_t Pad16(uint64_t v) { return (v + 15) / 16 * 16; }
 
 // Gives back the resident pages of an input range that will not be read again; the mapping
 // stays valid (a later read would fetch the bytes from the file again).

@@ -29,7 +29,6 @@ constexpr const char* kAllModelsName = "all_models.bin";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 // The payload of one container, viewed in place (the container stays mapped meanwhile).
 struct PayloadView {

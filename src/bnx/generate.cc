@@ -259,7 +259,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
 talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   if (!CheckFileExist(args.all_models_path)) {
     static const char* const kMissing = "all_models_path doesn't exist";
-    talvex::Status st = TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
+    talvex::Status st =
+        TALVEX_STATUS_ERROR(LogCateg::Common, "all_models_path[{}] doesn't exist\n", args.all_models_path);
     // Reported as the program reports any failure it did not expect.
     throw TalvexException(ErrorCode::Common, kMissing, std::move(st.Err(std::string("error: ") + kMissing)));
   }

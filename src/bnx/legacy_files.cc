@@ -12,9 +12,9 @@
 
 #include "bnx/container.h"
 #include "bnx/generate.h"
+#include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
-#include "common/bytes.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "setup/setup_recognise.h"
@@ -27,7 +27,6 @@ constexpr const char* kUndefinedSize = "Undefine file size of fw_info.bin";
 using talvex::AppendLE32;
 using talvex::LoadLE32;
 
-uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 uint64_t SizeWithoutCRC(uint64_t n) { return 56 * n + 12; }
 uint64_t SizeWithCRC(uint64_t n) { return 60 * n + 20; }
@@ -149,8 +148,8 @@ bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::str
 }
 
 FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size) {
-  // Only the two documented sizes are a fw_info.bin; a count that does not match is refused
-  // before it sizes anything.
+  // Only the two sizes a fw_info.bin can have (56n + 12, 60n + 20) are accepted; a count
+  // that does not match is refused before it sizes anything.
   if (data == nullptr || size < 4) throw InvalidProgramInput(kUndefinedSize);
   const uint64_t n = LoadLE32(data);
   if (size != SizeWithoutCRC(n) && size != SizeWithCRC(n)) throw InvalidProgramInput(kUndefinedSize);

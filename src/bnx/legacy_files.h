@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/status.h"
 
 struct BNX_Args;
@@ -68,6 +69,8 @@ namespace BNXUtils {
 constexpr size_t FW_INFO_MODEL_BYTES = sizeof(BNX_FW_INFO_MODEL);
 // Every piece of all_models.bin starts on this boundary.
 constexpr uint32_t ALL_MODELS_PIECE_ALIGN = 16;
+// A piece's length rounded up to the next piece boundary.
+inline uint64_t Pad16(uint64_t v) { return talvex::AlignUp(v, ALL_MODELS_PIECE_ALIGN); }
 
 // fw_info.bin decoded and checked against its own size.
 struct FWInfoTable {

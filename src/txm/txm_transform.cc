@@ -317,7 +317,8 @@ talvex::Status TrimModel(std::map<int32_t, T::TXMContentT>& results, const T::TX
   return talvex::Status();
 }
 
-talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id, const std::string& json_path) {
+talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id,
+                        const std::string& json_path) {
   if (txm.models.size() != 1 || !txm.models[0]) FailPrecondition("Should only one model");
   if (core_id < 0) FailPrecondition("Need a specific core_id");
   const T::ModelT& model = *txm.models[0];
@@ -342,7 +343,9 @@ talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32
     }
     if (taken != nullptr) break;
   }
-  if (taken == nullptr) return talvex::Status::Error(fmt::format("Unable to find the core with the core_id: {}", core_id));
+  if (taken == nullptr) {
+    return talvex::Status::Error(fmt::format("Unable to find the core with the core_id: {}", core_id));
+  }
 
   // The file header's layout, moved to the addresses the core will run at.
   AddressFile addresses(json_path);
@@ -441,7 +444,9 @@ talvex::Status UpdateWeight(T::TXMContentT& txm, int32_t model_id, int32_t core_
     return talvex::Status::Error("Failed to read the file: " + src_wt);
   }
   T::ModelT* model = GetModel(txm.models, model_id);
-  if (model == nullptr) return talvex::Status::Error(fmt::format("Unable to find the model with the id: {}", model_id), -2);
+  if (model == nullptr) {
+    return talvex::Status::Error(fmt::format("Unable to find the model with the id: {}", model_id), -2);
+  }
   T::CoreT* core = GetCore(model->cores, core_id);
   if (core == nullptr) return talvex::Status(-3);
   T::NPUEUParamsT* npu = core->eu_params.AsNPUEUParams();

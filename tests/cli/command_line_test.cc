@@ -50,9 +50,7 @@ class CommandLineTest : public ::testing::Test {
  protected:
   void SetUp() override { testsupport::WriteText(dir_ / "abc.bin", "abc"); }
   RunResult Tool(const Strings& args, const Strings& env = {"SPDLOG_LEVEL="}) {
-    Strings argv = {kBin};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::Run(argv, dir_.path(), env);
+    return testsupport::RunTool(kBin, args, dir_.path(), env);
   }
   testsupport::TempDir dir_;
 };

@@ -16,7 +16,7 @@ using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testsupport::Contains;
 bool HasLine(const std::string& text, const std::string& line) { return Contains("\n" + text, "\n" + line + "\n"); }
 
 const char* const kBox2 = "┌ Model #2 ──────────────────────────────────────────────────┐";
@@ -67,9 +67,7 @@ const std::string kPrefix = "BNX_0x1A2B3C4D";  // default prefix of the sample c
 class ExtractCliTest : public ::testing::Test {
  protected:
   RunResult Tool(const Strings& args, const Strings& env = {}, const std::string& bin = TALVEX_BIN) {
-    Strings argv = {bin};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::Run(argv, dir_.path(), env);
+    return testsupport::RunTool(bin, args, dir_.path(), env);
   }
   // A legacy container (target 0 TZ100, 1 TZ200, 2 TZ300) of schema major 0 for TZ100, else 1.
   std::string Legacy(int32_t target, const std::string& name, std::vector<LegacyModel> models = {}) {

@@ -15,8 +15,8 @@ using namespace testsupport;
 class GenModeTest : public ::testing::Test {
  protected:
   RunResult Gen(Strings args) {
-    args.insert(args.begin(), {TALVEX_BIN, "-G", "-O", "out"});
-    return testsupport::Run(args, dir_.path());
+    args.insert(args.begin(), {"-G", "-O", "out"});
+    return RunTool(TALVEX_BIN, args, dir_.path());
   }
   Json::Value Decode(const std::string& path) {
     const Bytes file = ReadBytes(path);

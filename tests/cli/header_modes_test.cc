@@ -24,9 +24,8 @@ class HeaderModesTest : public ::testing::Test {
     WriteBytes(dir_ / "original.bnx", BuildBnx(sample_));
   }
   RunResult Tool(Strings args) {
-    args.insert(args.begin(), TALVEX_BIN);
     args.insert(args.end(), {"-O", out_});
-    return testsupport::Run(args, dir_.path());
+    return testsupport::RunTool(TALVEX_BIN, args, dir_.path());
   }
   Json::Value Decode(const std::string& path) { return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR); }
   // The input as decoded, with one change: the written file must hold exactly that.

@@ -23,7 +23,7 @@ using namespace testsupport;
 constexpr int kUnexpectedValue = 9;
 constexpr int kInvalidProgramInput = 2;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testsupport::Contains;
 
 class ModelModesTest : public ::testing::Test {
  protected:
@@ -35,10 +35,7 @@ class ModelModesTest : public ::testing::Test {
     WriteText(addr_, R"({"input_addr": "0x80000000", "output_addr": "0x80100000",)"
                      R"( "dram_base_addr": "0x80200000", "cpu_tmp_addr": "0x80300000"})");
   }
-  RunResult Tool(Strings args) {
-    args.insert(args.begin(), TALVEX_BIN);
-    return testsupport::Run(args, dir_.path());
-  }
+  RunResult Tool(const Strings& args) { return testsupport::RunTool(TALVEX_BIN, args, dir_.path()); }
   RunResult Split(int core, const Strings& extra = {}, const std::string& input = "in.txm") {
     Strings args = {"-S", input, "-d", std::to_string(core), "-p", addr_, "-O", "out"};
     args.insert(args.end(), extra.begin(), extra.end());

@@ -16,9 +16,7 @@ using testsupport::ReadText;
 TEST(SetupParserTest, WritesTheViewOrFailsWithoutOne) {
   testsupport::TempDir dir;
   auto parse = [&dir](const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {TALVEX_SETUP_PARSER};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return testsupport::Run(argv, dir.path());
+    return testsupport::RunTool(TALVEX_SETUP_PARSER, args, dir.path());
   };
   auto write = [&dir](const std::string& name, const std::vector<uint8_t>& bytes) {
     testsupport::WriteBytes(dir / name, std::vector<unsigned char>(bytes.begin(), bytes.end()));

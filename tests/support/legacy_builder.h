@@ -1,5 +1,5 @@
 #pragma once
-// Builds legacy fw_info.bin / all_models.bin pairs from their documented layout, for tests.
+// Builds legacy fw_info.bin / all_models.bin pairs from their byte layout, for tests.
 // Independent of src/bnx: words are written by hand, CRCs come straight from zlib.
 #include <cstdint>
 #include <string>

@@ -98,4 +98,13 @@ std::string RealPath(const std::string& p) {
   return realpath(p.c_str(), buf) == nullptr ? p : std::string(buf);
 }
 
+RunResult RunTool(const std::string& bin, const std::vector<std::string>& args, const std::string& cwd,
+                  const std::vector<std::string>& env) {
+  std::vector<std::string> argv = {bin};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return Run(argv, cwd, env);
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 }  // namespace testsupport

@@ -16,6 +16,13 @@ struct RunResult {
 RunResult Run(const std::vector<std::string>& argv, const std::string& cwd = "",
               const std::vector<std::string>& env = {});
 
+// Runs the program bin with args (argv[1]...) in cwd, env entries added: the fixtures' Tool().
+RunResult RunTool(const std::string& bin, const std::vector<std::string>& args, const std::string& cwd,
+                  const std::vector<std::string>& env = {});
+
+// part occurs in text.
+bool Contains(const std::string& text, const std::string& part);
+
 // A fresh empty folder under the system temp folder, removed with its content on destruction.
 class TempDir {
  public:

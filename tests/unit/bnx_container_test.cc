@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "bnx/crc32.h"
+#include "bnx/bnx_file.h"
+#include "bnx/extract.h"
 #include "common/exceptions.h"
+#include "common/output_dir.h"
 #include "support/bnx_builder.h"
 #include "support/run.h"
 #include "support/txm_builder.h"
@@ -162,6 +165,59 @@ TEST_F(BnxFileTest, MisalignedPayloadFailsTheAlignmentCheck) {
   }
   EXPECT_EQ(BNXUtils::CheckBNXAlignment(Write("mis.bnx", buf)).code(), -1);
   EXPECT_TRUE(BNXUtils::GetBNXBuffer(tmp_ / "mis.bnx").ok());  // still a container
+}
+
+TEST_F(BnxFileTest, OpenedOnceItSaysWhatItHoldsOrWhyNot) {
+  SampleBnx s;
+  s.target = 2;
+  s.major = 1;
+  s.models = {{"a", 1, "1"}, {"b", 2, "2"}};
+  BNXUtils::BnxFile good = BNXUtils::BnxFile::Open(Write("good.bnx", BuildBnx(s)));
+  BNXUtils::BnxFile moved = std::move(good);  // views stay valid when the object moves
+  ASSERT_TRUE(moved.ok() && moved.exists() && moved.open_status().ok());
+  EXPECT_EQ(moved.target(), "300");
+  EXPECT_EQ(moved.major(), 1u);
+  EXPECT_EQ(moved.default_prefix(), "BNX_0x1A2B3C4D");
+  EXPECT_EQ(moved.model_count(), 2u);
+  EXPECT_EQ(moved.Key("crc"), "0x1A2B3C4D");
+
+  struct Case {
+    std::string path;
+    bool exists;
+    std::string message;  // part of the one message, or empty for none
+  };
+  const Case cases[] = {
+      {tmp_ / "missing.bnx", false, ""},
+      {Write("empty.bnx", {}), true, ""},
+      {Write("junk.bnx", Bytes(64, 0xEE)), true, "Not a valid BNX file."},
+      {tmp_.path(), true, "Failed to read the file: " + tmp_.path() + " (file cannot be read)"},
+  };
+  for (const Case& c : cases) {
+    BNXUtils::BnxFile f = BNXUtils::BnxFile::Open(c.path);
+    EXPECT_FALSE(f.ok()) << c.path;
+    EXPECT_EQ(f.exists(), c.exists) << c.path;
+    EXPECT_TRUE(f.header() == nullptr && f.data() == nullptr && f.default_prefix().empty()) << c.path;
+    const talvex::Status first = f.TakeOpenStatus();
+    EXPECT_EQ(first.code(), -1) << c.path;
+    ASSERT_EQ(first.messages().size(), c.message.empty() ? 0u : 1u) << c.path;
+    if (!c.message.empty()) EXPECT_NE(first.messages()[0].text.find(c.message), std::string::npos) << c.path;
+    const talvex::Status again = f.TakeOpenStatus();  // reported once: the failure stays, the words do not
+    EXPECT_TRUE(again.code() == -1 && again.messages().empty()) << c.path;
+  }
+}
+
+TEST_F(BnxFileTest, ExtractionOfAnOpenedFileAddsOnlyItsOwnLineOnceTheOpeningWasReported) {
+  BNXUtils::SetOutputDir(tmp_ / "out");
+  BNXUtils::BnxFile f = BNXUtils::BnxFile::Open(Write("junk.bnx", Bytes(64, 0xEE)));
+  const talvex::Status whole = BNXUtils::ExtractBNX(tmp_ / "junk.bnx", "", nullptr);
+  ASSERT_EQ(whole.messages().size(), 2u);  // opened here: why, then what could not be done
+  EXPECT_NE(whole.messages()[0].text.find("Not a valid BNX file."), std::string::npos);
+  (void)f.TakeOpenStatus();
+  const talvex::Status rest = BNXUtils::ExtractBNX(f, "", nullptr);
+  ASSERT_EQ(rest.messages().size(), 1u);
+  EXPECT_NE(rest.messages()[0].text.find("Cannot extract " + tmp_ / "junk.bnx" + ": not a valid BNX file"),
+            std::string::npos);
+  EXPECT_EQ(testsupport::DirEntries(tmp_ / "out"), std::vector<std::string>{});
 }
 
 }  // namespace

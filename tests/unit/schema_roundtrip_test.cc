@@ -1,4 +1,4 @@
-// The schemas keep the documented numbering, defaults and alignment rules.
+// The schemas keep the field numbering, defaults and alignment rules the device relies on.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,7 +11,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-TEST(SchemaTest, DocumentedNumbersAndDefaults) {
+TEST(SchemaTest, FieldNumbersAndDefaults) {
   EXPECT_EQ(TalvexBNX::BNXContent::VT_MODEL_BIN, 10);
   EXPECT_EQ(TalvexBNX::BNXHeader::VT_SOLUTION_TAG, 24);
   EXPECT_EQ(static_cast<int>(TalvexBNX::NPUTarget::TZ600), 5);

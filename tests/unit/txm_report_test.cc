@@ -73,7 +73,7 @@ std::string Centred(size_t offset) {
   return std::string((12 - n) / 2, ' ') + hex + std::string(12 - n - (12 - n) / 2, ' ');
 }
 
-TEST_F(TxmReportFile, ReportOfAFileAsDocumented) {
+TEST_F(TxmReportFile, ReportOfAFileLineByLine) {
   SampleTxmOptions o;
   o.models = {o.SampleModel(1), o.SampleModel(26)};
   o.models[1].encrypt_mode = static_cast<T::EncryptedMode>(7);

@@ -1,24 +1,15 @@
+// The one output folder of every mode.
+#include "common/output_dir.h"
+
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "common/exceptions.h"
-#include "common/output_dir.h"
 #include "support/run.h"
 
-TEST(TalvexExceptionTest, CodeNamesMessageAndStatus) {
-  const char* names[] = {"Success",         "Common",        "InvalidProgramInput", "InvalidONNXAttribute",
-                         "HardwareNotSupport", "UnexpectedGraph", "UnimplementedFeature", "ValueNotReady",
-                         "VolmarError",     "UnexpectedValue"};
-  ASSERT_EQ(EnumStrMap<ErrorCode>().size(), 11u);
-  for (int code = 0; code < 10; ++code) EXPECT_EQ(EnumStrMap<ErrorCode>().at(static_cast<ErrorCode>(code)), names[code]);
-  EXPECT_EQ(EnumStrMap<ErrorCode>().at(ErrorCode::Max), "Max");
-  InvalidProgramInput e("bad file");
-  EXPECT_STREQ(e.what(), "InvalidProgramInput: bad file");
-  EXPECT_EQ(HandleTalvexException(e), 2);
-}
+namespace {
 
 TEST(OutputDirTest, CreatesOneLevelOrLeavesTheFolderUnchanged) {
   testsupport::TempDir tmp;
@@ -38,3 +29,5 @@ TEST(OutputDirTest, CreatesOneLevelOrLeavesTheFolderUnchanged) {
   BNXUtils::SetOutputDir(tmp / "there");
   EXPECT_EQ(BNXUtils::GetOutputDir(), tmp / "there/");
 }
+
+}  // namespace
