@@ -18,6 +18,7 @@
 #include "bnx/container.h"
 #include "bnx/crc32.h"
 #include "bnx/extract.h"
+#include "bnx/post_enc.h"
 #include "bnx/tz100_utils.h"
 #include "common/exceptions.h"
 #include "common/format_ids.h"
@@ -501,6 +502,7 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
   namespace T = TalvexTXM;
   model_ids.clear();
   std::vector<const T::TXMContent*> roots;
+  std::vector<std::pair<const uint8_t*, size_t>> buffers;
   uint64_t payload = 0;
   for (const CombineSource& src : srcs) {
     size_t size = 0;
@@ -509,6 +511,7 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
       return talvex::Status::Error("Not a valid TXM file in " + src.path);
     }
     roots.push_back(flatbuffers::GetRoot<T::TXMContent>(data));
+    buffers.emplace_back(data, size);
     payload += size;
   }
   if (roots.empty()) {
@@ -546,6 +549,7 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
   // Models in ascending id per container, as the per-model split lists them.
   std::vector<const T::Model*> models;
   std::vector<bool> mapped;  // per model: its container is a file mapping
+  std::vector<size_t> source_of;  // per model: the index of its container
   for (size_t c = 0; c < roots.size(); ++c) {
     std::vector<const T::Model*> own;
     const auto* list = roots[c]->models();
@@ -563,7 +567,13 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
               own.end());
     models.insert(models.end(), own.begin(), own.end());
     mapped.insert(mapped.end(), own.size(), srcs[c].file.mapped());
+    source_of.insert(source_of.end(), own.size(), c);
   }
+  // The generated unpacking copies payload vectors byte by byte: models are unpacked from thin
+  // copies whose payloads read as empty, and the payloads copied at memory speed afterwards.
+  std::vector<PayloadBuffer> thin(roots.size());
+  std::vector<bool> thin_ok(roots.size(), false);
+  for (size_t c = 0; c < roots.size(); ++c) thin_ok[c] = MakeThinTxm(buffers[c].first, buffers[c].second, thin[c]);
 
   // The header of the first file, with its buffer layout (a later entry of a location wins).
   T::TXMHeaderT header;
@@ -601,8 +611,18 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
   mallopt(M_TRIM_THRESHOLD, INT_MAX);
   for (size_t k = 0; k < models.size(); ++k) {
     const T::Model* m = models[k];
-    std::unique_ptr<T::ModelT> obj(m->UnPack());
-    TxmReader::ClearEmptyUnions(*obj);
+    const size_t c = source_of[k];
+    std::unique_ptr<T::ModelT> obj;
+    if (thin_ok[c]) {
+      const size_t at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(m) - buffers[c].first);
+      obj.reset(reinterpret_cast<const T::Model*>(thin[c].data() + at)->UnPack());
+      TxmReader::ClearEmptyUnions(*obj);
+      if (!FillModelPayloads(m, obj.get())) obj.reset();
+    }
+    if (!obj) {
+      obj.reset(m->UnPack());
+      TxmReader::ClearEmptyUnions(*obj);
+    }
     offsets.push_back(T::Model::Pack(fbb, obj.get()));
     model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
     obj.reset();
