@@ -11,6 +11,7 @@
 #include "cli/driver.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
+#include "spdlog/spdlog.h"
 
 namespace fuzz {
 
@@ -54,6 +55,8 @@ int Run(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  // The program registers its loggers at start; a second start in one process would throw.
+  spdlog::drop_all();
   int status = 1;
   try {
     status = RunMain(static_cast<int>(words.size()), argv.data());
