@@ -264,20 +264,32 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     // Reported as the program reports any failure it did not expect.
     throw TalvexException(ErrorCode::Common, kMissing, std::move(st.Err(std::string("error: ") + kMissing)));
   }
-  GenInputs in;
-  LoadGenInputs(args, in);
-  if (args.uuid_from_payload) args.uuid = in.payload_crc;
+  try {
+    GenInputs in;
+    LoadGenInputs(args, in);
+    if (args.uuid_from_payload) args.uuid = in.payload_crc;
 
-  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(in.payload_size + in.fw_info_file.size()), nullptr, false, 8);
-  fbb.ForceDefaults(true);
-  auto header = GenBNXHeader(args, in, fbb);
-  auto model_info = GenModelInfo(args, in, fbb);
-  talvex::Status notes;
-  auto model_bin = GenModelBin(args, in, fbb, &notes);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
-  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}};
-  GenBNXBinary(args.target, fbb, output_name, &fill);
-  return notes;
+    flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(in.payload_size + in.fw_info_file.size()), nullptr, false, 8);
+    fbb.ForceDefaults(true);
+    auto header = GenBNXHeader(args, in, fbb);
+    auto model_info = GenModelInfo(args, in, fbb);
+    talvex::Status notes;
+    auto model_bin = GenModelBin(args, in, fbb, &notes);
+    fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
+    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}};
+    GenBNXBinary(args.target, fbb, output_name, &fill);
+    return notes;
+  } catch (const TalvexException& e) {
+    // The input checks speak of "fw_info.bin" and "all_models.bin"; name the files meant.
+    talvex::Status st = e.status();
+    const std::string inputs =
+        args.fw_info_path.empty() ? args.all_models_path : args.fw_info_path + " and " + args.all_models_path;
+    st.Err("Cannot generate a container from " + inputs);
+    std::string msg = e.what();  // "<code name>: <message>"; the constructor adds the name again
+    const size_t colon = msg.find(": ");
+    if (colon != std::string::npos) msg.erase(0, colon + 2);
+    throw TalvexException(e.code(), msg, std::move(st));
+  }
 }
 
 int GetBinData(const std::string& path, std::vector<uint8_t>& vec) {

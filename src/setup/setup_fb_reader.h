@@ -20,6 +20,6 @@ class SetupFBReader {
   // Bytes of strings and vectors the unpacked tree of a VERIFIED buffer would own, each
   // shared reference counted once per copy that unpacking makes. Stops counting past cap.
   static uint64_t UnpackedBytes(const uint8_t* bin, uint64_t cap);
-  // What a buffer of `size` bytes may expand to (keeps every repacked tree below 1 GiB).
+  // What a buffer of `size` bytes may expand to (talvex::MaxUnpackedBytes).
   static uint64_t MaxUnpackedBytes(size_t size);
 };

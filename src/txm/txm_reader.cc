@@ -1,5 +1,6 @@
 #include "txm/txm_reader.h"
 
+#include "common/fb_unpack.h"
 #include "common/file_io.h"
 #include "txm/txm_verify.h"
 
@@ -8,27 +9,12 @@ namespace {
 // The verifier accepts a union tag without its value (and unknown tags), which unpack
 // to a tag with a null value; packing such a tree would dereference the null. Read
 // them as "no union". Depth is bounded by the verifier's nesting limit.
-void ClearEmptyUnions(TalvexTXM::OperatorT& op) {
-  auto& opts = op.builtin_options;
-  if (opts.value == nullptr) {
-    opts.type = TalvexTXM::BuiltinOptions::NONE;
-  } else if (auto* fusion = opts.AsFusionOptions()) {
-    for (auto& node : fusion->node_list) {
-      if (node) ClearEmptyUnions(*node);
-    }
-  } else if (auto* slice = opts.AsSliceHeaderOptions()) {
-    for (auto& node : slice->group_nodes) {
-      if (node) ClearEmptyUnions(*node);
-    }
-  }
-}
-
 void ClearEmptyUnions(TalvexTXM::CoreT& core) {
   if (core.eu_params.value == nullptr) {
     core.eu_params.type = TalvexTXM::EUParams::NONE;
   } else if (auto* cpu = core.eu_params.AsCPUEUParams()) {
     for (auto& op : cpu->operators) {
-      if (op) ClearEmptyUnions(*op);
+      if (op) talvex::ClearEmptyOptionUnions(*op);
     }
   }
   for (auto& sub : core.exe_unit) {
@@ -44,6 +30,9 @@ talvex::Status NotValid() { return talvex::Status::Error("Not a valid TXM file."
 
 talvex::Status TxmReader::Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size) {
   if (!TXM::VerifyTXMBuffer(data, size)) return NotValid();
+  // Offsets that share one large table, string or vector many times pass the verifier but
+  // would unpack into far more memory than the file holds.
+  if (!talvex::UnpacksWithinBudget(data, size, TalvexTXM::TXMContentTypeTable())) return NotValid();
   // UnPackTo leaves fields that the buffer lacks as they were, so start from a fresh tree.
   obj = TalvexTXM::TXMContentT();
   flatbuffers::GetRoot<TalvexTXM::TXMContent>(data)->UnPackTo(&obj);

@@ -179,4 +179,12 @@ std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s) {
   return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
 }
 
+std::vector<uint8_t> BuildFbSetupBareOptionsTag() {
+  flatbuffers::FlatBufferBuilder fbb;
+  auto header = CreateHeader(fbb, fbb.CreateString("tz300"), NPUTarget::TZ300);
+  auto op = CreateOperator(fbb, fbb.CreateString("bare"), 0, BuiltinOperator::Conv, BuiltinOptions::ConvOptions);
+  fbb.Finish(CreateINFContent(fbb, 0x012EBD34, header, 0, 0, fbb.CreateVector(&op, 1)));
+  return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+}
+
 }  // namespace testsupport

@@ -146,5 +146,8 @@ struct SampleFbSetup {
 };
 // Packed through the generated object API; finished without file identifier.
 std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s = {});
+// A TZ300 setup whose one operator names ConvOptions but stores no options table: it passes
+// the verifier (the shape of input that once crashed the JSON view's repack).
+std::vector<uint8_t> BuildFbSetupBareOptionsTag();
 
 }  // namespace testsupport

@@ -59,6 +59,45 @@ TEST(TxmReaderTest, UnionTagWithoutValueReadsAsNoUnion) {
   TxmWriter().Finish(obj);
 }
 
+// Options tags without their value inside CPU operators (top level and fused) read as none.
+TEST(TxmReaderTest, OptionsTagWithoutValueInFusedOperatorsReadsAsNone) {
+  flatbuffers::FlatBufferBuilder fbb;
+  auto bare = T::CreateOperator(fbb, 0, T::BuiltinOperator::Conv, T::BuiltinOptions::ConvOptions);
+  auto fusion = T::CreateFusionOptions(fbb, fbb.CreateVector(&bare, 1)).Union();
+  std::vector<flatbuffers::Offset<T::Operator>> ops = {
+      T::CreateOperator(fbb, 0, T::BuiltinOperator::Relu, T::BuiltinOptions::ClipOptions),
+      T::CreateOperator(fbb, 0, T::BuiltinOperator::Conv, T::BuiltinOptions::FusionOptions, fusion)};
+  auto cpu_core = T::CreateCore(fbb, 0, 0, T::EUParams::CPUEUParams,
+                                T::CreateCPUEUParams(fbb, fbb.CreateVector(ops)).Union());
+  auto model = T::CreateModel(fbb, 0, fbb.CreateVector(&cpu_core, 1));
+  fbb.Finish(T::CreateTXMContent(fbb, 0, 0, fbb.CreateVector(&model, 1)));
+  T::TXMContentT obj;
+  ASSERT_EQ(talvex::Report(TxmReader::Parse(obj, fbb.GetBufferPointer(), fbb.GetSize())), 0);
+  auto& cpu = *obj.models[0]->cores[0]->eu_params.AsCPUEUParams();
+  EXPECT_EQ(cpu.operators[0]->builtin_options.type, T::BuiltinOptions::NONE);
+  EXPECT_EQ(cpu.operators[1]->builtin_options.AsFusionOptions()->node_list[0]->builtin_options.type,
+            T::BuiltinOptions::NONE);
+  TxmWriter().Finish(obj);
+}
+
+// One model shared by many offsets verifies but would unpack to many copies of its payload:
+// refused as not valid before unpacking, like the setup reader does; a few copies still read.
+TEST(TxmReaderTest, SharedDataCannotBlowUpMemory) {
+  for (const size_t refs : {300, 4}) {  // ~1 MiB on disk: 300 MiB or 4 MiB unpacked
+    flatbuffers::FlatBufferBuilder fbb;
+    fbb.ForceVectorAlignment(1 << 20, 1, 64);
+    auto data = fbb.CreateVector(Bytes(1 << 20, 7));
+    auto model = T::CreateModel(fbb, 0, 0, data);
+    fbb.Finish(T::CreateTXMContent(fbb, 0, 0, fbb.CreateVector(std::vector(refs, model))));
+    T::TXMContentT obj;
+    testing::internal::CaptureStderr();
+    const int code = talvex::Report(TxmReader::Parse(obj, fbb.GetBufferPointer(), fbb.GetSize()));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, refs == 300 ? 102 : 0) << err;
+    EXPECT_EQ(obj.models.size(), refs == 300 ? 0u : refs);
+  }
+}
+
 TEST(TxmReaderTest, FileCodesAndTheAlignmentCheckOnFiles) {
   TempDir dir;
   testsupport::WriteBytes(dir / "empty.txm", {});
