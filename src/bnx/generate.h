@@ -94,6 +94,10 @@ struct PayloadFill {
   const uint8_t* data = nullptr;
   size_t size = 0;
   uint32_t crc = 0;
+  // The same bytes in an open file at file_offset, when they come from one: then they are
+  // copied file to file and never pass through memory.
+  int file_fd = -1;
+  uint64_t file_offset = 0;
 };
 // Object-API packing of a container, except that all_models is always written and aligned
 // (the generated Pack drops an empty vector and cannot align it).
