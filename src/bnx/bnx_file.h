@@ -43,6 +43,8 @@ class BnxFile {
   // Drops the mapped pages of a range once read (FileBuffer::ReleasePages).
   void ReleasePages(size_t offset, size_t len) const { buf_.ReleasePages(offset, len); }
   const TalvexBNX::BNXContent* root() const { return root_; }
+  // The content is a read-only mapping of the file (not a heap copy).
+  bool mapped() const { return buf_.mapped(); }
   // nullptr when not ok() or when the container has no header.
   const TalvexBNX::BNXHeader* header() const { return root_ != nullptr ? root_->header() : nullptr; }
 

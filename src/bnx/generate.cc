@@ -253,11 +253,18 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   uint8_t trailer[CRC_TRAILER_BYTES];
   talvex::StoreLE32(trailer, crc);
   talvex::AtomicFileWriter out(path);
-  auto write_mid = [&] {
-    return mid == 0 || (mid_fd >= 0 ? out.CopyFrom(mid_fd, mid_offset, mid) : out.Write(mid_data, mid));
-  };
-  const bool ok = out.Write(buf, head) && write_mid() && out.Write(tail, tail_size) &&
-                  out.Write(trailer, sizeof(trailer)) && out.Commit();
+  bool ok = out.Write(buf, head);
+  if (fill != nullptr && !fill->pieces.empty()) {
+    size_t total = 0;
+    for (const auto& piece : fill->pieces) total += piece.second;
+    if (total != mid) {
+      throw TalvexException(ErrorCode::Common, fmt::format("all_models holds {} bytes, its pieces {}", mid, total));
+    }
+    for (const auto& piece : fill->pieces) ok = ok && (piece.second == 0 || out.Write(piece.first, piece.second));
+  } else {
+    ok = ok && (mid == 0 || (mid_fd >= 0 ? out.CopyFrom(mid_fd, mid_offset, mid) : out.Write(mid_data, mid)));
+  }
+  ok = ok && out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
   if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
   return path;
 }
@@ -281,7 +288,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   talvex::Status notes;
   auto model_bin = GenModelBin(args, in, fbb, &notes);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
-  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, in.payload_file.fd(), 0};
+  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0};
   GenBNXBinary(args.target, fbb, output_name, &fill);
   return notes;
 }

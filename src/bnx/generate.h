@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bnx/legacy_files.h"
@@ -94,8 +95,11 @@ struct PayloadFill {
   const uint8_t* data = nullptr;
   size_t size = 0;
   uint32_t crc = 0;
-  // The same bytes in an open file at file_offset, when they come from one: then they are
-  // copied file to file and never pass through memory.
+  // When not empty, the content is these ranges one after another (data is not used), so a
+  // payload assembled from several inputs is never copied into one buffer.
+  std::vector<std::pair<const uint8_t*, size_t>> pieces;
+  // Without pieces: the same bytes in an open file at file_offset, when they come from one;
+  // then they are copied file to file and never pass through memory.
   int file_fd = -1;
   uint64_t file_offset = 0;
 };

@@ -71,6 +71,8 @@ class FileBuffer {
   // over a large file then does not hold it all in memory (the pages are read again from the
   // file if touched later). Nothing happens for content read into memory.
   void ReleasePages(size_t offset, size_t len) const;
+  // Whether the content is a read-only mapping of the file (rather than a heap copy).
+  bool mapped() const { return map_ != nullptr; }
 
  private:
   void Release();
