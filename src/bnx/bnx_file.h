@@ -37,6 +37,11 @@ class BnxFile {
   // The whole file (trailer included) and its verified root; null / 0 unless ok().
   const uint8_t* data() const { return ok() ? buf_.data() : nullptr; }
   size_t size() const { return ok() ? buf_.size() : 0; }
+  // The open file behind data(), for copying ranges of it file to file; -1 when not ok() or
+  // when the file could not be mapped (its bytes were read into memory).
+  int fd() const { return ok() ? buf_.fd() : -1; }
+  // Drops the mapped pages of a range once read (FileBuffer::ReleasePages).
+  void ReleasePages(size_t offset, size_t len) const { buf_.ReleasePages(offset, len); }
   const TalvexBNX::BNXContent* root() const { return root_; }
   // The content is a read-only mapping of the file (not a heap copy).
   bool mapped() const { return buf_.mapped(); }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "bnx/crc32.h"
 #include "bnx/legacy_files.h"
 #include "bnx/test_conf.h"
 #include "common/bytes.h"
@@ -39,7 +41,21 @@ struct PayloadView {
   uint32_t major = 0;
   TalvexBNX::NPUTarget target = TalvexBNX::NPUTarget::TZ100;
   std::string target_str;
+  // The file the views point into, so that the bytes can be copied file to file.
+  const uint8_t* file_base = nullptr;
+  int file_fd = -1;
 };
+
+// Writes size bytes at data to a new file at path: copied from the container file in the kernel
+// when the bytes lie in it, written from memory otherwise.
+talvex::Status ExtractRange(const std::string& path, const PayloadView& p, const uint8_t* data, size_t size) {
+  if (p.file_fd < 0 || size == 0 || data == nullptr || data < p.file_base) return ExtractBin(path, data, 0, size);
+  talvex::AtomicFileWriter out(path);
+  if (out.CopyFrom(p.file_fd, static_cast<uint64_t>(data - p.file_base), size) && out.Commit()) {
+    return talvex::Status();
+  }
+  return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, out.error());
+}
 
 // The target's text; a failure naming the file for a value outside the known targets.
 talvex::Status TargetText(TalvexBNX::NPUTarget target, const std::string& what, std::string& out) {
@@ -73,13 +89,13 @@ talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, Ext
   const std::string out_dir = GetOutputDir();
   if (p.fw_info_size != 0) {
     const std::string path = out_dir + ExtractedName(prefix, kFwInfoName);
-    talvex::Status st = ExtractBin(path, p.fw_info, 0, p.fw_info_size);
+    talvex::Status st = ExtractRange(path, p, p.fw_info, p.fw_info_size);
     if (!st.ok()) return st;
     if (written != nullptr) written->fw_info = path;
   }
   const std::string all_name = p.major == 2 ? "models_" + p.target_str + ".txm" : kAllModelsName;
   const std::string path = out_dir + ExtractedName(prefix, all_name);
-  talvex::Status st = ExtractBin(path, p.all_models, 0, p.all_models_size);
+  talvex::Status st = ExtractRange(path, p, p.all_models, p.all_models_size);
   if (!st.ok()) return st;
   if (written != nullptr) {
     written->all_models = path;
@@ -89,7 +105,7 @@ talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, Ext
   return talvex::Status();
 }
 
-talvex::Status SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+talvex::Status SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const PayloadView& p,
                             const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
   const std::string base = prefix.empty() ? GetOutputDir() : GetOutputDir() + prefix + "_";
   talvex::Status st;
@@ -106,7 +122,8 @@ talvex::Status SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const
     for (const auto& [suffix, at, size] : {std::make_tuple("_command.bin", cmd_at, rec.size_cmd),
                                            std::make_tuple("_weight.bin", wt_at, rec.size_wt),
                                            std::make_tuple("_setup.bin", fw_at, rec.size_fw)}) {
-      talvex::Status piece = ExtractBin(stem + suffix, all_models, at, size);
+      const uint8_t* from = p.all_models == nullptr ? nullptr : p.all_models + at;
+      talvex::Status piece = ExtractRange(stem + suffix, p, from, size);
       if (!piece.ok()) return st.Merge(std::move(piece));
     }
     offset += ModelBlockSize(rec, i + 1 == records.size());
@@ -243,7 +260,14 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
     return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no CRC trailer", bnx_path);
   }
   const size_t body = file.size() - CRC_TRAILER_BYTES;
-  const uint32_t expected = crc32(file.data(), body);
+  // The payload goes out file to file: its pages need not stay in this process after the pass.
+  constexpr size_t kCrcStep = size_t{8} << 20;
+  uint32_t expected = 0;
+  for (size_t at = 0; at < body; at += kCrcStep) {
+    const size_t n = std::min(kCrcStep, body - at);
+    expected = Crc32Update(expected, file.data() + at, n);
+    file.ReleasePages(at, n);
+  }
   const uint32_t found = talvex::LoadLE32(file.data() + body);
   if (expected != found) {
     return TALVEX_STATUS_ERROR(LogCateg::Common,
@@ -263,6 +287,8 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
                                bnx_path);
   }
   PayloadView p;
+  p.file_base = file.data();
+  p.file_fd = file.fd();
   p.major = file.major();
   p.target = header->target();
   talvex::Status st = TargetText(p.target, bnx_path, p.target_str);
@@ -285,7 +311,7 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
   }
   st = WritePayload(p, prefix, written);
   if (!st.ok() || !split) return st;
-  return SplitChecked(table.records, p.all_models, prefix, p.target, setups);
+  return SplitChecked(table.records, p, prefix, p.target, setups);
 }
 
 talvex::Status Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {
@@ -311,7 +337,10 @@ talvex::Status SplitAllModels(const uint8_t* all_models, size_t all_models_size,
   FWInfoTable table;
   talvex::Status st = CheckLegacyPayload(fw_info, fw_info_size, all_models_size, table, "fw_info.bin");
   if (!st.ok()) return st;
-  return SplitChecked(table.records, all_models, prefix, target, setups);
+  PayloadView p;
+  p.all_models = all_models;
+  p.all_models_size = all_models_size;
+  return SplitChecked(table.records, p, prefix, target, setups);
 }
 
 talvex::Status ExtractAllModels(const std::string& all_models, const std::string& fw_info, const std::string& prefix,

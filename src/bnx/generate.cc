@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "bnx/crc32.h"
 #include "common/bytes.h"
 #include "common/format_ids.h"
 #include "common/exceptions.h"
@@ -99,8 +100,16 @@ void LoadGenInputs(const BNX_Args& args, GenInputs& in) {
   } else {
     LoadLegacyInputs(args, in);
   }
-  // Last: the one full pass over the payload, once everything else checked out.
-  in.payload_crc = crc32(in.payload, in.payload_size);
+  // Last: the one full pass over the payload, once everything else checked out. The payload is
+  // later copied file to file, so its pages need not stay in this process after the pass.
+  constexpr size_t kCrcStep = size_t{8} << 20;
+  uint32_t crc = 0;
+  for (size_t at = 0; at < in.payload_size; at += kCrcStep) {
+    const size_t n = std::min(kCrcStep, in.payload_size - at);
+    crc = Crc32Update(crc, in.payload + at, n);
+    in.payload_file.ReleasePages(at, n);
+  }
+  in.payload_crc = crc;
 }
 
 flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const GenInputs& in,
@@ -218,6 +227,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   size_t mid = 0;
   const uint8_t* mid_data = nullptr;
   uint32_t mid_crc = 0;
+  int mid_fd = -1;
+  uint64_t mid_offset = 0;
   if (fill != nullptr) {
     const auto* all = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf)->model_bin()->all_models();
     if (all->size() != fill->size) {
@@ -228,6 +239,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
     mid = fill->size;
     mid_data = fill->data;
     mid_crc = fill->crc;
+    mid_fd = fill->file_fd;
+    mid_offset = fill->file_offset;
   }
   const uint8_t* tail = buf + head + mid;
   const size_t tail_size = size - head - mid;
@@ -249,7 +262,7 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
     }
     for (const auto& piece : fill->pieces) ok = ok && (piece.second == 0 || out.Write(piece.first, piece.second));
   } else {
-    ok = ok && (mid == 0 || out.Write(mid_data, mid));
+    ok = ok && (mid == 0 || (mid_fd >= 0 ? out.CopyFrom(mid_fd, mid_offset, mid) : out.Write(mid_data, mid)));
   }
   ok = ok && out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
   if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
@@ -276,7 +289,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     talvex::Status notes;
     auto model_bin = GenModelBin(args, in, fbb, &notes);
     fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
-    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}};
+    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0};
     GenBNXBinary(args.target, fbb, output_name, &fill);
     return notes;
   } catch (const TalvexException& e) {

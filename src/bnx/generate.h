@@ -98,6 +98,10 @@ struct PayloadFill {
   // When not empty, the content is these ranges one after another (data is not used), so a
   // payload assembled from several inputs is never copied into one buffer.
   std::vector<std::pair<const uint8_t*, size_t>> pieces;
+  // Without pieces: the same bytes in an open file at file_offset, when they come from one;
+  // then they are copied file to file and never pass through memory.
+  int file_fd = -1;
+  uint64_t file_offset = 0;
 };
 // Object-API packing of a container, except that all_models is always written and aligned
 // (the generated Pack drops an empty vector and cannot align it).

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +43,7 @@ FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
     size_ = other.size_;
     map_ = other.map_;
     heap_ = std::move(other.heap_);
+    fd_ = std::move(other.fd_);
     other.status_ = ReadStatus::kMissing;
     other.data_ = nullptr;
     other.size_ = 0;
@@ -56,6 +58,7 @@ void FileBuffer::Release() {
   if (map_ != nullptr) munmap(map_, size_);
   map_ = nullptr;
   heap_.reset();
+  fd_.reset();
   data_ = nullptr;
   size_ = 0;
 }
@@ -63,7 +66,7 @@ void FileBuffer::Release() {
 FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
   FileBuffer fb;
   // Non-blocking open: a named pipe without a writer must not hang the program.
-  const UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) {
     fb.status_ = errno == ENOENT || errno == ENOTDIR ? ReadStatus::kMissing : ReadStatus::kUnreadable;
     return fb;
@@ -89,6 +92,7 @@ FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
       fb.data_ = static_cast<const uint8_t*>(m);
       fb.size_ = size;
       fb.status_ = ReadStatus::kOk;
+      fb.fd_ = std::move(fd);
       return fb;
     }
   }
@@ -114,6 +118,15 @@ FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
   fb.size_ = size;
   fb.status_ = ReadStatus::kOk;
   return fb;
+}
+
+void FileBuffer::ReleasePages(size_t offset, size_t len) const {
+  if (map_ == nullptr || offset >= size_) return;
+  len = std::min(len, size_ - offset);
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t from = offset / page * page;
+  // Read-only private mapping never written: dropping it loses nothing.
+  madvise(static_cast<uint8_t*>(map_) + from, offset + len - from, MADV_DONTNEED);
 }
 
 namespace {
@@ -203,6 +216,60 @@ bool AtomicFileWriter::Write(const void* data, size_t len) {
     }
     p += n;
     len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+namespace {
+bool g_kernel_copy = true;
+
+// Refusals after which the same bytes can still be copied by reading and writing them.
+bool KernelCopyRefused(int err) {
+  return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EPERM || err == EBADF;
+}
+}  // namespace
+
+void SetKernelCopyAllowed(bool allowed) { g_kernel_copy = allowed; }
+
+bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len) {
+  if (!ok()) return false;
+  loff_t at = static_cast<loff_t>(offset);
+  // Bounded steps: the call takes at most about 2 GiB at once.
+  constexpr uint64_t kStep = uint64_t{1} << 30;
+  bool kernel = g_kernel_copy;
+  while (len > 0 && kernel) {
+    const ssize_t n = copy_file_range(src_fd, &at, fd_.get(), nullptr, static_cast<size_t>(std::min(len, kStep)), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && KernelCopyRefused(errno)) {
+      kernel = false;  // what was copied stays; the rest goes the plain way
+      break;
+    }
+    if (n < 0) {
+      Fail("copy");
+      return false;
+    }
+    if (n == 0) {
+      if (error_.empty()) error_ = "copy: the source file is shorter than expected";
+      return false;
+    }
+    len -= static_cast<uint64_t>(n);
+  }
+  if (len == 0) return true;
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(len, 1u << 20)));
+  while (len > 0) {
+    const ssize_t n = pread(src_fd, chunk.data(), static_cast<size_t>(std::min<uint64_t>(len, chunk.size())), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      Fail("read");
+      return false;
+    }
+    if (n == 0) {
+      if (error_.empty()) error_ = "read: the source file is shorter than expected";
+      return false;
+    }
+    if (!Write(chunk.data(), static_cast<size_t>(n))) return false;
+    at += n;
+    len -= static_cast<uint64_t>(n);
   }
   return true;
 }

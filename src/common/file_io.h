@@ -64,6 +64,13 @@ class FileBuffer {
   ReadStatus status() const { return status_; }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  // The open descriptor of a mapped file, so that ranges of it can be copied file to file;
+  // -1 when the content was read into memory instead.
+  int fd() const { return fd_.get(); }
+  // Lets the process drop the mapped pages covering [offset, offset + len) once read: a pass
+  // over a large file then does not hold it all in memory (the pages are read again from the
+  // file if touched later). Nothing happens for content read into memory.
+  void ReleasePages(size_t offset, size_t len) const;
   // Whether the content is a read-only mapping of the file (rather than a heap copy).
   bool mapped() const { return map_ != nullptr; }
 
@@ -75,6 +82,7 @@ class FileBuffer {
   size_t size_ = 0;
   void* map_ = nullptr;
   std::unique_ptr<uint8_t[]> heap_;
+  UniqueFd fd_;
 };
 
 // Writes a new file under a temporary name in the target folder and renames it into
@@ -88,6 +96,10 @@ class AtomicFileWriter {
 
   bool ok() const { return fd_.valid() && error_.empty(); }
   bool Write(const void* data, size_t len);
+  // Appends len bytes of the regular file src_fd from offset on. Copied in the kernel
+  // (copy_file_range) where the file systems allow it, else read and written through a small
+  // buffer; never more memory than that. A source shorter than offset + len fails.
+  bool CopyFrom(int src_fd, uint64_t offset, uint64_t len);
   bool Commit();
   // errno text of the first failure, empty while all is well.
   const std::string& error() const { return error_; }
@@ -101,6 +113,9 @@ class AtomicFileWriter {
   bool committed_ = false;
   std::string error_;
 };
+
+// Tests only: false makes CopyFrom take its read/write path, as where the kernel refuses the copy.
+void SetKernelCopyAllowed(bool allowed);
 
 // Something exists at path (file, folder or other).
 bool FileExists(const std::string& path);
