@@ -54,7 +54,7 @@ if(DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   # Debian 12 names of the libraries linked (fmt, spdlog, jsoncpp, zlib, the C++ runtime).
-  set(talvex_deb_depends "libc6, libstdc++6, libgcc-s1, libfmt9, libspdlog1.10, libjsoncpp25, zlib1g")
+  set(talvex_deb_depends "libc6, libstdc++6, libgcc-s1, libfmt9, libspdlog1.10-fmt9, libjsoncpp25, zlib1g")
   pkg_check_modules(TALVEX_ISAL_PKG QUIET libisal)
   if(TALVEX_ISAL_PKG_FOUND)
     string(APPEND talvex_deb_depends ", libisal2")
