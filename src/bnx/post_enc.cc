@@ -176,7 +176,10 @@ std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vecto
   auto all = CreateAllModelsSpace(fbb, in.payload_size);
   auto model_bin = TalvexBNX::CreateModelBin(fbb, fw, all);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
-  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  PayloadFill fill;
+  fill.data = in.payload;
+  fill.size = in.payload_size;
+  fill.crc = in.payload_crc;
   return GenBNXBinary(args.target, fbb, out_name, &fill);
 }
 
