@@ -264,31 +264,8 @@ int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::strin
   std::vector<BNX_FW_INFO_MODEL> records;
   records.reserve(infos.size());
   for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
-  const std::vector<uint32_t> crcs = ComputeCRCSection(records, all.data(), all.size());
-
-  uint32_t dram_addr_end = 0;
-  uint32_t first_cmd_start = 0;
-  for (const auto& r : records) {
-    dram_addr_end = r.addr_fw + static_cast<uint32_t>(Pad16(r.size_fw));
-    if (first_cmd_start == 0) first_cmd_start = r.addr_cmd;
-  }
-  const uint32_t total_bin_size = records.empty() ? 0 : dram_addr_end - first_cmd_start;
-
-  std::vector<uint8_t> bin;
-  bin.reserve(SizeWithCRC(records.size()));
-  AppendLE32(bin, static_cast<uint32_t>(records.size()));
-  for (const auto& r : records) {
-    for (uint32_t w : {r.model_id, r.model_ver, r.addr_in, r.size_in, r.addr_out, r.size_out, r.addr_wbuf,
-                       r.size_wbuf, r.addr_cmd, r.size_cmd, r.addr_wt, r.size_wt, r.addr_fw, r.size_fw}) {
-      AppendLE32(bin, w);
-    }
-  }
-  AppendLE32(bin, dram_addr_end);
-  AppendLE32(bin, total_bin_size);
-  for (uint32_t crc : crcs) AppendLE32(bin, crc);
-  AppendLE32(bin, crc32(bin.data(), bin.size()));
-  const std::string txt = FWInfoText(records, dram_addr_end, total_bin_size, crcs);
-
+  std::string txt;
+  const std::vector<uint8_t> bin = BuildFWInfo(records, ComputeCRCSection(records, all.data(), all.size()), &txt);
   WriteOrThrow(fw_info_path, bin.data(), bin.size());
   WriteOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
   return 0;
@@ -344,6 +321,32 @@ bool IsSetupBinFbs(const std::string& bnx_path) {
   const std::vector<uint8_t> setup =
       FirstSetupBin(table.records, all == nullptr ? nullptr : all->data(), all == nullptr ? 0 : all->size());
   return Setup::IsFBSetup(setup.data(), setup.size());
+}
+
+std::vector<uint8_t> BuildFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
+                                 std::string* text) {
+  uint32_t dram_addr_end = 0;
+  uint32_t first_cmd_start = 0;
+  for (const auto& r : records) {
+    dram_addr_end = r.addr_fw + static_cast<uint32_t>(Pad16(r.size_fw));
+    if (first_cmd_start == 0) first_cmd_start = r.addr_cmd;
+  }
+  const uint32_t total_bin_size = records.empty() ? 0 : dram_addr_end - first_cmd_start;
+  std::vector<uint8_t> bin;
+  bin.reserve(SizeWithCRC(records.size()));
+  AppendLE32(bin, static_cast<uint32_t>(records.size()));
+  for (const auto& r : records) {
+    for (uint32_t w : {r.model_id, r.model_ver, r.addr_in, r.size_in, r.addr_out, r.size_out, r.addr_wbuf,
+                       r.size_wbuf, r.addr_cmd, r.size_cmd, r.addr_wt, r.size_wt, r.addr_fw, r.size_fw}) {
+      AppendLE32(bin, w);
+    }
+  }
+  AppendLE32(bin, dram_addr_end);
+  AppendLE32(bin, total_bin_size);
+  for (uint32_t crc : crcs) AppendLE32(bin, crc);
+  AppendLE32(bin, crc32(bin.data(), bin.size()));
+  if (text != nullptr) *text = FWInfoText(records, dram_addr_end, total_bin_size, crcs);
+  return bin;
 }
 
 }  // namespace BNXUtils

@@ -128,6 +128,11 @@ void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);
 // Returns 0; failures throw.
 int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path);
 
+// A complete fw_info.bin (CRC section and own CRC included) for records whose CRC section is
+// crcs (CRC of all of all_models.bin, then one per block); *text, if given, gets fw_info.txt.
+std::vector<uint8_t> BuildFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
+                                 std::string* text = nullptr);
+
 // The first model's setup binary; empty when fw_info.bin lists no model.
 std::vector<uint8_t> GetSetupBinContent(const std::string& all_models_path, const std::string& fw_info_path);
 // First model's setup binary within in-memory legacy files; empty when there is no model.

@@ -10,4 +10,3 @@ int NotAvailable(const char* mode) {
 }  // namespace
 
 int CombineBnx(const CmdArgs&) { return NotAvailable("COMBINE_BNX (-c)"); }
-int PostEnc(const CmdArgs&) { return NotAvailable("POST_ENC (-E)"); }

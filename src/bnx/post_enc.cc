@@ -1,0 +1,723 @@
+#include "bnx/post_enc.h"
+
+#include <malloc.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "bnx/crc32.h"
+#include "bnx/tz100_utils.h"
+#include "common/bytes.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "encoder/encoder.h"
+#include "setup/setup_fb_reader.h"
+#include "setup/setup_func.h"
+#include "txm/txm_reader.h"
+#include "txm/txm_transform.h"
+#include "txm/txm_verify.h"
+#include "txm/txm_writer.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr uint32_t kBNXMagic = 0x012EBD34;
+constexpr uint32_t kRawKeyOffsetWord = 8;  // byte offset of enc_key_data_offset in a raw setup
+// Scrambling and CRC run chunk by chunk while the chunk is still in cache.
+constexpr size_t kChunk = 256 * 1024;
+static_assert(kChunk % 16 == 0, "chunks keep the garble blocks whole");
+
+[[noreturn]] void Refuse(const std::string& msg) { throw InvalidProgramInput(msg); }
+// Refusal that also reports what the step below said.
+[[noreturn]] void Refuse(talvex::Status said, const std::string& msg) {
+  const std::string code = EnumStrMap<ErrorCode>().at(ErrorCode::InvalidProgramInput);
+  said.Merge(TALVEX_STATUS_ERROR(LogCateg::Common, "{}: {}", code, msg));
+  throw TalvexException(ErrorCode::InvalidProgramInput, msg, std::move(said));
+}
+
+std::string Str(const flatbuffers::String* s) { return s == nullptr ? std::string() : s->str(); }
+
+// A container opened and checked once; header texts are copied out so the mapping can go early.
+struct SourceBNX {
+  BnxFile file;
+  const TalvexBNX::BNXContent* root = nullptr;
+  const flatbuffers::Vector<uint8_t>* fw_info = nullptr;
+  const flatbuffers::Vector<uint8_t>* all_models = nullptr;
+  TalvexBNX::NPUTarget target = TalvexBNX::NPUTarget::TZ100;
+  std::string target_str;
+  uint32_t major = 0;
+  uint32_t uuid = 0;
+  std::string crc_text;
+  std::string platform, compiler_version, toolchain_version, solution_id, solution_tag;
+};
+
+SourceBNX OpenSource(const std::string& path) {
+  SourceBNX s;
+  s.file = BnxFile::Open(path);
+  if (!s.file.ok()) {
+    Refuse(s.file.TakeOpenStatus(),
+           s.file.exists() ? fmt::format("Cannot post-encrypt {}: not a readable, valid BNX container", path)
+                            : fmt::format("No container at {}", path));
+  }
+  s.root = s.file.root();
+  const TalvexBNX::BNXHeader* h = s.root->header();
+  if (h == nullptr) Refuse(fmt::format("The container has no header: {}", path));
+  if (h->schema_version() == nullptr) Refuse(fmt::format("The container has no schema version: {}", path));
+  if (s.root->model_bin() == nullptr || s.root->model_bin()->all_models() == nullptr) {
+    Refuse(fmt::format("The container carries no payload: {}", path));
+  }
+  const int32_t target = static_cast<int32_t>(h->target());
+  if (target < 0 || target > static_cast<int32_t>(TalvexBNX::NPUTarget::MAX)) {
+    Refuse(fmt::format("Undefine target {} in {}", target, path));
+  }
+  // Scrambling is its own inverse: a second pass would hand out plain payloads marked encrypted.
+  if (h->encryption_mode() != TalvexBNX::ENCMode::EM_None || h->tv_number() != 0) {
+    Refuse(fmt::format("The container is already encrypted (encryption_mode {}, tv_number {}): {}",
+                       GetEncModeStr(h->encryption_mode()), GetHexFromUInt(h->tv_number()), path));
+  }
+  s.target = h->target();
+  s.target_str = GetTargetStr(s.target);
+  s.major = h->schema_version()->major_num();
+  const bool txm_target = s.target == TalvexBNX::NPUTarget::TZ400 || s.target == TalvexBNX::NPUTarget::TZ600;
+  if ((s.major == 2) != txm_target) {
+    Refuse(fmt::format("Schema major {} does not fit target {}: {}", s.major, s.target_str, path));
+  }
+  s.fw_info = s.root->model_bin()->fw_info();
+  s.all_models = s.root->model_bin()->all_models();
+  s.uuid = h->uuid();
+  s.crc_text = GetHexFromUInt(h->crc());
+  s.platform = Str(h->platform());
+  s.compiler_version = Str(h->compiler_version());
+  s.toolchain_version = Str(h->toolchain_version());
+  s.solution_id = Str(h->solution_id());
+  s.solution_tag = Str(h->solution_tag());
+  return s;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void CheckNotInput(const std::string& out, const std::string& input, const PostEncOptions& options) {
+  if (!options.replace_original && SameFile(out, input)) {
+    Refuse(fmt::format("The output {} is the input container; use --replace_original to replace it", out));
+  }
+}
+
+void WriteOrRefuse(const std::string& path, const void* data, size_t len) {
+  std::string error;
+  if (!talvex::WriteFileAtomic(path, data, len, &error)) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, error));
+  }
+}
+
+// stoi of the text as the model table is read; a text it cannot read is kept as it is.
+struct ModelEntry {
+  std::string name;
+  int32_t id = 0;
+  std::string version;
+};
+
+std::string VersionText(const std::string& text) {
+  try {
+    size_t used = 0;
+    const int v = std::stoi(text, &used);
+    return fmt::format("{}", static_cast<uint32_t>(v));
+  } catch (const std::exception&) {
+    return text;
+  }
+}
+
+std::vector<ModelEntry> SourceModels(const SourceBNX& s, const std::vector<BNX_FW_INFO_MODEL>& records) {
+  std::vector<ModelEntry> out;
+  const auto* infos = s.root->model_info();
+  if (infos != nullptr && infos->size() != 0) {
+    for (flatbuffers::uoffset_t i = 0; i < infos->size(); ++i) {
+      const TalvexBNX::ModelInfo* m = infos->Get(i);
+      out.push_back({Str(m->name()), m->id(), VersionText(Str(m->version()))});
+    }
+  } else {
+    for (const auto& r : records) out.push_back({"", static_cast<int32_t>(r.model_id), fmt::format("{}", r.model_ver)});
+  }
+  return out;
+}
+
+// Builder holding header, model table and fw_info; the payload is filled in by GenBNXBinary.
+std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vector<ModelEntry>* models,
+                           const std::vector<uint8_t>& fw_info, const std::string& out_name) {
+  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info;
+  if (models != nullptr) {
+    std::vector<flatbuffers::Offset<TalvexBNX::ModelInfo>> entries;
+    for (const auto& m : *models) {
+      auto n = fbb.CreateString(m.name);
+      auto v = fbb.CreateString(m.version);
+      entries.push_back(TalvexBNX::CreateModelInfo(fbb, n, m.id, v));
+    }
+    model_info = fbb.CreateVector(entries);
+  } else {
+    model_info = GenModelInfo(args, in, fbb);
+  }
+  auto fw = fbb.CreateVector(fw_info.empty() ? nullptr : fw_info.data(), fw_info.size());
+  auto all = CreateAllModelsSpace(fbb, in.payload_size);
+  auto model_bin = TalvexBNX::CreateModelBin(fbb, fw, all);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  return GenBNXBinary(args.target, fbb, out_name, &fill);
+}
+
+void SetKeyFields(BNX_Args& args, const PostEncKeys& keys) {
+  if (keys.customer_mode()) {
+    args.tv_number = 0;
+    args.encryption_mode = static_cast<int8_t>(TalvexBNX::ENCMode::EM_CUSTOM);
+  } else {
+    args.tv_number = keys.efuse_key;
+    args.encryption_mode = static_cast<int8_t>(TalvexBNX::ENCMode::EM_TVNum);
+  }
+}
+
+BNX_Args ArgsFromSource(const SourceBNX& s) {
+  BNX_Args args;
+  args.target = s.target_str;
+  args.platform = s.platform;
+  args.compiler_version = s.compiler_version;
+  args.toolchain_version = s.toolchain_version;
+  args.solution_id = s.solution_id;
+  args.solution_tag = s.solution_tag;
+  args.uuid = s.uuid;
+  return args;
+}
+
+// Builder memory on huge pages, as PayloadBuffer.
+class HugePageAllocator : public flatbuffers::Allocator {
+ public:
+  uint8_t* allocate(size_t size) override {
+    const size_t len = Round(size);
+    void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (m == MAP_FAILED) throw std::bad_alloc();
+    madvise(m, len, MADV_HUGEPAGE);
+    return static_cast<uint8_t*>(m);
+  }
+  void deallocate(uint8_t* p, size_t size) override { munmap(p, Round(size)); }
+
+ private:
+  static size_t Round(size_t size) {
+    constexpr size_t kHuge = size_t{2} << 20;
+    return std::max<size_t>((size + kHuge - 1) / kHuge * kHuge, kHuge);
+  }
+};
+
+// The unpacked TXM tree owns a copy of every payload in std::vectors, that is in malloc memory.
+// Serving them from the heap, grown once and advised for huge pages, spares a gigabyte payload a
+// quarter million page faults. The heap is kept (not trimmed) for the rest of this one-shot run.
+void PrepareHeapForPayload(size_t bytes) {
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
+  void* p = std::malloc(bytes);
+  if (p == nullptr) return;  // only a speed-up
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) / kHuge * kHuge;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) / kHuge * kHuge;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  std::free(p);
+}
+
+// ---- TXM payload unpacking ----
+// The generated UnPack copies byte vectors element by element through an iterator, far below
+// memory speed. The payload vectors (NPU cmd / weight, loop npu_params, const_input) are
+// therefore unpacked from a copy in which their lengths read 0, and filled with memcpy after.
+
+using FlatBytes = flatbuffers::Vector<uint8_t>;
+constexpr int kMaxCoreDepth = 64;
+
+// Visits the payload vectors of one core and its nested cores, in a fixed order; tree is null
+// while only the flat buffer is walked.
+template <typename Visit>
+void WalkCore(const TalvexTXM::Core* flat, TalvexTXM::CoreT* tree, int depth, Visit& visit) {
+  if (flat == nullptr) return;
+  auto npu = [&](const TalvexTXM::NPUEUParams* f, TalvexTXM::NPUEUParamsT* t) {
+    if (f == nullptr) return;
+    visit(f->cmd(), t != nullptr ? &t->cmd : nullptr);
+    visit(f->weight(), t != nullptr ? &t->weight : nullptr);
+  };
+  if (const auto* f = flat->eu_params_as_NPUEUParams()) {
+    npu(f, tree != nullptr ? tree->eu_params.AsNPUEUParams() : nullptr);
+  } else if (const auto* loop = flat->eu_params_as_LoopEUParams()) {
+    TalvexTXM::LoopEUParamsT* t = tree != nullptr ? tree->eu_params.AsLoopEUParams() : nullptr;
+    npu(loop->npu_params(), t != nullptr ? t->npu_params.get() : nullptr);
+  }
+  const auto* subs = flat->exe_unit();
+  if (subs == nullptr || depth >= kMaxCoreDepth) return;
+  for (flatbuffers::uoffset_t i = 0; i < subs->size(); ++i) {
+    TalvexTXM::CoreT* sub = tree != nullptr && i < tree->exe_unit.size() ? tree->exe_unit[i].get() : nullptr;
+    WalkCore(subs->Get(i), sub, depth + 1, visit);
+  }
+}
+
+template <typename Visit>
+void WalkPayloads(const TalvexTXM::TXMContent* flat, TalvexTXM::TXMContentT* tree, Visit& visit) {
+  const auto* models = flat->models();
+  if (models == nullptr) return;
+  for (flatbuffers::uoffset_t m = 0; m < models->size(); ++m) {
+    TalvexTXM::ModelT* tm = tree != nullptr && m < tree->models.size() ? tree->models[m].get() : nullptr;
+    const TalvexTXM::Model* fm = models->Get(m);
+    visit(fm->const_input(), tm != nullptr ? &tm->const_input : nullptr);
+    const auto* cores = fm->cores();
+    if (cores == nullptr) continue;
+    for (flatbuffers::uoffset_t c = 0; c < cores->size(); ++c) {
+      TalvexTXM::CoreT* tc = tm != nullptr && c < tm->cores.size() ? tm->cores[c].get() : nullptr;
+      WalkCore(cores->Get(c), tc, 0, visit);
+    }
+  }
+}
+
+}  // namespace
+
+talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
+  const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(data);
+  std::vector<std::pair<size_t, size_t>> ranges;  // length word offset, bytes after it
+  auto collect = [&](const FlatBytes* v, std::vector<uint8_t>*) {
+    if (v != nullptr && v->size() != 0) ranges.emplace_back(static_cast<size_t>(v->Data() - data) - 4, v->size());
+  };
+  WalkPayloads(root, nullptr, collect);
+  std::sort(ranges.begin(), ranges.end());
+  for (size_t i = 1; i < ranges.size(); ++i) {
+    // Shared or overlapping vectors: the plain way keeps every reference intact.
+    if (ranges[i - 1].first + 4 + ranges[i - 1].second > ranges[i].first) return TxmReader::Parse(txm, data, size);
+  }
+  PayloadBuffer thin(size, false);  // only the tables between the payloads are written
+  size_t at = 0;
+  for (const auto& r : ranges) {
+    std::memcpy(thin.data() + at, data + at, r.first - at);
+    talvex::StoreLE32(thin.data() + r.first, 0);
+    at = r.first + 4 + r.second;
+  }
+  std::memcpy(thin.data() + at, data + at, size - at);
+  talvex::Status parsed = TxmReader::Parse(txm, thin.data(), size);
+  if (!parsed.ok()) return parsed;
+  bool complete = true;
+  auto fill = [&](const FlatBytes* v, std::vector<uint8_t>* t) {
+    if (v == nullptr || v->size() == 0) return;
+    if (t == nullptr) {
+      complete = false;
+      return;
+    }
+    t->assign(v->Data(), v->Data() + v->size());
+  };
+  WalkPayloads(root, &txm, fill);
+  // A tree that does not mirror the buffer (it never should) is unpacked the plain way.
+  return complete ? parsed : TxmReader::Parse(txm, data, size);
+}
+
+namespace {
+
+std::string ModelName(const BNX_FW_INFO_MODEL& r, size_t i) { return fmt::format("model {} (#{})", r.model_id, i); }
+
+// ---- legacy pieces ----
+
+// Copies src to dst while scrambling, chunk by chunk; returns the running CRC of dst.
+uint32_t CopyScramble(uint8_t* dst, const uint8_t* src, size_t n, const Encoder& encoder, size_t unit,
+                      uint32_t crc) {
+  for (size_t off = 0; off < n; off += kChunk) {
+    const size_t len = std::min(kChunk, n - off);
+    if (src != nullptr) std::memcpy(dst + off, src + off, len);
+    encoder.Encode(reinterpret_cast<char*>(dst + off), len, unit);
+    crc = Crc32Update(crc, dst + off, len);
+  }
+  return crc;
+}
+
+uint32_t Pad(uint8_t* dst, size_t n, uint32_t crc) {
+  if (n == 0) return crc;
+  std::memset(dst, 0, n);
+  return Crc32Update(crc, dst, n);
+}
+
+// The marked setup of one model.
+std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vector<uint8_t>& key_data,
+                               const std::string& model, talvex::Status& notes) {
+  const bool customer = !key_data.empty();
+  if (Setup::IsRawSetup(setup, size)) {
+    if (size < kRawKeyOffsetWord + 4) Refuse(fmt::format("Not a valid raw based setup.bin ({})", model));
+    std::vector<uint8_t> out(setup, setup + size);
+    if (customer) {
+      out.insert(out.end(), key_data.begin(), key_data.end());
+      // The key data starts where the setup itself ends.
+      talvex::Status st = Setup::UpdateEncryptCustomerKeyInRawSetup(out.data(), size);
+      if (!st.ok()) Refuse(std::move(st), fmt::format("Not a valid raw based setup.bin ({})", model));
+    } else {
+      talvex::Status st = Setup::UpdateEncryptEFuse(out.data(), out.size());
+      if (!st.ok()) Refuse(std::move(st), fmt::format("Not a valid raw based setup.bin ({})", model));
+    }
+    return out;
+  }
+  if (!Setup::IsFBSetup(setup, size)) Refuse(fmt::format("The setup.bin is not legal ({})", model));
+  if (!customer) {
+    std::vector<uint8_t> out(setup, setup + size);
+    talvex::Status st = Setup::UpdateEncryptEFuse(out.data(), out.size());
+    if (!st.ok()) Refuse(std::move(st), fmt::format("The setup.bin is not legal ({})", model));
+    notes.Note(std::move(st));
+    if (out == std::vector<uint8_t>(setup, setup + size)) {
+      // Its mode is not stored, so it cannot be set without changing the setup's size.
+      TALVEX_STATUS_LOG(notes, LogCateg::Common, kWarn,
+                        "setup.bin of {} stores no encryption mode; it is left unmarked", model);
+    }
+    return out;
+  }
+  TalvexSetup::INFContentT content;
+  talvex::Status parsed = SetupFBReader::Parse(content, setup, size);
+  if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse setup.bin ({})", model));
+  if (!content.header) content.header = std::make_unique<TalvexSetup::HeaderT>();
+  if (!content.header->encrypt_info) content.header->encrypt_info = std::make_unique<TalvexSetup::EncryptInfoT>();
+  content.header->encrypt_info->mode = TalvexSetup::EncryptedMode::CustKey;
+  content.header->encrypt_info->key = key_data;
+  flatbuffers::FlatBufferBuilder fbb(1024);
+  fbb.Finish(TalvexSetup::INFContent::Pack(fbb, &content));
+  return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+}
+
+}  // namespace
+
+PayloadBuffer::PayloadBuffer(size_t size, bool huge) : size_(size) {
+  if (size == 0) return;
+  constexpr size_t kHuge = size_t{2} << 20;
+  mapped_ = (size + kHuge - 1) / kHuge * kHuge;
+  void* m = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (m == MAP_FAILED) throw std::bad_alloc();
+  // Only a hint: without huge pages the buffer works the same, with more page faults.
+  if (huge) madvise(m, mapped_, MADV_HUGEPAGE);
+  data_ = static_cast<uint8_t*>(m);
+}
+
+PayloadBuffer::PayloadBuffer(PayloadBuffer&& other) noexcept
+    : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+  other.data_ = nullptr;
+  other.size_ = other.mapped_ = 0;
+}
+
+PayloadBuffer& PayloadBuffer::operator=(PayloadBuffer&& other) noexcept {
+  if (this != &other) {
+    this->~PayloadBuffer();
+    data_ = other.data_;
+    size_ = other.size_;
+    mapped_ = other.mapped_;
+    other.data_ = nullptr;
+    other.size_ = other.mapped_ = 0;
+  }
+  return *this;
+}
+
+PayloadBuffer::~PayloadBuffer() {
+  if (data_ != nullptr) munmap(data_, mapped_);
+  data_ = nullptr;
+}
+
+PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_t efuse_key,
+                              const std::string& key_file) {
+  PostEncKeys keys;
+  if (tv_number != 0) {
+    keys.efuse_key = tv_number;
+  } else {
+    keys.customer_key = customer_key;
+    keys.efuse_key = efuse_key;
+    keys.key_file = key_file;
+  }
+  return keys;
+}
+
+std::string EncOutputName(const std::string& target, const std::string& name) {
+  return (name.empty() ? "models_" + target : name) + ".enc";
+}
+
+EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
+                                 const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
+                                 const std::vector<uint8_t>& key_data) {
+  const bool customer = !key_data.empty();
+  CheckBlocksFit(records, all_models_size);
+
+  EncryptedLegacy enc;
+  // Everything that can refuse runs before the payload is touched: sizes, setups, new records.
+  std::vector<uint64_t> old_offsets;  // block start of each model in the source
+  std::vector<std::vector<uint8_t>> setups;
+  uint64_t offset = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& r = records[i];
+    if (r.size_cmd % 4 != 0) {
+      Refuse(fmt::format("Command of {} has {} bytes, cannot be scrambled: length % 4 == 0", ModelName(r, i),
+                         r.size_cmd));
+    }
+    if (r.size_wt % 16 != 0) {
+      Refuse(fmt::format("Weight of {} has {} bytes, cannot be scrambled: length % 16 == 0", ModelName(r, i),
+                         r.size_wt));
+    }
+    old_offsets.push_back(offset);
+    const uint64_t setup_at = offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
+    setups.push_back(MarkSetup(all_models + setup_at, r.size_fw, key_data, ModelName(r, i), enc.notes));
+    offset += ModelBlockSize(r, i + 1 == records.size());
+  }
+
+  enc.records = records;
+  if (customer && !records.empty()) {
+    // The setups grew: lay the pieces out again from the first command start, each padded to 16.
+    uint64_t addr = records[0].addr_cmd;
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      BNX_FW_INFO_MODEL& r = enc.records[i];
+      r.addr_cmd = static_cast<uint32_t>(addr);
+      const uint64_t wt = addr + Pad16(r.size_cmd);
+      const uint64_t fw = wt + Pad16(r.size_wt);
+      addr = fw + Pad16(setups[i].size());
+      if (addr > std::numeric_limits<uint32_t>::max()) {
+        Refuse(fmt::format("The binaries of {} pass the end of the 32-bit address space after the key data was added",
+                           ModelName(r, i)));
+      }
+      r.addr_wt = static_cast<uint32_t>(wt);
+      r.addr_fw = static_cast<uint32_t>(fw);
+      r.size_fw = static_cast<uint32_t>(setups[i].size());
+    }
+  }
+
+  uint64_t total = 0;
+  for (size_t i = 0; i < enc.records.size(); ++i) total += ModelBlockSize(enc.records[i], i + 1 == enc.records.size());
+  if (total > talvex::kMaxInputBytes) {
+    Refuse(fmt::format("The encrypted all_models.bin would hold {} bytes, more than a BNX file can carry (2 GiB)",
+                       total));
+  }
+  enc.all_models_size = static_cast<size_t>(total);
+  enc.all_models = PayloadBuffer(enc.all_models_size);
+  uint8_t* out = enc.all_models.data();
+
+  const bool relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
+  uint64_t pos = 0;
+  uint32_t whole = 0;
+  for (size_t i = 0; i < enc.records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& r = enc.records[i];
+    const bool last = i + 1 == enc.records.size();
+    const uint8_t* cmd = all_models + old_offsets[i];
+    const uint8_t* wt = cmd + Pad16(r.size_cmd);
+    uint32_t crc = 0;
+    if (relocate) {
+      // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
+      std::memcpy(out + pos, cmd, r.size_cmd);
+      std::string error;
+      if (UpdateTZ100CommandBin(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]), &error,
+                                &enc.notes) != 0) {
+        // error names the condition; the message adds the model.
+        Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
+      }
+      crc = CopyScramble(out + pos, nullptr, r.size_cmd, encoder, 4, crc);
+    } else {
+      crc = CopyScramble(out + pos, cmd, r.size_cmd, encoder, 4, crc);
+    }
+    pos += r.size_cmd;
+    crc = Pad(out + pos, Pad16(r.size_cmd) - r.size_cmd, crc);
+    pos = Pad16(pos);
+    crc = CopyScramble(out + pos, wt, r.size_wt, encoder, 16, crc);
+    pos += r.size_wt;  // a multiple of 16
+    const std::vector<uint8_t>& setup = setups[i];
+    if (!setup.empty()) std::memcpy(out + pos, setup.data(), setup.size());
+    crc = Crc32Update(crc, out + pos, setup.size());
+    pos += setup.size();
+    if (!last) {
+      crc = Pad(out + pos, Pad16(setup.size()) - setup.size(), crc);
+      pos = Pad16(pos);
+    }
+    const uint64_t block = ModelBlockSize(r, last);
+    enc.block_crcs.push_back(crc);
+    whole = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(whole, crc, static_cast<z_off_t>(block)));
+  }
+  enc.all_models_crc = whole;
+  return enc;
+}
+
+std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text) {
+  std::vector<uint32_t> crcs{enc.all_models_crc};
+  crcs.insert(crcs.end(), enc.block_crcs.begin(), enc.block_crcs.end());
+  return BuildFWInfo(enc.records, crcs, text);
+}
+
+namespace {
+
+PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
+                            const std::string& output_file_prefix, const PostEncOptions& options) {
+  PostEncResult result;
+  TALVEX_STATUS_LOG(result.notes, LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path,
+                    keys.customer_key, keys.efuse_key);
+  if (src.major == 2) {
+    Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
+  }
+  const uint8_t* fw = src.fw_info == nullptr ? nullptr : src.fw_info->data();
+  const size_t fw_size = src.fw_info == nullptr ? 0 : src.fw_info->size();
+  const FWInfoTable table = DecodeFWInfoExact(fw, fw_size);
+  CheckBlocksFit(table.records, src.all_models->size());
+
+  const std::string prefix = output_file_prefix.empty() ? "BNX_" + src.crc_text : output_file_prefix;
+  const std::string out_name = EncOutputName(src.target_str, prefix);
+  result.output_path = GetOutputFilePath(src.target_str, out_name);
+  CheckNotInput(result.output_path, bnx_path, options);
+
+  const Encoder encoder(keys.customer_key, keys.efuse_key, keys.key_file);
+  std::vector<uint8_t> key_data;
+  if (keys.customer_mode()) {
+    const std::vector<uint32_t> words = Encoder::GenDecryptKeyData(keys.customer_key, keys.key_file);
+    for (uint32_t w : words) talvex::AppendLE32(key_data, w);
+  }
+
+  BNX_Args args = ArgsFromSource(src);
+  SetKeyFields(args, keys);
+  const std::vector<ModelEntry> models = SourceModels(src, table.records);
+
+  EncryptedLegacy enc =
+      PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), encoder, key_data);
+  src = SourceBNX();  // the source mapping is no longer needed
+  result.notes.Note(std::move(enc.notes));
+
+  std::string text;
+  const std::vector<uint8_t> fw_info = EncryptedFWInfo(enc, &text);
+
+  if (options.keep_intermediate) {
+    const std::string dir = GetOutputDir();
+    auto keep = [&](const std::string& path, const void* data, size_t len) {
+      WriteOrRefuse(path, data, len);
+      result.intermediates.push_back(path);
+    };
+    uint64_t pos = 0;
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      const BNX_FW_INFO_MODEL& r = enc.records[i];
+      const std::string stem = dir + prefix + "_modelid_" + std::to_string(r.model_id);
+      keep(stem + "_command.bin", enc.all_models.data() + pos, r.size_cmd);
+      pos += Pad16(r.size_cmd);
+      keep(stem + "_weight.bin", enc.all_models.data() + pos, r.size_wt);
+      pos += Pad16(r.size_wt);
+      keep(stem + "_setup.bin", enc.all_models.data() + pos, r.size_fw);
+      pos += Pad16(r.size_fw);
+    }
+    keep(dir + prefix + "_all_models.bin", enc.all_models.data(), enc.all_models_size);
+    keep(dir + prefix + "_fw_info.bin", fw_info.data(), fw_info.size());
+    keep(dir + "fw_info.txt", text.data(), text.size());
+  }
+
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.payload = enc.all_models.data();
+  in.payload_size = enc.all_models_size;
+  in.payload_crc = enc.all_models_crc;
+  if (in.target == TalvexBNX::NPUTarget::TZ100) {
+    in.major = 0;
+  } else if (in.target == TalvexBNX::NPUTarget::TZ200) {
+    const std::vector<uint8_t> first = FirstSetupBin(enc.records, in.payload, in.payload_size);
+    in.major = Setup::IsFBSetup(first.data(), first.size()) ? 1 : 0;
+  } else {
+    in.major = 1;
+  }
+  result.output_path = WriteContainer(args, in, &models, fw_info, out_name);
+  return result;
+}
+
+PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
+                                uint32_t tv_number, const std::string& output_folder, const std::string& output_name,
+                                const PostEncOptions& options) {
+  if (src.major != 2) Refuse(fmt::format("The container carries no TXM file: {}", bnx_path));
+  const uint8_t* txm_bytes = src.all_models->data();
+  const size_t txm_size = src.all_models->size();
+  if (!TXM::VerifyTXMBuffer(txm_bytes, txm_size)) {
+    Refuse(fmt::format("The payload of the container is not a valid TXM file: {}", bnx_path));
+  }
+  const std::string out_name = EncOutputName(src.target_str, output_name);
+  PostEncResult result;
+  result.txm_payload = true;
+  result.output_path = GetOutputFilePath(src.target_str, out_name);
+  CheckNotInput(result.output_path, bnx_path, options);
+
+  BNX_Args args = ArgsFromSource(src);
+  args.tv_number = tv_number;
+  args.encryption_mode =
+      static_cast<int8_t>(tv_number != 0 ? TalvexBNX::ENCMode::EM_TVNum : TalvexBNX::ENCMode::EM_CUSTOM);
+
+  PrepareHeapForPayload(txm_size + (size_t{64} << 20));
+  TalvexTXM::TXMContentT txm;
+  talvex::Status parsed = UnpackTxm(txm, txm_bytes, txm_size);
+  if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse the txm file in {}", bnx_path));
+  const size_t model_count = txm.models.size();
+  src = SourceBNX();  // the tree holds its own copy now
+
+  std::string txm_path;
+  if (options.keep_intermediate) {
+    // Named as the TXM writer names a dumped file.
+    const TalvexTXM::NPUTarget txm_target = txm.header ? txm.header->target : TalvexTXM::NPUTarget::UNKNOW;
+    txm_path = TxmWriter::OutputPath(txm_target, output_folder, output_name, -1, -1, "");
+    CheckNotInput(txm_path, bnx_path, options);
+  }
+
+  TXM::PostEnc(txm, keys.efuse_key, keys.customer_key, keys.key_file);
+
+  // Room for the whole packed file up front: growing a builder of this size would hold the
+  // old and the new buffer at once.
+  HugePageAllocator allocator;
+  flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
+  // Packed as TxmWriter::Finish packs, into a builder of the right size from the start.
+  reserved.Finish(TalvexTXM::TXMContent::Pack(reserved, &txm));
+  txm = TalvexTXM::TXMContentT();
+  const uint8_t* packed = reserved.GetBufferPointer();
+  const size_t packed_size = reserved.GetSize();
+
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.major = 2;
+  in.payload = packed;
+  in.payload_size = packed_size;
+  const auto* models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(packed)->models();
+  if (models != nullptr) {
+    for (flatbuffers::uoffset_t i = 0; i < models->size(); ++i) {
+      const auto* header = models->Get(i)->header();
+      if (header == nullptr) Refuse(fmt::format("TXM model #{} has no header: {}", i, bnx_path));
+      in.txm_model_ids.push_back(header->id());
+    }
+  }
+  in.payload_crc = Crc32Update(0, packed, packed_size);
+
+  if (!txm_path.empty()) {
+    WriteOrRefuse(txm_path, packed, packed_size);
+    result.intermediates.push_back(txm_path);
+  }
+  result.output_path = WriteContainer(args, in, nullptr, {}, out_name);
+  return result;
+}
+
+}  // namespace
+
+PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
+                         const PostEncOptions& options) {
+  return PostEncLegacy(OpenSource(bnx_path), bnx_path, keys, output_file_prefix, options);
+}
+
+PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                         const std::string& output_folder, const std::string& output_name,
+                         const PostEncOptions& options) {
+  return PostEncTxmPayload(OpenSource(bnx_path), bnx_path, keys, tv_number, output_folder, output_name, options);
+}
+
+PostEncResult PostEncContainer(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                               const std::string& output_folder, const std::string& output_name,
+                               const PostEncOptions& options) {
+  SourceBNX src = OpenSource(bnx_path);
+  if (src.major == 2) {
+    return PostEncTxmPayload(std::move(src), bnx_path, keys, tv_number, output_folder, output_name, options);
+  }
+  return PostEncLegacy(std::move(src), bnx_path, keys, output_name, options);
+}
+
+}  // namespace BNXUtils

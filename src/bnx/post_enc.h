@@ -1,0 +1,124 @@
+#pragma once
+// Post-encryption of a finished BNX container: every model's NPU command stream and weights are
+// scrambled with the payload encoder, every model's setup is marked with the key mode the
+// device must use, and a new container is written next to the other outputs.
+//
+// The work happens in memory on an owned copy of the payload (the input container is mapped
+// read-only and never changed); the new container is written once, atomically, straight under
+// its final ".enc." name. Every refusal throws TalvexException with a message naming the
+// condition, before anything is written.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bnx/generate.h"
+#include "bnx/legacy_files.h"
+#include "common/status.h"
+#include "txm_generated.h"
+
+class Encoder;
+
+namespace BNXUtils {
+
+// Bytes of the decrypt key data stored beside a customer-key model (264 words).
+constexpr size_t KEY_DATA_BYTES = 1056;
+
+// The three values the modes hand on: a device key number wins over a customer key.
+struct PostEncKeys {
+  uint32_t customer_key = 0;
+  uint32_t efuse_key = 0;
+  std::string key_file;  // empty: eFuse mode; otherwise customer-key mode
+  bool customer_mode() const { return !key_file.empty(); }
+};
+PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_t efuse_key,
+                              const std::string& key_file);
+
+struct PostEncOptions {
+  bool keep_intermediate = false;  // also write the encrypted payload files (-l)
+  bool replace_original = false;   // the output may replace the input container
+};
+
+// What a post-encryption wrote.
+struct PostEncResult {
+  std::string output_path;               // the new container (".enc." name)
+  std::vector<std::string> intermediates;  // files kept with keep_intermediate, in write order
+  bool txm_payload = false;                // the container carried a TXM file
+  talvex::Status notes;                    // progress and warnings, for the front end to report
+};
+
+// "<name>.enc": the output name under which GetOutputFilePath gives the ".enc." container.
+std::string EncOutputName(const std::string& target, const std::string& name);
+
+// Owned scratch memory for a whole payload: anonymous pages, asked for as huge pages so that a
+// gigabyte costs a few hundred page faults rather than a quarter million. Contents start zeroed.
+class PayloadBuffer {
+ public:
+  PayloadBuffer() = default;
+  // Throws std::bad_alloc when the memory is not there. Without huge, plain pages: for buffers
+  // of which only scattered parts are touched.
+  explicit PayloadBuffer(size_t size, bool huge = true);
+  PayloadBuffer(PayloadBuffer&& other) noexcept;
+  PayloadBuffer& operator=(PayloadBuffer&& other) noexcept;
+  PayloadBuffer(const PayloadBuffer&) = delete;
+  PayloadBuffer& operator=(const PayloadBuffer&) = delete;
+  ~PayloadBuffer();
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t mapped_ = 0;
+};
+
+// ---- Legacy payload (schema major 0 and 1) ----
+
+// The encrypted legacy payload, built in one owned buffer.
+struct EncryptedLegacy {
+  std::vector<BNX_FW_INFO_MODEL> records;  // describing `all_models`
+  PayloadBuffer all_models;
+  size_t all_models_size = 0;
+  uint32_t all_models_crc = 0;
+  std::vector<uint32_t> block_crcs;  // one per model block
+  talvex::Status notes;              // warnings about setups that could not be marked
+};
+
+// Encrypts the models of a legacy pair held in memory: command (unit 4) and weight (unit 16)
+// scrambled, setups marked (raw: enc_key_data_offset; flatbuffer: encrypt_info), in customer
+// key mode each setup carrying key_data. In customer key mode the records are recomputed with
+// every piece padded to 16 (the setups grow), and TZ100 command streams are relocated to the
+// new addresses before they are scrambled. The inputs are only read.
+EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
+                                 const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
+                                 const std::vector<uint8_t>& key_data);
+
+// fw_info.bin (CRC section and own CRC included) and fw_info.txt for an encrypted payload.
+std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text = nullptr);
+
+// Encrypts a legacy container into GetOutputFilePath(target, EncOutputName(target, prefix)),
+// prefix being output_file_prefix or, when empty, GenDefaultOutputPrefix(bnx_path).
+PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
+                         const PostEncOptions& options = {});
+
+// ---- TXM payload (schema major 2) ----
+
+// The tree TxmReader::Parse gives for a TXM buffer, with the payload vectors copied at memory
+// speed (the generated unpacking copies them byte by byte).
+talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
+
+// Encrypts a container carrying a TXM file through TXM::PostEnc. The output is
+// GetOutputFilePath(target, EncOutputName(target, output_name)); with keep_intermediate the
+// encrypted TXM file goes to TxmWriter::OutputPath(target, output_folder, output_name, -1, -1, "").
+PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                         const std::string& output_folder, const std::string& output_name,
+                         const PostEncOptions& options = {});
+
+// The whole mode on one container, opened once: PostEncTXM for schema major 2, otherwise
+// PostEncBNX with output_name as the prefix.
+PostEncResult PostEncContainer(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
+                               const std::string& output_folder, const std::string& output_name,
+                               const PostEncOptions& options = {});
+
+}  // namespace BNXUtils

@@ -1,0 +1,379 @@
+#include "bnx/tz100_utils.h"
+
+#include <cstring>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "common/exceptions.h"
+#include "common/file_io.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "common/bytes.h"
+#include "setup/setup_nodes.h"
+#include "setup/setup_recognise.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr uint64_t kOffsetLimit = uint64_t{1} << 31;
+constexpr size_t kTZ100HeaderBytes = sizeof(Setup::Layout::TZ100HEADER);
+// Byte positions of the relocated TZ100 header words.
+constexpr size_t kHdrMagic = 0, kHdrDramStart = 20, kHdrInputRow = 28, kHdrInputCol = 32, kHdrInputCh = 36,
+                 kHdrCmdStart = 40, kHdrWeightStart = 48, kHdrInputStart = 56, kHdrOutputNum = 68;
+
+// A violated precondition: the exception logs the condition once; callers turn it into -1.
+[[noreturn]] void Refuse(const std::string& condition) { throw InvalidProgramInput(condition); }
+
+// Where the progress lines of the running rewrite go (the caller's Status, if it gave one).
+talvex::Status* g_log = nullptr;
+struct LogTo {
+  explicit LogTo(talvex::Status* log) : prev(g_log) { g_log = log; }
+  ~LogTo() { g_log = prev; }
+  LogTo(const LogTo&) = delete;
+  LogTo& operator=(const LogTo&) = delete;
+  talvex::Status* prev;
+};
+#define TZ100_LOG(level, ...)                                                       \
+  do {                                                                              \
+    if (g_log != nullptr) TALVEX_STATUS_LOG(*g_log, LogCateg::Common, level, __VA_ARGS__); \
+  } while (0)
+#define TZ100_DEBUG(...) TZ100_LOG(kDebug, __VA_ARGS__)
+
+uint16_t Half(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+uint32_t Rebase(uint32_t new_base, uint64_t offset, const char* what) {
+  const uint64_t addr = uint64_t{new_base} + offset;
+  if (addr > UINT32_MAX) Refuse(fmt::format("{} (new address 0x{:x} beyond 32 bits)", what, addr));
+  return static_cast<uint32_t>(addr);
+}
+
+// A 16-bit value to store at a byte position of the stream.
+struct HalfEdit {
+  size_t pos;
+  uint16_t value;
+};
+
+// One pass over the stream for register reg; appends the edits it would make.
+void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
+                      uint32_t new_obuf_base, uint32_t old_obuf_base, std::vector<HalfEdit>& edits) {
+  TZ100_DEBUG("old_base: 0x{:08x}, new base: 0x{:08x}", old_base, new_base);
+  const bool with_obuf = new_obuf_base != 0 || old_obuf_base != 0;
+  if (with_obuf && reg != TZ100_ACL_NPU_WDMA0_DST0) Refuse("Register index should be WDMA0_DST0");
+  const uint16_t acl = static_cast<uint16_t>(reg);
+  const uint16_t ach = static_cast<uint16_t>(reg + 1);
+  bool have_low = false;
+  uint16_t low = 0;
+  size_t low_pos = 0;
+  // Trailing bytes short of a whole instruction are not an instruction; they stay as they are.
+  for (size_t pos = 0; pos + 4 <= size; pos += 4) {
+    const uint16_t value = Half(data + pos);
+    const uint16_t head = Half(data + pos + 2);
+    const uint16_t opcode = static_cast<uint16_t>((head & TZ100_OPCODE_MASK) >> TZ100_OPCODE_SHIFT);
+    if (opcode == TZ100_OPCODE_CONF) {
+      const uint16_t idx = head & TZ100_REGIDX_MASK;
+      if (idx == acl) {
+        low = value;
+        low_pos = pos;
+        have_low = true;
+      } else if (idx == ach) {
+        if (!have_low) {
+          // A high half without its low half cannot be relocated; it is left as it is.
+          TZ100_LOG(kWarn, "register 0x{:x} at byte {} has no low half before it; not relocated", ach, pos);
+          continue;
+        }
+        const uint32_t val = (uint32_t{value} << 16) | low;
+        uint64_t offset = 0;
+        uint32_t addr = 0;
+        if (!with_obuf) {
+          if (val < old_base) Refuse(fmt::format("reg value out of range! (0x{:08x} below 0x{:08x})", val, old_base));
+          offset = uint64_t{val} - old_base;
+          if (offset >= kOffsetLimit) Refuse(fmt::format("offset should >= zero! (0x{:x})", offset));
+          addr = Rebase(new_base, offset, "reg value out of range!");
+        } else if (val >= old_base) {
+          TZ100_DEBUG("  WDMA0 for working buffer");
+          offset = uint64_t{val} - old_base;
+          if (offset >= kOffsetLimit) Refuse(fmt::format("offset should be >= 0 (0x{:x})", offset));
+          addr = Rebase(new_base, offset, "address out of range");
+        } else {
+          if (val < old_obuf_base) {
+            Refuse(fmt::format("address out of range (0x{:08x} below 0x{:08x})", val, old_obuf_base));
+          }
+          TZ100_DEBUG("  WDMA0 for output buffer");
+          offset = uint64_t{val} - old_obuf_base;
+          addr = Rebase(new_obuf_base, offset, "address out of range");
+        }
+        TZ100_DEBUG("    update binary original addr: 0x{:08x}, offset: 0x{:08x}, new addr: 0x{:08x}", val,
+                          offset, addr);
+        edits.push_back({low_pos, static_cast<uint16_t>(addr & 0xffff)});
+        edits.push_back({pos, static_cast<uint16_t>(addr >> 16)});
+        have_low = false;
+      }
+      continue;
+    }
+    if (have_low) Refuse(fmt::format("register of acl and ach should be continue! (opcode 0x{:x} at byte {})", opcode, pos));
+    switch (opcode) {
+      case TZ100_OPCODE_NOP:
+      case TZ100_OPCODE_SYNC:
+      case TZ100_OPCODE_INTR:
+      case TZ100_OPCODE_RDMA:
+      case TZ100_OPCODE_WDMA:
+      case TZ100_OPCODE_CONV:
+      case TZ100_OPCODE_GETW: break;
+      default: Refuse(fmt::format("Undefinded OP code! (0x{:x} at byte {})", opcode, pos));
+    }
+  }
+}
+
+void ApplyEdits(uint8_t* data, const std::vector<HalfEdit>& edits) {
+  for (const HalfEdit& e : edits) {
+    data[e.pos] = static_cast<uint8_t>(e.value);
+    data[e.pos + 1] = static_cast<uint8_t>(e.value >> 8);
+  }
+}
+
+void CollectCommandEdits(const uint8_t* data, size_t size, const FirmInfo& nf, const FirmInfo& of,
+                         std::vector<HalfEdit>& edits) {
+  if (nf.weight_start != of.weight_start) {
+    TZ100_DEBUG("Update GETW addrss");
+    CollectAddrEdits(data, size, TZ100_ACL_NPU_GETW0, nf.weight_start, of.weight_start, 0, 0, edits);
+  }
+  if (nf.dram_start != of.dram_start) {
+    TZ100_DEBUG("Update RDMA0");
+    CollectAddrEdits(data, size, TZ100_ACL_NPU_RDMA0_SRC0, nf.dram_start, of.dram_start, 0, 0, edits);
+  }
+  TZ100_DEBUG("Update WDMA0");
+  if (nf.output_start != of.output_start || nf.dram_start != of.dram_start) {
+    CollectAddrEdits(data, size, TZ100_ACL_NPU_WDMA0_DST0, nf.dram_start, of.dram_start, nf.output_start,
+                     of.output_start, edits);
+  }
+}
+
+// Header and super-node addresses, rewritten in data (which the caller may discard on failure).
+void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInfo& of) {
+  if (size < kTZ100HeaderBytes) {
+    Refuse(fmt::format("setup.bin is shorter than the TZ100 header ({} bytes)", size));
+  }
+  if (talvex::LoadLE32(data + kHdrMagic) != Setup::MAGIC) Refuse("Magic number of setup.bin did not match!");
+  TZ100_DEBUG("input shape(row/col/ch): {:d}, {:d}, {:d}", talvex::LoadLE32(data + kHdrInputRow),
+                    talvex::LoadLE32(data + kHdrInputCol), talvex::LoadLE32(data + kHdrInputCh));
+  TZ100_DEBUG("output num:{:d}", talvex::LoadLE32(data + kHdrOutputNum));
+  const struct {
+    size_t pos;
+    uint32_t old_value, new_value;
+    const char* mismatch;
+  } starts[] = {{kHdrDramStart, of.dram_start, nf.dram_start, "dram start did not match"},
+                {kHdrCmdStart, of.cmd_start, nf.cmd_start, "cmd start did not match"},
+                {kHdrWeightStart, of.weight_start, nf.weight_start, "weight start did not match"},
+                {kHdrInputStart, of.input_start, nf.input_start, "input start did not match"}};
+  for (const auto& s : starts) {
+    const uint32_t in_file = talvex::LoadLE32(data + s.pos);
+    if (in_file != s.old_value) {
+      Refuse(fmt::format("{} (setup.bin 0x{:08x}, fw_info 0x{:08x})", s.mismatch, in_file, s.old_value));
+    }
+    talvex::StoreLE32(data + s.pos, s.new_value);
+  }
+
+  static constexpr size_t kBodyBytes[] = {sizeof(Setup::Layout::InputInfo), sizeof(Setup::Layout::CPUNode),
+                                          sizeof(Setup::Layout::OutputNode), sizeof(Setup::Layout::DataNode),
+                                          sizeof(Setup::Layout::SuperNode)};
+  size_t pos = kTZ100HeaderBytes;
+  while (pos < size) {
+    if (size - pos < 4) Refuse(fmt::format("setup.bin ends inside a node type word (byte {})", pos));
+    // The node kind is the type word's low byte, as the setup views read it.
+    const uint32_t type = talvex::LoadLE32(data + pos) & 0xff;
+    if (type > Setup::FW_SUPER_NODE) Refuse(fmt::format("Undefinded node index ({} at byte {})", type, pos));
+    const size_t body = pos + 4;
+    if (size - body < kBodyBytes[type]) {
+      Refuse(fmt::format("setup.bin ends inside a node (type {} at byte {})", type, pos));
+    }
+    if (type == Setup::FW_SUPER_NODE) {
+      if (nf.output_start == nf.dram_start || of.output_start == of.dram_start) {
+        Refuse("should be enable dedicated output buffer");
+      }
+      const uint32_t addr = talvex::LoadLE32(data + body);
+      uint64_t offset = 0;
+      uint32_t base = 0;
+      if (addr < of.dram_start && addr >= of.output_start) {
+        offset = uint64_t{addr} - of.output_start;
+        base = nf.output_start;
+      } else if (addr >= of.dram_start && addr < of.cmd_start) {
+        offset = uint64_t{addr} - of.dram_start;
+        base = nf.dram_start;
+      } else {
+        Refuse(fmt::format("Data out of range! (super node address 0x{:08x} at byte {})", addr, pos));
+      }
+      if (offset >= kOffsetLimit) Refuse("output node offset should >= 0");
+      talvex::StoreLE32(data + body, Rebase(base, offset, "Data out of range!"));
+    }
+    pos = body + kBodyBytes[type];
+  }
+}
+
+int Failed(const TalvexException& e, std::string* error, talvex::Status* log) {
+  if (error != nullptr) *error = e.what();
+  if (log != nullptr) log->Merge(e.status());
+  return -1;
+}
+
+// The file's bytes, which must be exactly `size` long.
+std::vector<uint8_t> LoadExact(const std::string& path, int size, const char* what) {
+  const talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (!fb.ok() && !(fb.status() == talvex::ReadStatus::kEmpty && size == 0)) {
+    Refuse(fmt::format("Failed to open {} [{}]: {}", what, path, talvex::ReadStatusText(fb.status())));
+  }
+  if (size < 0 || fb.size() != static_cast<size_t>(size)) {
+    Refuse(fmt::format("{} size should be {} bytes, [{}] has {}", what, size, path, fb.size()));
+  }
+  return std::vector<uint8_t>(fb.data(), fb.data() + fb.size());
+}
+
+void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::string error;
+  if (!talvex::WriteFileAtomic(path, bytes.data(), bytes.size(), &error)) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, error));
+  }
+}
+
+}  // namespace
+
+int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
+                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error, talvex::Status* log) {
+  const LogTo to(log);
+  try {
+    std::vector<HalfEdit> edits;
+    CollectAddrEdits(data, size, reg, new_base, old_base, new_obuf_base, old_obuf_base, edits);
+    ApplyEdits(data, edits);
+    return 0;
+  } catch (const TalvexException& e) {
+    return Failed(e, error, log);
+  }
+}
+
+int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t new_base, uint32_t old_base,
+                       uint32_t new_obuf_base, uint32_t old_obuf_base, talvex::Status* log) {
+  const LogTo to(log);
+  try {
+    std::vector<uint8_t> bytes = LoadExact(path, size, "command.bin");
+    std::vector<HalfEdit> edits;
+    CollectAddrEdits(bytes.data(), bytes.size(), reg, new_base, old_base, new_obuf_base, old_obuf_base, edits);
+    if (edits.empty()) return 0;
+    ApplyEdits(bytes.data(), edits);
+    StoreFile(path, bytes);
+    return 0;
+  } catch (const TalvexException& e) {
+    return Failed(e, nullptr, log);
+  }
+}
+
+int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
+                          std::string* error, talvex::Status* log) {
+  const LogTo to(log);
+  try {
+    // The passes touch different registers, so all of them can read the original words; the
+    // edits are applied only once every pass has succeeded.
+    std::vector<HalfEdit> edits;
+    CollectCommandEdits(data, size, new_finfo, old_finfo, edits);
+    ApplyEdits(data, edits);
+    return 0;
+  } catch (const TalvexException& e) {
+    return Failed(e, error, log);
+  }
+}
+
+int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo, FirmInfo old_finfo,
+                          talvex::Status* log) {
+  const LogTo to(log);
+  try {
+    std::vector<uint8_t> bytes = LoadExact(cmd_path, bin_size, "command.bin");
+    std::vector<HalfEdit> edits;
+    CollectCommandEdits(bytes.data(), bytes.size(), new_finfo, old_finfo, edits);
+    if (edits.empty()) return 0;
+    ApplyEdits(bytes.data(), edits);
+    StoreFile(cmd_path, bytes);
+    return 0;
+  } catch (const TalvexException& e) {
+    return Failed(e, nullptr, log);
+  }
+}
+
+int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
+                        std::string* error, talvex::Status* log) {
+  const LogTo to(log);
+  try {
+    std::vector<uint8_t> copy(data, data + size);
+    RelocateSetup(copy.data(), copy.size(), new_finfo, old_finfo);
+    if (size != 0) std::memcpy(data, copy.data(), size);
+    return 0;
+  } catch (const TalvexException& e) {
+    return Failed(e, error, log);
+  }
+}
+
+int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInfo& old_finfo, talvex::Status* log) {
+  const LogTo to(log);
+  try {
+    std::vector<uint8_t> bytes = LoadExact(path, size, "setup.bin");
+    const std::vector<uint8_t> before = bytes;
+    RelocateSetup(bytes.data(), bytes.size(), new_finfo, old_finfo);
+    if (bytes != before) StoreFile(path, bytes);
+    return 0;
+  } catch (const TalvexException& e) {
+    return Failed(e, nullptr, log);
+  }
+}
+
+int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v, talvex::Status* log) {
+  const LogTo to(log);
+  // Every model is rewritten in memory first; the files change only when all of them could be,
+  // so a refused model never leaves the earlier ones relocated and the later ones not.
+  struct Rewrite {
+    std::string path;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Rewrite> rewrites;
+  size_t index = 0;
+  try {
+    for (const std::string& bnx : bnxs) {
+      const std::string crc = ReadBNX(bnx, "crc");
+      if (crc.empty()) Refuse("Not a valid BNX file: " + bnx);
+      const std::string prefix = GetOutputDir() + "BNX_" + crc;
+      std::vector<FirmInfo> old_infos;
+      ParseFWInfoBin(prefix + "_fw_info.bin", old_infos);
+      for (const FirmInfo& of : old_infos) {
+        if (index >= new_firminfo_v.size()) {
+          Refuse(fmt::format("new record of model {} should exist ({} new records)", of.model_id,
+                             new_firminfo_v.size()));
+        }
+        const FirmInfo& nf = new_firminfo_v[index];
+        if (nf.model_id != of.model_id) {
+          Refuse(fmt::format("model id should be the same! (old {}, new {})", of.model_id, nf.model_id));
+        }
+        const std::string stem = prefix + "_modelid_" + std::to_string(of.model_id);
+        Rewrite cmd{stem + "_command.bin", {}};
+        TZ100_DEBUG("Update NPU command.bin: {:s}", cmd.path);
+        cmd.bytes = LoadExact(cmd.path, static_cast<int>(nf.cmd_size), "command.bin");
+        std::vector<HalfEdit> edits;
+        CollectCommandEdits(cmd.bytes.data(), cmd.bytes.size(), nf, of, edits);
+        if (!edits.empty()) {
+          ApplyEdits(cmd.bytes.data(), edits);
+          rewrites.push_back(std::move(cmd));
+        }
+        Rewrite setup{stem + "_setup.bin", {}};
+        TZ100_DEBUG("Update tz100 setup.bin: {:s}", setup.path);
+        setup.bytes = LoadExact(setup.path, static_cast<int>(nf.fw_code_size), "setup.bin");
+        const std::vector<uint8_t> before = setup.bytes;
+        RelocateSetup(setup.bytes.data(), setup.bytes.size(), nf, of);
+        if (setup.bytes != before) rewrites.push_back(std::move(setup));
+        ++index;
+      }
+    }
+    for (const Rewrite& r : rewrites) StoreFile(r.path, r.bytes);
+  } catch (const TalvexException& e) {
+    return Failed(e, nullptr, log);
+  }
+  return 0;
+}
+
+}  // namespace BNXUtils

@@ -1,0 +1,74 @@
+#pragma once
+// Relocation of first-generation (TZ100) models: when a model gets new device addresses, the
+// absolute addresses inside its command.bin and raw setup.bin move with their regions
+// (working buffer, dedicated output buffer, weights), each keeping its offset in the region.
+//
+// Every function checks its preconditions before it changes anything: on a violated one it
+// leaves the bytes or the file as they were and returns -1, with the condition in *error (its
+// text) and in *log (a failed Status with the condition as a log line), when given. 0 on
+// success. log, when given, also receives the progress lines (debug level). Files are
+// rewritten atomically and only when something moved.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bnx/legacy_files.h"
+#include "common/status.h"
+
+namespace BNXUtils {
+
+// Instruction words of command.bin: the low 16 bits are the value, the high 16 bits the head.
+constexpr uint16_t TZ100_OPCODE_MASK = 0xf000;
+constexpr int TZ100_OPCODE_SHIFT = 12;
+constexpr uint16_t TZ100_REGIDX_MASK = 0x03ff;
+
+constexpr uint16_t TZ100_OPCODE_NOP = 0x0;
+constexpr uint16_t TZ100_OPCODE_SYNC = 0x1;
+constexpr uint16_t TZ100_OPCODE_INTR = 0x2;
+constexpr uint16_t TZ100_OPCODE_RDMA = 0x4;
+constexpr uint16_t TZ100_OPCODE_WDMA = 0x5;
+constexpr uint16_t TZ100_OPCODE_CONV = 0x6;
+constexpr uint16_t TZ100_OPCODE_GETW = 0x7;
+constexpr uint16_t TZ100_OPCODE_CONF = 0x8;
+
+// Low-half ("ACL") register indexes of the relocated addresses; the high half is index + 1.
+constexpr int16_t TZ100_ACL_NPU_RDMA0_SRC0 = 0x0e;
+constexpr int16_t TZ100_ACL_NPU_WDMA0_DST0 = 0x36;
+constexpr int16_t TZ100_ACL_NPU_GETW0 = 0x2e;
+
+// Rewrites every ACL/ACH write of register reg in a command stream in memory.
+// new_obuf_base / old_obuf_base (both 0 when unused, only for WDMA0_DST0): addresses below
+// old_base move with the output buffer instead. On failure the bytes stay unchanged and
+// *error (if given) holds the condition.
+int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
+                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error = nullptr,
+                       talvex::Status* log = nullptr);
+// The same on the file at path, whose length must be size.
+int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t new_base, uint32_t old_base,
+                       uint32_t new_obuf_base, uint32_t old_obuf_base, talvex::Status* log = nullptr);
+
+// Moves the weight fetch (GETW0), read-DMA source (RDMA0) and write-DMA destination (WDMA0)
+// addresses of a command stream from old_finfo's regions to new_finfo's. All or nothing.
+int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
+                          std::string* error = nullptr, talvex::Status* log = nullptr);
+// The same on the file cmd_path, whose length must be bin_size. Untouched when nothing moved.
+int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo, FirmInfo old_finfo,
+                          talvex::Status* log = nullptr);
+
+// Rewrites a raw TZ100 setup: the header's dram, cmd, weight and input starts (which must equal
+// old_finfo's) and every super node address (in the old working or output buffer).
+int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
+                        std::string* error = nullptr, talvex::Status* log = nullptr);
+// The same on the file at path, whose length must be size.
+int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInfo& old_finfo,
+                        talvex::Status* log = nullptr);
+
+// For every model of every container (records in container order, then fw_info.bin order),
+// rewrites the extracted OUTPUT_DIR + "BNX_<crc>_modelid_<id>" + "_command.bin" / "_setup.bin"
+// from the old records (prefix + "_fw_info.bin") to new_firminfo_v. All or nothing: the files
+// change only when every model could be relocated.
+int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v,
+                    talvex::Status* log = nullptr);
+
+}  // namespace BNXUtils

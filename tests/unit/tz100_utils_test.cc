@@ -1,0 +1,268 @@
+// TZ100 address relocation (bnx/tz100_utils): command streams and raw setups built word by word.
+#include "bnx/tz100_utils.h"
+
+#include <gtest/gtest.h>
+
+#include "common/output_dir.h"
+#include "support/bnx_builder.h"
+#include "support/legacy_builder.h"
+#include "support/run.h"
+#include "support/setup_builder.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using namespace testsupport;
+
+// One instruction: value in the low half, opcode and register index in the head.
+uint32_t Insn(uint32_t opcode, uint32_t reg, uint32_t value) { return (opcode << 28) | (reg << 16) | (value & 0xffff); }
+uint32_t Conf(uint32_t reg, uint32_t value) { return Insn(8, reg, value); }
+
+Bytes Words(const std::vector<uint32_t>& words) {
+  Bytes b;
+  for (uint32_t w : words) AppendLE32(b, w);
+  return b;
+}
+
+FirmInfo Regions(uint32_t dram, uint32_t out, uint32_t cmd, uint32_t wt, uint32_t in) {
+  FirmInfo f;
+  f.dram_start = dram;
+  f.output_start = out;
+  f.cmd_start = cmd;
+  f.weight_start = wt;
+  f.input_start = in;
+  return f;
+}
+
+struct AddrCase {
+  const char* name;
+  std::vector<uint32_t> in;
+  int16_t reg;
+  uint32_t new_base, old_base, new_obuf, old_obuf;
+  int result;
+  std::vector<uint32_t> out;  // expected words (unchanged input on failure)
+  const char* error;          // part of the message on failure
+};
+
+TEST(TZ100Relocation, AddressRegisterTable) {
+  const uint32_t kOld = 0x60000000, kNew = 0x60100000;
+  const std::vector<AddrCase> cases = {
+      {"low then high half move together", {Conf(0x0e, 0x1234), Conf(0x0f, 0x6000)}, 0x0e, kNew, kOld, 0, 0, 0,
+       {Conf(0x0e, 0x1234), Conf(0x0f, 0x6010)}, ""},
+      {"unrelated CONF between the halves is fine",
+       {Conf(0x0e, 0x0010), Conf(0x20, 0x5555), Conf(0x0f, 0x6000)}, 0x0e, kNew, kOld, 0, 0, 0,
+       {Conf(0x0e, 0x0010), Conf(0x20, 0x5555), Conf(0x0f, 0x6010)}, ""},
+      {"RDMA between the halves", {Conf(0x0e, 0x1234), Insn(4, 0, 0), Conf(0x0f, 0x6000)}, 0x0e, kNew, kOld, 0, 0,
+       -1, {}, "register of acl and ach should be continue!"},
+      {"other opcodes pass", {Insn(0, 0, 1), Insn(1, 0, 1), Insn(2, 0, 1), Insn(5, 0, 1), Insn(6, 0, 1), Insn(7, 0, 1)},
+       0x0e, kNew, kOld, 0, 0, 0, {Insn(0, 0, 1), Insn(1, 0, 1), Insn(2, 0, 1), Insn(5, 0, 1), Insn(6, 0, 1), Insn(7, 0, 1)},
+       ""},
+      {"undefined opcode 3", {Insn(3, 0, 0)}, 0x0e, kNew, kOld, 0, 0, -1, {}, "Undefinded OP code!"},
+      {"undefined opcode 0xf", {Conf(0x0e, 0), Conf(0x0f, 0x6000), Insn(0xf, 0, 0)}, 0x0e, kNew, kOld, 0, 0, -1, {},
+       "Undefinded OP code!"},
+      {"address below the old base", {Conf(0x0e, 0xfff0), Conf(0x0f, 0x5fff)}, 0x0e, kNew, kOld, 0, 0, -1, {},
+       "reg value out of range!"},
+      {"offset of 2^31 or more", {Conf(0x2e, 0), Conf(0x2f, 0x8000)}, 0x2e, 0x10000000, 0x00000000, 0, 0, -1, {},
+       "offset should >= zero!"},
+      {"high half without low half is left alone", {Conf(0x0f, 0x6000), Conf(0x0e, 1), Conf(0x0f, 0x6000)}, 0x0e, kNew,
+       kOld, 0, 0, 0, {Conf(0x0f, 0x6000), Conf(0x0e, 1), Conf(0x0f, 0x6010)}, ""},
+      {"WDMA0 above the working buffer moves with it", {Conf(0x36, 0x0040), Conf(0x37, 0x6000)}, 0x36, kNew, kOld,
+       0x50100000, 0x50000000, 0, {Conf(0x36, 0x0040), Conf(0x37, 0x6010)}, ""},
+      {"WDMA0 below the working buffer moves with the output buffer", {Conf(0x36, 0x0040), Conf(0x37, 0x5000)}, 0x36,
+       kNew, kOld, 0x50100000, 0x50000000, 0, {Conf(0x36, 0x0040), Conf(0x37, 0x5010)}, ""},
+      {"WDMA0 below both buffers", {Conf(0x36, 0x0040), Conf(0x37, 0x4000)}, 0x36, kNew, kOld, 0x50100000,
+       0x50000000, -1, {}, "address out of range"},
+      {"output bases for another register", {Conf(0x0e, 0)}, 0x0e, kNew, kOld, 0x50100000, 0x50000000, -1, {},
+       "Register index should be WDMA0_DST0"},
+      {"new address beyond 32 bits", {Conf(0x0e, 0), Conf(0x0f, 0x6100)}, 0x0e, 0xFFF00000, kOld, 0, 0, -1, {},
+       "beyond 32 bits"},
+  };
+  for (const AddrCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes data = Words(c.in);
+    std::string error;
+    EXPECT_EQ(BNXUtils::UpdateAddrCMDValue(data.data(), data.size(), c.reg, c.new_base, c.old_base, c.new_obuf,
+                                           c.old_obuf, &error),
+              c.result);
+    EXPECT_EQ(data, Words(c.result == 0 ? c.out : c.in));
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+}
+
+TEST(TZ100Relocation, CommandStreamMovesEachRegionOrNothing) {
+  const FirmInfo old_f = Regions(0x60000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
+  const Bytes stream = Words({Conf(0x2e, 0x0100), Conf(0x2f, 0x6200), Insn(7, 0, 0), Conf(0x0e, 0x0200),
+                              Conf(0x0f, 0x6000), Insn(4, 0, 0), Conf(0x36, 0x0300), Conf(0x37, 0x5000),
+                              Insn(5, 0, 0)});
+  // Nothing moved: no pass, not a byte changed (even words no pass could read stay).
+  Bytes same = stream;
+  AppendLE32(same, Insn(3, 0, 0));
+  const Bytes before = same;
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(same.data(), same.size(), old_f, old_f), 0);
+  EXPECT_EQ(same, before);
+
+  FirmInfo new_f = Regions(0x70000000, 0x58000000, 0x71000000, 0x72000000, 0x40000000);
+  Bytes moved = stream;
+  ASSERT_EQ(BNXUtils::UpdateTZ100CommandBin(moved.data(), moved.size(), new_f, old_f), 0);
+  EXPECT_EQ(moved, Words({Conf(0x2e, 0x0100), Conf(0x2f, 0x7200), Insn(7, 0, 0), Conf(0x0e, 0x0200),
+                          Conf(0x0f, 0x7000), Insn(4, 0, 0), Conf(0x36, 0x0300), Conf(0x37, 0x5800),
+                          Insn(5, 0, 0)}));
+
+  // A failure in the last pass leaves the earlier passes' registers unchanged too.
+  Bytes bad = stream;
+  AppendLE32(bad, Conf(0x36, 0));
+  AppendLE32(bad, Conf(0x37, 0x4000));  // below both old buffers
+  const Bytes bad_before = bad;
+  std::string error;
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(bad.data(), bad.size(), new_f, old_f, &error), -1);
+  EXPECT_EQ(bad, bad_before);
+  EXPECT_NE(error.find("address out of range"), std::string::npos);
+}
+
+RawTZ100Header HeaderOf(const FirmInfo& f) {
+  RawTZ100Header h;
+  h.dram_start = f.dram_start;
+  h.cmd_start = f.cmd_start;
+  h.weight_start = f.weight_start;
+  h.input_start = f.input_start;
+  return h;
+}
+
+TEST(TZ100Relocation, SetupTable) {
+  const FirmInfo old_f = Regions(0x60000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
+  const FirmInfo new_f = Regions(0x70000000, 0x58000000, 0x71000000, 0x72000000, 0x40000010);
+  auto setup_with_super = [&](uint32_t addr, const RawTZ100Header& h) {
+    RawSuperNode s;
+    s.addr = addr;
+    return RawSetupWriter().Header(h).InputInfo().Output().Data().Cpu().Super(s).bytes();
+  };
+  auto expected = [&](uint32_t addr) { return setup_with_super(addr, HeaderOf(new_f)); };
+
+  struct Case {
+    const char* name;
+    Bytes in;
+    FirmInfo new_f, old_f;
+    Bytes out;  // empty: refused, unchanged
+    const char* error;
+  };
+  RawTZ100Header wrong_cmd = HeaderOf(old_f);
+  wrong_cmd.cmd_start += 16;
+  RawTZ100Header bad_magic = HeaderOf(old_f);
+  bad_magic.magic = 0x12345678;
+  FirmInfo shared_out = old_f;
+  shared_out.output_start = shared_out.dram_start;
+  Bytes truncated = setup_with_super(0x60000000, HeaderOf(old_f));
+  truncated.resize(truncated.size() - 4);
+  const std::vector<Case> cases = {
+      {"super node in the working buffer", setup_with_super(0x60000100, HeaderOf(old_f)), new_f, old_f,
+       expected(0x70000100), ""},
+      {"super node at the old dram_start", setup_with_super(0x60000000, HeaderOf(old_f)), new_f, old_f,
+       expected(0x70000000), ""},
+      {"super node in the output buffer", setup_with_super(0x50000020, HeaderOf(old_f)), new_f, old_f,
+       expected(0x58000020), ""},
+      {"super node at the old cmd_start", setup_with_super(0x61000000, HeaderOf(old_f)), new_f, old_f, {},
+       "Data out of range!"},
+      {"super node below the output buffer", setup_with_super(0x4fffffff, HeaderOf(old_f)), new_f, old_f, {},
+       "Data out of range!"},
+      {"no dedicated output buffer", setup_with_super(0x60000000, HeaderOf(old_f)), new_f, shared_out, {},
+       "should be enable dedicated output buffer"},
+      {"wrong magic", setup_with_super(0x60000000, bad_magic), new_f, old_f, {},
+       "Magic number of setup.bin did not match!"},
+      {"header cmd start differs from the record", setup_with_super(0x60000000, wrong_cmd), new_f, old_f, {},
+       "cmd start did not match"},
+      {"network input node", RawSetupWriter().Header(HeaderOf(old_f)).NetworkInput().bytes(), new_f, old_f, {},
+       "Undefinded node index"},
+      {"truncated node", truncated, new_f, old_f, {}, "ends inside a node"},
+      {"shorter than a header", Bytes(40, 0), new_f, old_f, {}, "shorter than the TZ100 header"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes data = c.in;
+    std::string error;
+    const int r = BNXUtils::UpdateTZ100SetupBin(data.data(), data.size(), c.new_f, c.old_f, &error);
+    EXPECT_EQ(r, c.out.empty() ? -1 : 0);
+    EXPECT_EQ(data, c.out.empty() ? c.in : c.out);
+    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+}
+
+TEST(TZ100Relocation, FilesAreCheckedAndRewrittenWhole) {
+  TempDir dir;
+  BNXUtils::SetOutputDir(dir.path());
+  const FirmInfo old_f = Regions(0x60000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
+  const FirmInfo new_f = Regions(0x70000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
+  const std::string cmd = dir / "c.bin";
+  const Bytes stream = Words({Conf(0x0e, 0x0200), Conf(0x0f, 0x6000)});
+  WriteBytes(cmd, stream);
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(cmd, static_cast<int>(stream.size()) + 4, new_f, old_f), -1);
+  EXPECT_EQ(ReadBytes(cmd), stream);  // wrong length: untouched
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(dir / "missing.bin", 8, new_f, old_f), -1);
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(cmd, static_cast<int>(stream.size()), new_f, old_f), 0);
+  EXPECT_EQ(ReadBytes(cmd), Words({Conf(0x0e, 0x0200), Conf(0x0f, 0x7000)}));
+  EXPECT_EQ(BNXUtils::UpdateAddrCMDValue(cmd, 8, 0x0e, 0x60000000, 0x70000000, 0, 0), 0);
+  EXPECT_EQ(ReadBytes(cmd), stream);
+
+  FirmInfo nf = new_f, of = old_f;
+  const std::string setup = dir / "s.bin";
+  const Bytes raw = RawSetupWriter().Header(HeaderOf(old_f)).Super().bytes();
+  WriteBytes(setup, raw);
+  EXPECT_EQ(BNXUtils::UpdateTZ100SetupBin(setup, static_cast<int>(raw.size()) - 1, nf, of), -1);
+  EXPECT_EQ(ReadBytes(setup), raw);
+  EXPECT_EQ(BNXUtils::UpdateTZ100SetupBin(setup, static_cast<int>(raw.size()), nf, of), 0);
+  RawSuperNode moved;
+  moved.addr = 0x70010000;
+  EXPECT_EQ(ReadBytes(setup), RawSetupWriter().Header(HeaderOf(new_f)).Super(moved).bytes());
+  EXPECT_EQ(DirEntries(dir.path()), (std::vector<std::string>{"c.bin", "s.bin"}));  // no temporary left
+}
+
+TEST(TZ100Relocation, UpdateTZ100BinsWalksTheExtractedFilesOfEveryContainer) {
+  TempDir dir;
+  BNXUtils::SetOutputDir(dir.path());
+  // One container (crc 0xC1) of two models, extracted under its default prefix.
+  const FirmInfo old_f = Regions(0x60001000, 0x60000100, 0x60100000, 0x60100010, 0x60000000);
+  LegacyModel a = MakeLegacyModel(4, 1, 0, 16, {}), b = MakeLegacyModel(6, 1, 0, 16, {});
+  for (LegacyModel* m : {&a, &b}) {
+    m->cmd = Words({Conf(0x0e, 0x1010), Conf(0x0f, 0x6000)});
+    m->setup = RawSetupWriter().Header(HeaderOf(old_f)).Super().bytes();
+    m->addr_in = 0x60000000, m->size_in = 0x100, m->addr_out = 0x60000100, m->size_out = 0x40;
+    m->addr_wbuf = 0x60001000, m->size_wbuf = 0x800, m->addr_cmd = 0x60100000, m->addr_wt = 0x60100010;
+    m->addr_fw = 0x60100020;
+  }
+  const LegacyPair p = BuildLegacyPair({a, b}, true);
+  SampleBnx s;
+  s.target = 0, s.major = 0, s.crc = 0xC1, s.fw_info = p.fw_info, s.all_models = p.all_models;
+  WriteBytes(dir / "c.bnx", BuildBnx(s));
+  WriteBytes(dir / "BNX_0xC1_fw_info.bin", p.fw_info);
+  for (const char* id : {"4", "6"}) {
+    WriteBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_command.bin"), a.cmd);
+    WriteBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_setup.bin"), a.setup);
+  }
+  FirmInfo n4 = Regions(0x70000000, 0x60000100, 0x60100000, 0x60100010, 0x60000000);
+  n4.model_id = 4, n4.cmd_size = 8, n4.fw_code_size = static_cast<uint32_t>(a.setup.size());
+  FirmInfo n6 = n4;
+  n6.model_id = 6;
+  std::vector<std::string> bnxs = {dir / "c.bnx"};
+
+  // A missing new record or one of another model: refused, and no model is touched.
+  std::vector<FirmInfo> short_list = {n4};
+  EXPECT_EQ(BNXUtils::UpdateTZ100Bins(bnxs, short_list), -1);
+  EXPECT_EQ(ReadBytes(dir / "BNX_0xC1_modelid_4_command.bin"), a.cmd);
+  EXPECT_EQ(ReadBytes(dir / "BNX_0xC1_modelid_4_setup.bin"), a.setup);
+  std::vector<FirmInfo> swapped = {n6, n4};
+  EXPECT_EQ(BNXUtils::UpdateTZ100Bins(bnxs, swapped), -1);
+
+  std::vector<FirmInfo> both = {n4, n6};
+  EXPECT_EQ(BNXUtils::UpdateTZ100Bins(bnxs, both), 0);
+  RawSuperNode moved;
+  moved.addr = 0x7000F000;
+  RawTZ100Header h = HeaderOf(old_f);
+  h.dram_start = 0x70000000;
+  for (const char* id : {"4", "6"}) {
+    EXPECT_EQ(ReadBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_command.bin")),
+              Words({Conf(0x0e, 0x0010), Conf(0x0f, 0x7000)}));
+    EXPECT_EQ(ReadBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_setup.bin")),
+              RawSetupWriter().Header(h).Super(moved).bytes());
+  }
+}
+
+}  // namespace
