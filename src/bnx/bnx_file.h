@@ -38,6 +38,8 @@ class BnxFile {
   const uint8_t* data() const { return ok() ? buf_.data() : nullptr; }
   size_t size() const { return ok() ? buf_.size() : 0; }
   const TalvexBNX::BNXContent* root() const { return root_; }
+  // The content is a read-only mapping of the file (not a heap copy).
+  bool mapped() const { return buf_.mapped(); }
   // nullptr when not ok() or when the container has no header.
   const TalvexBNX::BNXHeader* header() const { return root_ != nullptr ? root_->header() : nullptr; }
 

@@ -240,8 +240,18 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   uint8_t trailer[CRC_TRAILER_BYTES];
   talvex::StoreLE32(trailer, crc);
   talvex::AtomicFileWriter out(path);
-  const bool ok = out.Write(buf, head) && (mid == 0 || out.Write(mid_data, mid)) && out.Write(tail, tail_size) &&
-                  out.Write(trailer, sizeof(trailer)) && out.Commit();
+  bool ok = out.Write(buf, head);
+  if (fill != nullptr && !fill->pieces.empty()) {
+    size_t total = 0;
+    for (const auto& piece : fill->pieces) total += piece.second;
+    if (total != mid) {
+      throw TalvexException(ErrorCode::Common, fmt::format("all_models holds {} bytes, its pieces {}", mid, total));
+    }
+    for (const auto& piece : fill->pieces) ok = ok && (piece.second == 0 || out.Write(piece.first, piece.second));
+  } else {
+    ok = ok && (mid == 0 || out.Write(mid_data, mid));
+  }
+  ok = ok && out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
   if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
   return path;
 }
@@ -265,7 +275,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   talvex::Status notes;
   auto model_bin = GenModelBin(args, in, fbb, &notes);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
-  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}};
   GenBNXBinary(args.target, fbb, output_name, &fill);
   return notes;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bnx/legacy_files.h"
@@ -94,6 +95,9 @@ struct PayloadFill {
   const uint8_t* data = nullptr;
   size_t size = 0;
   uint32_t crc = 0;
+  // When not empty, the content is these ranges one after another (data is not used), so a
+  // payload assembled from several inputs is never copied into one buffer.
+  std::vector<std::pair<const uint8_t*, size_t>> pieces;
 };
 // Object-API packing of a container, except that all_models is always written and aligned
 // (the generated Pack drops an empty vector and cannot align it).

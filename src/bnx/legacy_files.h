@@ -127,7 +127,6 @@ void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);
 // both files are replaced atomically, so a failure leaves the earlier files as they were.
 // Returns 0; failures throw.
 int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path);
-
 // A complete fw_info.bin (CRC section and own CRC included) for records whose CRC section is
 // crcs (CRC of all of all_models.bin, then one per block); *text, if given, gets fw_info.txt.
 std::vector<uint8_t> BuildFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,

@@ -176,7 +176,10 @@ std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vecto
   auto all = CreateAllModelsSpace(fbb, in.payload_size);
   auto model_bin = TalvexBNX::CreateModelBin(fbb, fw, all);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
-  const PayloadFill fill{in.payload, in.payload_size, in.payload_crc};
+  PayloadFill fill;
+  fill.data = in.payload;
+  fill.size = in.payload_size;
+  fill.crc = in.payload_crc;
   return GenBNXBinary(args.target, fbb, out_name, &fill);
 }
 
@@ -269,25 +272,42 @@ void WalkCore(const TalvexTXM::Core* flat, TalvexTXM::CoreT* tree, int depth, Vi
 }
 
 template <typename Visit>
+void WalkModel(const TalvexTXM::Model* fm, TalvexTXM::ModelT* tm, Visit& visit) {
+  visit(fm->const_input(), tm != nullptr ? &tm->const_input : nullptr);
+  const auto* cores = fm->cores();
+  if (cores == nullptr) return;
+  for (flatbuffers::uoffset_t c = 0; c < cores->size(); ++c) {
+    TalvexTXM::CoreT* tc = tm != nullptr && c < tm->cores.size() ? tm->cores[c].get() : nullptr;
+    WalkCore(cores->Get(c), tc, 0, visit);
+  }
+}
+
+template <typename Visit>
 void WalkPayloads(const TalvexTXM::TXMContent* flat, TalvexTXM::TXMContentT* tree, Visit& visit) {
   const auto* models = flat->models();
   if (models == nullptr) return;
   for (flatbuffers::uoffset_t m = 0; m < models->size(); ++m) {
     TalvexTXM::ModelT* tm = tree != nullptr && m < tree->models.size() ? tree->models[m].get() : nullptr;
-    const TalvexTXM::Model* fm = models->Get(m);
-    visit(fm->const_input(), tm != nullptr ? &tm->const_input : nullptr);
-    const auto* cores = fm->cores();
-    if (cores == nullptr) continue;
-    for (flatbuffers::uoffset_t c = 0; c < cores->size(); ++c) {
-      TalvexTXM::CoreT* tc = tm != nullptr && c < tm->cores.size() ? tm->cores[c].get() : nullptr;
-      WalkCore(cores->Get(c), tc, 0, visit);
-    }
+    WalkModel(models->Get(m), tm, visit);
   }
 }
 
+// Fills tree's payload vectors from flat's; complete turns false where the tree lacks one.
+struct PayloadFiller {
+  bool complete = true;
+  void operator()(const FlatBytes* v, std::vector<uint8_t>* t) {
+    if (v == nullptr || v->size() == 0) return;
+    if (t == nullptr) {
+      complete = false;
+      return;
+    }
+    t->assign(v->Data(), v->Data() + v->size());
+  }
+};
+
 }  // namespace
 
-talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
+bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin) {
   const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(data);
   std::vector<std::pair<size_t, size_t>> ranges;  // length word offset, bytes after it
   auto collect = [&](const FlatBytes* v, std::vector<uint8_t>*) {
@@ -297,9 +317,9 @@ talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_
   std::sort(ranges.begin(), ranges.end());
   for (size_t i = 1; i < ranges.size(); ++i) {
     // Shared or overlapping vectors: the plain way keeps every reference intact.
-    if (ranges[i - 1].first + 4 + ranges[i - 1].second > ranges[i].first) return TxmReader::Parse(txm, data, size);
+    if (ranges[i - 1].first + 4 + ranges[i - 1].second > ranges[i].first) return false;
   }
-  PayloadBuffer thin(size, false);  // only the tables between the payloads are written
+  thin = PayloadBuffer(size, false);  // only the tables between the payloads are written
   size_t at = 0;
   for (const auto& r : ranges) {
     std::memcpy(thin.data() + at, data + at, r.first - at);
@@ -307,20 +327,24 @@ talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_
     at = r.first + 4 + r.second;
   }
   std::memcpy(thin.data() + at, data + at, size - at);
+  return true;
+}
+
+bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {
+  PayloadFiller fill;
+  WalkModel(flat, tree, fill);
+  return fill.complete;
+}
+
+talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
+  PayloadBuffer thin;
+  if (!MakeThinTxm(data, size, thin)) return TxmReader::Parse(txm, data, size);
   talvex::Status parsed = TxmReader::Parse(txm, thin.data(), size);
   if (!parsed.ok()) return parsed;
-  bool complete = true;
-  auto fill = [&](const FlatBytes* v, std::vector<uint8_t>* t) {
-    if (v == nullptr || v->size() == 0) return;
-    if (t == nullptr) {
-      complete = false;
-      return;
-    }
-    t->assign(v->Data(), v->Data() + v->size());
-  };
-  WalkPayloads(root, &txm, fill);
+  PayloadFiller fill;
+  WalkPayloads(flatbuffers::GetRoot<TalvexTXM::TXMContent>(data), &txm, fill);
   // A tree that does not mirror the buffer (it never should) is unpacked the plain way.
-  return complete ? parsed : TxmReader::Parse(txm, data, size);
+  return fill.complete ? parsed : TxmReader::Parse(txm, data, size);
 }
 
 namespace {

@@ -108,6 +108,15 @@ PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, c
 // speed (the generated unpacking copies them byte by byte).
 talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
 
+// The two halves of that, for unpacking one model at a time. MakeThinTxm copies a verified TXM
+// buffer with every payload vector reading as empty (its bytes are not copied, so the pages stay
+// untouched); false when payload vectors are shared or overlap (unpack the plain way then).
+// A table at offset x of data lies at offset x of thin.
+bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin);
+// Copies the payload vectors of flat (a model of the original buffer) into tree, unpacked from
+// the thin copy of that model; false when tree does not mirror flat.
+bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);
+
 // Encrypts a container carrying a TXM file through TXM::PostEnc. The output is
 // GetOutputFilePath(target, EncOutputName(target, output_name)); with keep_intermediate the
 // encrypted TXM file goes to TxmWriter::OutputPath(target, output_folder, output_name, -1, -1, "").

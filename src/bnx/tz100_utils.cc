@@ -24,7 +24,7 @@ constexpr size_t kHdrMagic = 0, kHdrDramStart = 20, kHdrInputRow = 28, kHdrInput
                  kHdrCmdStart = 40, kHdrWeightStart = 48, kHdrInputStart = 56, kHdrOutputNum = 68;
 
 // A violated precondition: the exception logs the condition once; callers turn it into -1.
-[[noreturn]] void Refuse(const std::string& condition) { throw InvalidProgramInput(condition); }
+[[noreturn]] void RefuseRelocation(const std::string& condition) { throw InvalidProgramInput(condition); }
 
 // Where the progress lines of the running rewrite go (the caller's Status, if it gave one).
 talvex::Status* g_log = nullptr;
@@ -45,7 +45,7 @@ uint16_t Half(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 
 uint32_t Rebase(uint32_t new_base, uint64_t offset, const char* what) {
   const uint64_t addr = uint64_t{new_base} + offset;
-  if (addr > UINT32_MAX) Refuse(fmt::format("{} (new address 0x{:x} beyond 32 bits)", what, addr));
+  if (addr > UINT32_MAX) RefuseRelocation(fmt::format("{} (new address 0x{:x} beyond 32 bits)", what, addr));
   return static_cast<uint32_t>(addr);
 }
 
@@ -60,7 +60,7 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::vector<HalfEdit>& edits) {
   TZ100_DEBUG("old_base: 0x{:08x}, new base: 0x{:08x}", old_base, new_base);
   const bool with_obuf = new_obuf_base != 0 || old_obuf_base != 0;
-  if (with_obuf && reg != TZ100_ACL_NPU_WDMA0_DST0) Refuse("Register index should be WDMA0_DST0");
+  if (with_obuf && reg != TZ100_ACL_NPU_WDMA0_DST0) RefuseRelocation("Register index should be WDMA0_DST0");
   const uint16_t acl = static_cast<uint16_t>(reg);
   const uint16_t ach = static_cast<uint16_t>(reg + 1);
   bool have_low = false;
@@ -87,18 +87,18 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
         uint64_t offset = 0;
         uint32_t addr = 0;
         if (!with_obuf) {
-          if (val < old_base) Refuse(fmt::format("reg value out of range! (0x{:08x} below 0x{:08x})", val, old_base));
+          if (val < old_base) RefuseRelocation(fmt::format("reg value out of range! (0x{:08x} below 0x{:08x})", val, old_base));
           offset = uint64_t{val} - old_base;
-          if (offset >= kOffsetLimit) Refuse(fmt::format("offset should >= zero! (0x{:x})", offset));
+          if (offset >= kOffsetLimit) RefuseRelocation(fmt::format("offset should >= zero! (0x{:x})", offset));
           addr = Rebase(new_base, offset, "reg value out of range!");
         } else if (val >= old_base) {
           TZ100_DEBUG("  WDMA0 for working buffer");
           offset = uint64_t{val} - old_base;
-          if (offset >= kOffsetLimit) Refuse(fmt::format("offset should be >= 0 (0x{:x})", offset));
+          if (offset >= kOffsetLimit) RefuseRelocation(fmt::format("offset should be >= 0 (0x{:x})", offset));
           addr = Rebase(new_base, offset, "address out of range");
         } else {
           if (val < old_obuf_base) {
-            Refuse(fmt::format("address out of range (0x{:08x} below 0x{:08x})", val, old_obuf_base));
+            RefuseRelocation(fmt::format("address out of range (0x{:08x} below 0x{:08x})", val, old_obuf_base));
           }
           TZ100_DEBUG("  WDMA0 for output buffer");
           offset = uint64_t{val} - old_obuf_base;
@@ -112,7 +112,7 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
       }
       continue;
     }
-    if (have_low) Refuse(fmt::format("register of acl and ach should be continue! (opcode 0x{:x} at byte {})", opcode, pos));
+    if (have_low) RefuseRelocation(fmt::format("register of acl and ach should be continue! (opcode 0x{:x} at byte {})", opcode, pos));
     switch (opcode) {
       case TZ100_OPCODE_NOP:
       case TZ100_OPCODE_SYNC:
@@ -121,7 +121,7 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
       case TZ100_OPCODE_WDMA:
       case TZ100_OPCODE_CONV:
       case TZ100_OPCODE_GETW: break;
-      default: Refuse(fmt::format("Undefinded OP code! (0x{:x} at byte {})", opcode, pos));
+      default: RefuseRelocation(fmt::format("Undefinded OP code! (0x{:x} at byte {})", opcode, pos));
     }
   }
 }
@@ -153,9 +153,9 @@ void CollectCommandEdits(const uint8_t* data, size_t size, const FirmInfo& nf, c
 // Header and super-node addresses, rewritten in data (which the caller may discard on failure).
 void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInfo& of) {
   if (size < kTZ100HeaderBytes) {
-    Refuse(fmt::format("setup.bin is shorter than the TZ100 header ({} bytes)", size));
+    RefuseRelocation(fmt::format("setup.bin is shorter than the TZ100 header ({} bytes)", size));
   }
-  if (talvex::LoadLE32(data + kHdrMagic) != Setup::MAGIC) Refuse("Magic number of setup.bin did not match!");
+  if (talvex::LoadLE32(data + kHdrMagic) != Setup::MAGIC) RefuseRelocation("Magic number of setup.bin did not match!");
   TZ100_DEBUG("input shape(row/col/ch): {:d}, {:d}, {:d}", talvex::LoadLE32(data + kHdrInputRow),
                     talvex::LoadLE32(data + kHdrInputCol), talvex::LoadLE32(data + kHdrInputCh));
   TZ100_DEBUG("output num:{:d}", talvex::LoadLE32(data + kHdrOutputNum));
@@ -170,7 +170,7 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
   for (const auto& s : starts) {
     const uint32_t in_file = talvex::LoadLE32(data + s.pos);
     if (in_file != s.old_value) {
-      Refuse(fmt::format("{} (setup.bin 0x{:08x}, fw_info 0x{:08x})", s.mismatch, in_file, s.old_value));
+      RefuseRelocation(fmt::format("{} (setup.bin 0x{:08x}, fw_info 0x{:08x})", s.mismatch, in_file, s.old_value));
     }
     talvex::StoreLE32(data + s.pos, s.new_value);
   }
@@ -180,17 +180,17 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
                                           sizeof(Setup::Layout::SuperNode)};
   size_t pos = kTZ100HeaderBytes;
   while (pos < size) {
-    if (size - pos < 4) Refuse(fmt::format("setup.bin ends inside a node type word (byte {})", pos));
+    if (size - pos < 4) RefuseRelocation(fmt::format("setup.bin ends inside a node type word (byte {})", pos));
     // The node kind is the type word's low byte, as the setup views read it.
     const uint32_t type = talvex::LoadLE32(data + pos) & 0xff;
-    if (type > Setup::FW_SUPER_NODE) Refuse(fmt::format("Undefinded node index ({} at byte {})", type, pos));
+    if (type > Setup::FW_SUPER_NODE) RefuseRelocation(fmt::format("Undefinded node index ({} at byte {})", type, pos));
     const size_t body = pos + 4;
     if (size - body < kBodyBytes[type]) {
-      Refuse(fmt::format("setup.bin ends inside a node (type {} at byte {})", type, pos));
+      RefuseRelocation(fmt::format("setup.bin ends inside a node (type {} at byte {})", type, pos));
     }
     if (type == Setup::FW_SUPER_NODE) {
       if (nf.output_start == nf.dram_start || of.output_start == of.dram_start) {
-        Refuse("should be enable dedicated output buffer");
+        RefuseRelocation("should be enable dedicated output buffer");
       }
       const uint32_t addr = talvex::LoadLE32(data + body);
       uint64_t offset = 0;
@@ -202,9 +202,9 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
         offset = uint64_t{addr} - of.dram_start;
         base = nf.dram_start;
       } else {
-        Refuse(fmt::format("Data out of range! (super node address 0x{:08x} at byte {})", addr, pos));
+        RefuseRelocation(fmt::format("Data out of range! (super node address 0x{:08x} at byte {})", addr, pos));
       }
-      if (offset >= kOffsetLimit) Refuse("output node offset should >= 0");
+      if (offset >= kOffsetLimit) RefuseRelocation("output node offset should >= 0");
       talvex::StoreLE32(data + body, Rebase(base, offset, "Data out of range!"));
     }
     pos = body + kBodyBytes[type];
@@ -221,10 +221,10 @@ int Failed(const TalvexException& e, std::string* error, talvex::Status* log) {
 std::vector<uint8_t> LoadExact(const std::string& path, int size, const char* what) {
   const talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
   if (!fb.ok() && !(fb.status() == talvex::ReadStatus::kEmpty && size == 0)) {
-    Refuse(fmt::format("Failed to open {} [{}]: {}", what, path, talvex::ReadStatusText(fb.status())));
+    RefuseRelocation(fmt::format("Failed to open {} [{}]: {}", what, path, talvex::ReadStatusText(fb.status())));
   }
   if (size < 0 || fb.size() != static_cast<size_t>(size)) {
-    Refuse(fmt::format("{} size should be {} bytes, [{}] has {}", what, size, path, fb.size()));
+    RefuseRelocation(fmt::format("{} size should be {} bytes, [{}] has {}", what, size, path, fb.size()));
   }
   return std::vector<uint8_t>(fb.data(), fb.data() + fb.size());
 }
@@ -337,18 +337,18 @@ int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_f
   try {
     for (const std::string& bnx : bnxs) {
       const std::string crc = ReadBNX(bnx, "crc");
-      if (crc.empty()) Refuse("Not a valid BNX file: " + bnx);
+      if (crc.empty()) RefuseRelocation("Not a valid BNX file: " + bnx);
       const std::string prefix = GetOutputDir() + "BNX_" + crc;
       std::vector<FirmInfo> old_infos;
       ParseFWInfoBin(prefix + "_fw_info.bin", old_infos);
       for (const FirmInfo& of : old_infos) {
         if (index >= new_firminfo_v.size()) {
-          Refuse(fmt::format("new record of model {} should exist ({} new records)", of.model_id,
+          RefuseRelocation(fmt::format("new record of model {} should exist ({} new records)", of.model_id,
                              new_firminfo_v.size()));
         }
         const FirmInfo& nf = new_firminfo_v[index];
         if (nf.model_id != of.model_id) {
-          Refuse(fmt::format("model id should be the same! (old {}, new {})", of.model_id, nf.model_id));
+          RefuseRelocation(fmt::format("model id should be the same! (old {}, new {})", of.model_id, nf.model_id));
         }
         const std::string stem = prefix + "_modelid_" + std::to_string(of.model_id);
         Rewrite cmd{stem + "_command.bin", {}};

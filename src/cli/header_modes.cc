@@ -1,6 +1,3 @@
-#include "cli/header_modes.h"
-
-#include <cerrno>
 #include <iostream>
 
 #include <fmt/format.h>
@@ -182,36 +179,4 @@ int UpdateSolutionInfo(const CmdArgs& args) {
   std::cout << "BNX file with updated solution info has been generated in:" << std::endl;
   std::cout << BNXUtils::GetRealpath(written) << std::endl;
   return 0;
-}
-
-int WriteFile(FILE* out, const std::string& path) {
-  FILE* in = fopen(path.c_str(), "rb");
-  if (in == nullptr) {
-    const int err = errno;
-    TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to open file {:s} with errno {:d}", path, err);
-    return -1;
-  }
-  char buf[4096];
-  int result = 0;
-  for (;;) {
-    const size_t n = fread(buf, 1, sizeof(buf), in);
-    if (n == 0) {
-      // End of file, or a read error that must not pass as a complete copy.
-      if (ferror(in)) {
-        const int err = errno;
-        TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to read file {:s} with errno {:d}", path, err);
-        result = -1;
-      }
-      break;
-    }
-    const size_t written = fwrite(buf, 1, n, out);
-    if (written != n) {
-      const int err = errno;
-      TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write file with ret {:d}, errno {:d}", written, err);
-      result = -1;
-      break;
-    }
-  }
-  fclose(in);
-  return result;
 }

@@ -64,6 +64,8 @@ class FileBuffer {
   ReadStatus status() const { return status_; }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
+  // Whether the content is a read-only mapping of the file (rather than a heap copy).
+  bool mapped() const { return map_ != nullptr; }
 
  private:
   void Release();

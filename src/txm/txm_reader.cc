@@ -48,12 +48,15 @@ talvex::Status TxmReader::Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data
   obj = TalvexTXM::TXMContentT();
   flatbuffers::GetRoot<TalvexTXM::TXMContent>(data)->UnPackTo(&obj);
   for (auto& model : obj.models) {
-    if (!model) continue;
-    for (auto& core : model->cores) {
-      if (core) ClearEmptyUnions(*core);
-    }
+    if (model) ClearEmptyUnions(*model);
   }
   return talvex::Status();
+}
+
+void TxmReader::ClearEmptyUnions(TalvexTXM::ModelT& model) {
+  for (auto& core : model.cores) {
+    if (core) ::ClearEmptyUnions(*core);
+  }
 }
 
 talvex::Status TxmReader::Parse(TalvexTXM::TXMContentT& obj, const std::string& path) {

@@ -22,4 +22,7 @@ class TxmReader {
   // Reads the whole file, then as above. 100: empty or missing (no message); 101:
   // unreadable ("Failed to read the file: <path>"); otherwise the buffer form's result.
   static talvex::Status Parse(TalvexTXM::TXMContentT& obj, const std::string& path);
+  // Reads union tags without a value in one unpacked model as "no union", as Parse does for
+  // every model, so the model can be packed again.
+  static void ClearEmptyUnions(TalvexTXM::ModelT& model);
 };

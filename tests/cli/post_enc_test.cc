@@ -212,7 +212,7 @@ TEST_F(PostEncTest, LegacyEFuseForEveryTargetAndSetupForm) {
     if (c.raw) {
       PutLE32(marked, 8, 0xFFFF0000);
     } else if (unmarked) {
-      EXPECT_NE(r.out.find("stores no encryption mode; it is left unmarked"), std::string::npos) << r.out;
+      EXPECT_NE(r.err.find("stores no encryption mode; it is left unmarked"), std::string::npos) << r.err;
     } else {
       SampleFbSetup efuse = marked_fb;
       efuse.encrypt_mode = 2;
@@ -456,9 +456,9 @@ TEST_F(PostEncTest, OutputOverTheInput) {
   const Bytes before = ReadBytes(dir_ / "out/x.enc.bnx");
   RunResult r = Tool({"-E", "out/x.enc.bnx", "--TV", "5", "-o", "x", "-O", "out"});
   EXPECT_EQ(r.status, 255);
-  EXPECT_NE(r.out.find("The output out/x.enc.bnx is the input container; use --replace_original to replace it"),
+  EXPECT_NE(r.err.find("The output out/x.enc.bnx is the input container; use --replace_original to replace it"),
             std::string::npos)
-      << r.out;
+      << r.err;
   EXPECT_EQ(ReadBytes(dir_ / "out/x.enc.bnx"), before);
   r = Tool({"-E", "out/x.enc.bnx", "--TV", "5", "-o", "x", "-O", "out", "--replace_original"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -542,7 +542,7 @@ TEST_F(PostEncTest, TZ100CustomerKeyRelocatesTheCommandStream) {
   const std::string broken = Legacy(0, 0, models, "broken.bnx");
   const RunResult bad = Tool({"-E", broken, "-f", "99", "-F", "key.bin", "-O", "bad"});
   EXPECT_EQ(bad.status, 255);
-  EXPECT_NE(bad.out.find("register of acl and ach should be continue!"), std::string::npos) << bad.out;
+  EXPECT_NE(bad.err.find("register of acl and ach should be continue!"), std::string::npos) << bad.err;
   EXPECT_EQ(DirEntries(dir_ / "bad"), Strings{});
 }
 

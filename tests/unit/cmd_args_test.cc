@@ -61,6 +61,10 @@ TEST(ParseTest, ModeOptionsSetModeAndPaths) {
   EXPECT_EQ(Parse({"--info", " x.bnx  y.bnx "}).args.model_path, (Strings{"x.bnx", "", "y.bnx"}));
   EXPECT_EQ(Parse({"stray", "--info", "a", "b"}).args.model_path, Strings{"a"});
   EXPECT_EQ(Parse({"-I", "a", "--gen"}).args.model_path, Strings{"a"});
+  // Words that are not options are handed back for the driver (-X and -c take them as files).
+  const Parsed several = Parse({"-c", "a b", "-O", "o", "c", "d"});
+  EXPECT_EQ(several.args.model_path, (Strings{"a", "b"}));
+  EXPECT_EQ(several.outcome.extra, (Strings{"c", "d"}));
 }
 
 TEST(ParseTest, ValueOptionsFillTheirFields) {

@@ -7,6 +7,7 @@
 #include "common/exceptions.h"
 #include "common/output_dir.h"
 #include "support/run.h"
+#include "support/txm_builder.h"
 
 namespace {
 
@@ -35,6 +36,25 @@ TEST(GenerateTest, MissingPayloadStopsWithTheUsualReportAndWritesNothing) {
     EXPECT_EQ(HandleTalvexException(e), 1);
   }
   EXPECT_EQ(DirEntries(dir / "out"), std::vector<std::string>{});
+}
+
+TEST(GenerateTest, GivenModelsAreWrittenAsTheyAreEvenForATxmPayload) {
+  TempDir dir;
+  BNXUtils::SetOutputDir(dir / "out");
+  // Combining and post-encryption pass their own model list: exactly those entries, versions as
+  // unsigned decimal text, instead of the payload's models.
+  WriteBytes(dir / "m.txm", BuildSampleTxm());
+  BNX_Args args;
+  args.target = "400", args.all_models_path = dir / "m.txm";
+  args.models = {{"BNX_0x1_det", 5, 0x10}, {"", 0xFFFFFFFF, 4294967295u}};
+  ASSERT_TRUE(BNXUtils::GenBNXFile(args, "given").ok());
+  const std::vector<uint8_t> file = ReadBytes(dir / "out/given.bnx");
+  const auto* infos = flatbuffers::GetRoot<TalvexBNX::BNXContent>(file.data())->model_info();
+  ASSERT_EQ(infos->size(), 2u);
+  EXPECT_EQ(infos->Get(0)->name()->str() + " " + std::to_string(infos->Get(0)->id()) + " " + infos->Get(0)->version()->str(),
+            "BNX_0x1_det 5 16");
+  EXPECT_EQ(infos->Get(1)->name()->str() + " " + std::to_string(infos->Get(1)->id()) + " " + infos->Get(1)->version()->str(),
+            " -1 4294967295");
 }
 
 }  // namespace

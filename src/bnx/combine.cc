@@ -1,0 +1,666 @@
+#include "bnx/combine.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <malloc.h>
+
+#include <algorithm>
+#include <climits>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+#include <set>
+
+#include <fmt/format.h>
+
+#include "bnx/container.h"
+#include "bnx/crc32.h"
+#include "bnx/extract.h"
+#include "bnx/post_enc.h"
+#include "bnx/tz100_utils.h"
+#include "common/exceptions.h"
+#include "common/format_ids.h"
+#include "common/logger.h"
+#include "common/output_dir.h"
+#include "setup/setup_recognise.h"
+#include "txm/txm_func.h"
+#include "txm/txm_reader.h"
+#include "txm/txm_verify.h"
+
+namespace BNXUtils {
+namespace {
+
+constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+const uint8_t kZeros[ALL_MODELS_PIECE_ALIGN] = {};
+
+
+// Gives back the resident pages of an input range that will not be read again; the mapping
+// stays valid (a later read would fetch the bytes from the file again).
+void DropPages(const uint8_t* data, size_t size) {
+  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) / page * page;
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) / page * page;
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+void DropPayloadPages(const TalvexTXM::NPUEUParams* npu) {
+  if (npu == nullptr) return;
+  if (npu->cmd() != nullptr) DropPages(npu->cmd()->data(), npu->cmd()->size());
+  if (npu->weight() != nullptr) DropPages(npu->weight()->data(), npu->weight()->size());
+}
+
+void DropPayloadPages(const TalvexTXM::Core* core, int depth = 0) {
+  if (core == nullptr || depth > 64) return;
+  DropPayloadPages(core->eu_params_as_NPUEUParams());
+  if (const auto* loop = core->eu_params_as_LoopEUParams()) DropPayloadPages(loop->npu_params());
+  const auto* subs = core->exe_unit();
+  for (flatbuffers::uoffset_t i = 0; subs != nullptr && i < subs->size(); ++i) DropPayloadPages(subs->Get(i), depth + 1);
+}
+
+// Builder memory for a whole merged payload, mapped with its pages populated up front (and
+// huge pages where the system offers them): touching a large fresh buffer page by page costs
+// more than copying into it.
+class PopulatedAllocator : public flatbuffers::Allocator {
+ public:
+  uint8_t* allocate(size_t size) override {
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return static_cast<uint8_t*>(p);
+  }
+  void deallocate(uint8_t* p, size_t size) override { munmap(p, size); }
+};
+
+// The records of a legacy container's fw_info vector, checked against its all_models vector.
+talvex::Status DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MODEL>& records) {
+  size_t fw_size = 0, all_size = 0;
+  const uint8_t* fw = src.FwInfo(&fw_size);
+  src.AllModels(&all_size);
+  try {
+    records = DecodeFWInfoExact(fw, fw_size).records;
+    CheckBlocksFit(records, all_size);
+  } catch (const TalvexException& e) {
+    return talvex::Status::Error(fmt::format("Failed to read the fw_info / all_models of {}: {}", src.path, e.what()));
+  }
+  return {};
+}
+
+// Whether the container's first model has a flatbuffer setup; the container must list a model.
+talvex::Status FirstSetupIsFbs(const CombineSource& src, bool* fbs) {
+  size_t fw_size = 0, all_size = 0;
+  const uint8_t* fw = src.FwInfo(&fw_size);
+  const uint8_t* all = src.AllModels(&all_size);
+  const auto* infos = src.bnx->model_info();
+  FWInfoTable table;
+  if (infos == nullptr || infos->size() == 0 || !DecodeFWInfo(fw, fw_size, table) || table.records.empty()) {
+    return talvex::Status::Error(fmt::format("model count should not be zero: {}", src.path));
+  }
+  try {
+    const std::vector<uint8_t> setup = FirstSetupBin(table.records, all, all_size);
+    *fbs = Setup::IsFBSetup(setup.data(), setup.size());
+  } catch (const TalvexException& e) {
+    return talvex::Status::Error(fmt::format("Failed to read the first setup.bin of {}: {}", src.path, e.what()));
+  }
+  return {};
+}
+
+int MajorForTarget(const std::string& target) {
+  if (target == "100") return 0;
+  if (target == "400" || target == "600") return 2;
+  return 1;  // 300, 500; 200 depends on its first setup
+}
+
+}  // namespace
+
+std::string CombineSource::Key(const std::string& key) const { return ReadBNXKey(bnx, key); }
+
+const uint8_t* CombineSource::FwInfo(size_t* size) const {
+  const auto* bin = bnx == nullptr ? nullptr : bnx->model_bin();
+  const auto* v = bin == nullptr ? nullptr : bin->fw_info();
+  *size = v == nullptr ? 0 : v->size();
+  return v == nullptr ? nullptr : v->data();
+}
+
+const uint8_t* CombineSource::AllModels(size_t* size) const {
+  const auto* bin = bnx == nullptr ? nullptr : bnx->model_bin();
+  const auto* v = bin == nullptr ? nullptr : bin->all_models();
+  *size = v == nullptr ? 0 : v->size();
+  return v == nullptr ? nullptr : v->data();
+}
+
+talvex::Status OpenCombineSource(const std::string& path, CombineSource& src) {
+  src = CombineSource();
+  src.path = path;
+  src.file = BnxFile::Open(path);
+  if (!src.file.ok()) {
+    if (!src.file.exists()) return talvex::Status::Error("BNX file not exist: " + path);
+    talvex::Status st = src.file.TakeOpenStatus();
+    return st.SetCode(-1).Err("Not a valid BNX file: " + path);
+  }
+  src.bnx = src.file.root();
+  const auto* header = src.bnx->header();
+  if (header == nullptr || header->schema_version() == nullptr) {
+    return talvex::Status::Error("BNX file without header or schema version: " + path);
+  }
+  if (src.bnx->model_bin() == nullptr || src.bnx->model_bin()->all_models() == nullptr) {
+    return talvex::Status::Error("BNX file without payload: " + path);
+  }
+  const int32_t target = static_cast<int32_t>(header->target());
+  if (target < static_cast<int32_t>(TalvexBNX::NPUTarget::MIN) ||
+      target > static_cast<int32_t>(TalvexBNX::NPUTarget::MAX)) {
+    return talvex::Status::Error(fmt::format("BNX file with unknown target {}: {}", target, path));
+  }
+  src.target = src.Key("target");
+  src.major = header->schema_version()->major_num();
+  src.prefix = "BNX_" + src.Key("crc");
+  return {};
+}
+
+talvex::Status CheckBNX(const std::vector<CombineSource>& srcs) {
+  if (srcs.empty()) return talvex::Status(-1);
+  const std::string target = srcs[0].target;
+  bool have_tz200 = false, tz200_fbs = false;
+  std::set<std::string> ids;
+  for (const CombineSource& src : srcs) {
+    if (src.target != target) return talvex::Status::Error("All BNX should be the same target.");
+    if (src.target == "200") {
+      bool fbs = false;
+      talvex::Status st = FirstSetupIsFbs(src, &fbs);
+      if (!st.ok()) return st;
+      if (!have_tz200) {
+        have_tz200 = true;
+        tz200_fbs = fbs;
+      } else if (fbs != tz200_fbs) {
+        return talvex::Status::Error("Error: Setup bin format is not same.");
+      }
+    }
+    if (src.Key("encryption_mode") != "NONE") return talvex::Status::Error("Not support combine encrypted BNX");
+    if (src.Key("tv_number") != "0x0") return talvex::Status::Error("tv_number should be 0x0.");
+    const auto* infos = src.bnx->model_info();
+    for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
+      const std::string id = std::to_string(infos->Get(i)->id());
+      if (!ids.insert(id).second) {
+        return talvex::Status::Error(fmt::format("model_id {} existed. Please make sure it unique.", id));
+      }
+    }
+  }
+  return {};
+}
+
+int CheckBNX(std::vector<std::string> bnxs, std::string* message) {
+  auto lines = [](const talvex::Status& st) {
+    std::string text;
+    for (const talvex::Message& m : st.messages()) text += m.text + "\n";
+    return text;
+  };
+  std::vector<CombineSource> srcs(bnxs.size());
+  for (size_t i = 0; i < bnxs.size(); ++i) {
+    const talvex::Status st = OpenCombineSource(bnxs[i], srcs[i]);
+    if (!st.ok()) {
+      if (message != nullptr) *message = lines(st);
+      return -1;
+    }
+  }
+  const talvex::Status st = CheckBNX(srcs);
+  if (message != nullptr) *message = lines(st);
+  return st.ok() ? 0 : -1;
+}
+
+std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
+                                        talvex::Status* status) {
+  *status = {};
+  bool first = true;
+  uint64_t inbuf_addr = 0, max_inbuf = 0, max_wbuf = 0, obuf_acc = 0;
+  for (const auto& records : old_records) {
+    for (const FirmInfo& f : records) {
+      if (first) {
+        inbuf_addr = f.input_start;
+        first = false;
+      } else if (f.input_start != inbuf_addr) {
+        *status = talvex::Status::Error(fmt::format("Input address should be the same! (model {}: 0x{:x}, first: 0x{:x})",
+                                                  f.model_id, f.input_start, inbuf_addr));
+        return {};
+      }
+      if (f.output_start == f.dram_start) {
+        *status = talvex::Status::Error(fmt::format("dedicated output buffer should be enable (model {})", f.model_id));
+        return {};
+      }
+      max_inbuf = std::max<uint64_t>(max_inbuf, f.input_size);
+      max_wbuf = std::max<uint64_t>(max_wbuf, f.dram_size);
+      obuf_acc += f.output_size;
+    }
+  }
+  const uint64_t obuf_addr = Pad16(inbuf_addr + max_inbuf);
+  const uint64_t wbuf_addr = Pad16(obuf_addr + obuf_acc);
+  uint64_t addr = Pad16(wbuf_addr + max_wbuf);
+  uint64_t out_cursor = obuf_addr;
+  std::vector<FirmInfo> result;
+  for (const auto& records : old_records) {
+    for (const FirmInfo& f : records) {
+      FirmInfo n;
+      n.dram_start = static_cast<uint32_t>(wbuf_addr);
+      n.dram_size = f.dram_size;
+      n.cmd_size = f.cmd_size;
+      n.weight_size = f.weight_size;
+      n.input_size = f.input_size;
+      n.fw_code_size = f.fw_code_size;
+      n.output_size = f.output_size;
+      n.model_id = f.model_id;
+      n.version = f.version;
+      const uint64_t cmd = addr;
+      const uint64_t weight = cmd + Pad16(f.cmd_size);
+      const uint64_t fw = weight + Pad16(f.weight_size);
+      addr = fw + Pad16(f.fw_code_size);
+      if (addr > kAddressSpace || wbuf_addr + max_wbuf > kAddressSpace) {
+        *status = talvex::Status::Error(
+            fmt::format("the combined models do not fit the 32-bit address space (model {} ends at 0x{:x})",
+                        f.model_id, addr));
+        return {};
+      }
+      n.cmd_start = static_cast<uint32_t>(cmd);
+      n.weight_start = static_cast<uint32_t>(weight);
+      n.fw_code_start = static_cast<uint32_t>(fw);
+      n.input_start = static_cast<uint32_t>(inbuf_addr);
+      n.output_start = static_cast<uint32_t>(out_cursor);
+      out_cursor += f.output_size;
+      result.push_back(n);
+    }
+  }
+  return result;
+}
+
+int GenFWInfo(std::vector<FirmInfo>& firminfo_v, const std::vector<uint32_t>& crcs, std::vector<uint8_t>& bin,
+              std::string& txt) {
+  std::vector<BNX_FW_INFO_MODEL> records;
+  records.reserve(firminfo_v.size());
+  for (const FirmInfo& f : firminfo_v) records.push_back(ToFWInfoModel(f));
+  bin = BuildFWInfo(records, crcs, &txt);
+  return 0;
+}
+
+talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out) {
+  out = LegacyCombined();
+  std::vector<std::vector<BNX_FW_INFO_MODEL>> raw(srcs.size());
+  for (size_t c = 0; c < srcs.size(); ++c) {
+    talvex::Status st = DecodeRecords(srcs[c], raw[c]);
+    if (!st.ok()) return st;
+    out.old_records.emplace_back();
+    for (const auto& r : raw[c]) out.old_records.back().push_back(ToFirmInfo(r));
+  }
+  talvex::Status st;
+  out.new_records = RelayoutDDRBuffer(out.old_records, &st);
+  if (!st.ok()) return st;
+  talvex::Status notes;  // progress lines (debug level)
+
+  // The pieces of every model, as views of the inputs (their blocks were checked to fit).
+  const bool tz100 = !srcs.empty() && srcs[0].target == "100";
+  size_t k = 0;
+  std::vector<std::string> stems;  // of the files extraction would have written, for the log
+  size_t owned_count = 0;
+  for (const auto& records : raw) owned_count += tz100 ? 2 * records.size() : 0;
+  out.owned.reserve(owned_count);  // pieces point into these vectors: no reallocation
+  for (size_t c = 0; c < srcs.size(); ++c) {
+    size_t all_size = 0;
+    const uint8_t* all = srcs[c].AllModels(&all_size);
+    uint64_t off = 0;
+    for (const BNX_FW_INFO_MODEL& r : raw[c]) {
+      BytePiece cmd{all + off, r.size_cmd};
+      off += Pad16(r.size_cmd);
+      BytePiece weight{all + off, r.size_wt};
+      off += Pad16(r.size_wt);
+      BytePiece setup{all + off, r.size_fw};
+      off += Pad16(r.size_fw);
+      if (tz100) {
+        const FirmInfo& nf = out.new_records[k];
+        const FirmInfo& of = out.old_records[c][&r - raw[c].data()];
+        std::string error;
+        talvex::Status progress;
+        TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin",
+                          srcs[c].prefix, r.model_id);
+        out.owned.emplace_back(cmd.first, cmd.first + cmd.second);
+        if (UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+          return talvex::Status::Error(
+              fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, srcs[c].path, error));
+        }
+        cmd = {out.owned.back().data(), cmd.second};
+        TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin",
+                          srcs[c].prefix, r.model_id);
+        out.owned.emplace_back(setup.first, setup.first + setup.second);
+        if (UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+          return talvex::Status::Error(
+              fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, srcs[c].path, error));
+        }
+        setup = {out.owned.back().data(), setup.second};
+        notes.Merge(std::move(progress));
+      }
+      stems.push_back(GetOutputDir() + srcs[c].prefix + "_modelid_" + std::to_string(r.model_id));
+      out.cmd.push_back(cmd);
+      out.weight.push_back(weight);
+      out.setup.push_back(setup);
+      ++k;
+    }
+  }
+
+  // Every piece starts on 16 bytes; the file ends right after the last setup. Each block's CRC
+  // is taken from its pieces; the whole file's CRC is combined from the blocks' CRCs.
+  const size_t n = out.new_records.size();
+  std::vector<uint32_t> block_crcs;
+  uint64_t total = 0;
+  uint32_t all_crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const bool last = i + 1 == n;
+    uint32_t crc = 0;
+    uint64_t block = 0;
+    const BytePiece parts[] = {out.cmd[i], out.weight[i], out.setup[i]};
+    static const char* const kSuffix[] = {"_command.bin", "_weight.bin", "_setup.bin"};
+    for (int p = 0; p < 3; ++p) {
+      const BytePiece& piece = parts[p];
+      TALVEX_STATUS_LOG(notes, LogCateg::Tool, kDebug, "write file {:s} with len {:d} at pos {:d}",
+                        stems[i] + kSuffix[p], piece.second, total + block);
+      if (piece.second != 0) out.all_models.push_back(piece);
+      crc = Crc32Update(crc, piece.first, piece.second);
+      block += piece.second;
+      const size_t pad = static_cast<size_t>(Pad16(piece.second) - piece.second);
+      if (pad != 0 && !(last && p == 2)) {
+        out.all_models.push_back({kZeros, pad});
+        crc = Crc32Update(crc, kZeros, pad);
+        block += pad;
+      }
+    }
+    block_crcs.push_back(crc);
+    all_crc = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(all_crc, crc, static_cast<z_off_t>(block)));
+    total += block;
+  }
+  if (total > talvex::kMaxInputBytes) {
+    return talvex::Status::Error(fmt::format("the combined all_models.bin of {} bytes does not fit in a BNX file", total));
+  }
+  out.all_models_size = total;
+  out.crcs.push_back(all_crc);
+  out.crcs.insert(out.crcs.end(), block_crcs.begin(), block_crcs.end());
+  GenFWInfo(out.new_records, out.crcs, out.fw_info_bin, out.fw_info_txt);
+  return notes;
+}
+
+std::string JoinKeyEachTerminated(const std::vector<CombineSource>& srcs, const std::string& key) {
+  std::string s;
+  for (const CombineSource& src : srcs) s += src.Key(key) + ", ";
+  return s;
+}
+
+std::string JoinKey(const std::vector<CombineSource>& srcs, const std::string& key) {
+  std::string s;
+  for (size_t i = 0; i < srcs.size(); ++i) s += (i == 0 ? "" : ",") + srcs[i].Key(key);
+  return s;
+}
+
+std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& srcs, talvex::Status* notes) {
+  std::vector<BNX_ModelInfo> models;
+  for (const CombineSource& src : srcs) {
+    const auto* infos = src.bnx->model_info();
+    const std::string crc = src.Key("crc");
+    for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
+      const auto* m = infos->Get(i);
+      BNX_ModelInfo info;
+      info.name = "BNX_" + crc + "_" + (m->name() == nullptr ? std::string() : m->name()->str());
+      info.id = static_cast<uint32_t>(m->id());
+      // Version text read with automatic base ("0x10" is 16); text without digits reads as 0.
+      const std::string version = m->version() == nullptr ? std::string() : m->version()->str();
+      errno = 0;
+      char* end = nullptr;
+      const unsigned long long v = std::strtoull(version.c_str(), &end, 0);
+      info.version = errno == 0 && v <= UINT32_MAX ? static_cast<uint32_t>(v) : 0;
+      if (end == version.c_str() && !version.empty()) {
+        if (notes != nullptr) {
+          TALVEX_STATUS_LOG(*notes, LogCateg::Tool, kWarn, "model {} of {}: version [{}] is not a number, written as 0",
+                            m->id(), src.path, version);
+        }
+      }
+      models.push_back(std::move(info));
+    }
+  }
+  return models;
+}
+
+std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const LegacyCombined& combined,
+                             const std::string& output_name, talvex::Status* notes) {
+  BNX_Args args;
+  args.toolchain_version = JoinKeyEachTerminated(srcs, "toolchain_version");
+  args.compiler_version = JoinKeyEachTerminated(srcs, "compiler_version");
+  args.platform = JoinKeyEachTerminated(srcs, "platform");
+  args.solution_id = JoinKeyEachTerminated(srcs, "solution_id");
+  args.solution_tag = JoinKeyEachTerminated(srcs, "solution_tag");
+  args.target = srcs.back().target;
+  args.tv_number = 0;
+  args.encryption_mode = 0;
+  args.uuid = combined.crcs.empty() ? 0 : combined.crcs[0];
+  args.models = CombinedModelInfos(srcs, notes);
+
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.major = MajorForTarget(args.target);
+  if (args.target == "200") {
+    // As generation decides it: from the form of the first model's setup.
+    const bool fbs = !combined.setup.empty() && Setup::IsFBSetup(combined.setup[0].first, combined.setup[0].second);
+    in.major = fbs ? 1 : 0;
+  }
+  in.payload_size = static_cast<size_t>(combined.all_models_size);
+  in.payload_crc = args.uuid;
+
+  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  auto model_info = GenModelInfo(args, in, fbb);
+  auto fw_info = fbb.CreateVector(combined.fw_info_bin);
+  auto all_models = CreateAllModelsSpace(fbb, in.payload_size);
+  auto model_bin = TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
+  PayloadFill fill;
+  fill.size = in.payload_size;
+  fill.crc = in.payload_crc;
+  fill.pieces = combined.all_models;
+  return GenBNXBinary(args.target, fbb, output_name, &fill);
+}
+
+void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const LegacyCombined& combined) {
+  auto write = [](const std::string& path, const void* data, size_t size) {
+    std::string error;
+    if (!talvex::WriteFileAtomic(path, data, size, &error)) {
+      throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, error));
+    }
+  };
+  const std::string dir = GetOutputDir();
+  size_t k = 0;
+  for (size_t c = 0; c < srcs.size(); ++c) {
+    talvex::Status st = ExtractBNX(srcs[c].path, srcs[c].prefix, nullptr);
+    if (!st.ok()) {
+      const std::string why = fmt::format("Failed to extract {}", srcs[c].path);
+      throw TalvexException(ErrorCode::Common, why, st.Err(why));
+    }
+    // The extracted TZ100 binaries describe the new layout, as the combined file holds them.
+    for (const FirmInfo& f : combined.old_records[c]) {
+      if (srcs[0].target == "100") {
+        const std::string stem = dir + srcs[c].prefix + "_modelid_" + std::to_string(f.model_id);
+        write(stem + "_command.bin", combined.cmd[k].first, combined.cmd[k].second);
+        write(stem + "_setup.bin", combined.setup[k].first, combined.setup[k].second);
+      }
+      ++k;
+    }
+  }
+  write(dir + "fw_info.bin", combined.fw_info_bin.data(), combined.fw_info_bin.size());
+  write(dir + "fw_info.txt", combined.fw_info_txt.data(), combined.fw_info_txt.size());
+  talvex::AtomicFileWriter all(dir + "all_models.bin");
+  bool ok = all.ok();
+  for (const BytePiece& p : combined.all_models) ok = ok && all.Write(p.first, p.second);
+  if (!ok || !all.Commit()) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to open new all_models.bin: {}", all.error()));
+  }
+}
+
+talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                                 std::vector<int32_t>& model_ids) {
+  namespace T = TalvexTXM;
+  model_ids.clear();
+  std::vector<const T::TXMContent*> roots;
+  std::vector<std::pair<const uint8_t*, size_t>> buffers;
+  uint64_t payload = 0;
+  for (const CombineSource& src : srcs) {
+    size_t size = 0;
+    const uint8_t* data = src.AllModels(&size);
+    if (!TXM::VerifyTXMBuffer(data, size)) {
+      return talvex::Status::Error("Not a valid TXM file in " + src.path);
+    }
+    roots.push_back(flatbuffers::GetRoot<T::TXMContent>(data));
+    buffers.emplace_back(data, size);
+    payload += size;
+  }
+  if (roots.empty()) {
+    return talvex::Status::Error("No TXM content to combine");
+  }
+  auto target_of = [](const T::TXMContent* r) { return r->header() ? r->header()->target() : T::NPUTarget::UNKNOW; };
+  // Start of the first INPUT_BUFFER entry (low 32 bits), as TXM::GetBufferAddr reads it.
+  auto input_addr = [](const T::TXMContent* r, uint32_t* addr) {
+    const auto* infos = r->header() ? r->header()->buffer_info() : nullptr;
+    for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
+      if (infos->Get(i)->buffer() == T::Location::INPUT_BUFFER) {
+        *addr = static_cast<uint32_t>(infos->Get(i)->start_addr());
+        return true;
+      }
+    }
+    return false;
+  };
+  uint32_t root_addr = 0;
+  const talvex::Status no_input_buffer =
+      talvex::Status::Error("Failed to CombineTxm").Err("There is no match buffer: no INPUT_BUFFER in the TXM header");
+  if (!input_addr(roots[0], &root_addr)) return no_input_buffer;
+  for (size_t i = 1; i < roots.size(); ++i) {
+    if (target_of(roots[i]) != target_of(roots[0])) {
+      return talvex::Status(-1).Out("TXM target did not match!").Err("Failed to CombineTxm");
+    }
+    uint32_t addr = 0;
+    if (!input_addr(roots[i], &addr)) return no_input_buffer;
+    if (addr != root_addr) {
+      return talvex::Status(-1)
+          .Out(fmt::format("Input addr should be the same, root:{}, another:{}", root_addr, addr))
+          .Err("Failed to CombineTxm");
+    }
+  }
+
+  // Models in ascending id per container, as the per-model split lists them.
+  std::vector<const T::Model*> models;
+  std::vector<bool> mapped;  // per model: its container is a file mapping
+  std::vector<size_t> source_of;  // per model: the index of its container
+  for (size_t c = 0; c < roots.size(); ++c) {
+    std::vector<const T::Model*> own;
+    const auto* list = roots[c]->models();
+    for (flatbuffers::uoffset_t i = 0; list != nullptr && i < list->size(); ++i) {
+      if (list->Get(i)->header() == nullptr) {
+        return talvex::Status::Error(fmt::format("TXM model #{} has no header in {}", i, srcs[c].path));
+      }
+      own.push_back(list->Get(i));
+    }
+    std::reverse(own.begin(), own.end());
+    std::stable_sort(own.begin(), own.end(),
+                     [](const T::Model* a, const T::Model* b) { return a->header()->id() < b->header()->id(); });
+    own.erase(std::unique(own.begin(), own.end(),
+                          [](const T::Model* a, const T::Model* b) { return a->header()->id() == b->header()->id(); }),
+              own.end());
+    models.insert(models.end(), own.begin(), own.end());
+    mapped.insert(mapped.end(), own.size(), srcs[c].file.mapped());
+    source_of.insert(source_of.end(), own.size(), c);
+  }
+  // The generated unpacking copies payload vectors byte by byte: models are unpacked from thin
+  // copies whose payloads read as empty, and the payloads copied at memory speed afterwards.
+  std::vector<PayloadBuffer> thin(roots.size());
+  std::vector<bool> thin_ok(roots.size(), false);
+  for (size_t c = 0; c < roots.size(); ++c) thin_ok[c] = MakeThinTxm(buffers[c].first, buffers[c].second, thin[c]);
+
+  // The header of the first file, with its buffer layout (a later entry of a location wins).
+  T::TXMHeaderT header;
+  header.target = target_of(roots[0]);
+  const T::TXMHeader* first = roots[0]->header();
+  TXM::BufferLayout layout;
+  if (first != nullptr) {
+    if (first->compiler_version() != nullptr) header.compiler_version = first->compiler_version()->str();
+    if (first->schema_version() != nullptr) header.schema_version.reset(first->schema_version()->UnPack());
+    for (flatbuffers::uoffset_t i = 0; first->buffer_info() != nullptr && i < first->buffer_info()->size(); ++i) {
+      const auto* b = first->buffer_info()->Get(i);
+      layout[b->buffer()] = {b->start_addr(), b->len()};
+    }
+  }
+  for (const auto& [location, range] : layout) {
+    auto info = std::make_unique<T::BufferInfoT>();
+    info->buffer = location;
+    info->start_addr = range.first;
+    info->len = range.second;
+    header.buffer_info.push_back(std::move(info));
+  }
+
+  if (payload + payload / 32 + 4096 >= talvex::kMaxInputBytes) {
+    return talvex::Status::Error(fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload));
+  }
+  // Room for everything at once: growing would copy all that was built so far.
+  static PopulatedAllocator allocator;
+  fbb = flatbuffers::FlatBufferBuilder(static_cast<size_t>(payload + payload / 32 + 4096), &allocator);
+  // Packed in the order the generated packer uses for a whole tree: header, then models.
+  const auto header_off = T::TXMHeader::Pack(fbb, &header);
+  std::vector<flatbuffers::Offset<T::Model>> offsets;
+  // Each model is unpacked, packed and freed in turn: keep freed memory in the heap so that the
+  // next model reuses its pages instead of mapping and faulting in fresh ones.
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, INT_MAX);
+  for (size_t k = 0; k < models.size(); ++k) {
+    const T::Model* m = models[k];
+    const size_t c = source_of[k];
+    std::unique_ptr<T::ModelT> obj;
+    if (thin_ok[c]) {
+      const size_t at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(m) - buffers[c].first);
+      obj.reset(reinterpret_cast<const T::Model*>(thin[c].data() + at)->UnPack());
+      TxmReader::ClearEmptyUnions(*obj);
+      if (!FillModelPayloads(m, obj.get())) obj.reset();
+    }
+    if (!obj) {
+      obj.reset(m->UnPack());
+      TxmReader::ClearEmptyUnions(*obj);
+    }
+    offsets.push_back(T::Model::Pack(fbb, obj.get()));
+    model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
+    obj.reset();
+    // This model's payload now lives in the builder; its input pages are not needed again.
+    // Only a file mapping can give them back (a heap copy would lose its bytes).
+    if (!mapped[k]) continue;
+    if (m->const_input() != nullptr) DropPages(m->const_input()->data(), m->const_input()->size());
+    for (flatbuffers::uoffset_t i = 0; m->cores() != nullptr && i < m->cores()->size(); ++i) {
+      DropPayloadPages(m->cores()->Get(i));
+    }
+  }
+  const auto models_off = offsets.empty() ? 0 : fbb.CreateVector(offsets);
+  fbb.Finish(T::CreateTXMContent(fbb, roots[0]->magic(), header_off, models_off));
+  return {};
+}
+
+std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name) {
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.major = 2;
+  in.payload = txm;
+  in.payload_size = size;
+  in.payload_crc = crc32(txm, size);
+  in.txm_model_ids = model_ids;
+  args.uuid = in.payload_crc;
+  args.fw_info_path.clear();
+  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  auto model_info = GenModelInfo(args, in, fbb);
+  auto model_bin = GenModelBin(args, in, fbb);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
+  PayloadFill fill;
+  fill.data = txm;
+  fill.size = size;
+  fill.crc = in.payload_crc;
+  return GenBNXBinary(args.target, fbb, output_name, &fill);
+}
+
+}  // namespace BNXUtils

@@ -1,0 +1,126 @@
+#pragma once
+// Combining several BNX containers of one target into one container that carries all their
+// models. Legacy containers (fw_info.bin + all_models.bin) get a new shared DRAM layout, their
+// TZ100 command and setup binaries relocated, a concatenated all_models.bin and a new
+// fw_info.bin; containers of schema major 2 get their TXM files merged.
+//
+// Inputs are mapped read-only and verified once; nothing here modifies them. Everything is
+// computed in memory before the first byte is written, so a refused combine writes nothing.
+// Refusals come back as a failed talvex::Status with the lines that say why (nothing is
+// printed here); the front end reports them.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bnx/bnx_file.h"
+#include "bnx/generate.h"
+#include "bnx/legacy_files.h"
+#include "bnx_generated.h"
+#include "common/file_io.h"
+#include "common/status.h"
+#include "txm_generated.h"
+
+namespace BNXUtils {
+
+// One input container, read and verified once.
+struct CombineSource {
+  std::string path;
+  BnxFile file;
+  const TalvexBNX::BNXContent* bnx = nullptr;  // verified root, with header and schema version
+  uint32_t major = 0;
+  std::string target;  // "100" ... "600"
+  std::string prefix;  // default prefix of its extracted files: "BNX_" + header crc
+
+  std::string Key(const std::string& key) const;  // ReadBNX text of a header key
+  // fw_info / all_models vectors (null and 0 when absent).
+  const uint8_t* FwInfo(size_t* size) const;
+  const uint8_t* AllModels(size_t* size) const;
+};
+
+// Maps and verifies path: a readable container with a header, a schema version, a payload and
+// a known target.
+talvex::Status OpenCombineSource(const std::string& path, CombineSource& src);
+
+// Whether the inputs can be combined. A refusal carries one line for standard error:
+// "All BNX should be the same target.", "Error: Setup bin format is not same.", "Not support
+// combine encrypted BNX", "tv_number should be 0x0." or "model_id <id> existed. Please make
+// sure it unique.". Checks stop at the first failure.
+talvex::Status CheckBNX(const std::vector<CombineSource>& srcs);
+// The same from paths (each opened as above); 0 or -1 with *message set to the lines.
+int CheckBNX(std::vector<std::string> bnxs, std::string* message);
+
+// New records for all models of all containers (container order, then fw_info.bin order):
+// one shared input buffer, the output buffers packed after it, one shared working buffer, then
+// each model's command, weight and setup binaries, every region starting on 16 bytes.
+// Refused ("Input address should be the same!", "dedicated output buffer should be enable", or
+// a layout beyond 32-bit addresses) with *status set and an empty result.
+std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
+                                        talvex::Status* status);
+
+// A byte range of the new all_models.bin: a view of an input, of a relocated copy, or padding.
+using BytePiece = std::pair<const uint8_t*, size_t>;
+
+// The legacy result, all in memory.
+struct LegacyCombined {
+  std::vector<std::vector<FirmInfo>> old_records;  // per container, fw_info.bin order
+  std::vector<FirmInfo> new_records;
+  // Relocated copies of TZ100 command / setup binaries; pieces point into them.
+  std::vector<std::vector<uint8_t>> owned;
+  // Per model: command, weight, setup views (relocated where TZ100), in new_records order.
+  std::vector<BytePiece> cmd, weight, setup;
+  std::vector<BytePiece> all_models;  // the new all_models.bin, padding included
+  uint64_t all_models_size = 0;
+  std::vector<uint32_t> crcs;  // CRC of all_models.bin, then one per model block
+  std::vector<uint8_t> fw_info_bin;
+  std::string fw_info_txt;
+};
+
+// Relayout, TZ100 relocation (target "100"), the concatenated all_models.bin with 16-byte
+// padding between pieces (none after the last), and the new fw_info.bin / fw_info.txt.
+talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out);
+
+// fw_info.bin (CRC section and own CRC included) and fw_info.txt for the new records; crcs are
+// the CRC of all_models.bin followed by one per model block.
+int GenFWInfo(std::vector<FirmInfo>& firminfo_v, const std::vector<uint32_t>& crcs, std::vector<uint8_t>& bin,
+              std::string& txt);
+
+// Header texts of every container, each followed by ", " (legacy) or joined with "," (TXM).
+std::string JoinKeyEachTerminated(const std::vector<CombineSource>& srcs, const std::string& key);
+std::string JoinKey(const std::vector<CombineSource>& srcs, const std::string& key);
+
+// The container's model list: name "BNX_<crc>_<name>", id, version text read with automatic base.
+// A version text without digits is written as 0, with a warning in *notes.
+std::vector<BNX_ModelInfo> CombinedModelInfos(const std::vector<CombineSource>& srcs, talvex::Status* notes = nullptr);
+
+// Writes the legacy container at GetOutputFilePath(target, output_name) from memory; returns
+// its path. Throws TalvexException when it cannot be written (no file then).
+std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const LegacyCombined& combined,
+                             const std::string& output_name, talvex::Status* notes = nullptr);
+
+// Writes the legacy intermediate files of a kept combine (-l): per container the extracted
+// files under its default prefix (TZ100 binaries as relocated), then OUTPUT_DIR + "fw_info.bin",
+// "fw_info.txt" and "all_models.bin". Throws TalvexException on a failed write.
+void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const LegacyCombined& combined);
+
+// Schema major 2: the merged TXM file, finished in fbb. The content TXM::CombineTxm gives for
+// the TXM files of every container with the first one's buffer layout (magic; header target,
+// compiler and schema version of the first file; its buffer layout; every model of every
+// container, ascending id within a container, a later model of the same id replacing an
+// earlier one), packed as TxmWriter packs it, one unpacked model in memory at a time.
+// model_ids receives the ids of the merged models in order. A failure carries "TXM target did
+// not match!" or "Input addr should be the same, root:<a>, another:<b>" (standard output)
+// and "Failed to CombineTxm" (standard error), or the reason: no input buffer ("There is no
+// match buffer"), an invalid TXM file, a model without header.
+talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                                 std::vector<int32_t>& model_ids);
+
+// Writes the container around a TXM file in memory as generation does (schema major 2,
+// header crc and uuid the CRC of the TXM bytes, one model entry per id) to
+// GetOutputFilePath(args.target, output_name); returns the path. Throws TalvexException on
+// a failed write (no file then).
+std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name);
+
+}  // namespace BNXUtils
