@@ -53,6 +53,7 @@ std::string CmdArgs::UsageText(const char* program) {
   s += "    SPLIT_CORE            : " + n('S') + " <txm_file_path> " + n('d') + " core_id " + n('p') +
        " <addr_json_path> (" + n('i') + " model_id)\n";
   s += "    CHECK_ALIGNMENT       : " + n('A') + " <txm_file_path>\n";
+  s += "    VERIFY_BNX            : " + UsageName("verify") + " BNX_1 BNX_2... (" + UsageName("json") + ")\n";
   s += "\n  options:\n";
   s += OptionLine('o', "output file name, default is \"models_(target)\"");
   s += OptionLine('O', "output folder, default is \"output/\"");
@@ -67,6 +68,8 @@ std::string CmdArgs::UsageText(const char* program) {
   s += OptionLine('k', "header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, "
                        "compiler_version, toolchain_version, schema_version, schema_version_major, uuid, "
                        "solution_id, solution_tag");
+  s += fmt::format("    {:<16}: {}\n", UsageName("json"),
+                   "print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)");
   s += "    \n";
   return s;
 }

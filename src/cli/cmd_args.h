@@ -22,6 +22,7 @@ struct CmdArgs {
     UpdateModelInfo = 11,
     UpdateSolutionInfo = 12,
     None = 13,
+    VerifyBnx = 14,
   };
 
   CmdArgs();
@@ -54,6 +55,7 @@ struct CmdArgs {
   std::vector<std::string> model_info_name_vec;
   bool blReplaceOriginal = false;
   std::string key_file;
+  bool blJson = false;  // --json: -I, -R, -M and --verify print one JSON document instead
 
   // First input file, or an empty text when the mode was given a blank argument.
   std::string FirstPath() const { return model_path.empty() ? std::string() : model_path[0]; }

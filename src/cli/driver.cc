@@ -46,6 +46,7 @@ bool WritesFiles(const CmdArgs& args) {
     case CmdArgs::ReadModelInfo:
     case CmdArgs::GetCrc:
     case CmdArgs::CheckAlignment:
+    case CmdArgs::VerifyBnx:
     case CmdArgs::None:
       return false;
     case CmdArgs::BnxInfo:
@@ -116,6 +117,19 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
     if (args.json_path.empty()) std::cerr << "the address file is missing: " << UsageName('p') << std::endl;
     ok = false;
   }
+  if (args.blJson) {
+    const bool json_mode = args.mode == CmdArgs::BnxInfo || args.mode == CmdArgs::ReadHeader ||
+                           args.mode == CmdArgs::ReadModelInfo || args.mode == CmdArgs::VerifyBnx;
+    if (!json_mode) {
+      std::cerr << UsageName("json") << " applies to " << UsageName('I') << ", " << UsageName('R') << ", "
+                << UsageName('M') << " and " << UsageName("verify") << ", not to " << ModeOptionName(args.mode)
+                << std::endl;
+      ok = false;
+    } else if (args.mode == CmdArgs::BnxInfo && args.blParseSetupBin) {
+      std::cerr << UsageName("json") << " does not combine with " << UsageName('s') << std::endl;
+      ok = false;
+    }
+  }
   if (TakesOneFile(args.mode) && args.model_path.size() > 1) {
     std::cerr << ModeOptionName(args.mode) << " takes one file; refusing the extra file " << args.model_path[1]
               << std::endl;
@@ -136,7 +150,7 @@ int RunMain(int argc, char** argv) {
 
   // Words that are not options: more containers for the modes that take several, else refused.
   if (!parsed.extra.empty() && args.mode != CmdArgs::None) {
-    if (args.mode == CmdArgs::ExtractBnx || args.mode == CmdArgs::CombineBnx) {
+    if (args.mode == CmdArgs::ExtractBnx || args.mode == CmdArgs::CombineBnx || args.mode == CmdArgs::VerifyBnx) {
       args.model_path.insert(args.model_path.end(), parsed.extra.begin(), parsed.extra.end());
     } else {
       std::cerr << "unexpected argument: " << parsed.extra[0] << " (" << ModeOptionName(args.mode)

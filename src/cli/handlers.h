@@ -15,3 +15,4 @@ int SplitCore(const CmdArgs& args);
 int CheckAlignment(const CmdArgs& args);
 int UpdateModelInfo(const CmdArgs& args);
 int UpdateSolutionInfo(const CmdArgs& args);
+int VerifyBnx(const CmdArgs& args);

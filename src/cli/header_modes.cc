@@ -6,6 +6,7 @@
 #include "bnx/container.h"
 #include "bnx/model_info.h"
 #include "cli/handlers.h"
+#include "cli/json_report.h"
 #include "cli/paths.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
@@ -89,6 +90,14 @@ int ReadHeader(const CmdArgs& args) {
   const std::string path = args.FirstPath();
   BNXUtils::BnxFile bnx;
   if (OpenOrReport(path, bnx) != 0) return -1;
+  if (args.blJson) {
+    Json::Value doc(Json::objectValue);
+    doc["file"] = path;
+    doc["key"] = args.header_key;
+    doc["value"] = HeaderKeyJson(bnx, args.header_key);
+    PrintJson(doc);
+    return 0;
+  }
   std::cout << bnx.Key(args.header_key) << std::endl;
   return 0;
 }
@@ -117,6 +126,24 @@ int ReadModelInfo(const CmdArgs& args) {
   const std::string path = args.FirstPath();
   BNXUtils::BnxFile bnx;
   if (OpenOrReport(path, bnx) != 0) return -1;
+  if (args.blJson) {
+    // Positions beyond the list are left out, as the text prints nothing for them.
+    Json::Value doc(Json::objectValue);
+    doc["file"] = path;
+    Json::Value models(Json::arrayValue);
+    for (int idx : args.model_idx) {
+      // A negative position means every model, as in the text.
+      if (idx < 0) {
+        for (uint32_t i = 0; i < bnx.model_count(); ++i) models.append(ModelJson(bnx, static_cast<int>(i)));
+        continue;
+      }
+      Json::Value m = ModelJson(bnx, idx);
+      if (!m.isNull()) models.append(m);
+    }
+    doc["models"] = models;
+    PrintJson(doc);
+    return 0;
+  }
   for (int idx : args.model_idx) std::cout << BNXUtils::GetBNXModelInfo(bnx, idx) << "---------------" << std::endl;
   return 0;
 }

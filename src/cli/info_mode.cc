@@ -8,6 +8,7 @@
 #include "bnx/model_info.h"
 #include "cli/extract_mode.h"
 #include "cli/handlers.h"
+#include "cli/json_report.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 
@@ -38,6 +39,18 @@ int BnxInfo(const CmdArgs& args) {
     if (st.messages().empty()) st.Err("Failed to read the file: " + bnx.path() + " (file is empty)");
     talvex::Report(st);
     return -1;
+  }
+
+  if (args.blJson) {
+    Json::Value doc(Json::objectValue);
+    doc["file"] = bnx.path();
+    doc["header"] = HeaderJson(bnx);
+    Json::Value models(Json::arrayValue);
+    for (uint32_t i = 0; i < bnx.model_count(); ++i) models.append(ModelJson(bnx, static_cast<int>(i)));
+    doc["models"] = models;
+    doc["payload"] = PayloadJson(bnx);
+    PrintJson(doc);
+    return 0;
   }
 
   std::string out = "BNX Header:\n";

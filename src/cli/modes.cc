@@ -14,4 +14,5 @@ const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap = {
     {CmdArgs::CheckAlignment, CheckAlignment},
     {CmdArgs::UpdateModelInfo, UpdateModelInfo},
     {CmdArgs::UpdateSolutionInfo, UpdateSolutionInfo},
+    {CmdArgs::VerifyBnx, VerifyBnx},
 };

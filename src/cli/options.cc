@@ -111,6 +111,9 @@ const std::vector<OptionSpec> kOptions = {
     {"replace_original", 0, false, Kind::kSet, CmdArgs::None,
      [](CmdArgs& a, const std::string&) { return a.blReplaceOriginal = true, Done(); }},
     {"update_solution_info", 0, true, Kind::kMode, CmdArgs::UpdateSolutionInfo, nullptr},
+    {"verify", 0, true, Kind::kMode, CmdArgs::VerifyBnx, nullptr},
+    {"json", 0, false, Kind::kSet, CmdArgs::None,
+     [](CmdArgs& a, const std::string&) { return a.blJson = true, Done(); }},
 };
 
 constexpr int kLongOnlyBase = 10000;

@@ -34,6 +34,7 @@ std::string Usage(const std::string& program) {
     TXM_TO_JSON           : -j(--txm_to_json) <txm_file_path>
     SPLIT_CORE            : -S(--split_core) <txm_file_path> -d(--core_id) core_id -p(--json_path) <addr_json_path> (-i(--model_id) model_id)
     CHECK_ALIGNMENT       : -A(--alignment) <txm_file_path>
+    VERIFY_BNX            : --verify BNX_1 BNX_2... (--json)
 
   options:
     -o, --output    : output file name, default is "models_(target)"
@@ -47,6 +48,7 @@ std::string Usage(const std::string& program) {
     -d, --core_id   : core id of SPLIT_CORE
     -p, --json_path : address json file of SPLIT_CORE
     -k, --header_key : header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, compiler_version, toolchain_version, schema_version, schema_version_major, uuid, solution_id, solution_tag
+    --json          : print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)
 )txt" "    \n";
 }
 

@@ -1,0 +1,85 @@
+#include "cli/json_report.h"
+
+#include <iostream>
+#include <memory>
+
+#include "common/exceptions.h"
+#include "common/logger.h"
+
+namespace {
+const char* const kKeys[] = {"platform",       "target",   "crc",         "tv_number",   "encryption_mode",
+                             "compiler_version", "toolchain_version", "schema_version", "schema_version_major",
+                             "uuid",           "solution_id", "solution_tag"};
+}  // namespace
+
+Json::Value HeaderKeyJson(const BNXUtils::BnxFile& bnx, const std::string& key) {
+  const TalvexBNX::BNXHeader* h = bnx.header();
+  if (h == nullptr) return Json::Value();
+  if (key == "crc") return Json::Value(h->crc());
+  if (key == "tv_number") return Json::Value(h->tv_number());
+  if (key == "uuid") return Json::Value(h->uuid());
+  if (key == "schema_version_major") return bnx.has_major() ? Json::Value(bnx.major()) : Json::Value();
+  bool known = false;
+  for (const char* k : kKeys) known = known || key == k;
+  if (!known) return Json::Value();
+  try {
+    return Json::Value(bnx.Key(key));
+  } catch (const TalvexException& e) {
+    talvex::Report(e.status());
+    return Json::Value();
+  }
+}
+
+Json::Value HeaderJson(const BNXUtils::BnxFile& bnx) {
+  Json::Value out(Json::objectValue);
+  for (const char* k : kKeys) out[k] = HeaderKeyJson(bnx, k);
+  return out;
+}
+
+Json::Value ModelJson(const BNXUtils::BnxFile& bnx, int position) {
+  const auto* infos = bnx.root() != nullptr ? bnx.root()->model_info() : nullptr;
+  if (infos == nullptr || position < 0 || static_cast<uint32_t>(position) >= infos->size()) return Json::Value();
+  const TalvexBNX::ModelInfo* m = infos->Get(static_cast<uint32_t>(position));
+  Json::Value out(Json::objectValue);
+  out["position"] = position;
+  out["id"] = m == nullptr ? 0 : m->id();
+  out["version"] = m == nullptr || m->version() == nullptr ? "" : m->version()->str();
+  out["name"] = m == nullptr || m->name() == nullptr ? "" : m->name()->str();
+  return out;
+}
+
+Json::Value PayloadJson(const BNXUtils::BnxFile& bnx) {
+  const auto* bin = bnx.root() != nullptr ? bnx.root()->model_bin() : nullptr;
+  Json::Value out(Json::objectValue);
+  const bool present = bin != nullptr && bin->all_models() != nullptr;
+  out["kind"] = !present ? "none" : (bnx.major() == 2 ? "txm" : "legacy");
+  out["size"] = present ? bin->all_models()->size() : 0u;
+  out["fw_info_size"] = bin != nullptr && bin->fw_info() != nullptr ? bin->fw_info()->size() : 0u;
+  return out;
+}
+
+Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks) {
+  Json::Value out(Json::objectValue);
+  out["file"] = path;
+  bool ok = !checks.empty();
+  Json::Value list(Json::arrayValue);
+  for (const BNXUtils::VerifyCheck& c : checks) {
+    Json::Value j(Json::objectValue);
+    j["name"] = c.name;
+    j["ok"] = c.ok;
+    j["expected"] = c.expected;
+    j["found"] = c.found;
+    list.append(j);
+    ok = ok && c.ok;
+  }
+  out["ok"] = ok;
+  out["checks"] = list;
+  return out;
+}
+
+void PrintJson(const Json::Value& doc) {
+  Json::StreamWriterBuilder b;
+  b["indentation"] = "  ";
+  b["emitUTF8"] = true;
+  std::cout << Json::writeString(b, doc) << std::endl;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The machine-readable (--json) forms of the container reports: one JSON document each, with
+// field names that scripts may rely on.
+#include <string>
+#include <vector>
+
+#include <json/json.h>
+
+#include "bnx/bnx_file.h"
+#include "bnx/verify.h"
+
+// A header key as a typed value: numbers for crc, tv_number, uuid and schema_version_major,
+// texts for the others; null for an unknown key or a target outside TZ100..TZ600.
+Json::Value HeaderKeyJson(const BNXUtils::BnxFile& bnx, const std::string& key);
+// Every header key (the -I order, plus schema_version_major).
+Json::Value HeaderJson(const BNXUtils::BnxFile& bnx);
+// The model description at position (0-based), or null when there is none.
+Json::Value ModelJson(const BNXUtils::BnxFile& bnx, int position);
+// {"kind": "txm" | "legacy" | "none", "size": bytes of all_models, "fw_info_size": bytes}.
+Json::Value PayloadJson(const BNXUtils::BnxFile& bnx);
+Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks);
+
+// The document on standard output, indented, with a final line end.
+void PrintJson(const Json::Value& doc);
