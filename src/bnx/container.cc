@@ -43,7 +43,10 @@ talvex::Status LoadVerified(const std::string& path, bool (*verify)(const uint8_
   if (!fb.ok()) {
     return TALVEX_STATUS_ERROR(categ, "Failed to read the file: {} ({})", path, talvex::ReadStatusText(fb.status()));
   }
-  if (!verify(fb.data(), fb.size())) return TALVEX_STATUS_ERROR(categ, "{}", not_valid);
+  if (!verify(fb.data(), fb.size())) {
+    // The line of its own keeps the message the same for every file and still names this one.
+    return TALVEX_STATUS_ERROR(categ, "{}", not_valid).Err("Refused: " + path);
+  }
   out = std::move(fb);
   return talvex::Status();
 }

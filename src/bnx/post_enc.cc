@@ -1,5 +1,7 @@
 #include "bnx/post_enc.h"
 
+#include "common/format_ids.h"
+
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -32,7 +34,6 @@
 namespace BNXUtils {
 namespace {
 
-constexpr uint32_t kBNXMagic = 0x012EBD34;
 constexpr uint32_t kRawKeyOffsetWord = 8;  // byte offset of enc_key_data_offset in a raw setup
 // Scrambling and CRC run chunk by chunk while the chunk is still in cache.
 constexpr size_t kChunk = 256 * 1024;
@@ -175,7 +176,7 @@ std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vecto
   auto fw = fbb.CreateVector(fw_info.empty() ? nullptr : fw_info.data(), fw_info.size());
   auto all = CreateAllModelsSpace(fbb, in.payload_size);
   auto model_bin = TalvexBNX::CreateModelBin(fbb, fw, all);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, kBNXMagic, header, model_info, model_bin));
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   PayloadFill fill;
   fill.data = in.payload;
   fill.size = in.payload_size;

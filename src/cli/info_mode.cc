@@ -76,5 +76,7 @@ int BnxInfo(const CmdArgs& args) {
   CmdArgs quiet = args;
   quiet.blQuiet = true;
   // The report is out; a failed extraction still makes the command fail.
-  return ExtractOpened(quiet, files) == 0 ? 0 : -1;
+  if (ExtractOpened(quiet, files) == 0) return 0;
+  std::cerr << "The extraction of " << bnx.path() << " failed" << std::endl;
+  return -1;
 }

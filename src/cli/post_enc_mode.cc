@@ -37,6 +37,7 @@ int PostEnc(const CmdArgs& cmd) {
     return 0;
   } catch (const TalvexException& e) {
     talvex::Report(e.status());
+    std::cerr << "Post-encryption of " << path << " stopped" << std::endl;
   } catch (const std::exception& e) {
     // The encoder's key file errors, memory.
     TALVEX_LOG_ERROR(LogCateg::Tool, "{}: {}", path, e.what());

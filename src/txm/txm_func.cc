@@ -115,7 +115,9 @@ talvex::Status CheckAlignment(const std::string& path) {
     return talvex::Status::Error("Failed to read the file: " + path);
   }
   // Missing, empty and oversized files have no valid buffer: the check reports them so.
-  return CheckAlignment(fb.data(), fb.size());
+  talvex::Status st = CheckAlignment(fb.data(), fb.size());
+  if (!st.ok()) st.Err("The alignment check of " + path + " failed");
+  return st;
 }
 
 BufferLayout GetHeaderBufferInfo(const TalvexTXM::TXMContentT& txm) {

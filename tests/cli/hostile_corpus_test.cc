@@ -119,8 +119,8 @@ std::vector<Damaged> Corpus() {
 struct Mode {
   Strings args;
   bool names_file = true;  // a failure message names the damaged file
-  // -X -s extracts first and reports a failed setup view afterwards, naming the extracted
-  // setup and keeping what it extracted: such failures are listed, not asserted.
+  // -X -s and -I -s extract first and report a failed setup view afterwards, naming the
+  // extracted setup and keeping what it extracted: such failures are listed, not asserted.
   bool keeps_extracted = false;
 };
 
@@ -128,7 +128,7 @@ std::vector<Mode> Modes(const std::string& good_txm, const std::string& good_fw,
                         const std::string& good_json) {
   return {
       {{"-I", "{}"}},
-      {{"-I", "{}", "-s"}},
+      {{"-I", "{}", "-s"}, true, true},
       {{"-R", "{}", "-k", "target"}},
       {{"-M", "{}", "-N", "0"}},
       {{"-C", "{}"}},
@@ -144,8 +144,8 @@ std::vector<Mode> Modes(const std::string& good_txm, const std::string& good_fw,
       {{"-G", "-t", "400", "-e", "{}"}},
       {{"-G", "-t", "300", "-h", "{}", "-m", good_am}},
       {{"-G", "-t", "300", "-h", good_fw, "-m", "{}"}},
-      {{"-E", "{}", "-n", "1"}, false},  // not available in this build
-      {{"-c", "{}"}, false},             // not available in this build
+      {{"-E", "{}", "-n", "1"}},
+      {{"-c", "{}"}},
   };
 }
 

@@ -34,9 +34,10 @@ TEST(ModelInfoTest, AContainerThatDoesNotVerifyIsReportedOnceWithItsPath) {
   TempDir dir;
   WriteText(dir / "bad.bnx", "garbage!");
   const talvex::Status st = BNXUtils::ModifyModelInfo(dir / "bad.bnx", {"1"}, {}, "");
-  ASSERT_EQ(st.messages().size(), 2u);
+  ASSERT_EQ(st.messages().size(), 3u);
   EXPECT_TRUE(Contains(st.messages()[0].text, "Not a valid BNX file."));
-  EXPECT_TRUE(Contains(st.messages()[1].text, "Failed to read BNX file: " + dir / "bad.bnx"));
+  EXPECT_EQ(st.messages()[1].text, "Refused: " + dir / "bad.bnx");
+  EXPECT_TRUE(Contains(st.messages()[2].text, "Failed to read BNX file: " + dir / "bad.bnx"));
 }
 
 }  // namespace

@@ -106,9 +106,14 @@ TEST(TxmReaderTest, FileCodesAndTheAlignmentCheckOnFiles) {
   const std::string short_read = "Failed to read the file: " + dir.path() + "/\n";  // "" names the folder
   const std::string invalid = "Not a valid TXM file.\n";
   // Name, Parse result, CheckAlignment result, what the two print (an empty file: only the check).
+  auto check_failed = [&](const std::string& name) {
+    return "The alignment check of " + dir / name + " failed\n";
+  };
   const std::vector<std::tuple<std::string, int, int, std::string>> cases = {
-      {"empty.txm", 100, -1, invalid}, {"ok.txm", 0, 0, ""}, {"", 101, -1, short_read + short_read},
-      {"four.txm", 102, -1, invalid + invalid}};
+      {"empty.txm", 100, -1, invalid + check_failed("empty.txm")},
+      {"ok.txm", 0, 0, ""},
+      {"", 101, -1, short_read + short_read},
+      {"four.txm", 102, -1, invalid + invalid + check_failed("four.txm")}};
   for (const auto& [name, code, aligned, printed] : cases) {
     T::TXMContentT obj;
     testing::internal::CaptureStderr();
