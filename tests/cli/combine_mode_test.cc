@@ -1,5 +1,5 @@
 // End-to-end runs of -c (COMBINE_BNX) on containers built by the test builders; expected
-// payloads are built from the documented layout by the same builders, never by the tool.
+// payloads are laid out by the same builders from the container layout, never by the tool.
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
@@ -110,7 +110,7 @@ TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {
   const std::string pa = Legacy("a.bnx", 2, 1, {a}, 0xA1, "A"), pb = Legacy("b.bnx", 2, 1, {b}, 0xB2, "B");
   const Bytes in_a = ReadBytes(pa), in_b = ReadBytes(pb);
 
-  // The documented new layout: shared input 0x2000 long, outputs packed, working buffer next.
+  // The new layout: shared input 0x2000 long, outputs packed, working buffer next.
   const uint32_t code = 0x60003130;
   const uint32_t fb16 = static_cast<uint32_t>((fb.size() + 15) / 16 * 16);
   const LegacyModel na = At(a, 0x60000000, 0x1000, 0x60002000, 0x100, 0x60002130, 0x800, code);
