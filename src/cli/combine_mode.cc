@@ -83,7 +83,7 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
   try {
     if (cmd.blKeepAll) {
       // The extracted TXM file and its per-model split, as extraction leaves them, and the
-      // merged file under its documented name.
+      // merged file under its usual name.
       for (const CombineSource& src : srcs) {
         BNXUtils::ExtractedFiles written;
         const talvex::Status extracted = BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written);
