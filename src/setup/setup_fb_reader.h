@@ -16,6 +16,10 @@ class SetupFBReader {
   static talvex::Status Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size);
   // Reads the whole file first; "Failed to read the file[path]" and -1 when it cannot.
   static talvex::Status Parse(TalvexSetup::INFContentT& content, const std::string& path);
+  // Packs a whole tree. Every caller packs through here so that the generated packer, most of
+  // the code the schema produces, is compiled once.
+  static flatbuffers::Offset<TalvexSetup::INFContent> Pack(flatbuffers::FlatBufferBuilder& fbb,
+                                                           const TalvexSetup::INFContentT& content);
 
   // Bytes of strings and vectors the unpacked tree of a VERIFIED buffer would own, each
   // shared reference counted once per copy that unpacking makes. Stops counting past cap.

@@ -263,7 +263,7 @@ talvex::Status FBToJsonString(const uint8_t* bin, size_t size, std::string& str)
   // Repacked without forced defaults, so every field equal to its default drops out.
   flatbuffers::FlatBufferBuilder fbb(1024);
   fbb.ForceDefaults(false);
-  fbb.Finish(TalvexSetup::INFContent::Pack(fbb, &content));
+  fbb.Finish(SetupFBReader::Pack(fbb, content));
 
   JsonTextVisitor visitor;
   flatbuffers::IterateFlatBuffer(fbb.GetBufferPointer(), TalvexSetup::INFContentTypeTable(), &visitor);

@@ -7,6 +7,7 @@
 #include "common/file_io.h"
 #include "common/logger.h"
 #include "common/strings.h"
+#include "txm/txm_object.h"
 
 TxmWriter::TxmWriter() = default;
 
@@ -15,7 +16,7 @@ void TxmWriter::Finish(const TalvexTXM::TXMContentT& content) {
   finished_ = false;
   // The generated packer skips empty vectors, and ForceVectorAlignment only pads for
   // non-empty ones, so every stored force-aligned vector is 64-aligned.
-  builder_.Finish(TalvexTXM::TXMContent::Pack(builder_, &content));
+  builder_.Finish(TXM::PackTxm(builder_, content));
   finished_ = true;
 }
 
