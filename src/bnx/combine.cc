@@ -26,6 +26,7 @@
 #include "common/output_dir.h"
 #include "setup/setup_recognise.h"
 #include "txm/txm_func.h"
+#include "txm/txm_object.h"
 #include "txm/txm_reader.h"
 #include "txm/txm_verify.h"
 
@@ -447,19 +448,11 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
   in.payload_size = static_cast<size_t>(combined.all_models_size);
   in.payload_crc = args.uuid;
 
-  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
-  fbb.ForceDefaults(true);
-  auto header = GenBNXHeader(args, in, fbb);
-  auto model_info = GenModelInfo(args, in, fbb);
-  auto fw_info = fbb.CreateVector(combined.fw_info_bin);
-  auto all_models = CreateAllModelsSpace(fbb, in.payload_size);
-  auto model_bin = TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   PayloadFill fill;
   fill.size = in.payload_size;
   fill.crc = in.payload_crc;
   fill.pieces = combined.all_models;
-  return GenBNXBinary(args.target, fbb, output_name, &fill);
+  return WriteBNXAround(args, in, combined.fw_info_bin, fill, output_name);
 }
 
 void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const LegacyCombined& combined) {
@@ -603,7 +596,7 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
   static PopulatedAllocator allocator;
   fbb = flatbuffers::FlatBufferBuilder(static_cast<size_t>(payload + payload / 32 + 4096), &allocator);
   // Packed in the order the generated packer uses for a whole tree: header, then models.
-  const auto header_off = T::TXMHeader::Pack(fbb, &header);
+  const auto header_off = TXM::PackTxmHeader(fbb, header);
   std::vector<flatbuffers::Offset<T::Model>> offsets;
   // Each model is unpacked, packed and freed in turn: keep freed memory in the heap so that the
   // next model reuses its pages instead of mapping and faulting in fresh ones.
@@ -615,15 +608,15 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
     std::unique_ptr<T::ModelT> obj;
     if (thin_ok[c]) {
       const size_t at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(m) - buffers[c].first);
-      obj.reset(reinterpret_cast<const T::Model*>(thin[c].data() + at)->UnPack());
+      obj = TXM::UnpackModel(*reinterpret_cast<const T::Model*>(thin[c].data() + at));
       TxmReader::ClearEmptyUnions(*obj);
       if (!FillModelPayloads(m, obj.get())) obj.reset();
     }
     if (!obj) {
-      obj.reset(m->UnPack());
+      obj = TXM::UnpackModel(*m);
       TxmReader::ClearEmptyUnions(*obj);
     }
-    offsets.push_back(T::Model::Pack(fbb, obj.get()));
+    offsets.push_back(TXM::PackModel(fbb, *obj));
     model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
     obj.reset();
     // This model's payload now lives in the builder; its input pages are not needed again.
@@ -650,17 +643,11 @@ std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const s
   in.txm_model_ids = model_ids;
   args.uuid = in.payload_crc;
   args.fw_info_path.clear();
-  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
-  fbb.ForceDefaults(true);
-  auto header = GenBNXHeader(args, in, fbb);
-  auto model_info = GenModelInfo(args, in, fbb);
-  auto model_bin = GenModelBin(args, in, fbb);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   PayloadFill fill;
   fill.data = txm;
   fill.size = size;
   fill.crc = in.payload_crc;
-  return GenBNXBinary(args.target, fbb, output_name, &fill);
+  return WriteBNXAround(args, in, {}, fill, output_name);
 }
 
 }  // namespace BNXUtils

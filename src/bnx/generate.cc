@@ -143,18 +143,54 @@ flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo
   return fbb.CreateVector(infos);
 }
 
-flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb, talvex::Status* notes) {
+namespace {
+// fw_info.bin as the container stores it: only a legacy payload given with its fw_info.bin has one.
+std::vector<uint8_t> StoredFWInfo(const BNX_Args& args, const GenInputs& in, talvex::Status* notes) {
   std::vector<uint8_t> fw;
   if (!args.fw_info_path.empty() && in.major != 2) {
     talvex::Status st = GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload,
                                      in.payload_size, fw);
     if (notes != nullptr) notes->Note(std::move(st));
   }
+  return fw;
+}
+
+flatbuffers::Offset<TalvexBNX::ModelBin> ModelBinAround(flatbuffers::FlatBufferBuilder& fbb,
+                                                        const std::vector<uint8_t>& fw, size_t payload_size) {
   auto fw_info = CreateBytes(fbb, fw.data(), fw.size());
-  // The payload itself is written from the input's bytes by GenBNXBinary.
-  auto all_models = CreateAllModelsSpace(fbb, in.payload_size);
+  // The payload itself is written by GenBNXBinary.
+  auto all_models = CreateAllModelsSpace(fbb, payload_size);
   return TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
+}
+}  // namespace
+
+flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
+                                                     flatbuffers::FlatBufferBuilder& fbb, talvex::Status* notes) {
+  return ModelBinAround(fbb, StoredFWInfo(args, in, notes), in.payload_size);
+}
+
+std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vector<uint8_t>& fw_info,
+                           const PayloadFill& fill, const std::string& output_name,
+                           const std::vector<ModelInfoText>* models) {
+  // Room for the payload space from the start: growing would copy (and fault in) all of it.
+  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(fill.size + fw_info.size()), nullptr, false, 8);
+  fbb.ForceDefaults(true);
+  auto header = GenBNXHeader(args, in, fbb);
+  flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info;
+  if (models != nullptr) {
+    std::vector<flatbuffers::Offset<TalvexBNX::ModelInfo>> entries;
+    for (const auto& m : *models) {
+      auto n = fbb.CreateString(m.name);
+      auto v = fbb.CreateString(m.version);
+      entries.push_back(TalvexBNX::CreateModelInfo(fbb, n, m.id, v));
+    }
+    model_info = fbb.CreateVector(entries);
+  } else {
+    model_info = GenModelInfo(args, in, fbb);
+  }
+  auto model_bin = ModelBinAround(fbb, fw_info, fill.size);
+  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
+  return GenBNXBinary(args.target, fbb, output_name, &fill);
 }
 
 namespace {
@@ -282,15 +318,10 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     LoadGenInputs(args, in);
     if (args.uuid_from_payload) args.uuid = in.payload_crc;
 
-    flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(in.payload_size + in.fw_info_file.size()), nullptr, false, 8);
-    fbb.ForceDefaults(true);
-    auto header = GenBNXHeader(args, in, fbb);
-    auto model_info = GenModelInfo(args, in, fbb);
     talvex::Status notes;
-    auto model_bin = GenModelBin(args, in, fbb, &notes);
-    fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
+    const std::vector<uint8_t> fw = StoredFWInfo(args, in, &notes);
     const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0};
-    GenBNXBinary(args.target, fbb, output_name, &fill);
+    WriteBNXAround(args, in, fw, fill, output_name);
     return notes;
   } catch (const TalvexException& e) {
     // The input checks speak of "fw_info.bin" and "all_models.bin"; name the files meant.

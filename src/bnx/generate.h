@@ -108,6 +108,20 @@ struct PayloadFill {
 flatbuffers::Offset<TalvexBNX::BNXContent> PackBNX(flatbuffers::FlatBufferBuilder& fbb,
                                                    const TalvexBNX::BNXContentT& obj);
 
+// One model-table entry as stored: the version is text, kept as the source container wrote it.
+struct ModelInfoText {
+  std::string name;
+  int32_t id = 0;
+  std::string version;
+};
+
+// The one way a container is assembled around a payload it does not copy: header, model table
+// (models when given, GenModelInfo(args, in) otherwise), fw_info, then the all_models space,
+// written from fill by GenBNXBinary. Throws as GenBNXBinary does; returns the path written.
+std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vector<uint8_t>& fw_info,
+                           const PayloadFill& fill, const std::string& output_name,
+                           const std::vector<ModelInfoText>* models = nullptr);
+
 // Writes a finished builder to GetOutputFilePath(target, output_name) with its CRC trailer,
 // after checking the alignment in memory; all through one atomic write. With fill, the
 // all_models bytes are written from fill instead of the builder. Throws TalvexException

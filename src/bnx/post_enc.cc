@@ -26,6 +26,7 @@
 #include "encoder/encoder.h"
 #include "setup/setup_fb_reader.h"
 #include "setup/setup_func.h"
+#include "txm/txm_object.h"
 #include "txm/txm_reader.h"
 #include "txm/txm_transform.h"
 #include "txm/txm_verify.h"
@@ -125,12 +126,6 @@ void WriteOrRefuse(const std::string& path, const void* data, size_t len) {
 }
 
 // stoi of the text as the model table is read; a text it cannot read is kept as it is.
-struct ModelEntry {
-  std::string name;
-  int32_t id = 0;
-  std::string version;
-};
-
 std::string VersionText(const std::string& text) {
   try {
     size_t used = 0;
@@ -141,8 +136,8 @@ std::string VersionText(const std::string& text) {
   }
 }
 
-std::vector<ModelEntry> SourceModels(const SourceBNX& s, const std::vector<BNX_FW_INFO_MODEL>& records) {
-  std::vector<ModelEntry> out;
+std::vector<ModelInfoText> SourceModels(const SourceBNX& s, const std::vector<BNX_FW_INFO_MODEL>& records) {
+  std::vector<ModelInfoText> out;
   const auto* infos = s.root->model_info();
   if (infos != nullptr && infos->size() != 0) {
     for (flatbuffers::uoffset_t i = 0; i < infos->size(); ++i) {
@@ -155,33 +150,13 @@ std::vector<ModelEntry> SourceModels(const SourceBNX& s, const std::vector<BNX_F
   return out;
 }
 
-// Builder holding header, model table and fw_info; the payload is filled in by GenBNXBinary.
-std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vector<ModelEntry>* models,
+std::string WriteContainer(BNX_Args& args, const GenInputs& in, const std::vector<ModelInfoText>* models,
                            const std::vector<uint8_t>& fw_info, const std::string& out_name) {
-  flatbuffers::FlatBufferBuilder fbb(1024, nullptr, false, 8);
-  fbb.ForceDefaults(true);
-  auto header = GenBNXHeader(args, in, fbb);
-  flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info;
-  if (models != nullptr) {
-    std::vector<flatbuffers::Offset<TalvexBNX::ModelInfo>> entries;
-    for (const auto& m : *models) {
-      auto n = fbb.CreateString(m.name);
-      auto v = fbb.CreateString(m.version);
-      entries.push_back(TalvexBNX::CreateModelInfo(fbb, n, m.id, v));
-    }
-    model_info = fbb.CreateVector(entries);
-  } else {
-    model_info = GenModelInfo(args, in, fbb);
-  }
-  auto fw = fbb.CreateVector(fw_info.empty() ? nullptr : fw_info.data(), fw_info.size());
-  auto all = CreateAllModelsSpace(fbb, in.payload_size);
-  auto model_bin = TalvexBNX::CreateModelBin(fbb, fw, all);
-  fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
   PayloadFill fill;
   fill.data = in.payload;
   fill.size = in.payload_size;
   fill.crc = in.payload_crc;
-  return GenBNXBinary(args.target, fbb, out_name, &fill);
+  return WriteBNXAround(args, in, fw_info, fill, out_name, models);
 }
 
 void SetKeyFields(BNX_Args& args, const PostEncKeys& keys) {
@@ -411,7 +386,7 @@ std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vec
   content.header->encrypt_info->mode = TalvexSetup::EncryptedMode::CustKey;
   content.header->encrypt_info->key = key_data;
   flatbuffers::FlatBufferBuilder fbb(1024);
-  fbb.Finish(TalvexSetup::INFContent::Pack(fbb, &content));
+  fbb.Finish(SetupFBReader::Pack(fbb, content));
   return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
 }
 
@@ -603,7 +578,7 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
 
   BNX_Args args = ArgsFromSource(src);
   SetKeyFields(args, keys);
-  const std::vector<ModelEntry> models = SourceModels(src, table.records);
+  const std::vector<ModelInfoText> models = SourceModels(src, table.records);
 
   EncryptedLegacy enc =
       PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), encoder, key_data);
@@ -694,7 +669,7 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   HugePageAllocator allocator;
   flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
   // Packed as TxmWriter::Finish packs, into a builder of the right size from the start.
-  reserved.Finish(TalvexTXM::TXMContent::Pack(reserved, &txm));
+  reserved.Finish(TXM::PackTxm(reserved, txm));
   txm = TalvexTXM::TXMContentT();
   const uint8_t* packed = reserved.GetBufferPointer();
   const size_t packed_size = reserved.GetSize();
