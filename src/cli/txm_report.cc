@@ -30,6 +30,7 @@ std::string EncryptModeName(int32_t mode) {
 }
 
 using talvex::AddrLine;
+using talvex::FramedLine;
 
 std::string PayloadLine(const char* name, uint64_t addr, uint64_t len) {
   return fmt::format("      [{0:>{1}}] {2}{3:^{4}}L = {5:>{6}} : {5:#010x}", name, 6, "",
@@ -41,8 +42,6 @@ std::string CoreField(size_t c, const char* label, const std::string& value) {
 }
 
 }  // namespace
-
-std::string FramedLine(const std::string& text) { return talvex::FramedLine(text); }
 
 std::string GetMemoryInfoStr(const BNXUtils::ModelMemory& mm) {
   return talvex::MemorySummary(mm.DDR_start_addr, mm.DDR_end_addr, mm.DDR_space_needed, mm.model_size_no_header_buff);

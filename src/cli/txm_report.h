@@ -11,9 +11,6 @@
 // Characters between the two vertical bars of a framed line.
 constexpr int TXM_REPORT_WIDTH = talvex::kReportWidth;
 
-// "│" + text padded with blanks to TXM_REPORT_WIDTH characters + "│\n" (longer text is kept).
-std::string FramedLine(const std::string& text);
-
 // Prints the report of txm_path to standard output and writes, per core c of each model,
 // "model_<id>_core_<c>_cmd_buffer.bin" and "..._weight_buffer.bin" into the output folder.
 // 0; -1 with a message on standard error when the file cannot be read or verified, holds no

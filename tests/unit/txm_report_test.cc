@@ -129,7 +129,7 @@ TEST_F(TxmReportFile, ReportOfAFileLineByLine) {
   EXPECT_EQ(testsupport::ReadBytes(dir_ / "out/model_1_core_0_weight_buffer.bin"), npu.weight);
   EXPECT_EQ(testsupport::DirEntries(dir_ / "out").size(), 12u);  // 2 models, 3 cores, 2 files
   EXPECT_TRUE(testsupport::ReadBytes(dir_ / "out/model_26_core_0_cmd_buffer.bin").empty());
-  EXPECT_EQ(FramedLine("\xC3\xA9t\xC3\xA9").size(), 6 + 5 + 57 + 1u);  // "été" is padded by characters
+  EXPECT_EQ(talvex::FramedLine("\xC3\xA9t\xC3\xA9").size(), 6 + 5 + 57 + 1u);  // "été" is padded by characters
 }
 
 TEST_F(TxmReportFile, HostileFilesAreRefused) {
