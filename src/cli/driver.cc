@@ -1,6 +1,9 @@
 #include "cli/driver.h"
 
+#include <filesystem>
 #include <iostream>
+#include <system_error>
+#include <vector>
 
 #include "cli/gen_mode.h"
 #include "cli/options.h"
@@ -92,6 +95,38 @@ bool PrepareOutputFolder(const CmdArgs& args) {
   return false;
 }
 
+// The folders that creating the output folder will make, deepest first.
+std::vector<std::string> FoldersToMake(const CmdArgs& args) {
+  std::vector<std::string> missing;
+  if (!WritesFiles(args) || args.output_folder.empty()) return missing;
+  std::string path = args.output_folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  std::error_code ec;
+  for (std::filesystem::path p(path); !p.empty() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
+    if (ec) break;
+    missing.push_back(p.string());
+  }
+  return missing;
+}
+
+// A command that failed leaves no empty folder of its own making behind; anything it did
+// write (or anything else put there meanwhile) keeps the folder.
+void RemoveEmptyFolders(const std::vector<std::string>& made) {
+  for (const std::string& dir : made) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir, ec) || !std::filesystem::is_empty(dir, ec) || ec) return;
+    if (!std::filesystem::remove(dir, ec)) return;
+  }
+}
+
+int RunHandler(const CmdArgs& args) {
+  const std::vector<std::string> made = FoldersToMake(args);
+  if (!PrepareOutputFolder(args)) return -1;
+  const int status = FunctionMap.at(args.mode)(args);
+  if (status != 0) RemoveEmptyFolders(made);
+  return status;
+}
+
 }  // namespace
 
 bool CheckModeArguments(const CmdArgs& args, const char* program) {
@@ -164,16 +199,13 @@ int RunMain(int argc, char** argv) {
   if (parsed.version_stop) {
     if (args.mode == CmdArgs::None) return 0;
     // Even on this short path a mode that writes gets its folder, never the current one.
-    if (!PrepareOutputFolder(args)) return -1;
-    return FunctionMap.at(args.mode)(args);
+    return RunHandler(args);
   }
 
-  const bool ok = CheckModeArguments(args, argv[0]);
-  if (ok && !PrepareOutputFolder(args)) return -1;
-  if (!ok) {
+  if (!CheckModeArguments(args, argv[0])) {
     // Reported as coming from main, the program's entry point.
     SpdLog(LogCateg::Tool, kError, talvex::FailPrefix(__FILE__, __LINE__, "main") + "failed to parse command");
     return -1;
   }
-  return FunctionMap.at(args.mode)(args);
+  return RunHandler(args);
 }
