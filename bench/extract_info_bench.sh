@@ -55,7 +55,7 @@ echo "container: $bytes bytes (TXM payload, page cache warm; cp and -X median of
 echo "extracted: $extracted"
 awk -v s="$best_cp" -v b="$bytes" 'BEGIN { printf "cp of the container       : %.3f s (%.0f MiB/s)\n", s, b / 1048576 / s }'
 awk -v s="$best_x" -v b="$bytes" 'BEGIN { printf "-X (no -s)               : %.3f s (%.0f MiB/s)\n", s, b / 1048576 / s }'
-awk -v x="$best_x" -v c="$best_cp" 'BEGIN { printf "-X time / cp time        : %.2f (aim: <= 2)\n", x / c }'
+awk -v x="$best_x" -v c="$best_cp" 'BEGIN { printf "-X time / cp time        : %.2f (aim: <= 1.3)\n", x / c }'
 awk -v k="$rss_x" -v b="$bytes" 'BEGIN { printf "-X peak RSS              : %.0f MiB = %.2f x container\n", k / 1024, k * 1024 / b }'
 awk -v s="$best_i" 'BEGIN { printf "-I on the large container: %.1f ms (whole process)\n", s * 1000 }'
 awk -v s="$best_i_small" 'BEGIN { printf "-I on a 1 MiB container  : %.1f ms (whole process)\n", s * 1000 }'

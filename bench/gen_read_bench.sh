@@ -46,6 +46,6 @@ echo "payload: $bytes bytes (TXM, page cache warm, median of 3; -R best of 5)"
 echo "container: $(stat -c %s "$bnx") bytes"
 awk -v s="$best_cp" -v m="$size_mib" 'BEGIN { printf "cp of the TXM file       : %.3f s (%.0f MiB/s)\n", s, m / s }'
 awk -v s="$best_gen" -v m="$size_mib" 'BEGIN { printf "-G -t 400 -e TXM         : %.3f s (%.0f MiB/s)\n", s, m / s }'
-awk -v g="$best_gen" -v c="$best_cp" 'BEGIN { printf "-G time / cp time        : %.2f\n", g / c }'
+awk -v g="$best_gen" -v c="$best_cp" 'BEGIN { printf "-G time / cp time        : %.2f (aim: <= 1.2)\n", g / c }'
 awk -v s="$best_read" 'BEGIN { printf "-R target on the container: %.1f ms (whole process)\n", s * 1000 }'
 awk -v k="$rss_kib" -v b="$bytes" 'BEGIN { printf "-G peak RSS              : %.0f MiB = %.2f x payload\n", k / 1024, k * 1024 / b }'
