@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <tuple>
 
 #include <fmt/format.h>
@@ -84,8 +85,16 @@ talvex::Status CheckLegacyPayload(const uint8_t* fw_info, size_t fw_info_size, u
   return talvex::Status();
 }
 
-// Writes the payload vectors; the names come from the prefix, the major and the target.
-talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, ExtractedFiles* written) {
+// Where the all_models vector goes: the name comes from the prefix, the major and the target.
+std::string AllModelsPath(const PayloadView& p, const std::string& prefix) {
+  const std::string all_name = p.major == 2 ? "models_" + p.target_str + ".txm" : kAllModelsName;
+  return GetOutputDir() + ExtractedName(prefix, all_name);
+}
+
+// Writes the payload vectors. all_ready, if given, already holds the all_models bytes (written
+// to AllModelsPath) and is committed in their place.
+talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, ExtractedFiles* written,
+                            talvex::AtomicFileWriter* all_ready = nullptr) {
   const std::string out_dir = GetOutputDir();
   if (p.fw_info_size != 0) {
     const std::string path = out_dir + ExtractedName(prefix, kFwInfoName);
@@ -93,9 +102,13 @@ talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, Ext
     if (!st.ok()) return st;
     if (written != nullptr) written->fw_info = path;
   }
-  const std::string all_name = p.major == 2 ? "models_" + p.target_str + ".txm" : kAllModelsName;
-  const std::string path = out_dir + ExtractedName(prefix, all_name);
-  talvex::Status st = ExtractRange(path, p, p.all_models, p.all_models_size);
+  const std::string path = AllModelsPath(p, prefix);
+  talvex::Status st;
+  if (all_ready == nullptr) {
+    st = ExtractRange(path, p, p.all_models, p.all_models_size);
+  } else if (!all_ready->Commit()) {
+    st = TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, all_ready->error());
+  }
   if (!st.ok()) return st;
   if (written != nullptr) {
     written->all_models = path;
@@ -260,56 +273,85 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
     return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no CRC trailer", bnx_path);
   }
   const size_t body = file.size() - CRC_TRAILER_BYTES;
-  // The payload goes out file to file: its pages need not stay in this process after the pass.
-  constexpr size_t kCrcStep = size_t{8} << 20;
-  uint32_t expected = 0;
-  for (size_t at = 0; at < body; at += kCrcStep) {
-    const size_t n = std::min(kCrcStep, body - at);
-    expected = Crc32Update(expected, file.data() + at, n);
-    file.ReleasePages(at, n);
-  }
   const uint32_t found = talvex::LoadLE32(file.data() + body);
+
+  // What to write, checked before the CRC is known; a failure is reported after the CRC's.
+  talvex::Status meta;
+  PayloadView p;
+  FWInfoTable table;
+  bool split = false;
+  do {
+    const TalvexBNX::BNXHeader* header = file.header();
+    if (header == nullptr) {
+      meta = TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
+      break;
+    }
+    if (!file.has_major()) {
+      meta = TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
+      break;
+    }
+    const TalvexBNX::ModelBin* bin = file.root()->model_bin();
+    if (bin == nullptr) {
+      meta = TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)",
+                                 bnx_path);
+      break;
+    }
+    p.file_base = file.data();
+    p.file_fd = file.fd();
+    p.major = file.major();
+    p.target = header->target();
+    meta = TargetText(p.target, bnx_path, p.target_str);
+    if (!meta.ok()) break;
+    if (bin->fw_info() != nullptr) {
+      p.fw_info = bin->fw_info()->data();
+      p.fw_info_size = bin->fw_info()->size();
+    }
+    if (bin->all_models() != nullptr) {
+      p.all_models = bin->all_models()->data();
+      p.all_models_size = bin->all_models()->size();
+    }
+    // Only the legacy layout is split per model, and only along records that fit.
+    split = p.major != 2 && p.fw_info_size != 0;
+    if (split) meta = CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path);
+  } while (false);
+
+  // The CRC is read from the file, never through the mapping (faulting in every page costs more
+  // than the CRC itself). When all is in order, the payload file is written in the same pass:
+  // each piece is read once, added to the CRC and copied in the kernel from the cache. It is
+  // kept only if the CRC holds; otherwise nothing at all is written.
+  uint32_t expected = 0;
+  std::unique_ptr<talvex::AtomicFileWriter> all_out;
+  if (meta.ok() && p.file_fd >= 0 && p.all_models_size != 0) {
+    const uint64_t at = static_cast<uint64_t>(p.all_models - p.file_base);
+    const uint64_t len = p.all_models_size;
+    all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, prefix));
+    const bool done =
+        Crc32FileRange(p.file_fd, 0, at, &expected) &&
+        all_out->CopyFrom(p.file_fd, at, len,
+                          [&expected](const uint8_t* d, size_t n) { expected = Crc32Update(expected, d, n); }) &&
+        Crc32FileRange(p.file_fd, at + len, body - at - len, &expected);
+    // A failed write is met again, and reported, the ordinary way below.
+    if (!done) all_out.reset();
+  }
+  if (!all_out) {
+    expected = 0;
+    if (!Crc32FileRange(file.fd(), 0, body, &expected)) {
+      expected = 0;
+      constexpr size_t kCrcStep = size_t{8} << 20;
+      for (size_t at = 0; at < body; at += kCrcStep) {
+        const size_t n = std::min(kCrcStep, body - at);
+        expected = Crc32Update(expected, file.data() + at, n);
+        file.ReleasePages(at, n);
+      }
+    }
+  }
   if (expected != found) {
     return TALVEX_STATUS_ERROR(LogCateg::Common,
                                "Cannot extract {}: CRC trailer mismatch (expected {:#010x}, found {:#010x})", bnx_path,
                                expected, found);
   }
-  const TalvexBNX::BNXHeader* header = file.header();
-  if (header == nullptr) {
-    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
-  }
-  if (!file.has_major()) {
-    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
-  }
-  const TalvexBNX::ModelBin* bin = file.root()->model_bin();
-  if (bin == nullptr) {
-    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)",
-                               bnx_path);
-  }
-  PayloadView p;
-  p.file_base = file.data();
-  p.file_fd = file.fd();
-  p.major = file.major();
-  p.target = header->target();
-  talvex::Status st = TargetText(p.target, bnx_path, p.target_str);
-  if (!st.ok()) return st;
-  if (bin->fw_info() != nullptr) {
-    p.fw_info = bin->fw_info()->data();
-    p.fw_info_size = bin->fw_info()->size();
-  }
-  if (bin->all_models() != nullptr) {
-    p.all_models = bin->all_models()->data();
-    p.all_models_size = bin->all_models()->size();
-  }
-
-  // Only the legacy layout is split per model, and only along records that fit.
-  const bool split = p.major != 2 && p.fw_info_size != 0;
-  FWInfoTable table;
-  if (split) {
-    st = CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path);
-    if (!st.ok()) return st;
-  }
-  st = WritePayload(p, prefix, written);
+  if (!meta.ok()) return meta;
+  talvex::Status st = WritePayload(p, prefix, written, all_out.get());
   if (!st.ok() || !split) return st;
   return SplitChecked(table.records, p, prefix, p.target, setups);
 }

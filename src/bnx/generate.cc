@@ -72,7 +72,9 @@ void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
 }
 }  // namespace
 
-void LoadGenInputs(const BNX_Args& args, GenInputs& in) {
+namespace {
+// Everything LoadGenInputs does but the payload's CRC.
+void LoadGenInputsChecked(const BNX_Args& args, GenInputs& in) {
   in.target = GetTargetEnum(args.target);
   in.payload_file = talvex::FileBuffer::Load(args.all_models_path);
   if (!in.payload_file.ok() && in.payload_file.status() != talvex::ReadStatus::kEmpty) {
@@ -100,16 +102,30 @@ void LoadGenInputs(const BNX_Args& args, GenInputs& in) {
   } else {
     LoadLegacyInputs(args, in);
   }
+}
+
+// The one full pass over the payload, once everything else checked out.
+void ComputePayloadCrc(GenInputs& in) {
   // Last: the one full pass over the payload, once everything else checked out. The payload is
-  // later copied file to file, so its pages need not stay in this process after the pass.
-  constexpr size_t kCrcStep = size_t{8} << 20;
+  // later copied file to file, so it is read from the file rather than faulted in through the
+  // mapping (which would cost more than the CRC itself).
   uint32_t crc = 0;
-  for (size_t at = 0; at < in.payload_size; at += kCrcStep) {
-    const size_t n = std::min(kCrcStep, in.payload_size - at);
-    crc = Crc32Update(crc, in.payload + at, n);
-    in.payload_file.ReleasePages(at, n);
+  if (!Crc32FileRange(in.payload_file.fd(), 0, in.payload_size, &crc)) {
+    crc = 0;
+    constexpr size_t kCrcStep = size_t{8} << 20;
+    for (size_t at = 0; at < in.payload_size; at += kCrcStep) {
+      const size_t n = std::min(kCrcStep, in.payload_size - at);
+      crc = Crc32Update(crc, in.payload + at, n);
+      in.payload_file.ReleasePages(at, n);
+    }
   }
   in.payload_crc = crc;
+}
+}  // namespace
+
+void LoadGenInputs(const BNX_Args& args, GenInputs& in) {
+  LoadGenInputsChecked(args, in);
+  ComputePayloadCrc(in);
 }
 
 flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const GenInputs& in,
@@ -169,11 +185,9 @@ flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenIn
   return ModelBinAround(fbb, StoredFWInfo(args, in, notes), in.payload_size);
 }
 
-std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vector<uint8_t>& fw_info,
-                           const PayloadFill& fill, const std::string& output_name,
-                           const std::vector<ModelInfoText>* models) {
-  // Room for the payload space from the start: growing would copy (and fault in) all of it.
-  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(fill.size + fw_info.size()), nullptr, false, 8);
+void BuildBNXAround(flatbuffers::FlatBufferBuilder& fbb, BNX_Args& args, const GenInputs& in,
+                    const std::vector<uint8_t>& fw_info, size_t payload_size,
+                    const std::vector<ModelInfoText>* models) {
   fbb.ForceDefaults(true);
   auto header = GenBNXHeader(args, in, fbb);
   flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info;
@@ -188,8 +202,16 @@ std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vecto
   } else {
     model_info = GenModelInfo(args, in, fbb);
   }
-  auto model_bin = ModelBinAround(fbb, fw_info, fill.size);
+  auto model_bin = ModelBinAround(fbb, fw_info, payload_size);
   fbb.Finish(TalvexBNX::CreateBNXContent(fbb, talvex::kContainerMagic, header, model_info, model_bin));
+}
+
+std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vector<uint8_t>& fw_info,
+                           const PayloadFill& fill, const std::string& output_name,
+                           const std::vector<ModelInfoText>* models) {
+  // Room for the payload space from the start: growing would copy (and fault in) all of it.
+  flatbuffers::FlatBufferBuilder fbb(BNXBuilderSize(fill.size + fw_info.size()), nullptr, false, 8);
+  BuildBNXAround(fbb, args, in, fw_info, fill.size, models);
   return GenBNXBinary(args.target, fbb, output_name, &fill);
 }
 
@@ -305,6 +327,63 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   return path;
 }
 
+namespace {
+// Address of a scalar field of a table in a finished buffer; nullptr when it is not stored.
+uint8_t* FieldAddress(uint8_t* table, flatbuffers::voffset_t field) {
+  const uint8_t* vtable = table - flatbuffers::ReadScalar<flatbuffers::soffset_t>(table);
+  if (field >= flatbuffers::ReadScalar<flatbuffers::voffset_t>(vtable)) return nullptr;
+  const flatbuffers::voffset_t at = flatbuffers::ReadScalar<flatbuffers::voffset_t>(vtable + field);
+  return at == 0 ? nullptr : table + at;
+}
+
+// Writes a generated container whose header crc (and, with uuid_is_crc, uuid) still holds 0,
+// reading the payload only once: each piece is added to the CRC and copied in the kernel from
+// the cache. The builder places the header after the payload, so the two fields are set in
+// the bytes still to be written once the CRC is known. False, with nothing written, when the
+// buffer is not laid out that way (the caller then goes the ordinary way); a failed write
+// throws as GenBNXBinary does.
+bool WriteWithPayloadCrc(const std::string& target, flatbuffers::FlatBufferBuilder& fbb, const std::string& output_name,
+                         GenInputs& in, bool uuid_is_crc) {
+  uint8_t* buf = fbb.GetBufferPointer();
+  const size_t size = fbb.GetSize();
+  if (!CheckBNXAlignment(buf, size).ok()) return false;
+  const auto* root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf);
+  const auto* all = root->model_bin()->all_models();
+  if (all->size() != in.payload_size || root->header() == nullptr) return false;
+  const size_t head = static_cast<size_t>(all->data() - buf);
+  const size_t tail_at = head + in.payload_size;
+  auto* header = reinterpret_cast<uint8_t*>(const_cast<TalvexBNX::BNXHeader*>(root->header()));
+  uint8_t* crc_at = FieldAddress(header, TalvexBNX::BNXHeader::VT_CRC);
+  uint8_t* uuid_at = uuid_is_crc ? FieldAddress(header, TalvexBNX::BNXHeader::VT_UUID) : nullptr;
+  const auto in_tail = [&](const uint8_t* p) { return p != nullptr && p >= buf + tail_at && p + 4 <= buf + size; };
+  if (!in_tail(crc_at) || (uuid_is_crc && !in_tail(uuid_at))) return false;
+
+  const std::string path = GetOutputFilePath(target, output_name);
+  talvex::AtomicFileWriter out(path);
+  uint32_t payload_crc = 0;
+  bool ok = out.Write(buf, head) &&
+            out.CopyFrom(in.payload_file.fd(), 0, in.payload_size,
+                         [&payload_crc](const uint8_t* d, size_t n) { payload_crc = Crc32Update(payload_crc, d, n); });
+  if (ok) {
+    in.payload_crc = payload_crc;
+    talvex::StoreLE32(crc_at, payload_crc);
+    if (uuid_is_crc) talvex::StoreLE32(uuid_at, payload_crc);
+    const uint8_t* tail = buf + tail_at;
+    const size_t tail_size = size - tail_at;
+    uint32_t crc = crc32(buf, head);
+    crc = static_cast<uint32_t>(::crc32_combine(crc, payload_crc, static_cast<z_off_t>(in.payload_size)));
+    if (tail_size != 0) {
+      crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
+    }
+    uint8_t trailer[CRC_TRAILER_BYTES];
+    talvex::StoreLE32(trailer, crc);
+    ok = out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
+  }
+  if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
+  return true;
+}
+}  // namespace
+
 talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   if (!CheckFileExist(args.all_models_path)) {
     static const char* const kMissing = "all_models_path doesn't exist";
@@ -315,13 +394,31 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   }
   try {
     GenInputs in;
-    LoadGenInputs(args, in);
-    if (args.uuid_from_payload) args.uuid = in.payload_crc;
-
+    LoadGenInputsChecked(args, in);
+    // A TXM payload in a file is read once, for its CRC and its copy together; the header's
+    // crc (and uuid) are filled in once it has been read.
+    const bool one_pass = in.major == 2 && in.payload_file.fd() >= 0 && in.payload_size != 0;
+    if (!one_pass) ComputePayloadCrc(in);
+    const auto build = [&](flatbuffers::FlatBufferBuilder& fbb, talvex::Status& notes) {
+      if (args.uuid_from_payload) args.uuid = in.payload_crc;
+      BuildBNXAround(fbb, args, in, StoredFWInfo(args, in, &notes), in.payload_size);
+    };
+    const size_t room = BNXBuilderSize(in.payload_size + in.fw_info_file.size());
+    if (one_pass) {
+      flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
+      talvex::Status notes;
+      build(fbb, notes);
+      if (WriteWithPayloadCrc(args.target, fbb, output_name, in, args.uuid_from_payload)) {
+        if (args.uuid_from_payload) args.uuid = in.payload_crc;
+        return notes;
+      }
+      ComputePayloadCrc(in);
+    }
+    flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
     talvex::Status notes;
-    const std::vector<uint8_t> fw = StoredFWInfo(args, in, &notes);
+    build(fbb, notes);
     const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0};
-    WriteBNXAround(args, in, fw, fill, output_name);
+    GenBNXBinary(args.target, fbb, output_name, &fill);
     return notes;
   } catch (const TalvexException& e) {
     // The input checks speak of "fw_info.bin" and "all_models.bin"; name the files meant.

@@ -116,8 +116,13 @@ struct ModelInfoText {
 };
 
 // The one way a container is assembled around a payload it does not copy: header, model table
-// (models when given, GenModelInfo(args, in) otherwise), fw_info, then the all_models space,
-// written from fill by GenBNXBinary. Throws as GenBNXBinary does; returns the path written.
+// (models when given, GenModelInfo(args, in) otherwise), fw_info, then payload_size bytes of
+// all_models space, finished in fbb.
+void BuildBNXAround(flatbuffers::FlatBufferBuilder& fbb, BNX_Args& args, const GenInputs& in,
+                    const std::vector<uint8_t>& fw_info, size_t payload_size,
+                    const std::vector<ModelInfoText>* models = nullptr);
+// BuildBNXAround in a builder with room for the payload, written with the payload from fill by
+// GenBNXBinary. Throws as GenBNXBinary does; returns the path written.
 std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vector<uint8_t>& fw_info,
                            const PayloadFill& fill, const std::string& output_name,
                            const std::vector<ModelInfoText>* models = nullptr);

@@ -26,8 +26,9 @@
 namespace {
 
 // One container per model of the extracted TXM file, named after the prefix.
+// views, if given, receives the JSON view text of each file (ExtractTxm).
 int RunExtractTxm(const CmdArgs& args, const std::string& txm, const std::string& prefix,
-                  std::vector<std::string>& txm_files) {
+                  std::vector<std::string>& txm_files, std::vector<std::string>* views = nullptr) {
   CmdArgs cmd;
   cmd.model_path = {txm};
   cmd.output_folder = args.output_folder;
@@ -35,7 +36,7 @@ int RunExtractTxm(const CmdArgs& args, const std::string& txm, const std::string
   cmd.model_id = -1;
   int r = -1;
   try {
-    r = ExtractTxm(cmd, txm_files);
+    r = ExtractTxm(cmd, txm_files, views);
   } catch (const TalvexException& e) {
     talvex::Report(e.status());
   } catch (const std::exception& e) {
@@ -46,11 +47,24 @@ int RunExtractTxm(const CmdArgs& args, const std::string& txm, const std::string
 }
 
 // The JSON view of every new per-model TXM file, then the model report of the whole file.
-int ReportTxm(const std::string& all_out, const std::vector<std::string>& txm_files, size_t first) {
+// views holds the view texts of the files from first on when ExtractTxm made them; otherwise
+// each file is read back.
+int ReportTxm(const std::string& all_out, const std::vector<std::string>& txm_files, size_t first,
+              const std::vector<std::string>& views) {
   int r = 0;
+  const bool have_views = views.size() == txm_files.size() - first;
   for (size_t i = first; i < txm_files.size(); ++i) {
     const std::string& p = txm_files[i];
     const std::string out = BNXUtils::GetOutputDir() + Basename(p) + ".no_binary.json";
+    if (have_views) {
+      const std::string& text = views[i - first];
+      if (talvex::Report(talvex::WriteNewFile(out, text.data(), text.size(), LogCateg::Txm)) != 0) {
+        r = -1;
+        continue;
+      }
+      std::cout << out << "\n";
+      continue;
+    }
     try {
       TalvexTXM::TXMContentT txm = LoadTxmObj(p);
       TXM::TrimBinary(txm, false, false);
@@ -159,8 +173,11 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, st
 
     const bool txm_payload = bnx.major() == 2;
     const size_t first_txm = txm_files.size();
+    // The views are made from the models in memory while they are written.
+    std::vector<std::string> views;
+    std::vector<std::string>* want_views = args.blParseSetupBin ? &views : nullptr;
     if (keep && txm_payload) {
-      r = RunExtractTxm(args, all_out, prefix, txm_files);
+      r = RunExtractTxm(args, all_out, prefix, txm_files, want_views);
       if (r != 0) return r;
     }
     if (args.blParseSetupBin) {
@@ -168,10 +185,10 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, st
         r = ReportLegacy(args, bnx, fw_out, setups);
       } else {
         if (!keep) {
-          r = RunExtractTxm(args, all_out, prefix, txm_files);
+          r = RunExtractTxm(args, all_out, prefix, txm_files, want_views);
           if (r != 0) return r;
         }
-        r = ReportTxm(all_out, txm_files, first_txm);
+        r = ReportTxm(all_out, txm_files, first_txm, views);
       }
     }
     if (r != 0) status = r;

@@ -59,6 +59,33 @@ int ForEachModel(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
   return 0;
 }
 
+// ForEachModel for a fn that only packs and reads the single-model container: the same models in
+// the same order (for an id held by several models, the last of them), but each handed over by
+// moving it out of txm with txm's header, instead of packing and unpacking a copy of it. Packing
+// that container gives the same bytes as packing the copy: a tree read from a file comes back
+// from a pack and unpack unchanged. The header goes back into txm after each call.
+template <typename Fn>
+int ForEachModelMoved(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
+  std::set<int32_t> ids;
+  for (const auto& model : txm.models) {
+    if (model && (model_id == -1 || ModelId(*model) == model_id)) ids.insert(ModelId(*model));
+  }
+  for (int32_t id : ids) {
+    TalvexTXM::TXMContentT one;
+    one.magic = txm.magic;
+    for (auto& model : txm.models) {
+      if (!model || ModelId(*model) != id) continue;
+      one.models.clear();
+      one.models.push_back(std::move(model));
+    }
+    one.header = std::move(txm.header);
+    const int ret = fn(id, one);
+    txm.header = std::move(one.header);
+    if (ret != 0) return ret;
+  }
+  return 0;
+}
+
 }  // namespace
 
 TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
@@ -103,18 +130,30 @@ int SplitCore(const CmdArgs& cmd) {
 }
 
 int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
+  return ExtractTxm(cmd, output_files, nullptr);
+}
+
+int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::vector<std::string>* views) {
   RequireOneFile(cmd, "should be only one txm file");
   TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
+  // No single-model file is much larger than the whole file: room for that, so that packing a
+  // large model never grows (and copies) the builder. Untouched room costs no memory.
+  const size_t room = static_cast<size_t>(BNXUtils::GetFileSizeFromPath(cmd.model_path[0])) + (size_t{1} << 16);
   int counter = 1;
-  return ForEachModel(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+  return ForEachModelMoved(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     // Written under its final name at once ("01_net_model_3.txm"), not renamed afterwards,
     // so no interim "01_net" file ever appears or gets replaced.
     std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);
     if (!cmd.output_name.empty()) name += "_model_" + std::to_string(model_id) + ".txm";
-    TxmWriter writer;
+    TxmWriter writer(room);
     std::string path;
     if (talvex::Report(writer.Dump(container, cmd.output_folder, name, model_id, -1, "", path)) != 0) return -1;
     output_files.push_back(BNXUtils::GetRealpath(path));
+    if (views != nullptr) {
+      // The container is dropped after this call: trimming it in place costs nothing.
+      TXM::TrimBinary(container, false, false);
+      views->push_back(TXM::GetDebugText(container));
+    }
     return 0;
   });
 }
@@ -123,4 +162,21 @@ void SaveCmdWtBuffer(const std::string& output_file_name, const std::vector<uint
   // Without an output folder the file goes to the working folder, never to "/".
   const std::string path = InFolder(BNXUtils::GetOutputDir(), output_file_name + ".bin");
   talvex::Report(talvex::WriteNewFile(path, buffer.data(), buffer.size(), LogCateg::Tool));
+}
+
+void SaveCmdWtRange(const std::string& output_file_name, const talvex::FileBuffer& fb, uint64_t offset,
+                    uint64_t size) {
+  const std::string path = InFolder(BNXUtils::GetOutputDir(), output_file_name + ".bin");
+  if (offset > fb.size() || size > fb.size() - offset) {
+    TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write the file: {} (bytes {}..{} lie outside the input)", path,
+                     offset, offset + size);
+    return;
+  }
+  if (fb.fd() < 0 || size == 0) {
+    SaveCmdWtBuffer(output_file_name, std::vector<uint8_t>(fb.data() + offset, fb.data() + offset + size));
+    return;
+  }
+  talvex::AtomicFileWriter out(path);
+  if (out.CopyFrom(fb.fd(), offset, size) && out.Commit()) return;
+  TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write the file: {} ({})", path, out.error());
 }

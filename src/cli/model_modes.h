@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/cmd_args.h"
+#include "common/file_io.h"
 #include "txm_generated.h"
 
 // TXM::LoadTxmObj on one file; a file that does not parse ends the command: throws
@@ -18,7 +19,16 @@ TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path);
 // path of every file written. 0, or the failing operation's code. More than one file throws
 // TalvexException(UnexpectedValue, "should be only one txm file").
 int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files);
+// The same; views, if given, also receives for every file written the text of its JSON view
+// without payloads (TXM::GetDebugText after TXM::TrimBinary(txm, false, false)), taken from the
+// model in memory: exactly the text that reading the file back would give, without reading and
+// unpacking its payloads again.
+int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::vector<std::string>* views);
 
 // Writes buffer to <output folder>/<output_file_name>.bin, replacing it (atomically). A file
 // that cannot be written is logged and left as it was.
 void SaveCmdWtBuffer(const std::string& output_file_name, const std::vector<uint8_t>& buffer);
+// The same for size bytes of the loaded file fb from offset on, copied file to file where fb
+// is a mapped file (never through a copy in memory). A range outside fb is logged, nothing written.
+void SaveCmdWtRange(const std::string& output_file_name, const talvex::FileBuffer& fb, uint64_t offset,
+                    uint64_t size);

@@ -168,15 +168,17 @@ int GetTXMModelInfo(const std::string& txm_path) {
   for (int m = 0; m < count; ++m) {
     MODEL_INFO info;
     if (talvex::Report(BNXUtils::ReadTXMModelInfo(txm, fb.data(), m, info.model_header)) != 0 ||
-        talvex::Report(BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core)) != 0) {
+        talvex::Report(BNXUtils::ReadTXMModelCore(txm, fb.data(), m, info.model_core, false)) != 0) {
       std::cerr << "Failed to read model #" << m << " of the TXM file: " << txm_path << std::endl;
       return -1;
     }
     PrintModelsInfo(info, m);
     for (size_t c = 0; c < info.model_core.size(); ++c) {
       const std::string prefix = fmt::format("model_{0}_core_{1}_", info.model_header.model_id, c);
-      SaveCmdWtBuffer(prefix + "cmd_buffer", info.model_core[c].npu_param.cmd);
-      SaveCmdWtBuffer(prefix + "weight_buffer", info.model_core[c].npu_param.weight);
+      // Copied from the TXM file itself: the payloads never pass through memory here.
+      const BNXUtils::npu_eu_param_s& npu = info.model_core[c].npu_param;
+      SaveCmdWtRange(prefix + "cmd_buffer", fb, npu.cmd_addr, npu.cmd_size);
+      SaveCmdWtRange(prefix + "weight_buffer", fb, npu.wt_addr, npu.wt_size);
     }
   }
   std::cout.flush();

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,6 +101,12 @@ class AtomicFileWriter {
   // (copy_file_range) where the file systems allow it, else read and written through a small
   // buffer; never more memory than that. A source shorter than offset + len fails.
   bool CopyFrom(int src_fd, uint64_t offset, uint64_t len);
+  // The same, handing the bytes to observe on the way, in order, in pieces of at most 1 MiB: each
+  // piece is read into a small buffer, shown to observe, then copied in the kernel, which finds
+  // it in the cache (or written from the buffer where the kernel refuses). One pass over the
+  // source serves both, e.g. for a CRC of what is copied.
+  bool CopyFrom(int src_fd, uint64_t offset, uint64_t len,
+                const std::function<void(const uint8_t*, size_t)>& observe);
   bool Commit();
   // errno text of the first failure, empty while all is well.
   const std::string& error() const { return error_; }

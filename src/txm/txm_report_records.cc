@@ -104,15 +104,17 @@ std::vector<TXM_TENSOR> ReadTensors(const TensorList* tensors) {
   return out;
 }
 
-npu_eu_param_s ReadNpuParams(const TalvexTXM::NPUEUParams* npu, const uint8_t* base) {
+npu_eu_param_s ReadNpuParams(const TalvexTXM::NPUEUParams* npu, const uint8_t* base, bool copy_payloads) {
   npu_eu_param_s p;
   if (npu == nullptr) return p;
-  p.cmd = CopyBytes(npu->cmd());
+  if (copy_payloads) {
+    p.cmd = CopyBytes(npu->cmd());
+    p.weight = CopyBytes(npu->weight());
+  }
   p.cmd_addr = DataOffset(npu->cmd(), base);
-  p.cmd_size = p.cmd.size();
-  p.weight = CopyBytes(npu->weight());
+  p.cmd_size = npu->cmd() != nullptr ? npu->cmd()->size() : 0;
   p.wt_addr = DataOffset(npu->weight(), base);
-  p.wt_size = p.weight.size();
+  p.wt_size = npu->weight() != nullptr ? npu->weight()->size() : 0;
   return p;
 }
 
@@ -249,7 +251,7 @@ talvex::Status ReadTXMModelInfo(const std::string& path, int idx, MODEL_HEADER& 
 }
 
 talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
-                                std::vector<MODEL_CORES>& cores) {
+                                std::vector<MODEL_CORES>& cores, bool copy_payloads) {
   talvex::Status st;
   const TalvexTXM::Model* model = ModelAt(txm, idx, &st);
   if (model == nullptr) return st;
@@ -271,14 +273,14 @@ talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t*
       }
       c.eu_params_type = static_cast<int8_t>(core->eu_params_type());
       if (const TalvexTXM::NPUEUParams* npu = core->eu_params_as_NPUEUParams()) {
-        c.npu_param = ReadNpuParams(npu, base);
+        c.npu_param = ReadNpuParams(npu, base, copy_payloads);
       } else if (const TalvexTXM::CPUEUParams* cpu = core->eu_params_as_CPUEUParams()) {
         c.cpu_param.operators_addr = DataOffset(cpu->operators(), base);
         c.cpu_param.operator_count = cpu->operators() ? cpu->operators()->size() : 0;
       } else if (const TalvexTXM::LoopEUParams* loop = core->eu_params_as_LoopEUParams()) {
         c.loop_param.max_trip_count = loop->max_trip_count();
         c.loop_param.condition_var = ReadTXMTensorInfo(loop->condition_var());
-        c.loop_param.loop_npu_params = ReadNpuParams(loop->npu_params(), base);
+        c.loop_param.loop_npu_params = ReadNpuParams(loop->npu_params(), base, copy_payloads);
       }
       out.push_back(std::move(c));
     }

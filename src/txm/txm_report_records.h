@@ -176,8 +176,10 @@ talvex::Status ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t*
 // One record per top-level core of model idx; cmd and weight bytes are copied.
 // Fails (one log line) when the file does not load or idx is out of range. cores is replaced.
 talvex::Status ReadTXMModelCore(const std::string& path, int idx, std::vector<MODEL_CORES>& cores);
+// Same, on a verified buffer. Without copy_payloads the cmd and weight vectors stay empty; their
+// offsets and sizes are filled all the same, for a caller that copies the bytes file to file.
 talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
-                     std::vector<MODEL_CORES>& cores);
+                     std::vector<MODEL_CORES>& cores, bool copy_payloads = true);
 
 // Memory summary. Fails (one log line) when the file does not load, or when the file header or a
 // model header lacks a header or has fewer than four buffer_info entries.

@@ -1,5 +1,6 @@
 #include "txm/txm_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <fmt/format.h>
@@ -9,7 +10,10 @@
 #include "common/strings.h"
 #include "txm/txm_object.h"
 
-TxmWriter::TxmWriter() = default;
+TxmWriter::TxmWriter() : builder_(1024) {}
+
+TxmWriter::TxmWriter(size_t initial_size)
+    : builder_(std::max<size_t>(1024, std::min<size_t>(initial_size, FLATBUFFERS_MAX_BUFFER_SIZE / 2))) {}
 
 void TxmWriter::Finish(const TalvexTXM::TXMContentT& content) {
   builder_.Clear();

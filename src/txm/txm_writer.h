@@ -12,6 +12,10 @@ class TxmWriter {
   // Fresh builder: 1024 bytes initial capacity, minimum alignment 8 (raised to 64 by
   // the force-aligned cmd / weight / const_input vectors).
   TxmWriter();
+  // Same, but the builder starts with room for initial_size bytes: a container of about that size
+  // is packed without the builder growing (and copying everything packed so far) on the way.
+  // The bytes packed do not depend on it.
+  explicit TxmWriter(size_t initial_size);
   TxmWriter(const TxmWriter&) = delete;
   TxmWriter& operator=(const TxmWriter&) = delete;
 
@@ -42,6 +46,6 @@ class TxmWriter {
                                 const std::string& postfix);
 
  private:
-  flatbuffers::FlatBufferBuilder builder_{1024};
+  flatbuffers::FlatBufferBuilder builder_;
   bool finished_ = false;
 };

@@ -163,6 +163,12 @@ TEST_F(ExtractCliTest, ModelContainerAndSetupParsing) {
   const std::string m1 = out_ + "/01_" + kPrefix + "_model_1.txm", m2 = out_ + "/02_" + kPrefix + "_model_2.txm";
   EXPECT_EQ(r.out.rfind("Extract_Status: 0\n" + RealPath(out_ + "/" + txm) + "\n" + m1 + ".no_binary.json\n" + m2 +
                             ".no_binary.json\n\nDDR start addr", 0), 0u) << r.out;
+  // Each view is made from the model in memory: the same text -j makes from the file written.
+  for (const std::string& m : {m1, m2}) {
+    const std::string views = dir_ / "views", name = m.substr(m.rfind('/') + 1) + ".no_binary.json";
+    ASSERT_EQ(Tool({"-j", m, "-O", views}).status, 0);
+    EXPECT_EQ(ReadText(views + "/" + name), ReadText(m + ".no_binary.json")) << name;
+  }
   // A payload that is no TXM file stops the run with its line.
   WriteBytes(dir_ / "bad.bnx", BuildBnx(SampleBnx{}));
   r = Tool({"-X", dir_ / "bad.bnx", "-s", "-O", dir_ / "bad"});

@@ -1,5 +1,6 @@
 #include "bnx/container.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include "bnx/bnx_file.h"
 #include "bnx/extract.h"
 #include "common/exceptions.h"
+#include "common/file_io.h"
 #include "common/output_dir.h"
 #include "support/bnx_builder.h"
 #include "support/run.h"
@@ -68,6 +70,30 @@ TEST(Crc32Test, LargeBuffersAndContinuation) {
     EXPECT_EQ(c, want) << cut;
   }
   EXPECT_EQ(BNXUtils::Crc32Update(want, nullptr, 0), want);
+}
+
+// A range of a file read through the 256 KiB buffer agrees with zlib over the same bytes, for
+// lengths and offsets on both sides of the buffer's boundaries; a range past the end fails.
+TEST_F(BnxFileTest, FileRangeCrcAcrossChunkBoundaries) {
+  constexpr size_t kChunk = size_t{256} << 10;
+  std::mt19937 rng(5);
+  Bytes data(3 * kChunk + 77);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  const std::string path = Write("range", data);
+  const talvex::UniqueFd fd(open(path.c_str(), O_RDONLY));
+  ASSERT_TRUE(fd.valid());
+  for (size_t off : {size_t{0}, size_t{1}, kChunk - 1, kChunk}) {
+    for (size_t len : {size_t{0}, size_t{1}, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk + 3, data.size() - off}) {
+      if (off + len > data.size()) continue;
+      uint32_t crc = 0x1234;
+      ASSERT_TRUE(BNXUtils::Crc32FileRange(fd.get(), off, len, &crc)) << off << " " << len;
+      EXPECT_EQ(crc, static_cast<uint32_t>(crc32_z(0x1234, data.data() + off, len))) << off << " " << len;
+    }
+  }
+  uint32_t crc = 7;
+  EXPECT_FALSE(BNXUtils::Crc32FileRange(fd.get(), data.size() - 10, 11, &crc));
+  EXPECT_EQ(crc, 7u);
+  EXPECT_FALSE(BNXUtils::Crc32FileRange(-1, 0, 1, &crc));
 }
 
 TEST_F(BnxFileTest, FileCrcAndTrailer) {

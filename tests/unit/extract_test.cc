@@ -13,6 +13,7 @@
 #include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
 #include "support/run.h"
+#include "support/txm_builder.h"
 
 namespace {
 
@@ -66,6 +67,25 @@ TEST_F(ExtractTest, HostileContainersAreRefusedAndNothingIsWritten) {
     EXPECT_EQ(DirEntries(out_), Strings{}) << path;
     EXPECT_TRUE(setups.empty());
   }
+}
+
+// A payload of several 1 MiB pieces is written while its CRC is computed: it comes out byte for
+// byte, and one damaged byte in a later piece leaves nothing behind, not even a temporary file.
+TEST_F(ExtractTest, LargePayloadIsCheckedAndWrittenInOnePass) {
+  SampleBnx s;
+  s.all_models = PayloadBytes((size_t{3} << 20) + 77, 9);
+  Bytes file = BuildBnx(s);
+  WriteBytes(dir_ / "big.bnx", file);
+  BNXUtils::ExtractedFiles written;
+  ASSERT_EQ(talvex::Report(BNXUtils::ExtractBNX(dir_ / "big.bnx", "P", nullptr, &written)), 0);
+  EXPECT_EQ(DirEntries(out_), Strings{"P_models_400.txm"});
+  EXPECT_EQ(ReadBytes(written.all_models), s.all_models);
+  const auto* all = flatbuffers::GetRoot<TalvexBNX::BNXContent>(file.data())->model_bin()->all_models();
+  file[static_cast<size_t>(all->data() - file.data()) + (size_t{5} << 19)] ^= 0x01;
+  WriteBytes(dir_ / "bad.bnx", file);
+  BNXUtils::SetOutputDir(dir_ / "out2");
+  EXPECT_EQ(talvex::Report(BNXUtils::ExtractBNX(dir_ / "bad.bnx", "P", nullptr)), -1);
+  EXPECT_EQ(DirEntries(dir_ / "out2"), Strings{});
 }
 
 TEST_F(ExtractTest, ALinkInTheLastPlaceIsNotFollowed) {
