@@ -17,12 +17,8 @@ using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-uint32_t Conf(uint32_t reg, uint32_t value) { return (8u << 28) | (reg << 16) | (value & 0xffff); }
-Bytes Words(const std::vector<uint32_t>& words) {
-  Bytes b;
-  for (uint32_t w : words) AppendLE32(b, w);
-  return b;
-}
+const auto Conf = Tz100Conf;
+const auto Words = LE32Words;
 
 // Standard output without the progress lines of the logger ("[tool][debug]...").
 std::string WithoutLog(const std::string& out) {
@@ -80,8 +76,7 @@ class CombineCliTest : public ::testing::Test {
     return dir_ / name;
   }
   Json::Value Decode(const std::string& path) {
-    const Bytes file = ReadBytes(path);
-    EXPECT_EQ(Crc32(file), 0x2144DF1Cu);
+    EXPECT_TRUE(Sealed(ReadBytes(path))) << path;
     return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR);
   }
   std::string Done(const std::string& path) {
