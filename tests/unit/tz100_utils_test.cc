@@ -14,15 +14,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace testsupport;
 
-// One instruction: value in the low half, opcode and register index in the head.
-uint32_t Insn(uint32_t opcode, uint32_t reg, uint32_t value) { return (opcode << 28) | (reg << 16) | (value & 0xffff); }
-uint32_t Conf(uint32_t reg, uint32_t value) { return Insn(8, reg, value); }
-
-Bytes Words(const std::vector<uint32_t>& words) {
-  Bytes b;
-  for (uint32_t w : words) AppendLE32(b, w);
-  return b;
-}
+const auto Insn = Tz100Insn;
+const auto Conf = Tz100Conf;
+const auto Words = LE32Words;
 
 FirmInfo Regions(uint32_t dram, uint32_t out, uint32_t cmd, uint32_t wt, uint32_t in) {
   FirmInfo f;
