@@ -17,12 +17,8 @@ using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-uint32_t Conf(uint32_t reg, uint32_t value) { return (8u << 28) | (reg << 16) | (value & 0xffff); }
-Bytes Words(const std::vector<uint32_t>& words) {
-  Bytes b;
-  for (uint32_t w : words) AppendLE32(b, w);
-  return b;
-}
+const auto Conf = Tz100Conf;
+const auto Words = LE32Words;
 
 // Standard output without the progress lines of the logger ("[tool][debug]...").
 std::string WithoutLog(const std::string& out) {
@@ -48,19 +44,11 @@ class CombineCliTest : public ::testing::Test {
                      uint32_t crc, const std::string& tag = "t") {
     const LegacyPair p = BuildLegacyPair(models, true);
     SampleBnx s;
-    s.target = target;
-    s.major = major;
-    s.crc = crc;
-    s.uuid = crc;
-    s.platform = "p" + tag;
-    s.compiler_version = "c" + tag;
-    s.toolchain_version = "tc" + tag;
-    s.solution_id = "id" + tag;
-    s.solution_tag = tag;
+    s.target = target, s.major = major, s.crc = s.uuid = crc, s.platform = "p" + tag, s.compiler_version = "c" + tag;
+    s.toolchain_version = "tc" + tag, s.solution_id = "id" + tag, s.solution_tag = tag;
     s.models.clear();
     for (const auto& m : models) s.models.push_back({"m" + std::to_string(m.id), static_cast<int32_t>(m.id), "0x1" + std::to_string(m.id)});
-    s.fw_info = p.fw_info;
-    s.all_models = p.all_models;
+    s.fw_info = p.fw_info, s.all_models = p.all_models;
     WriteBytes(dir_ / name, BuildBnx(s));
     return dir_ / name;
   }
@@ -70,9 +58,7 @@ class CombineCliTest : public ::testing::Test {
     for (int32_t id : ids) o.models.push_back(SampleTxmOptions::SampleModel(id));
     if (input_addr != 0) o.header_buffer_info[0].start_addr = input_addr;
     SampleBnx s;
-    s.crc = 0x7000 + ids[0];
-    s.solution_id = "s" + tag;
-    s.solution_tag = tag;
+    s.crc = 0x7000 + ids[0], s.solution_id = "s" + tag, s.solution_tag = tag;
     s.models.clear();
     for (int32_t id : ids) s.models.push_back({"", id, ""});
     s.all_models = BuildSampleTxm(o);
@@ -80,8 +66,7 @@ class CombineCliTest : public ::testing::Test {
     return dir_ / name;
   }
   Json::Value Decode(const std::string& path) {
-    const Bytes file = ReadBytes(path);
-    EXPECT_EQ(Crc32(file), 0x2144DF1Cu);
+    EXPECT_TRUE(Sealed(ReadBytes(path))) << path;
     return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR);
   }
   std::string Done(const std::string& path) {

@@ -9,6 +9,7 @@
 
 #include "support/bnx_builder.h"
 #include "support/run.h"
+#include "support/usage_text.h"
 
 namespace {
 
@@ -16,41 +17,6 @@ using testsupport::RunResult;
 using Strings = std::vector<std::string>;
 
 const std::string kBin = TALVEX_BIN;
-
-std::string Usage(const std::string& program) {
-  return "    \n" + program + R"txt( <section> <options>
-
-  section list:
-    EXTRACT_BNX           : -X(--extract) <bnx_file_path> -l(--keep_all) -s(--parse_setup_bin)
-    GEN_BNX               : -G(--gen) [-h(--header) <fw_info_path> -m(--model) <all_models_path>]|[-e(--txm) <txm_path>] -t(--target) "target"
-    DUMP_DATA             : -I(--info) <bnx_file_path>
-    READ_BNX              : -R(--read) <bnx_file_path> -k(--header_key) "info_key"
-    READ_MODEL_INFO       : -M(--model_info) <bnx_file_path> -N(--model_idx) "idx"
-    COMBINE_BNX           : -c(--combine_bnx) BNX_1 BNX_2 BNX_3...
-    UPDATE_MODEL_INFO     : -U(--update_model_info) <bnx_file_path> --model_info_version v1,v2,v3... --model_info_name n1,n2,n3... (--replace_original)
-    UPDATE SOLUTION INFO  : --update_solution_info <bnx_file_path> --solution_id 1234 --solution_tag 5a6f7e (--replace_original)
-    POST_ENC              : -E(--enc) <bnx_file_path> [-n(--TV) "tv_number"] | [-f(--c_key) customer_key -g(--efuse_key) efuse_key(default: TALVEX_KEY) (-F(--key_file) file_path)]; [Linux Only]
-    GET_CRC               : -C(--crc) <bnx_file_path>
-    TXM_TO_JSON           : -j(--txm_to_json) <txm_file_path>
-    SPLIT_CORE            : -S(--split_core) <txm_file_path> -d(--core_id) core_id -p(--json_path) <addr_json_path> (-i(--model_id) model_id)
-    CHECK_ALIGNMENT       : -A(--alignment) <txm_file_path>
-    VERIFY_BNX            : --verify BNX_1 BNX_2... (--json)
-
-  options:
-    -o, --output    : output file name, default is "models_(target)"
-    -O, --folder    : output folder, default is "output/"
-    -V, --version   : show version number
-    -H, --help      : show this message
-    -q, --quiet     : print fewer progress lines
-    -a, --solution_id : solution id of UPDATE SOLUTION INFO
-    -b, --solution_tag : solution tag of UPDATE SOLUTION INFO
-    -i, --model_id  : model id of SPLIT_CORE, default -1 (every model)
-    -d, --core_id   : core id of SPLIT_CORE
-    -p, --json_path : address json file of SPLIT_CORE
-    -k, --header_key : header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, compiler_version, toolchain_version, schema_version, schema_version_major, uuid, solution_id, solution_tag
-    --json          : print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)
-)txt" "    \n";
-}
 
 const std::string kVersion =
     "talvex_bnx_utils version: 2025-09-11(a789b85)\n"
@@ -70,7 +36,7 @@ class CommandLineTest : public ::testing::Test {
 
 // One case per row of the exit-status table (and the -V and key-option variants).
 TEST_F(CommandLineTest, ExitStatusTable) {
-  const std::string U = Usage(kBin);
+  const std::string U = testsupport::ExpectedUsage(kBin);
   struct Case {
     Strings args;
     int status;
@@ -142,13 +108,6 @@ TEST_F(CommandLineTest, ExceptionFromAHandlerEndsWithANonZeroStatus) {
   const RunResult r = Tool({"-R", "t6.bnx", "-k", "target"});
   EXPECT_GT(r.status, 0);  // exited, no signal
   EXPECT_NE(r.err.find("Undefine target"), std::string::npos) << r.err;
-}
-
-TEST_F(CommandLineTest, ReadingCommandsMakeNoFolder) {
-  EXPECT_EQ(Tool({"-C", "abc.bin", "-O", "out1"}).status, 0);
-  EXPECT_EQ(Tool({"-O", "out2", "-C", "abc.bin", "-V"}).status, 0);
-  EXPECT_EQ(Tool({"--folder", "a/b", "-C", "abc.bin"}).status, 0);
-  for (const char* absent : {"out1", "out2", "a", "output"}) EXPECT_FALSE(testsupport::Exists(dir_ / absent)) << absent;
 }
 
 }  // namespace

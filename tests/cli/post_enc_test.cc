@@ -92,10 +92,6 @@ Bytes KeyData(uint32_t c_key, const Bytes& key_file) {
   return out;
 }
 
-void PutLE32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 Bytes KeyFileBytes() {
   Bytes k(1024);
   for (size_t i = 0; i < k.size(); ++i) k[i] = static_cast<uint8_t>(i * 37 + 11);
@@ -135,9 +131,7 @@ class PostEncTest : public ::testing::Test {
     return dir_ / name;
   }
   Json::Value Decode(const std::string& path) {
-    const Bytes file = ReadBytes(path);
-    EXPECT_EQ(file.size() % 32, 4u);
-    EXPECT_EQ(Crc32(file), 0x2144DF1Cu);
+    EXPECT_TRUE(Sealed(ReadBytes(path))) << path;
     return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR);
   }
   // Header texts of the source kept; key fields and CRC of the new payload.
@@ -162,105 +156,71 @@ std::vector<LegacyModel> Models(const Bytes& setup) {
   return {MakeLegacyModel(7, 3, 32, 48, setup), MakeLegacyModel(9, 0x102, 20, 64, setup)};
 }
 
-Bytes RawSetup() {
-  Bytes s;
-  AppendLE32(s, kRawSetupMagic);
-  for (uint32_t i = 0; i < 5; ++i) AppendLE32(s, 0x1000 + i);
-  return s;
-}
+Bytes RawSetup() { return RawSetupPlaceholder(); }
 
 // The expected encrypted models: pieces scrambled, setups replaced.
-std::vector<LegacyModel> Encrypted(std::vector<LegacyModel> models, uint32_t key, const std::vector<Bytes>& setups,
-                                   bool relaid) {
-  for (size_t i = 0; i < models.size(); ++i) {
-    models[i].cmd = Scramble(models[i].cmd, key, 4);
-    models[i].weight = Scramble(models[i].weight, key, 16);
-    models[i].setup = setups[i];
+std::vector<LegacyModel> Encrypted(std::vector<LegacyModel> models, uint32_t key, const Bytes& setup) {
+  for (LegacyModel& m : models) {
+    m.cmd = Scramble(m.cmd, key, 4), m.weight = Scramble(m.weight, key, 16), m.setup = setup;
   }
-  (void)relaid;
   return models;
 }
 
-TEST_F(PostEncTest, LegacyEFuseForEveryTargetAndSetupForm) {
+// eFuse mode on every target and setup form; customer key mode, where the setups grow by the key data
+// so the pieces after the first setup move and the records follow.
+TEST_F(PostEncTest, LegacyContainersInBothKeyModes) {
+  WriteBytes(dir_ / "key.bin", KeyFileBytes());
+  const Bytes key_data = KeyData(0x1234, KeyFileBytes()), raw = RawSetup();
+  SampleFbSetup stored, efuse, cust;  // stored: mode NoEnc present, so it can be flipped in place
+  stored.with_encrypt_info = efuse.with_encrypt_info = cust.with_encrypt_info = true;
+  efuse.encrypt_mode = 2, cust.encrypt_mode = 3, cust.key = key_data;
+  Bytes raw_efuse = raw, raw_cust = raw;
+  PutLE32(raw_efuse, 8, 0xFFFF0000);
+  PutLE32(raw_cust, 8, static_cast<uint32_t>(raw.size()));
+  raw_cust.insert(raw_cust.end(), key_data.begin(), key_data.end());
+  const Strings tv = {"--TV", "5"}, customer = {"-f", "1234", "-F", "key.bin", "-o", "named"};
+  const uint32_t tv_key = EFuseKey(5), cust_key = CustomerKey(0x1234, 0x51A9, KeyFileBytes());
   struct Case {
-    int32_t target;
+    std::string target;
     uint32_t major;
-    bool raw;
-    std::string name;
+    Bytes setup, marked;
+    Strings keys;
   };
-  SampleFbSetup marked_fb;
-  marked_fb.with_encrypt_info = true;  // mode NoEnc stored, so it can be flipped in place
+  // TZ500: a setup without stored mode cannot be marked in place; it stays as it is, with a warning.
+  // Without encrypt_info the customer key mode creates it.
+  const Case cases[] = {{"TZ100", 0, raw, raw_efuse, tv},
+                        {"TZ200", 0, raw, raw_efuse, tv},
+                        {"TZ200", 1, BuildFbSetup(stored), BuildFbSetup(efuse), tv},
+                        {"TZ300", 1, BuildFbSetup(stored), BuildFbSetup(efuse), tv},
+                        {"TZ500", 1, BuildFbSetup(), BuildFbSetup(), tv},
+                        {"TZ200", 0, raw, raw_cust, customer},
+                        {"TZ300", 1, BuildFbSetup(), BuildFbSetup(cust), customer}};
   int n = 0;
-  for (const Case& c : {Case{0, 0, true, "TZ100"}, Case{1, 0, true, "TZ200"}, Case{1, 1, false, "TZ200"},
-                        Case{2, 1, false, "TZ300"}, Case{4, 1, false, "TZ500"}}) {
-    SCOPED_TRACE(c.name + (c.raw ? " raw" : " fb"));
+  for (const Case& c : cases) {
     const std::string folder = "out" + std::to_string(n++), out_dir = RealPath(dir_.path()) + "/" + folder;
-    // TZ500: a setup without stored mode cannot be marked in place; it stays as it is, with a warning.
-    const bool unmarked = c.name == "TZ500";
-    const Bytes setup = c.raw ? RawSetup() : BuildFbSetup(unmarked ? SampleFbSetup() : marked_fb);
-    const auto models = Models(setup);
-    const std::string in = Legacy(c.target, c.major, models);
+    SCOPED_TRACE(folder);
+    const bool tv_mode = c.keys == tv;
+    const auto models = Models(c.setup);
+    const std::string in = Legacy(c.target[2] - '1', c.major, models);
     const Bytes before = ReadBytes(in);
-    const RunResult r = Tool({"-E", in, "--TV", "5", "-O", folder});
+    Strings args = {"-E", in, "-O", folder};
+    args.insert(args.end(), c.keys.begin(), c.keys.end());
+    const RunResult r = Tool(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string out = out_dir + "/BNX_0x1A2B3C4D.enc.bnx";
-    EXPECT_TRUE(EndsWith(r.out, kBanner + out + "\n\n")) << r.out;
-    EXPECT_EQ(DirEntries(out_dir), Strings{"BNX_0x1A2B3C4D.enc.bnx"});
+    const std::string name = tv_mode ? "BNX_0x1A2B3C4D.enc.bnx" : "named.enc.bnx";
+    EXPECT_TRUE(EndsWith(r.out, kBanner + out_dir + "/" + name + "\n\n")) << r.out;
+    EXPECT_EQ(DirEntries(out_dir), Strings{name});
     EXPECT_EQ(ReadBytes(in), before);
-
-    Bytes marked = setup;
-    if (c.raw) {
-      PutLE32(marked, 8, 0xFFFF0000);
-    } else if (unmarked) {
-      EXPECT_NE(r.err.find("stores no encryption mode; it is left unmarked"), std::string::npos) << r.err;
-    } else {
-      SampleFbSetup efuse = marked_fb;
-      efuse.encrypt_mode = 2;
-      marked = BuildFbSetup(efuse);
-    }
-    const LegacyPair expect = BuildLegacyPair(Encrypted(models, EFuseKey(5), {marked, marked}, false), true);
-    const Json::Value j = Decode(out);
-    ExpectHeader(j["header"], c.name, "EM_TVNum", 5, expect.all_models);
+    EXPECT_EQ(Contains(r.err, "stores no encryption mode; it is left unmarked"), c.target == "TZ500") << r.err;
+    const LegacyPair expect = BuildLegacyPair(Encrypted(models, tv_mode ? tv_key : cust_key, c.marked), true);
+    const Json::Value j = Decode(out_dir + "/" + name);
+    ExpectHeader(j["header"], c.target, tv_mode ? "EM_TVNum" : "EM_CUSTOM", tv_mode ? 5 : 0, expect.all_models);
     EXPECT_EQ(j["header"]["schema_version"]["major_num"].asUInt(), c.major);
     EXPECT_EQ(JsonBytes(j["model_bin"]["all_models"]), expect.all_models);
     EXPECT_EQ(JsonBytes(j["model_bin"]["fw_info"]), expect.fw_info);
     EXPECT_EQ(j["model_info"][1]["name"].asString() + "/" + j["model_info"][1]["id"].asString() + "/" +
                   j["model_info"][1]["version"].asString(),
               "second/9/258");
-  }
-}
-
-// The setups grow by the key data, so the pieces after the first setup move; the records follow.
-TEST_F(PostEncTest, LegacyCustomerKeyRelaysThePayload) {
-  WriteBytes(dir_ / "key.bin", KeyFileBytes());
-  const Bytes key_data = KeyData(0x1234, KeyFileBytes());
-  const uint32_t key = CustomerKey(0x1234, 0x51A9, KeyFileBytes());
-  SampleFbSetup fb;  // no encrypt_info: it is created
-  SampleFbSetup cust = fb;
-  cust.with_encrypt_info = true, cust.encrypt_mode = 3, cust.key = key_data;
-  Bytes raw_marked = RawSetup();
-  PutLE32(raw_marked, 8, static_cast<uint32_t>(raw_marked.size()));
-  raw_marked.insert(raw_marked.end(), key_data.begin(), key_data.end());
-  struct Case {
-    int32_t target;
-    uint32_t major;
-    Bytes setup, marked;
-    std::string folder;
-  };
-  for (const Case& c :
-       {Case{1, 0, RawSetup(), raw_marked, "o200"}, Case{2, 1, BuildFbSetup(fb), BuildFbSetup(cust), "o300"}}) {
-    SCOPED_TRACE(c.folder);
-    const auto models = Models(c.setup);
-    const std::string in = Legacy(c.target, c.major, models);
-    const RunResult r = Tool({"-E", in, "-f", "1234", "-F", "key.bin", "-O", c.folder, "-o", "named"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const std::string out = RealPath(dir_.path()) + "/" + c.folder + "/named.enc.bnx";
-    EXPECT_TRUE(EndsWith(r.out, kBanner + out + "\n\n")) << r.out;
-    const LegacyPair expect = BuildLegacyPair(Encrypted(models, key, {c.marked, c.marked}, true), true);
-    const Json::Value j = Decode(out);
-    ExpectHeader(j["header"], c.target == 1 ? "TZ200" : "TZ300", "EM_CUSTOM", 0, expect.all_models);
-    EXPECT_EQ(JsonBytes(j["model_bin"]["all_models"]), expect.all_models);
-    EXPECT_EQ(JsonBytes(j["model_bin"]["fw_info"]), expect.fw_info);
   }
 }
 
@@ -276,7 +236,7 @@ TEST_F(PostEncTest, KeepAllWritesTheEncryptedPieces) {
                                        p + "modelid_9_setup.bin", p + "modelid_9_weight.bin", "fw_info.txt"}));
   Bytes marked = RawSetup();
   PutLE32(marked, 8, 0xFFFF0000);
-  const auto enc = Encrypted(models, EFuseKey(7), {marked, marked}, false);
+  const auto enc = Encrypted(models, EFuseKey(7), marked);
   const LegacyPair expect = BuildLegacyPair(enc, true);
   EXPECT_EQ(ReadBytes(out_ + "/" + p + "modelid_9_command.bin"), enc[1].cmd);
   EXPECT_EQ(ReadBytes(out_ + "/" + p + "modelid_7_weight.bin"), enc[0].weight);
@@ -294,7 +254,7 @@ struct TxmPayloads {
   std::vector<std::pair<int, int>> modes;  // model id, encrypt mode
   std::vector<Bytes> keys;
   std::vector<Bytes> scrambled;  // cmd / weight of NPU cores, nested ones included
-  std::vector<Bytes> untouched;  // the loops' own npu_params
+  std::vector<Bytes> untouched;  // the loops' own npu_params and the constant inputs
 };
 
 TxmPayloads Payloads(const Bytes& txm) {
@@ -312,6 +272,7 @@ TxmPayloads Payloads(const Bytes& txm) {
   for (const auto& m : t.models) {
     p.modes.emplace_back(m->header->id, static_cast<int>(m->header->encrypt_info->mode));
     p.keys.push_back(m->header->encrypt_info->key);
+    p.untouched.push_back(m->const_input);
     for (const auto& c : m->cores) {
       npu(*c);
       if (const auto* loop = c->eu_params.AsLoopEUParams()) {
@@ -443,10 +404,7 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
     EXPECT_EQ(DirEntries(out_), Strings{});
     EXPECT_EQ(Exists(in) ? ReadBytes(in) : Bytes(), before);
   }
-  // The command line refuses a missing key before the mode runs.
-  const RunResult r = Tool({"-E", Legacy(0, 0, good), "-O", "out"});
-  EXPECT_EQ(r.status, 255);
-  EXPECT_NE(r.out.find("tv_number or customer_key is empty\n"), std::string::npos);
+  // (A missing key is refused by the command line before the mode runs: command_line_test.)
 }
 
 // An output that would replace the input needs --replace_original.
@@ -497,13 +455,9 @@ TEST_F(PostEncTest, KeyOptionsDecideTheMode) {
 }
 
 // TZ100 command words: CONF writes a 16-bit value into a register; others carry no address.
-uint32_t Conf(uint32_t reg, uint32_t value) { return (0x8000u | reg) << 16 | (value & 0xFFFF); }
-uint32_t Op(uint32_t opcode) { return opcode << 28; }
-Bytes Words(const std::vector<uint32_t>& words) {
-  Bytes b;
-  for (uint32_t w : words) AppendLE32(b, w);
-  return b;
-}
+const auto Conf = Tz100Conf;
+uint32_t Op(uint32_t opcode) { return Tz100Insn(opcode, 0, 0); }
+const auto Words = LE32Words;
 // Weight fetches at weight + 0x40, a read of the working buffer, a write to the output buffer.
 std::vector<uint32_t> Tz100Command(uint32_t weight, uint32_t extra_op = 0) {
   std::vector<uint32_t> w = {Conf(0x2e, weight + 0x40), Conf(0x2f, (weight + 0x40) >> 16), Op(6),
@@ -532,7 +486,7 @@ TEST_F(PostEncTest, TZ100CustomerKeyRelocatesTheCommandStream) {
   std::vector<LegacyModel> plain = models;
   plain[1].cmd = Words(Tz100Command(old_wt9 + 0x420));  // the first setup grew from 160 to 1216 bytes
   const uint32_t key = CustomerKey(0x99, 0x51A9, KeyFileBytes());
-  const LegacyPair expect = BuildLegacyPair(Encrypted(plain, key, {marked, marked}, true), true);
+  const LegacyPair expect = BuildLegacyPair(Encrypted(plain, key, marked), true);
   const Json::Value j = Decode(out_ + "/BNX_0x1A2B3C4D.enc.bnx");
   EXPECT_EQ(JsonBytes(j["model_bin"]["all_models"]), expect.all_models);
   EXPECT_EQ(JsonBytes(j["model_bin"]["fw_info"]), expect.fw_info);

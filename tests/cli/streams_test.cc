@@ -66,8 +66,6 @@ TEST_F(StreamsTest, EachLineOnItsStream) {
       {{"-M", "a.bnx", "b.bnx", "-N", "0"}, 1, "err", "unexpected argument: b.bnx", {}},
       {{"-U", "a.bnx", "b.bnx", "-o", "u"}, 1, "err", "unexpected argument: b.bnx", {"output/u.bnx"}},
       {{"-R", "a.bnx b.bnx", "-k", "crc"}, 255, "err", "-R(--read) takes one file; refusing the extra file b.bnx", {}},
-      // -X takes several.
-      {{"-X", "a.bnx", "b.bnx", "-O", "x"}, 0, "out", "Extract_Status: 0", {}},
   };
   for (const Case& c : cases) {
     const std::string what = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "");
@@ -81,8 +79,9 @@ TEST_F(StreamsTest, EachLineOnItsStream) {
 }
 
 TEST_F(StreamsTest, SeveralContainersAreAllExtracted) {
-  const RunResult r = Tool({"-X", "a.bnx", "b.bnx", "-O", "x"});
+  const RunResult r = Tool({"-X", "a.bnx", "b.bnx", "-O", "x"});  // -X takes several files
   EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.err, "");
   // Both were taken apart, each under its own CRC prefix.
   EXPECT_EQ(r.out.find("Extract_Status: 0"), r.out.find("Extract_Status"));
   EXPECT_NE(r.out.rfind("Extract_Status: 0"), r.out.find("Extract_Status: 0")) << r.out;

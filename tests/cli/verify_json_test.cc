@@ -37,10 +37,6 @@ SampleBnx Good(Family f) {
   return s;
 }
 
-void StoreLE32(Bytes& b, size_t pos, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[pos + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 Strings Lines(const std::string& text) {
   Strings out;
   std::istringstream in(text);
@@ -110,7 +106,7 @@ TEST_F(VerifyTest, EachDamageIsCaughtWithItsOwnLine) {
        "model #2 crc: FAILED: expected "},
       {"fw_info own crc", Family::kRaw, [&](SampleBnx& s) { s.fw_info.back() ^= 1; }, nullptr,
        "fw_info.bin trailer crc: FAILED: expected "},
-      {"record past all_models", Family::kRaw, [](SampleBnx& s) { StoreLE32(s.fw_info, 4 + 56 + 36, 1u << 20); },
+      {"record past all_models", Family::kRaw, [](SampleBnx& s) { PutLE32(s.fw_info, 4 + 56 + 36, 1u << 20); },
        nullptr, "model #2 bounds: FAILED: expected bytes "},
       {"no crc section", Family::kRaw, [&](SampleBnx& s) { s.fw_info.resize(section); }, nullptr,
        "fw_info.bin crc section: FAILED: expected 140 bytes (with the section), found 124 bytes"},
@@ -128,7 +124,7 @@ TEST_F(VerifyTest, EachDamageIsCaughtWithItsOwnLine) {
          s.crc = s.uuid = Crc32(s.all_models);
        },
        nullptr, "txm: FAILED: expected a valid TXM file"},
-      {"not a container", Family::kTxm, nullptr, [](Bytes& b) { b = Bytes(64, 0x7F); StoreLE32(b, 60, Crc32(b, 0, 60)); },
+      {"not a container", Family::kTxm, nullptr, [](Bytes& b) { b = Bytes(64, 0x7F); PutLE32(b, 60, Crc32(b, 0, 60)); },
        "container: FAILED: expected a valid BNX container"},
       {"empty", Family::kTxm, nullptr, [](Bytes& b) { b.clear(); }, "file: FAILED: expected a readable file"},
       {"short", Family::kTxm, nullptr, [](Bytes& b) { b.resize(3); }, "trailer crc: FAILED: expected a file longer"},

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/legacy_builder.h"
 #include "support/run.h"
 
 namespace testsupport {
@@ -24,6 +25,8 @@ Json::Value DecodeBnxWithFlatc(const std::string& bnx_path, const std::string& f
   if (!Json::parseFromStream(builder, in, &root, &errors)) return Json::Value();
   return root;
 }
+
+bool Sealed(const std::vector<uint8_t>& file) { return file.size() % 32 == 4 && Crc32(file) == 0x2144DF1Cu; }
 
 std::vector<uint8_t> JsonBytes(const Json::Value& array) {
   std::vector<uint8_t> out;

@@ -12,6 +12,10 @@ namespace testsupport {
 // Null value when flatc fails or the file is shorter than its trailer.
 Json::Value DecodeBnxWithFlatc(const std::string& bnx_path, const std::string& flatc, const std::string& schema_dir);
 
+// A written container: 32-byte aligned buffer plus the CRC trailer, so the CRC-32 of the whole
+// file is the residue 0x2144DF1C.
+bool Sealed(const std::vector<uint8_t>& file);
+
 // The bytes of a JSON array of numbers (as flatc prints [ubyte]).
 std::vector<uint8_t> JsonBytes(const Json::Value& array);
 

@@ -35,7 +35,16 @@ void AppendLE32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-namespace {
+void PutLE32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+std::vector<uint8_t> LE32Words(const std::vector<uint32_t>& words) {
+  std::vector<uint8_t> out;
+  for (uint32_t w : words) AppendLE32(out, w);
+  return out;
+}
+
 std::vector<uint8_t> RawSetupPlaceholder() {
   std::vector<uint8_t> out;
   AppendLE32(out, kRawSetupMagicWord);
@@ -43,6 +52,7 @@ std::vector<uint8_t> RawSetupPlaceholder() {
   return out;
 }
 
+namespace {
 std::vector<uint8_t> FbSetupPlaceholder() {
   TalvexSetup::INFContentT obj;
   obj.header.reset(new TalvexSetup::HeaderT());

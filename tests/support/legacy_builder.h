@@ -30,6 +30,18 @@ struct LegacyPair {
 
 uint32_t Crc32(const std::vector<uint8_t>& bytes, size_t offset = 0, size_t len = SIZE_MAX);
 void AppendLE32(std::vector<uint8_t>& out, uint32_t v);
+void PutLE32(std::vector<uint8_t>& out, size_t at, uint32_t v);
+std::vector<uint8_t> LE32Words(const std::vector<uint32_t>& words);
+
+// A TZ100 command word: opcode and register index in the head, value in the low half; CONF (opcode
+// 8) writes a 16-bit value into a register.
+constexpr uint32_t Tz100Insn(uint32_t opcode, uint32_t reg, uint32_t value) {
+  return (opcode << 28) | (reg << 16) | (value & 0xffff);
+}
+constexpr uint32_t Tz100Conf(uint32_t reg, uint32_t value) { return Tz100Insn(8, reg, value); }
+
+// The raw setup of SampleLegacyModels(kRaw): the magic word, then five words.
+std::vector<uint8_t> RawSetupPlaceholder();
 
 // Models with command/weight/setup pieces of these sizes, filled with a per-model pattern,
 // with plausible ascending device addresses (command of model 0 at 0x60100000).

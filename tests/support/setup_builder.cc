@@ -13,73 +13,49 @@ RawSetupWriter& RawSetupWriter::Word(uint32_t w) {
   return *this;
 }
 
-RawSetupWriter& RawSetupWriter::Header(const RawTZ100Header& h) {
-  for (uint32_t w : {h.magic, h.version, h.enc_key_data_offset, h.model_type, h.application_type,
-                     h.dram_start, h.dram_size, h.input_row, h.input_col, h.input_channel,
-                     h.cmd_start, h.cmd_size, h.weight_start, h.weight_size, h.input_start,
-                     h.input_size, h.input_radix, h.output_num}) {
-    Word(w);
-  }
+RawSetupWriter& RawSetupWriter::Words(std::initializer_list<uint32_t> words) {
+  for (uint32_t w : words) Word(w);
   return *this;
+}
+
+RawSetupWriter& RawSetupWriter::Header(const RawTZ100Header& h) {
+  return Words({h.magic, h.version, h.enc_key_data_offset, h.model_type, h.application_type, h.dram_start,
+                h.dram_size, h.input_row, h.input_col, h.input_channel, h.cmd_start, h.cmd_size, h.weight_start,
+                h.weight_size, h.input_start, h.input_size, h.input_radix, h.output_num});
 }
 
 RawSetupWriter& RawSetupWriter::Header(const RawTZ200Header& h) {
-  for (uint32_t w : {h.magic, h.version, h.enc_key_data_offset, h.model_type, h.application_type,
-                     h.dram_start, h.dram_size, h.cmd_start, h.cmd_size, h.weight_start,
-                     h.weight_size, h.input_start, h.input_size, h.input_num, h.output_num}) {
-    Word(w);
-  }
-  return *this;
+  return Words({h.magic, h.version, h.enc_key_data_offset, h.model_type, h.application_type, h.dram_start,
+                h.dram_size, h.cmd_start, h.cmd_size, h.weight_start, h.weight_size, h.input_start, h.input_size,
+                h.input_num, h.output_num});
 }
 
 RawSetupWriter& RawSetupWriter::InputInfo(const RawInputInfo& n, uint32_t type_word) {
-  return Word(type_word).Word(n.next_cpu);
+  return Words({type_word, n.next_cpu});
 }
 
 RawSetupWriter& RawSetupWriter::Cpu(const RawCpuNode& n, uint32_t type_word) {
-  Word(type_word);
-  for (uint32_t w : {n.input_data_num, n.op_type, n.in_num_row, n.in_num_col, n.in_num_ch,
-                     n.out_num_row, n.out_num_col, n.out_num_ch, n.h_pad, n.w_pad, n.kernel_h,
-                     n.kernel_w, n.stride_h, n.stride_w}) {
-    Word(w);
-  }
-  return *this;
+  return Words({type_word, n.input_data_num, n.op_type, n.in_num_row, n.in_num_col, n.in_num_ch, n.out_num_row,
+                n.out_num_col, n.out_num_ch, n.h_pad, n.w_pad, n.kernel_h, n.kernel_w, n.stride_h, n.stride_w});
 }
 
 RawSetupWriter& RawSetupWriter::Output(const RawOutputInfo& n, uint32_t type_word) {
-  Word(type_word);
-  for (uint32_t w : {n.supernum, n.data_format, n.row_start, n.col_start, n.ch_start, n.row_length,
-                     n.col_length, n.ch_length, n.output_index, n.output_radix, n.output_scale}) {
-    Word(w);
-  }
-  return *this;
+  return Words({type_word, n.supernum, n.data_format, n.row_start, n.col_start, n.ch_start, n.row_length,
+                n.col_length, n.ch_length, n.output_index, n.output_radix, n.output_scale});
 }
 
 RawSetupWriter& RawSetupWriter::Data(const RawDataInfo& n, uint32_t type_word) {
-  Word(type_word);
-  for (uint32_t w : {n.supernum, n.data_format, n.data_radix, n.data_scale, n.row_start,
-                     n.col_start, n.ch_start, n.row_length, n.col_length, n.ch_length}) {
-    Word(w);
-  }
-  return *this;
+  return Words({type_word, n.supernum, n.data_format, n.data_radix, n.data_scale, n.row_start, n.col_start,
+                n.ch_start, n.row_length, n.col_length, n.ch_length});
 }
 
 RawSetupWriter& RawSetupWriter::Super(const RawSuperNode& n, uint32_t type_word) {
-  Word(type_word);
-  for (uint32_t w : {n.addr, n.row_start, n.col_start, n.ch_start, n.row_length, n.col_length,
-                     n.ch_length}) {
-    Word(w);
-  }
-  return *this;
+  return Words({type_word, n.addr, n.row_start, n.col_start, n.ch_start, n.row_length, n.col_length, n.ch_length});
 }
 
 RawSetupWriter& RawSetupWriter::NetworkInput(const RawNetworkInput& n, uint32_t type_word) {
-  Word(type_word);
-  for (uint32_t w : {n.input_index, n.input_format, n.input_row, n.input_col, n.input_channel,
-                     n.input_start, n.input_size, n.input_radix}) {
-    Word(w);
-  }
-  return *this;
+  return Words({type_word, n.input_index, n.input_format, n.input_row, n.input_col, n.input_channel, n.input_start,
+                n.input_size, n.input_radix});
 }
 
 std::vector<uint8_t> BuildRawSetup100() {
@@ -88,27 +64,8 @@ std::vector<uint8_t> BuildRawSetup100() {
 
 // ---- flatbuffer ----
 
-SampleTensor SampleFbInput() {
-  SampleTensor t;
-  t.name = "input";
-  t.shape = {1, 3, 224, 224};
-  t.fxp_info = {{0.5f, 7}};
-  t.entry = 0;
-  t.len = 224 * 224 * 3;
-  t.segment = 1;  // INPUT
-  return t;
-}
-
-SampleTensor SampleFbOutput() {
-  SampleTensor t;
-  t.name = "output";
-  t.shape = {1, 16, 7, 7};
-  t.fxp_info = {{0.25f, 5}};
-  t.entry = 1;
-  t.len = 16 * 7 * 7;
-  t.segment = 2;  // OUTPUT
-  return t;
-}
+SampleTensor SampleFbInput() { return {"input", {1, 3, 224, 224}, {{0.5f, 7}}, 0, 224 * 224 * 3, 1, {}}; }
+SampleTensor SampleFbOutput() { return {"output", {1, 16, 7, 7}, {{0.25f, 5}}, 1, 16 * 7 * 7, 2, {}}; }
 
 namespace {
 

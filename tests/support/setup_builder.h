@@ -2,6 +2,7 @@
 // Builds sample setup.bin files, raw (TZ100 / TZ200) and flatbuffer, for tests and samples.
 // The raw builders write the word layout of the format directly and share no code with src/setup.
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,7 @@ struct RawNetworkInput {  // type 5
 class RawSetupWriter {
  public:
   RawSetupWriter& Word(uint32_t w);
+  RawSetupWriter& Words(std::initializer_list<uint32_t> words);
   RawSetupWriter& Header(const RawTZ100Header& h);
   RawSetupWriter& Header(const RawTZ200Header& h);
   RawSetupWriter& InputInfo(const RawInputInfo& n = {}, uint32_t type_word = 0);

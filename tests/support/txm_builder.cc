@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <tuple>
 
 namespace testsupport {
 namespace T = TalvexTXM;
@@ -40,9 +41,7 @@ std::vector<std::unique_ptr<T::BufferInfoT>> MakeBufferInfo(const std::vector<Sa
   std::vector<std::unique_ptr<T::BufferInfoT>> out;
   for (const auto& b : in) {
     auto info = std::make_unique<T::BufferInfoT>();
-    info->buffer = b.buffer;
-    info->start_addr = b.start_addr;
-    info->len = b.len;
+    info->buffer = b.buffer, info->start_addr = b.start_addr, info->len = b.len;
     out.push_back(std::move(info));
   }
   return out;
@@ -50,9 +49,7 @@ std::vector<std::unique_ptr<T::BufferInfoT>> MakeBufferInfo(const std::vector<Sa
 
 std::unique_ptr<T::SchemaVersionT> MakeVersion(uint32_t major, uint32_t minor, uint32_t revision) {
   auto v = std::make_unique<T::SchemaVersionT>();
-  v->major_num = major;
-  v->minor_num = minor;
-  v->revision_num = revision;
+  v->major_num = major, v->minor_num = minor, v->revision_num = revision;
   return v;
 }
 
@@ -159,16 +156,12 @@ std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmM
   h->outputs.push_back(MakeTensor("output", T::Location::OUTPUT_BUFFER, {1, 1000, 1, 1}, 0x40));
   h->core_number = static_cast<int32_t>(model->cores.size());
   h->npu_run_val = 1;
-  auto dma0 = std::make_unique<T::DmaBankInfoT>();
-  dma0->bank = 0;
-  dma0->type = T::DMAType::RDMA;
-  dma0->association = T::Location::INPUT_BUFFER;
-  auto dma1 = std::make_unique<T::DmaBankInfoT>();
-  dma1->bank = 1;
-  dma1->type = T::DMAType::WDMA;
-  dma1->association = T::Location::OUTPUT_BUFFER;
-  h->dma_bank_info.push_back(std::move(dma0));
-  h->dma_bank_info.push_back(std::move(dma1));
+  for (const auto& [bank, type, association] : {std::make_tuple(int8_t{0}, T::DMAType::RDMA, T::Location::INPUT_BUFFER),
+                                                 std::make_tuple(int8_t{1}, T::DMAType::WDMA, T::Location::OUTPUT_BUFFER)}) {
+    auto dma = std::make_unique<T::DmaBankInfoT>();
+    dma->bank = bank, dma->type = type, dma->association = association;
+    h->dma_bank_info.push_back(std::move(dma));
+  }
   h->encrypt_info = std::make_unique<T::EncryptInfoT>();
   h->encrypt_info->mode = m.encrypt_mode;
   h->compiler_version = kCompilerVersion;
