@@ -7,7 +7,9 @@
 
 #include "common/exceptions.h"
 #include "common/output_dir.h"
+#include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
+#include "support/setup_builder.h"
 #include "support/run.h"
 
 namespace {
@@ -82,6 +84,34 @@ TEST_F(LegacyFilesTest, GenFWInfoWithoutModelsAndFailures) {
   EXPECT_EQ(ReadText(fw_), "old fw_info");
   EXPECT_EQ(ReadText(dir_ / "fw_info.txt").substr(0, 17), "Total [0] models:");
   EXPECT_EQ(DirEntries(dir_.path()), (std::vector<std::string>{"all_models.bin", "fw_info.bin", "fw_info.txt"}));
+}
+
+TEST_F(LegacyFilesTest, IsSetupBinFbsLooksAtTheFirstModelsSetup) {
+  auto container = [&](const std::string& name, const std::vector<LegacyModel>& models, bool with_infos) {
+    const LegacyPair p = BuildLegacyPair(models, true);
+    SampleBnx s;
+    s.target = 1, s.major = 0;
+    s.fw_info = p.fw_info, s.all_models = p.all_models;
+    if (!with_infos) s.models.clear();
+    WriteBytes(dir_ / name, BuildBnx(s));
+    return dir_ / name;
+  };
+  const std::vector<LegacyModel> raw = SampleLegacyModels(LegacySetupForm::kRaw);
+  const std::vector<LegacyModel> fb = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
+  EXPECT_FALSE(BNXUtils::IsSetupBinFbs(container("raw.bnx", raw, true)));
+  EXPECT_TRUE(BNXUtils::IsSetupBinFbs(container("fb.bnx", fb, true)));
+  // Only the first model counts.
+  EXPECT_TRUE(BNXUtils::IsSetupBinFbs(container("mixed.bnx", {fb[0], raw[1]}, true)));
+  // No model, no model_info, a setup beyond all_models, or no container: refused, not guessed.
+  EXPECT_THROW(BNXUtils::IsSetupBinFbs(container("none.bnx", {}, true)), TalvexException);
+  EXPECT_THROW(BNXUtils::IsSetupBinFbs(container("noinfo.bnx", fb, false)), TalvexException);
+  LegacyPair cut = BuildLegacyPair(fb, true);
+  SampleBnx s;
+  s.target = 1, s.major = 1, s.fw_info = cut.fw_info;
+  s.all_models.assign(cut.all_models.begin(), cut.all_models.begin() + 40);
+  WriteBytes(dir_ / "cut.bnx", BuildBnx(s));
+  EXPECT_THROW(BNXUtils::IsSetupBinFbs(dir_ / "cut.bnx"), TalvexException);
+  EXPECT_THROW(BNXUtils::IsSetupBinFbs(dir_ / "missing.bnx"), TalvexException);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <functional>
 #include <regex>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 
@@ -44,6 +45,20 @@ static void InitFrontEnd() { InitLoggers(kDebug, true, "", "%^[%n][%l]%v%$"); }
 // Logger names in LogCateg order.
 const char* const kCategNames[] = {"common", "sorvin", "graph", "fmcut", "tiling", "mmu", "cmd",
                                    "wt",     "fw",     "txm",   "eval",  "bie",    "tool"};
+
+TEST(LoggerTest, LevelNamesAndPrefix) {
+  const char* names[] = {"trace", "debug", "info", "warning", "error", "critical", "off"};
+  for (unsigned int l = 0; l < 7; ++l) EXPECT_EQ(LogLevelToStr(l), names[l]);
+  EXPECT_EQ(GetLogLevelStr(','), "trace,debug,info,warning,error,critical");
+  for (unsigned int l = 0; l < 6; ++l) EXPECT_EQ(StrToLogLevel(names[l]), l);
+  EXPECT_EQ(StrToLogLevel("warn"), 3u);
+  EXPECT_EQ(StrToLogLevel("err"), 4u);
+  EXPECT_THROW(StrToLogLevel("ERROR"), std::invalid_argument);
+  try {
+    ADD_FAILURE() << StrToLogLevel("off");
+  } catch (const std::invalid_argument& e) { EXPECT_STREQ(e.what(), "Invalid log level [off]"); }
+  EXPECT_EQ(talvex::FailPrefix("/a/b/container.cc", 42, "ReadBNX"), "[container.cc:42][ReadBNX] ");
+}
 
 TEST(LoggerTest, FrontEndSettingsEveryCategoryAndCallSites) {
   EXPECT_EQ(StdoutOfChild(nullptr, [] { SpdLog(LogCateg::Tool, kError, "before init"); }), "");

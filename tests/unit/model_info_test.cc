@@ -15,6 +15,7 @@ TEST(ModelInfoTest, HeaderlessOrEmptyRequestsAreRefusedAndNothingIsWritten) {
   TempDir dir;
   BNXUtils::SetOutputDir(dir / "out");
   SampleBnx s;
+  s.uuid = 0xFEEDBEEF;
   WriteBytes(dir / "a.bnx", BuildBnx(s));
   s.with_header = false;  // no target to name the output by
   WriteBytes(dir / "b.bnx", BuildBnx(s));
@@ -25,6 +26,8 @@ TEST(ModelInfoTest, HeaderlessOrEmptyRequestsAreRefusedAndNothingIsWritten) {
   EXPECT_EQ(BNXUtils::ModifySolutionInfo(dir / "b.bnx", "1", "", "").code(), -1);
   EXPECT_EQ(BNXUtils::ModifySolutionInfo(dir / "a.bnx", "", "", "").code(), -1);  // nothing to change
   EXPECT_EQ(DirEntries(dir / "out"), std::vector<std::string>{});
+  EXPECT_EQ(BNXUtils::GetUuidInBnx(dir / "a.bnx"), 0xFEEDBEEFu);
+  EXPECT_EQ(BNXUtils::GetUuidInBnx(dir / "b.bnx"), 0u);
 }
 
 TEST(ModelInfoTest, AContainerThatDoesNotVerifyIsReportedOnceWithItsPath) {

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/run.h"
 
 using Strings = std::vector<std::string>;
 
@@ -31,6 +32,9 @@ TEST(StringsTest, Str2IntsReadsLikeStoi) {
 }
 
 TEST(StringsTest, NumbersAndPaths) {
+  for (const auto& [in, out] : {std::pair<int64_t, int64_t>{0, 0}, {1, 16}, {16, 16}, {17, 32}, {-5, -16}}) {
+    EXPECT_EQ(PadToN(in, 16), out) << in;
+  }
   for (const char* hex : {"0x1A", "1a", "0X1a", "1ag"}) EXPECT_EQ(ParseHex(hex), 26u) << hex;
   EXPECT_EQ(ParseHex("zz") + ParseHex("123456789"), 0x23456789u);
   const std::tuple<const char*, const char*, const char*> paths[] = {
@@ -40,4 +44,13 @@ TEST(StringsTest, NumbersAndPaths) {
     EXPECT_EQ(Basename(path), base) << path;
   }
   EXPECT_EQ(EraseDuplicateSlashes("//a//b///c/"), "/a/b/c/");
+}
+
+TEST(StringsTest, GetFileSizeExplainsFailures) {
+  testsupport::TempDir tmp;
+  testsupport::WriteBytes(tmp / "f.bin", std::vector<unsigned char>(1234, 7));
+  EXPECT_EQ(GetFileSize(tmp / "f.bin"), 1234u);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(GetFileSize(tmp / "missing"), 0u);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Failed to stat file [" + (tmp / "missing") + "] with errno [2]\n");
 }

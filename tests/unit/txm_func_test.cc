@@ -4,10 +4,12 @@
 
 #include "common/logger.h"
 
+#include <cstring>
 #include <functional>
 #include <tuple>
 
 #include "common/exceptions.h"
+#include "encoder/encoder.h"
 #include "support/run.h"
 #include "support/txm_builder.h"
 #include "txm/txm_func.h"
@@ -110,6 +112,24 @@ TEST(TxmReaderTest, FileCodesAndTheAlignmentCheckOnFiles) {
   }
 }
 
+TEST(TxmWriterTest, DumpIntoBufferRoundTripsAndRefusesASmallBuffer) {
+  const T::TXMContentT original = BuildSampleTxmObject();
+  const Bytes expected = PackTxm(original);  // generated packer, no identifier
+  Bytes buf(1 << 16, 0xEE), small(10, 0xEE);
+  size_t len = 0;
+  ASSERT_EQ(talvex::Report(TxmWriter().Dump(original, buf.data(), buf.size(), len)), 0);
+  ASSERT_EQ(Bytes(buf.begin(), buf.begin() + static_cast<long>(len)), expected);
+  EXPECT_EQ(buf[len], 0xEE);  // nothing past len
+  T::TXMContentT parsed;
+  ASSERT_EQ(talvex::Report(TxmReader::Parse(parsed, buf.data(), len)), 0);
+  EXPECT_EQ(PackTxm(parsed), expected);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(talvex::Report(TxmWriter().Dump(original, small.data(), small.size(), len)), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "The buffer size[10] is not enough for data len[" + std::to_string(expected.size()) + "]\n");
+  EXPECT_EQ(small, Bytes(10, 0xEE));  // nothing copied
+}
+
 TEST(TxmWriterTest, PayloadsStartOn64AndEmptyOnesAreNotStored) {
   SampleTxmOptions o;
   o.models[0].cmd_bytes = 1, o.models[0].weight_bytes = 3, o.models[0].const_input_bytes = 5;
@@ -146,8 +166,25 @@ TEST(TxmWriterTest, OutputPathRuleAndFiles) {
   testing::internal::CaptureStdout();
   std::string path;
   EXPECT_EQ(talvex::Report(TxmWriter().Dump(BuildSampleTxmObject(), dir / "no/..", "", 7, -1, "", path)), -1);
+  EXPECT_EQ(talvex::Report(TxmWriter().GenBin(dir / "x.txm")), -1);  // nothing finished to write
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(testsupport::DirEntries(dir.path()).empty());
+}
+
+TEST(TxmFuncTest, ReadTxmHeaderText) {
+  auto header_text = [](const T::TXMContentT& txm, const std::string& key) { return TXM::ReadTxmHeader(txm, key); };
+  const T::TXMContentT txm = BuildSampleTxmObject();
+  EXPECT_EQ(header_text(txm, "target"), "TXM Header:\n  target: TZ400\n");
+  EXPECT_EQ(header_text(txm, "Target"), "TXM Header:\n");
+  SampleTxmOptions o;  // names out of range are empty; addresses are not cut
+  o.header_buffer_info = {{T::Location::INPUT_BUFFER, 0x60000000, 1},
+                          {static_cast<T::Location>(7), 0x1234567890ULL, 1}};
+  o.target = static_cast<T::NPUTarget>(3);
+  o.major = 2, o.minor = 0, o.revision = 10;
+  EXPECT_EQ(header_text(BuildSampleTxmObject(o), ""),
+            "TXM Header:\n  compiler_version: talvex_compiler 1.0\n  target: \n  schema version: v2.0.10\n"
+            "  Buffer Information\n    location:INPUT_BUFFER\n       addr:0x60000000\n"
+            "    location:\n       addr:0x1234567890\n");
 }
 
 TEST(TxmFuncTest, CheckAlignmentNamesTheFirstMisalignedPayload) {
@@ -298,14 +335,59 @@ TEST(TxmTrimCore, RefusalsAndAddressFiles) {
   EXPECT_EQ(out.magic, 99u);  // nothing produced by any failure
 }
 
-// Which payloads are scrambled, how, and the key data of customer mode are checked end to end against
-// a reference scrambler (post_enc_test TxmContainerInBothKeyModes); here that eFuse mode keeps stored key bytes.
-TEST(TxmPostEnc, EFuseModeKeepsTheStoredKeyBytes) {
-  T::TXMContentT efuse = BuildSampleTxmObject();
+TEST(TxmEdit, UpdateWeight) {
+  TempDir dir;
+  const Bytes weight = testsupport::PayloadBytes(48, 3);
+  testsupport::WriteBytes(dir / "w.bin", weight);
+  T::TXMContentT txm = BuildSampleTxmObject();
+  ASSERT_EQ(talvex::Report(TXM::UpdateWeight(txm, 2, 3, dir / "w.bin", 1)), 0);  // core 3 sits in model 2's LOOP core
+  EXPECT_EQ(std::make_tuple(Npu(*txm.models[1]->cores[2]->exe_unit[0]).weight, txm.models[1]->header->wt_ref_model_id),
+            std::make_tuple(weight, 1));
+  const Bytes before = PackTxm(txm);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(talvex::Report(TXM::UpdateWeight(txm, 1, 0, dir / "none.bin", 2)), -1);
+  EXPECT_EQ(talvex::Report(TXM::UpdateWeight(txm, 9, 0, dir / "w.bin", 2)), -2);
+  EXPECT_EQ(talvex::Report(TXM::UpdateWeight(txm, 1, 9, dir / "w.bin", 2)), -3);
+  EXPECT_EQ(talvex::Report(TXM::UpdateWeight(txm, -1, 1, dir / "w.bin", 2)), -4);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Failed to read the file: " + dir / "none.bin" + "\nUnable to find the model with the id: 9\n"
+            "Without weight field for the EUParamsType: 2\n");
+  EXPECT_EQ(PackTxm(txm), before);
+
+}
+
+Bytes Encoded(const Encoder& enc, Bytes b, size_t unit) {
+  enc.Encode(reinterpret_cast<char*>(b.data()), b.size(), unit);
+  return b;
+}
+
+TEST(TxmPostEnc, EncodesTopAndNestedNpuPayloadsOnly) {
+  TempDir dir;
+  testsupport::WriteBytes(dir / "key.bin", testsupport::PayloadBytes(1024, 0x5A));
+  const T::TXMContentT src = BuildSampleTxmObject();
+  T::TXMContentT efuse = BuildSampleTxmObject(), cust = BuildSampleTxmObject();
   efuse.models[0]->header->encrypt_info->key = {1, 2, 3};
   ASSERT_EQ(TXM::PostEnc(efuse, 0x1234, 0, ""), 0);
-  EXPECT_EQ(efuse.models[0]->header->encrypt_info->key, (Bytes{1, 2, 3}));
-  EXPECT_EQ(efuse.models[0]->header->encrypt_info->mode, T::EncryptedMode::EFuse);
+  ASSERT_EQ(TXM::PostEnc(cust, 0x51A9, 0x1234, dir / "key.bin"), 0);
+  EXPECT_EQ(efuse.models[0]->header->encrypt_info->key, (Bytes{1, 2, 3}));  // key bytes kept
+  const std::vector<uint32_t> words = Encoder::GenDecryptKeyData(0x1234, dir / "key.bin");
+  EXPECT_EQ(cust.models[1]->header->encrypt_info->key.size(), words.size() * 4);
+  EXPECT_EQ(std::memcmp(cust.models[1]->header->encrypt_info->key.data(), words.data(), words.size() * 4), 0);
+  const Encoder efuse_enc(0, 0x1234, ""), cust_enc(0x1234, 0x51A9, dir / "key.bin");
+  for (const auto& [txm, enc] : {std::make_pair(&efuse, &efuse_enc), std::make_pair(&cust, &cust_enc)}) {
+    for (size_t m = 0; m < 2; ++m) {
+      const T::ModelT &e = *txm->models[m], &p = *src.models[m];
+      EXPECT_EQ(e.header->encrypt_info->mode, txm == &cust ? T::EncryptedMode::CustKey : T::EncryptedMode::EFuse);
+      for (const auto& [done, plain] : {std::make_pair(e.cores[0].get(), p.cores[0].get()),
+                                        std::make_pair(e.cores[2]->exe_unit[0].get(), p.cores[2]->exe_unit[0].get())}) {
+        EXPECT_EQ(Npu(*done).cmd, Encoded(*enc, Npu(*plain).cmd, 4));
+        EXPECT_EQ(Npu(*done).weight, Encoded(*enc, Npu(*plain).weight, 16));
+      }
+      // The loop's own payload and the constant input stay plain.
+      EXPECT_EQ(std::make_tuple(e.cores[2]->eu_params.AsLoopEUParams()->npu_params->cmd, e.const_input),
+                std::make_tuple(p.cores[2]->eu_params.AsLoopEUParams()->npu_params->cmd, p.const_input));
+    }
+  }
 }
 
 TEST(TxmPostEnc, RefusalsLeaveTheWholeTreeUnchanged) {

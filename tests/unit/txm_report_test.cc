@@ -149,6 +149,8 @@ TEST_F(TxmReportFile, HostileFilesAreRefused) {
     EXPECT_EQ(Report(path), -1) << path;
     EXPECT_EQ(out_, "") << path;
     EXPECT_NE(err_.find(message + path), std::string::npos) << err_;
+    BNXUtils::BNX_CONTENT_TXM all;
+    EXPECT_EQ(talvex::Report(BNXUtils::GetTXMAll(path, all)), message == layout || message == unread ? -1 : 0) << path;
   }
   EXPECT_TRUE(testsupport::DirEntries(dir_ / "out").empty());
   BNXUtils::MODEL_HEADER h;

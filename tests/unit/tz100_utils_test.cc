@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/output_dir.h"
+#include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
+#include "support/run.h"
 #include "support/setup_builder.h"
 
 namespace {
@@ -174,6 +177,85 @@ TEST(TZ100Relocation, SetupTable) {
     EXPECT_EQ(r, c.out.empty() ? -1 : 0);
     EXPECT_EQ(data, c.out.empty() ? c.in : c.out);
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
+  }
+}
+
+TEST(TZ100Relocation, FilesAreCheckedAndRewrittenWhole) {
+  TempDir dir;
+  BNXUtils::SetOutputDir(dir.path());
+  const FirmInfo old_f = Regions(0x60000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
+  const FirmInfo new_f = Regions(0x70000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
+  const std::string cmd = dir / "c.bin";
+  const Bytes stream = Words({Conf(0x0e, 0x0200), Conf(0x0f, 0x6000)});
+  WriteBytes(cmd, stream);
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(cmd, static_cast<int>(stream.size()) + 4, new_f, old_f), -1);
+  EXPECT_EQ(ReadBytes(cmd), stream);  // wrong length: untouched
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(dir / "missing.bin", 8, new_f, old_f), -1);
+  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(cmd, static_cast<int>(stream.size()), new_f, old_f), 0);
+  EXPECT_EQ(ReadBytes(cmd), Words({Conf(0x0e, 0x0200), Conf(0x0f, 0x7000)}));
+  EXPECT_EQ(BNXUtils::UpdateAddrCMDValue(cmd, 8, 0x0e, 0x60000000, 0x70000000, 0, 0), 0);
+  EXPECT_EQ(ReadBytes(cmd), stream);
+
+  FirmInfo nf = new_f, of = old_f;
+  const std::string setup = dir / "s.bin";
+  const Bytes raw = RawSetupWriter().Header(HeaderOf(old_f)).Super().bytes();
+  WriteBytes(setup, raw);
+  EXPECT_EQ(BNXUtils::UpdateTZ100SetupBin(setup, static_cast<int>(raw.size()) - 1, nf, of), -1);
+  EXPECT_EQ(ReadBytes(setup), raw);
+  EXPECT_EQ(BNXUtils::UpdateTZ100SetupBin(setup, static_cast<int>(raw.size()), nf, of), 0);
+  RawSuperNode moved;
+  moved.addr = 0x70010000;
+  EXPECT_EQ(ReadBytes(setup), RawSetupWriter().Header(HeaderOf(new_f)).Super(moved).bytes());
+  EXPECT_EQ(DirEntries(dir.path()), (std::vector<std::string>{"c.bin", "s.bin"}));  // no temporary left
+}
+
+TEST(TZ100Relocation, UpdateTZ100BinsWalksTheExtractedFilesOfEveryContainer) {
+  TempDir dir;
+  BNXUtils::SetOutputDir(dir.path());
+  // One container (crc 0xC1) of two models, extracted under its default prefix.
+  const FirmInfo old_f = Regions(0x60001000, 0x60000100, 0x60100000, 0x60100010, 0x60000000);
+  LegacyModel a = MakeLegacyModel(4, 1, 0, 16, {}), b = MakeLegacyModel(6, 1, 0, 16, {});
+  for (LegacyModel* m : {&a, &b}) {
+    m->cmd = Words({Conf(0x0e, 0x1010), Conf(0x0f, 0x6000)});
+    m->setup = RawSetupWriter().Header(HeaderOf(old_f)).Super().bytes();
+    m->addr_in = 0x60000000, m->size_in = 0x100, m->addr_out = 0x60000100, m->size_out = 0x40;
+    m->addr_wbuf = 0x60001000, m->size_wbuf = 0x800, m->addr_cmd = 0x60100000, m->addr_wt = 0x60100010;
+    m->addr_fw = 0x60100020;
+  }
+  const LegacyPair p = BuildLegacyPair({a, b}, true);
+  SampleBnx s;
+  s.target = 0, s.major = 0, s.crc = 0xC1, s.fw_info = p.fw_info, s.all_models = p.all_models;
+  WriteBytes(dir / "c.bnx", BuildBnx(s));
+  WriteBytes(dir / "BNX_0xC1_fw_info.bin", p.fw_info);
+  for (const char* id : {"4", "6"}) {
+    WriteBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_command.bin"), a.cmd);
+    WriteBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_setup.bin"), a.setup);
+  }
+  FirmInfo n4 = Regions(0x70000000, 0x60000100, 0x60100000, 0x60100010, 0x60000000);
+  n4.model_id = 4, n4.cmd_size = 8, n4.fw_code_size = static_cast<uint32_t>(a.setup.size());
+  FirmInfo n6 = n4;
+  n6.model_id = 6;
+  std::vector<std::string> bnxs = {dir / "c.bnx"};
+
+  // A missing new record or one of another model: refused, and no model is touched.
+  std::vector<FirmInfo> short_list = {n4};
+  EXPECT_EQ(BNXUtils::UpdateTZ100Bins(bnxs, short_list), -1);
+  EXPECT_EQ(ReadBytes(dir / "BNX_0xC1_modelid_4_command.bin"), a.cmd);
+  EXPECT_EQ(ReadBytes(dir / "BNX_0xC1_modelid_4_setup.bin"), a.setup);
+  std::vector<FirmInfo> swapped = {n6, n4};
+  EXPECT_EQ(BNXUtils::UpdateTZ100Bins(bnxs, swapped), -1);
+
+  std::vector<FirmInfo> both = {n4, n6};
+  EXPECT_EQ(BNXUtils::UpdateTZ100Bins(bnxs, both), 0);
+  RawSuperNode moved;
+  moved.addr = 0x7000F000;
+  RawTZ100Header h = HeaderOf(old_f);
+  h.dram_start = 0x70000000;
+  for (const char* id : {"4", "6"}) {
+    EXPECT_EQ(ReadBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_command.bin")),
+              Words({Conf(0x0e, 0x0010), Conf(0x0f, 0x7000)}));
+    EXPECT_EQ(ReadBytes(dir / (std::string("BNX_0xC1_modelid_") + id + "_setup.bin")),
+              RawSetupWriter().Header(h).Super(moved).bytes());
   }
 }
 
