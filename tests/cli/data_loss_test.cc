@@ -111,9 +111,31 @@ TEST_F(DataLossTest, ReadOnlyCommandsMakeNoFolder) {
     EXPECT_EQ(r.status, 0) << args[0] << r.err;
     EXPECT_FALSE(Exists(dir_ / "output") || Exists(dir_ / "ro")) << args[0] << args[1];
   }
-  // -I -s extracts, so it writes into the folder.
-  EXPECT_EQ(Tool({"-I", "m400.bnx", "-s"}).status, 255);  // the sample payload is no TXM file
-  EXPECT_TRUE(Exists(dir_ / "output"));
+}
+
+// A writing command that fails takes away the empty folders it made, and only those.
+TEST_F(DataLossTest, FailedCommandsLeaveNoFolderOfTheirOwn) {
+  ASSERT_EQ(testsupport::Run({"/bin/rm", "-r", dir_ / "output"}).status, 0);
+  WriteText(dir_ / "bad.bnx", "not a container");
+  const Strings cases[] = {{"-I", "bad.bnx", "-s"},
+                           {"-X", "bad.bnx"},
+                           {"-X", "bad.bnx", "-O", "new/sub"},
+                           {"-c", "bad.bnx", "m400.bnx", "-O", "new/sub/"},
+                           {"-G", "-t", "600", "-e", "missing.txm", "-O", "new"},
+                           {"-E", "bad.bnx", "-n", "3", "-O", "new"}};
+  for (const Strings& args : cases) {
+    const RunResult r = Tool(args);
+    EXPECT_NE(r.status, 0) << args[0] << " " << args[1];
+    EXPECT_FALSE(Exists(dir_ / "output") || Exists(dir_ / "new")) << args[0] << " " << args[1] << " " << args.back();
+  }
+  // A folder that was there before stays, empty or not.
+  ASSERT_EQ(testsupport::Run({"/bin/mkdir", "-p", dir_ / "old/empty"}).status, 0);
+  EXPECT_NE(Tool({"-X", "bad.bnx", "-O", "old/empty/sub"}).status, 0);
+  EXPECT_TRUE(Exists(dir_ / "old/empty"));
+  EXPECT_FALSE(Exists(dir_ / "old/empty/sub"));
+  // A command that succeeds keeps its folder.
+  EXPECT_EQ(Tool({"-X", "m300.bnx", "-O", "new/sub"}).status, 0);
+  EXPECT_TRUE(Exists(dir_ / "new/sub/fw_info.bin"));
 }
 
 }  // namespace
