@@ -21,6 +21,7 @@
 #include "bnx/post_enc.h"
 #include "bnx/tz100_utils.h"
 #include "common/exceptions.h"
+#include "common/fb_unpack.h"
 #include "common/format_ids.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
@@ -500,7 +501,10 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
   for (const CombineSource& src : srcs) {
     size_t size = 0;
     const uint8_t* data = src.AllModels(&size);
-    if (!TXM::VerifyTXMBuffer(data, size)) {
+    // Models are unpacked one by one below: a table shared many times must not expand them
+    // beyond what the file could hold, as the TXM reader refuses it too.
+    if (!TXM::VerifyTXMBuffer(data, size) ||
+        !talvex::UnpacksWithinBudget(data, size, T::TXMContentTypeTable())) {
       return talvex::Status::Error("Not a valid TXM file in " + src.path);
     }
     roots.push_back(flatbuffers::GetRoot<T::TXMContent>(data));

@@ -14,6 +14,7 @@
 
 #include "bnx/bnx_file.h"
 #include "bnx/crc32.h"
+#include "common/fb_unpack.h"
 #include "common/bytes.h"
 #include "common/format_ids.h"
 #include "common/exceptions.h"
@@ -171,14 +172,16 @@ talvex::FileBuffer GetTXMBuffer(const std::string& path) {
   return fb;
 }
 
-void UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj) {
-  if (file.ok()) file.root()->UnPackTo(&obj);
+bool UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj) {
+  if (!file.ok()) return false;
+  // A model description shared many times would unpack into far more memory than the file holds.
+  if (!talvex::UnpacksWithinBudget(file.data(), file.size(), TalvexBNX::BNXContentTypeTable())) return false;
+  file.root()->UnPackTo(&obj);
+  return true;
 }
 
 bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj) {
-  const BnxFile file = BnxFile::Open(path);
-  UnpackBNX(file, obj);
-  return file.ok();
+  return UnpackBNX(BnxFile::Open(path), obj);
 }
 
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key) {

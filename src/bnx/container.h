@@ -54,8 +54,9 @@ talvex::FileBuffer GetBNXBuffer(const std::string& path);
 // A verified TXM file (LoadVerified with "Not a valid BNX file.", the loaders' shared text).
 talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out);
 talvex::FileBuffer GetTXMBuffer(const std::string& path);
-// Unpacks an opened container into obj (nothing when it is not ok()).
-void UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj);
+// Unpacks an opened container into obj; false (obj untouched) when it is not ok() or would
+// unpack into far more memory than the file holds (tables shared many times).
+bool UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj);
 // Opens and unpacks a container into obj; false (obj untouched) when it is not ok().
 bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj);
 

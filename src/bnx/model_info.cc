@@ -27,7 +27,9 @@ talvex::Status LoadWithHeader(const std::string& path, TalvexBNX::BNXContentT& o
     talvex::Status st = file.TakeOpenStatus();
     return TALVEX_STATUS_LOG(st, LogCateg::Common, kError, "Failed to read BNX file: {}", path);
   }
-  UnpackBNX(file, obj);
+  if (!UnpackBNX(file, obj)) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file would unpack into more memory than it can hold: {}", path);
+  }
   if (!obj.header) return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file has no header: {}", path);
   return talvex::Status();
 }

@@ -10,6 +10,7 @@
 #include "support/legacy_builder.h"
 #include "support/setup_builder.h"
 #include "support/txm_builder.h"
+#include "tz100_model.h"
 
 namespace {
 
@@ -80,5 +81,17 @@ int main(int argc, char** argv) {
   Put("address_json", "full", Bytes(addr.begin(), addr.end()));
   const std::string part = R"({"input_addr": "0x80000000"})";
   Put("address_json", "part", Bytes(part.begin(), part.end()));
+
+  // Key files: a whole 256-word table, a short one, an empty one.
+  Bytes table(1024);
+  for (size_t i = 0; i < table.size(); ++i) table[i] = static_cast<uint8_t>(i * 7 + 3);
+  Put("post_enc_key", "table", table), Put("post_enc_key", "short", Bytes(table.begin(), table.begin() + 10));
+  Put("post_enc_key", "empty", {});
+
+  Bytes cmd, setup100;
+  fuzz::Tz100Sample(cmd, setup100);
+  Put("tz100_combine", "sample", fuzz::Tz100Frame(cmd, setup100));
+  Put("tz100_combine", "raw100", fuzz::Tz100Frame(cmd, raw));
+  Put("tz100_combine", "no_setup", fuzz::Tz100Frame(cmd, {}));
   return 0;
 }

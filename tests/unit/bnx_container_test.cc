@@ -136,6 +136,22 @@ TEST_F(BnxFileTest, LoadersOnAGoodContainer) {
   EXPECT_EQ(BNXUtils::ReadBNX(no_header, "crc") + BNXUtils::ReadBNX(no_header, "target"), "");
 }
 
+// One model description shared many times (small on disk, huge unpacked) is refused whole.
+TEST_F(BnxFileTest, SharedModelDescriptionCannotBlowUpMemory) {
+  for (const size_t refs : {300, 4}) {  // ~1 MiB on disk: 300 MiB or 4 MiB unpacked
+    flatbuffers::FlatBufferBuilder b;
+    auto info = TalvexBNX::CreateModelInfo(b, b.CreateString(std::string(1 << 20, 'n')), 1);
+    b.Finish(TalvexBNX::CreateBNXContent(b, 0x012EBD34, TalvexBNX::CreateBNXHeader(b, b.CreateString("p")),
+                                         b.CreateVector(std::vector(refs, info))));
+    const std::string path = Write("shared.bnx", Bytes(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+    TalvexBNX::BNXContentT obj;
+    obj.magic = 7;
+    EXPECT_EQ(BNXUtils::GetBNXObj(path, obj), refs == 4) << refs;
+    EXPECT_EQ(obj.model_info.size(), refs == 4 ? 4u : 0u);
+    EXPECT_EQ(obj.magic, refs == 4 ? 0x012EBD34u : 7u);
+  }
+}
+
 TEST_F(BnxFileTest, AbsentFieldsReadAsTheirDefaults) {
   flatbuffers::FlatBufferBuilder b;  // no force-defaults: only the platform text is stored
   b.Finish(TalvexBNX::CreateBNXContent(b, 0x012EBD34, TalvexBNX::CreateBNXHeader(b, b.CreateString("p"))));

@@ -101,6 +101,17 @@ TEST(CombineTxm, HostileFilesAreRefusedOrReadSafely) {
     fbb.Finish(T::CreateTXMContent(fbb, 0, header, fbb.CreateVector(&model, 1)));
     return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
   };
+  // ~1 MiB on disk that would unpack, model by model, into 300 MiB.
+  auto shared_model = [] {
+    flatbuffers::FlatBufferBuilder fbb;
+    fbb.ForceVectorAlignment(1 << 20, 1, 64);
+    auto data = fbb.CreateVector(std::vector<uint8_t>(1 << 20, 7));
+    auto model = T::CreateModel(fbb, T::CreateModelHeader(fbb, 3), 0, data);
+    auto input = T::CreateBufferInfo(fbb, T::Location::INPUT_BUFFER, 0x60000000, 16);
+    auto header = T::CreateTXMHeader(fbb, T::NPUTarget::TZ400, 0, 0, fbb.CreateVector(&input, 1));
+    fbb.Finish(T::CreateTXMContent(fbb, 0, header, fbb.CreateVector(std::vector(300, model))));
+    return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
+  };
   const struct {
     const char* name;
     std::vector<uint8_t> txm;
@@ -111,6 +122,7 @@ TEST(CombineTxm, HostileFilesAreRefusedOrReadSafely) {
       {"no input buffer", build(false, true), -1, "Failed to CombineTxm"},
       {"model without header", build(true, false), -1, "has no header"},
       {"not a TXM file", std::vector<uint8_t>(64, 0xEE), -1, "Not a valid TXM file"},
+      {"one model shared 300 times", shared_model(), -1, "Not a valid TXM file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
