@@ -122,7 +122,14 @@ void RemoveEmptyFolders(const std::vector<std::string>& made) {
 int RunHandler(const CmdArgs& args) {
   const std::vector<std::string> made = FoldersToMake(args);
   if (!PrepareOutputFolder(args)) return -1;
-  const int status = FunctionMap.at(args.mode)(args);
+  int status = -1;
+  try {
+    status = FunctionMap.at(args.mode)(args);
+  } catch (...) {
+    // Reported (and given its status) by main; the folder goes all the same.
+    RemoveEmptyFolders(made);
+    throw;
+  }
   if (status != 0) RemoveEmptyFolders(made);
   return status;
 }

@@ -122,7 +122,8 @@ TEST_F(DataLossTest, FailedCommandsLeaveNoFolderOfTheirOwn) {
                            {"-X", "bad.bnx", "-O", "new/sub"},
                            {"-c", "bad.bnx", "m400.bnx", "-O", "new/sub/"},
                            {"-G", "-t", "600", "-e", "missing.txm", "-O", "new"},
-                           {"-E", "bad.bnx", "-n", "3", "-O", "new"}};
+                           {"-E", "bad.bnx", "-n", "3", "-O", "new"},
+                           {"-j", "bad.bnx", "-O", "new"}};  // stops with an exception
   for (const Strings& args : cases) {
     const RunResult r = Tool(args);
     EXPECT_NE(r.status, 0) << args[0] << " " << args[1];
