@@ -105,3 +105,41 @@ TEST(AtomicWriteTest, CopyFromCopiesExactRangesEitherWay) {
   in.ReleasePages(in.size(), 10);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(in.data()), in.size()), src);
 }
+
+// A copy that shows its bytes to an observer (the CRC of a payload) shows each byte once, in
+// order, whether the pieces are read before the kernel's copy or by a second thread beside it
+// (from 8 MiB on); a source shorter than the range fails either way and leaves no file.
+TEST(AtomicWriteTest, ObservedCopySeesEveryByteInOrder) {
+  testsupport::TempDir tmp;
+  std::string src((9u << 20) + 5, '\0');
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>((i * 7 + i / 65537) & 0xff);
+  testsupport::WriteText(tmp / "src", src);
+  const FileBuffer in = FileBuffer::Load(tmp / "src");
+  ASSERT_TRUE(in.ok());
+  struct Case {
+    uint64_t offset, len;
+  };
+  const Case cases[] = {{3, (1u << 20) + 1}, {0, 8u << 20}, {1, src.size() - 1}};
+  for (const bool kernel : {true, false}) {
+    talvex::SetKernelCopyAllowed(kernel);
+    for (const Case& c : cases) {
+      const std::string out = tmp / "out";
+      std::string seen;
+      talvex::AtomicFileWriter w(out);
+      ASSERT_TRUE(w.CopyFrom(in.fd(), c.offset, c.len,
+                             [&](const uint8_t* p, size_t n) { seen.append(reinterpret_cast<const char*>(p), n); }) &&
+                  w.Commit())
+          << kernel << " " << c.len << " " << w.error();
+      EXPECT_TRUE(seen == src.substr(c.offset, c.len)) << kernel << " " << c.len;
+      EXPECT_TRUE(testsupport::ReadText(out) == src.substr(c.offset, c.len)) << kernel << " " << c.len;
+    }
+    const std::string out = tmp / "short";
+    {
+      talvex::AtomicFileWriter w(out);
+      EXPECT_FALSE(w.CopyFrom(in.fd(), 1, src.size(), [](const uint8_t*, size_t) {}) && w.Commit()) << kernel;
+      EXPECT_NE(w.error().find("the source file is shorter than expected"), std::string::npos) << w.error();
+    }
+    EXPECT_FALSE(talvex::FileExists(out));
+  }
+  talvex::SetKernelCopyAllowed(true);
+}
