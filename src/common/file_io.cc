@@ -320,49 +320,20 @@ bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len,
     }
     return true;
   }
-  // Small enough to stay in the cache between the read and the kernel's copy.
-  constexpr uint64_t kPiece = uint64_t{1} << 20;
-  const std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min(std::max<uint64_t>(len, 1), kPiece))]);
-  bool kernel = g_kernel_copy;
-  while (len > 0) {
-    const size_t want = static_cast<size_t>(std::min(len, kPiece));
-    size_t got = 0;
-    while (got < want) {
-      const ssize_t n = pread(src_fd, buf.get() + got, want - got, static_cast<off_t>(offset + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        Fail("read");
-        return false;
-      }
-      if (n == 0) {
-        if (error_.empty()) error_ = "read: the source file is shorter than expected";
-        return false;
-      }
-      got += static_cast<size_t>(n);
-    }
-    observe(buf.get(), want);
-    size_t left = want;
-    loff_t at = static_cast<loff_t>(offset);
-    while (left > 0 && kernel) {
-      const ssize_t n = copy_file_range(src_fd, &at, fd_.get(), nullptr, left, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && KernelCopyRefused(errno)) {
-        kernel = false;  // what was copied stays; the rest goes from the buffer
-        break;
-      }
-      if (n < 0) {
-        Fail("copy");
-        return false;
-      }
-      if (n == 0) {
-        if (error_.empty()) error_ = "copy: the source file is shorter than expected";
-        return false;
-      }
-      left -= static_cast<size_t>(n);
-    }
-    if (left > 0 && !Write(buf.get() + (want - left), left)) return false;
-    offset += want;
-    len -= want;
+  // Below that, each piece is read once, shown to observe and written from the same buffer.
+  std::atomic<bool> stop{false};
+  std::string read_error;
+  const bool observed = ObserveRange(
+      src_fd, offset, len,
+      [&](const uint8_t* p, size_t n) {
+        observe(p, n);
+        if (!Write(p, n)) stop = true;
+      },
+      stop, read_error);
+  if (!ok()) return false;
+  if (!observed) {
+    error_ = read_error;
+    return false;
   }
   return true;
 }

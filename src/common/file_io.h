@@ -104,8 +104,7 @@ class AtomicFileWriter {
   // The same, handing the bytes to observe on the way, in order, in pieces of at most 1 MiB, all
   // from one thread, e.g. for a CRC of what is copied. From 8 MiB on a second thread reads them
   // for observe while the kernel copies; below, each piece is read into a small buffer, shown to
-  // observe, then copied in the kernel, which finds it in the cache (or written from the buffer
-  // where the kernel refuses). observe is never called after CopyFrom has returned.
+  // observe and written from it. observe is never called after CopyFrom has returned.
   bool CopyFrom(int src_fd, uint64_t offset, uint64_t len,
                 const std::function<void(const uint8_t*, size_t)>& observe);
   bool Commit();
