@@ -101,12 +101,13 @@ class AtomicFileWriter {
   // (copy_file_range) where the file systems allow it, else read and written through a small
   // buffer; never more memory than that. A source shorter than offset + len fails.
   bool CopyFrom(int src_fd, uint64_t offset, uint64_t len);
-  // The same, handing the bytes to observe on the way, in order, in pieces of at most 1 MiB, all
-  // from one thread, e.g. for a CRC of what is copied. From 8 MiB on a second thread reads them
-  // for observe while the kernel copies; below, each piece is read into a small buffer, shown to
-  // observe and written from it. observe is never called after CopyFrom has returned.
-  bool CopyFrom(int src_fd, uint64_t offset, uint64_t len,
-                const std::function<void(const uint8_t*, size_t)>& observe);
+  // Sees each piece of a copy, in order, from one thread at a time (not always the caller's).
+  using Observer = std::function<void(const uint8_t*, size_t)>;
+  // The same, read and written through a ring of small buffers, handing each piece to observe
+  // (when set) between the two, e.g. for a CRC of what is copied. From a few MiB on, a second
+  // thread reads and observes while this one writes. observe is never called after CopyFrom
+  // has returned.
+  bool CopyFrom(int src_fd, uint64_t offset, uint64_t len, const Observer& observe);
   bool Commit();
   // errno text of the first failure, empty while all is well.
   const std::string& error() const { return error_; }
@@ -117,6 +118,7 @@ class AtomicFileWriter {
   std::string path_;
   std::string tmp_path_;
   UniqueFd fd_;
+  uint64_t written_ = 0;  // bytes in the file so far
   bool committed_ = false;
   std::string error_;
 };
