@@ -14,6 +14,7 @@
 #include "bnx/crc32.h"
 #include "bnx/bnx_file.h"
 #include "bnx/extract.h"
+#include "bnx/model_info.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/output_dir.h"
@@ -271,6 +272,30 @@ TEST_F(BnxFileTest, ExtractionOfAnOpenedFileAddsOnlyItsOwnLineOnceTheOpeningWasR
   EXPECT_NE(rest.messages()[0].text.find("Cannot extract " + tmp_ / "junk.bnx" + ": not a valid BNX file"),
             std::string::npos);
   EXPECT_EQ(testsupport::DirEntries(tmp_ / "out"), std::vector<std::string>{});
+  // The same for the model-info edit, which also says what it could not read.
+  const talvex::Status edit = BNXUtils::ModifyModelInfo(tmp_ / "junk.bnx", {"1"}, {}, "");
+  ASSERT_EQ(edit.messages().size(), 3u);
+  EXPECT_NE(edit.messages()[0].text.find("Not a valid BNX file."), std::string::npos);
+  EXPECT_EQ(edit.messages()[1].text, "Refused: " + tmp_ / "junk.bnx");
+  EXPECT_NE(edit.messages()[2].text.find("Failed to read BNX file: " + tmp_ / "junk.bnx"), std::string::npos);
+}
+
+TEST_F(BnxFileTest, HeaderlessOrEmptyEditsAreRefusedAndNothingIsWritten) {
+  BNXUtils::SetOutputDir(tmp_ / "out");
+  SampleBnx s;
+  s.uuid = 0xFEEDBEEF;
+  const std::string a = Write("a.bnx", BuildBnx(s));
+  s.with_header = false;  // no target to name the output by
+  const std::string b = Write("b.bnx", BuildBnx(s));
+  const talvex::Status no_header = BNXUtils::ModifyModelInfo(b, {"1"}, {}, "");
+  EXPECT_EQ(no_header.code(), -1);
+  ASSERT_EQ(no_header.messages().size(), 1u);
+  EXPECT_NE(no_header.messages()[0].text.find("BNX file has no header: " + b), std::string::npos);
+  EXPECT_EQ(BNXUtils::ModifySolutionInfo(b, "1", "", "").code(), -1);
+  EXPECT_EQ(BNXUtils::ModifySolutionInfo(a, "", "", "").code(), -1);  // nothing to change
+  EXPECT_EQ(testsupport::DirEntries(tmp_ / "out"), std::vector<std::string>{});
+  EXPECT_EQ(BNXUtils::GetUuidInBnx(a), 0xFEEDBEEFu);
+  EXPECT_EQ(BNXUtils::GetUuidInBnx(b), 0u);
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST(ParseTest, KeyOptionsAreHexAndExcludeEachOther) {
 }
 
 TEST(ParseTest, DecimalNumbers) {
-  const Parsed p = Parse({"-i", " +12", "-d", "9abc", "-N", "0 2 -5"});
+  const Parsed p = Parse({"-i", " +12", "--core_id", "9abc", "--model_idx", "0 2 -5"});  // -d, -N: end to end
   EXPECT_FALSE(p.outcome.exit);
   EXPECT_EQ(std::make_pair(p.args.model_id, p.args.core_id), std::make_pair(12, 9));
   EXPECT_EQ(p.args.model_idx, (std::vector<int32_t>{0, 2, -5}));

@@ -8,8 +8,8 @@
 #include <functional>
 #include <tuple>
 
+#include "bnx/post_enc.h"
 #include "common/exceptions.h"
-#include "encoder/encoder.h"
 #include "support/run.h"
 #include "support/txm_builder.h"
 #include "txm/txm_func.h"
@@ -356,38 +356,21 @@ TEST(TxmEdit, UpdateWeight) {
 
 }
 
-Bytes Encoded(const Encoder& enc, Bytes b, size_t unit) {
-  enc.Encode(reinterpret_cast<char*>(b.data()), b.size(), unit);
-  return b;
-}
-
-TEST(TxmPostEnc, EncodesTopAndNestedNpuPayloadsOnly) {
-  TempDir dir;
-  testsupport::WriteBytes(dir / "key.bin", testsupport::PayloadBytes(1024, 0x5A));
-  const T::TXMContentT src = BuildSampleTxmObject();
-  T::TXMContentT efuse = BuildSampleTxmObject(), cust = BuildSampleTxmObject();
-  efuse.models[0]->header->encrypt_info->key = {1, 2, 3};
-  ASSERT_EQ(TXM::PostEnc(efuse, 0x1234, 0, ""), 0);
-  ASSERT_EQ(TXM::PostEnc(cust, 0x51A9, 0x1234, dir / "key.bin"), 0);
-  EXPECT_EQ(efuse.models[0]->header->encrypt_info->key, (Bytes{1, 2, 3}));  // key bytes kept
-  const std::vector<uint32_t> words = Encoder::GenDecryptKeyData(0x1234, dir / "key.bin");
-  EXPECT_EQ(cust.models[1]->header->encrypt_info->key.size(), words.size() * 4);
-  EXPECT_EQ(std::memcmp(cust.models[1]->header->encrypt_info->key.data(), words.data(), words.size() * 4), 0);
-  const Encoder efuse_enc(0, 0x1234, ""), cust_enc(0x1234, 0x51A9, dir / "key.bin");
-  for (const auto& [txm, enc] : {std::make_pair(&efuse, &efuse_enc), std::make_pair(&cust, &cust_enc)}) {
-    for (size_t m = 0; m < 2; ++m) {
-      const T::ModelT &e = *txm->models[m], &p = *src.models[m];
-      EXPECT_EQ(e.header->encrypt_info->mode, txm == &cust ? T::EncryptedMode::CustKey : T::EncryptedMode::EFuse);
-      for (const auto& [done, plain] : {std::make_pair(e.cores[0].get(), p.cores[0].get()),
-                                        std::make_pair(e.cores[2]->exe_unit[0].get(), p.cores[2]->exe_unit[0].get())}) {
-        EXPECT_EQ(Npu(*done).cmd, Encoded(*enc, Npu(*plain).cmd, 4));
-        EXPECT_EQ(Npu(*done).weight, Encoded(*enc, Npu(*plain).weight, 16));
-      }
-      // The loop's own payload and the constant input stay plain.
-      EXPECT_EQ(std::make_tuple(e.cores[2]->eu_params.AsLoopEUParams()->npu_params->cmd, e.const_input),
-                std::make_tuple(p.cores[2]->eu_params.AsLoopEUParams()->npu_params->cmd, p.const_input));
-    }
+// The fast unpacking of post-encryption must give exactly the tree of the reader.
+TEST(TxmPostEnc, UnpackTxmMatchesTheReaderAndOutputNames) {
+  SampleTxmOptions big;
+  big.models[0].cmd_bytes = 4096, big.models[0].weight_bytes = 8192, big.models[1].const_input_bytes = 0;
+  for (const auto& options : {SampleTxmOptions(), big}) {
+    const Bytes txm = BuildSampleTxm(options);
+    T::TXMContentT plain, fast;
+    ASSERT_TRUE(TxmReader::Parse(plain, txm.data(), txm.size()).ok());
+    ASSERT_TRUE(BNXUtils::UnpackTxm(fast, txm.data(), txm.size()).ok());
+    EXPECT_EQ(PackTxm(fast), PackTxm(plain));
+    EXPECT_EQ(Npu(*fast.models[0]->cores[0]).weight, Npu(*plain.models[0]->cores[0]).weight);
   }
+  // Which key wins is checked end to end (post_enc_test); a given name keeps its extension.
+  EXPECT_EQ(BNXUtils::EncOutputName("400", ""), "models_400.enc");
+  EXPECT_EQ(BNXUtils::EncOutputName("100", "x.bnx"), "x.bnx.enc");
 }
 
 TEST(TxmPostEnc, RefusalsLeaveTheWholeTreeUnchanged) {
@@ -409,6 +392,10 @@ TEST(TxmPostEnc, RefusalsLeaveTheWholeTreeUnchanged) {
   T::TXMContentT txm = BuildSampleTxmObject();
   EXPECT_THROW(TXM::PostEnc(txm, 0, 0x1234, "/nonexistent/key.bin"), std::runtime_error);
   EXPECT_EQ(PackTxm(txm), PackTxm(BuildSampleTxmObject()));
+  // The scrambled payloads are checked end to end (post_enc_test); an eFuse pass keeps stored key bytes.
+  txm.models[0]->header->encrypt_info->key = {1, 2, 3};
+  ASSERT_EQ(TXM::PostEnc(txm, 0x1234, 0, ""), 0);
+  EXPECT_EQ(txm.models[0]->header->encrypt_info->key, (Bytes{1, 2, 3}));
 }
 
 }  // namespace
