@@ -1,20 +1,11 @@
 // End-to-end runs of -c (COMBINE_BNX) on containers built by the test builders; expected
 // payloads are laid out by the same builders from the container layout, never by the tool.
-#include <gtest/gtest.h>
-
 #include <fmt/format.h>
 
-#include "support/bnx_builder.h"
-#include "support/bnx_decode.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/setup_builder.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
 const auto Conf = Tz100Conf;
@@ -33,12 +24,8 @@ std::string WithoutLog(const std::string& out) {
   return kept;
 }
 
-class CombineCliTest : public ::testing::Test {
+class CombineCliTest : public ToolTest {
  protected:
-  RunResult Tool(Strings args) {
-    args.insert(args.begin(), TALVEX_BIN);
-    return testsupport::Run(args, dir_.path());
-  }
   // A legacy container (target 0..5, schema major) around a built fw_info / all_models pair.
   std::string Legacy(const std::string& name, int32_t target, uint32_t major, const std::vector<LegacyModel>& models,
                      uint32_t crc, const std::string& tag = "t") {
@@ -49,8 +36,7 @@ class CombineCliTest : public ::testing::Test {
     s.models.clear();
     for (const auto& m : models) s.models.push_back({"m" + std::to_string(m.id), static_cast<int32_t>(m.id), "0x1" + std::to_string(m.id)});
     s.fw_info = p.fw_info, s.all_models = p.all_models;
-    WriteBytes(dir_ / name, BuildBnx(s));
-    return dir_ / name;
+    return Write(name, BuildBnx(s));
   }
   std::string Txm(const std::string& name, std::vector<int32_t> ids, const std::string& tag, uint64_t input_addr = 0) {
     SampleTxmOptions o;
@@ -62,12 +48,7 @@ class CombineCliTest : public ::testing::Test {
     s.models.clear();
     for (int32_t id : ids) s.models.push_back({"", id, ""});
     s.all_models = BuildSampleTxm(o);
-    WriteBytes(dir_ / name, BuildBnx(s));
-    return dir_ / name;
-  }
-  Json::Value Decode(const std::string& path) {
-    EXPECT_TRUE(Sealed(ReadBytes(path))) << path;
-    return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR);
+    return Write(name, BuildBnx(s));
   }
   std::string Done(const std::string& path) {
     return "\nCombine multiple BNX file into new one in:\n\n" + RealPath(path) + "\n\n";
@@ -80,9 +61,6 @@ class CombineCliTest : public ::testing::Test {
     m.addr_fw = m.addr_wt + static_cast<uint32_t>((m.weight.size() + 15) / 16 * 16);
     return m;
   }
-
-  TempDir dir_;
-  std::string out_ = RealPath(dir_.path()) + "/out";
 };
 
 TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {

@@ -1,24 +1,15 @@
 // End-to-end: the tool never loses a file. Output folders are made with their parents or the
 // command fails before writing; inputs stay byte for byte; an output never takes an input's
 // place without --replace_original; read-only commands leave no folder behind.
-#include <gtest/gtest.h>
-
 #include <map>
-#include <string>
-#include <vector>
 
-#include "support/bnx_builder.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Strings = std::vector<std::string>;
-using Bytes = std::vector<uint8_t>;
 using namespace testsupport;
 
-class DataLossTest : public ::testing::Test {
+class DataLossTest : public ToolTest {
  protected:
   void SetUp() override {
     // Bystanders in the working folder, named as extraction names its files.
@@ -27,23 +18,19 @@ class DataLossTest : public ::testing::Test {
     const LegacyPair pair = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false);
     WriteBytes(dir_ / "fw.bin", pair.fw_info);  // without its CRC section: -G must add it in memory
     WriteBytes(dir_ / "all.bin", pair.all_models);
-    SampleBnx legacy;
-    legacy.target = 2, legacy.major = 1, legacy.fw_info = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true).fw_info;
-    legacy.all_models = pair.all_models;
-    WriteBytes(dir_ / "m300.bnx", BuildBnx(legacy));
+    WriteBytes(dir_ / "m300.bnx", BuildBnx(LegacyBnx(2, BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true))));
     ASSERT_EQ(testsupport::Run({"/bin/mkdir", "-p", dir_ / "output"}).status, 0);
     WriteBytes(dir_ / "output/models_400.bnx", BuildBnx(SampleBnx()));
     WriteBytes(dir_ / "m400.bnx", BuildBnx(SampleBnx()));
     WriteSampleTxm(dir_ / "m.txm");
     WriteSampleTxm(dir_ / "t.bnx");  // a TXM file under a container's name
   }
-  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path(), {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
+  RunResult Tool(const Strings& args) { return ToolTest::Tool(args, {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
   std::map<std::string, Bytes> Snapshot(const Strings& names) {
     std::map<std::string, Bytes> m;
     for (const std::string& n : names) m[n] = Exists(dir_ / n) ? ReadBytes(dir_ / n) : Bytes();
     return m;
   }
-  TempDir dir_;
 };
 
 TEST_F(DataLossTest, NothingIsLostOrWrittenWhereItShouldNotBe) {

@@ -1,20 +1,11 @@
 // End-to-end: a command that did not do what was asked never exits 0, and says why.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "support/bnx_builder.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-class ExitStatusTest : public ::testing::Test {
+class ExitStatusTest : public ToolTest {
  protected:
   void SetUp() override {
     WriteBytes(dir_ / "m.bnx", BuildBnx(SampleBnx()));
@@ -33,8 +24,7 @@ class ExitStatusTest : public ::testing::Test {
     txm.resize(txm.size() / 2);
     WriteBytes(dir_ / "cut.txm", txm);
   }
-  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path(), {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
-  TempDir dir_;
+  RunResult Tool(const Strings& args) { return ToolTest::Tool(args, {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
   std::string mismatch_;
 };
 

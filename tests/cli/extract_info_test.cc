@@ -1,22 +1,12 @@
 // End-to-end runs of -X (EXTRACT_BNX) and -I (DUMP_DATA).
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
-
-#include "support/bnx_builder.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/setup_builder.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-using testsupport::Contains;
 bool HasLine(const std::string& text, const std::string& line) { return Contains("\n" + text, "\n" + line + "\n"); }
 
 const char* const kBox2 = "┌ Model #2 ──────────────────────────────────────────────────┐";
@@ -64,26 +54,19 @@ void ExpectTZ100Report(const std::string& out, const std::string& before) {
 
 const std::string kPrefix = "BNX_0x1A2B3C4D";  // default prefix of the sample containers
 
-class ExtractCliTest : public ::testing::Test {
+class ExtractCliTest : public ToolTest {
  protected:
   RunResult Tool(const Strings& args, const Strings& env = {}, const std::string& bin = TALVEX_BIN) {
-    return testsupport::RunTool(bin, args, dir_.path(), env);
+    return RunTool(bin, args, dir_.path(), env);
   }
   // A legacy container (target 0 TZ100, 1 TZ200, 2 TZ300) of schema major 0 for TZ100, else 1.
   std::string Legacy(int32_t target, const std::string& name, std::vector<LegacyModel> models = {}) {
     if (models.empty()) models = SampleLegacyModels(target == 0 ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
-    const LegacyPair pair = BuildLegacyPair(models, true, 0xCD);  // padding that must not be copied
-    SampleBnx s;
-    s.target = target, s.major = target == 0 ? 0 : 1, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
-    WriteBytes(dir_ / name, BuildBnx(s));
-    return dir_ / name;
+    return Write(name, BuildBnx(LegacyBnx(target, BuildLegacyPair(models, true, 0xCD))));  // padding not to copy
   }
   std::string Pair(const std::string& dir, const std::string& prefix = "") {
     return RealPath(dir + "/" + prefix + "fw_info.bin") + "\n" + RealPath(dir + "/" + prefix + "all_models.bin") + "\n";
   }
-
-  TempDir dir_;
-  std::string out_ = RealPath(dir_.path()) + "/out";  // canonical, as the tool prints it
 };
 
 TEST_F(ExtractCliTest, LegacyPairIsRenamedAndKeptModelFilesAreSliced) {
@@ -183,9 +166,10 @@ TEST_F(ExtractCliTest, SeveralContainersInOneCallAndPathsWithBlanks) {
   EXPECT_EQ(Tool({"-X", a + " " + (dir_ / "t.bnx"), "-O", out_}).out, "Extract_Status: 0\n" + Pair(out_) +
                                                                       "Extract_Status: 0\n" +
                                                                       RealPath(out_ + "/" + kPrefix + "_models_400.txm") + "\n");
-  // One output name for both: the second replaces the first.
-  EXPECT_EQ(Tool({"-X", a + " " + c, "-O", out_, "-o", "N"}).out,
-            "Extract_Status: 0\n" + Pair(out_, "N_") + "Extract_Status: 0\n" + Pair(out_, "N_"));
+  // As separate words too; one output name for both: the second replaces the first.
+  const RunResult r = Tool({"-X", a, c, "-O", out_, "-o", "N"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out + r.err, "Extract_Status: 0\n" + Pair(out_, "N_") + "Extract_Status: 0\n" + Pair(out_, "N_"));
   EXPECT_EQ(ReadBytes(out_ + "/N_all_models.bin"),
             BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true, 0xCD).all_models);
 }

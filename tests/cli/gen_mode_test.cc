@@ -1,26 +1,15 @@
 // End-to-end runs of -G (GEN_BNX), and of -X on what it writes.
-#include <gtest/gtest.h>
-
-#include "support/bnx_decode.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-class GenModeTest : public ::testing::Test {
+class GenModeTest : public ToolTest {
  protected:
   RunResult Gen(Strings args) {
     args.insert(args.begin(), {"-G", "-O", "out"});
     return RunTool(TALVEX_BIN, args, dir_.path());
-  }
-  Json::Value Decode(const std::string& path) {
-    EXPECT_TRUE(Sealed(ReadBytes(path))) << path;
-    return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR);
   }
   // target, schema version, crc, uuid, platform, tv_number, encryption mode, solution id and tag
   static std::string Summary(const Json::Value& h) {
@@ -31,9 +20,6 @@ class GenModeTest : public ::testing::Test {
     return s;
   }
   Strings Legacy(const std::string& target) { return {"-t", target, "-h", "fw_info.bin", "-m", "all_models.bin"}; }
-
-  TempDir dir_;
-  std::string out_ = RealPath(dir_.path()) + "/out";  // canonical, as the tool prints it
   Bytes txm_ = BuildSampleTxm();
 };
 

@@ -7,51 +7,30 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <functional>
 #include <random>
-#include <string>
-#include <vector>
 
-#include "support/bnx_builder.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/setup_builder.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 extern char** environ;
 
 namespace {
 
 using namespace testsupport;
-using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 
 struct Damaged {
   std::string name;
   Bytes bytes;
 };
 
-void PutLE32(Bytes& b, size_t at, uint32_t v) {
-  if (at + 4 > b.size()) return;
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Offset of the first occurrence of needle in hay (hay.size() when absent).
 size_t Find(const Bytes& hay, const Bytes& needle) {
   return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) - hay.begin();
 }
 
-Bytes LegacyBnx(int32_t target, const LegacyPair& pair) {
-  SampleBnx s;
-  s.target = target, s.major = target == 0 ? 0 : 1, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
-  return BuildBnx(s);
-}
+Bytes Legacy(int32_t target, const LegacyPair& pair) { return BuildBnx(LegacyBnx(target, pair)); }
 
 // At least 50 damaged inputs, each of a shape the parsers must refuse cleanly.
 std::vector<Damaged> Corpus() {
@@ -64,7 +43,7 @@ std::vector<Damaged> Corpus() {
   const std::vector<LegacyModel> raw_models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100()),
                                                MakeLegacyModel(2, 1, 32, 64, BuildRawSetup100())};
   const LegacyPair pair100 = BuildLegacyPair(raw_models, true);
-  const Bytes bnx300 = LegacyBnx(2, pair300), bnx100 = LegacyBnx(0, pair100);
+  const Bytes bnx300 = Legacy(2, pair300), bnx100 = Legacy(0, pair100);
 
   // Truncations at the boundaries of the FlatBuffers layout and the CRC trailer.
   for (const auto& [name, good] : {std::pair<std::string, const Bytes&>{"bnx_txm", bnx_txm}, {"bnx300", bnx300},
@@ -93,23 +72,23 @@ std::vector<Damaged> Corpus() {
                                      {"size_wt", 4 + 11 * 4}, {"size_fw", 4 + 13 * 4}}) {
       LegacyPair p = pair300;
       PutLE32(p.fw_info, off, v);
-      c.push_back({"bnx300_" + field + std::to_string(v), LegacyBnx(2, p)});
+      c.push_back({"bnx300_" + field + std::to_string(v), Legacy(2, p)});
     }
   }
   // Wrong magic: a raw setup whose first word is not the raw magic, in a TZ100 container.
   {
     std::vector<LegacyModel> models = raw_models;
     for (auto& m : models) PutLE32(m.setup, 0, 0x12345678);
-    c.push_back({"bnx100_setup_magic", LegacyBnx(0, BuildLegacyPair(models, true))});
+    c.push_back({"bnx100_setup_magic", Legacy(0, BuildLegacyPair(models, true))});
   }
   // A union type without its value, in a legacy container's setup and in a TXM file.
   const Bytes bare = BuildFbSetupBareOptionsTag();
-  c.push_back({"bnx300_bare_tag", LegacyBnx(2, BuildLegacyPair({MakeLegacyModel(1, 1, 32, 64, bare)}, true))});
+  c.push_back({"bnx300_bare_tag", Legacy(2, BuildLegacyPair({MakeLegacyModel(1, 1, 32, 64, bare)}, true))});
   c.push_back({"setup_bare_tag", bare});
   // A setup of the wrong form for its target: flatbuffer for TZ100, raw for TZ300.
   c.push_back({"bnx100_fb_setup",
-               LegacyBnx(0, BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true))});
-  c.push_back({"bnx300_raw_setup", LegacyBnx(2, BuildLegacyPair(raw_models, true))});
+               Legacy(0, BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true))});
+  c.push_back({"bnx300_raw_setup", Legacy(2, BuildLegacyPair(raw_models, true))});
   c.push_back({"fw_info_only", pair300.fw_info});
   c.push_back({"junk", Bytes(4096, 0xA5)});
   return c;

@@ -1,28 +1,17 @@
 // End-to-end runs of -E (POST_ENC) on legacy and TXM-carrying containers, in eFuse and customer key
 // mode. Expected payloads come from a small reference scrambler written here from the key and
 // garble rules, and from the test builders; the tool's own writer is never the oracle.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 
-#include "setup_generated.h"
-#include "support/bnx_builder.h"
-#include "support/bnx_decode.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/setup_builder.h"
-#include "support/txm_builder.h"
-#include "txm_generated.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
 // ---- reference scrambler ----
@@ -110,9 +99,8 @@ std::string fmt(uint32_t v) {
 
 const std::string kBanner = "\nTalvex BNX (enc.) has been generated in:\n\n";
 
-class PostEncTest : public ::testing::Test {
+class PostEncTest : public ToolTest {
  protected:
-  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path()); }
   // A legacy container; target 0 TZ100 ... 4 TZ500.
   std::string Legacy(int32_t target, uint32_t major, const std::vector<LegacyModel>& models,
                      const std::string& name = "in.bnx") {
@@ -120,19 +108,13 @@ class PostEncTest : public ::testing::Test {
     SampleBnx s;
     s.target = target, s.major = major, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
     s.platform = "plat", s.models = {{"first", 7, "3"}, {"second", 9, "258"}};
-    WriteBytes(dir_ / name, BuildBnx(s));
-    return dir_ / name;
+    return Write(name, BuildBnx(s));
   }
   std::string Txm(const SampleTxmOptions& o = {}, const std::string& name = "txm.bnx") {
     SampleBnx s;
     s.all_models = BuildSampleTxm(o);
     s.platform = "plat";
-    WriteBytes(dir_ / name, BuildBnx(s));
-    return dir_ / name;
-  }
-  Json::Value Decode(const std::string& path) {
-    EXPECT_TRUE(Sealed(ReadBytes(path))) << path;
-    return DecodeBnxWithFlatc(path, TALVEX_FLATC, TALVEX_SCHEMA_DIR);
+    return Write(name, BuildBnx(s));
   }
   // Header texts of the source kept; key fields and CRC of the new payload.
   void ExpectHeader(const Json::Value& h, const std::string& target, const std::string& mode, uint32_t tv,
@@ -147,9 +129,6 @@ class PostEncTest : public ::testing::Test {
                   h["solution_tag"].asString(),
               "plat|compiler 1.0|toolchain 2.0|1234|5a6f7e");
   }
-
-  TempDir dir_;
-  std::string out_ = RealPath(dir_.path()) + "/out";
 };
 
 std::vector<LegacyModel> Models(const Bytes& setup) {
@@ -197,7 +176,7 @@ TEST_F(PostEncTest, LegacyContainersInBothKeyModes) {
                         {"TZ300", 1, BuildFbSetup(), BuildFbSetup(cust), customer}};
   int n = 0;
   for (const Case& c : cases) {
-    const std::string folder = "out" + std::to_string(n++), out_dir = RealPath(dir_.path()) + "/" + folder;
+    const std::string folder = "out" + std::to_string(n++), out_dir = root_ + "/" + folder;
     SCOPED_TRACE(folder);
     const bool tv_mode = c.keys == tv;
     const auto models = Models(c.setup);
@@ -307,7 +286,7 @@ TEST_F(PostEncTest, TxmContainerInBothKeyModes) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const RunResult r = Tool(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string out = RealPath(dir_.path()) + "/" + c.header_mode + "/models_400.enc.bnx";
+    const std::string out = root_ + "/" + c.header_mode + "/models_400.enc.bnx";
     EXPECT_TRUE(EndsWith(r.out, kBanner + out + "\n\n")) << r.out;
     EXPECT_EQ(DirEntries(dir_ / c.header_mode), Strings{"models_400.enc.bnx"});
     const Json::Value j = Decode(out);

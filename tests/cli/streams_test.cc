@@ -1,21 +1,13 @@
 // End-to-end: data on standard output, diagnostics on standard error; messages that say what
 // is missing; files a mode does not take are refused; colour only on a terminal, never with
 // NO_COLOR.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
-#include "support/bnx_builder.h"
-#include "support/run.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
-class StreamsTest : public ::testing::Test {
+class StreamsTest : public ToolTest {
  protected:
   void SetUp() override {
     WriteBytes(dir_ / "a.bnx", BuildBnx(SampleBnx()));
@@ -26,8 +18,7 @@ class StreamsTest : public ::testing::Test {
     WriteText(dir_ / "junk.txm", "not a TXM file");
     WriteText(dir_ / "all.bin", "x");
   }
-  RunResult Tool(const Strings& args) { return RunTool(TALVEX_BIN, args, dir_.path(), {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
-  TempDir dir_;
+  RunResult Tool(const Strings& args) { return ToolTest::Tool(args, {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
 };
 
 TEST_F(StreamsTest, EachLineOnItsStream) {
@@ -39,12 +30,8 @@ TEST_F(StreamsTest, EachLineOnItsStream) {
     Strings absent;  // nothing written here
   };
   const Case cases[] = {
-      {{"-H"}, 0, "out", "<section> <options>", {}},
-      {{"--version"}, 0, "out", "talvex_bnx_utils version: 2025-09-11(a789b85)\n", {}},
-      {{"--bogus"}, 1, "err", "<section> <options>", {}},
-      // Logged failures (error level) go to standard error.
+      // Logged failures (error level) go to standard error (usage and version texts: command_line_test).
       {{"-X", "missing.bnx", "-O", "out"}, 255, "err", "[common][error]", {"out/missing.bnx"}},
-      {{"-q", "-O", "made"}, 255, "err", "failed to parse command", {"made"}},
       // Warnings too.
       {{"-S", "m.txm", "-d", "0", "-p", "missing.json"}, 255, "err", "no such file: missing.json (-p(--json_path))",
        {"output"}},
@@ -76,22 +63,6 @@ TEST_F(StreamsTest, EachLineOnItsStream) {
     if (c.status == 0) EXPECT_EQ(r.err, "") << what;
     for (const std::string& p : c.absent) EXPECT_FALSE(Exists(dir_ / p)) << what << " " << p;
   }
-}
-
-TEST_F(StreamsTest, SeveralContainersAreAllExtracted) {
-  const RunResult r = Tool({"-X", "a.bnx", "b.bnx", "-O", "x"});  // -X takes several files
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.err, "");
-  // Both were taken apart, each under its own CRC prefix.
-  EXPECT_EQ(r.out.find("Extract_Status: 0"), r.out.find("Extract_Status"));
-  EXPECT_NE(r.out.rfind("Extract_Status: 0"), r.out.find("Extract_Status: 0")) << r.out;
-  EXPECT_EQ(DirEntries(dir_ / "x").size(), 2u);
-}
-
-TEST_F(StreamsTest, WarningsGoToStandardErrorInfoStaysOnStandardOutput) {
-  const RunResult r = Tool({"-S", "m.txm", "-d", "0", "-p", "m.txm", "-o", "name", "-O", "o"});
-  EXPECT_TRUE(Contains(r.err, "[tool][warning]")) << r.err;
-  EXPECT_FALSE(Contains(r.out, "[warning]")) << r.out;
 }
 
 // Colour needs a terminal: run under script(1), which gives the tool one.

@@ -1,38 +1,21 @@
 // End-to-end runs of --verify (every integrity layer, each damage with its own line and status
 // 3) and of --json for -I, -R, -M and --verify, compared field by field with the text output.
-#include <gtest/gtest.h>
-#include <json/json.h>
-
 #include <sstream>
 
-#include "support/bnx_builder.h"
-#include "support/legacy_builder.h"
-#include "support/run.h"
-#include "support/txm_builder.h"
+#include "support/tool_test.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-using Strings = std::vector<std::string>;
 using namespace testsupport;
 
 enum class Family { kRaw, kFlatbuffer, kTxm };
 
 // A consistent container of the family: header crc and uuid are the payload's CRC.
 SampleBnx Good(Family f) {
-  SampleBnx s;
+  const bool raw = f == Family::kRaw;
+  SampleBnx s = LegacyBnx(raw ? 0 : 2, BuildLegacyPair(SampleLegacyModels(raw ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer), true));
+  if (f == Family::kTxm) s = SampleBnx(), s.all_models = BuildSampleTxm();
   s.models = {{"det", 32768, "1.0"}, {"cls", 5, "2"}};
-  if (f == Family::kTxm) {
-    s.all_models = BuildSampleTxm();
-  } else {
-    const bool raw = f == Family::kRaw;
-    const LegacyPair pair =
-        BuildLegacyPair(SampleLegacyModels(raw ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer), true);
-    s.target = raw ? 0 : 2;
-    s.major = raw ? 0 : 1;
-    s.fw_info = pair.fw_info;
-    s.all_models = pair.all_models;
-  }
   s.crc = s.uuid = Crc32(s.all_models);
   return s;
 }
@@ -53,15 +36,7 @@ Json::Value Parse(const std::string& text) {
   return v;
 }
 
-class VerifyTest : public ::testing::Test {
- protected:
-  RunResult Tool(Strings args) { return RunTool(TALVEX_BIN, args, dir_.path()); }
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    WriteBytes(dir_ / name, bytes);
-    return dir_ / name;
-  }
-  TempDir dir_;
-};
+class VerifyTest : public ToolTest {};
 
 TEST_F(VerifyTest, GoodContainerOfEachFamilyPasses) {
   for (Family f : {Family::kRaw, Family::kFlatbuffer, Family::kTxm}) {
