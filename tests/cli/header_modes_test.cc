@@ -37,7 +37,7 @@ TEST_F(HeaderModesTest, ModelInfoListsChosenPositionsAndMissingInputsAreReported
   const std::string missing = dir_ / "missing.bnx";
   for (const Strings& c : {Strings{"-M", missing, "-N", "0"}, Strings{"-U", missing, "--model_info_version", "1"},
                            Strings{"--update_solution_info", missing, "--solution_id", "1"},
-                           Strings{"-R", missing, "-k", "target"}, Strings{"-C", missing}}) {
+                           Strings{"-R", missing, "-k", "target"}}) {  // -C: command_line_test
     RunResult r = Tool(c);
     EXPECT_EQ(r.status, 255) << c[0];
     EXPECT_EQ(r.out + r.err, "BNX file not exist: " + missing + "\n") << c[0];

@@ -78,14 +78,13 @@ TEST(ParseTest, ValueOptionsFillTheirFields) {
   EXPECT_EQ(lists.args.model_info_name_vec, Strings{"x"});
 }
 
+// Which of --TV and --c_key wins, and that --TV clears the e-fuse key: post_enc_test KeyOptionsDecideTheMode.
 TEST(ParseTest, KeyOptionsAreHexAndExcludeEachOther) {
   using Keys = std::tuple<uint32_t, uint32_t, uint32_t>;  // tv_number, customer_key, efuse_key
   const std::pair<Strings, Keys> cases[] = {
       {{"--TV", "1234"}, {0x1234, 0, 0}},
       {{"--TV", "0x1234"}, {0x1234, 0, 0}},
       {{"-n", "1FFFFFFFF"}, {0xFFFFFFFF, 0, 0}},  // low 32 bits
-      {{"--c_key", "10", "--TV", "5"}, {5, 0, 0}},
-      {{"--TV", "5", "--c_key", "10"}, {0, 0x10, 0}},  // the e-fuse key stays cleared
       {{"--TV", "5", "--efuse_key", "7"}, {0, 0, 7}},
       {{"-f", "0XAbC", "-g", "12xyz"}, {0, 0xABC, 0x12}},
   };

@@ -321,11 +321,10 @@ TEST(TxmTrimCore, RefusalsAndAddressFiles) {
 
   out.magic = 99;
   const std::string hex = "[" + path + "] addr for key [input_addr] should be a hexadecimal text of 32 bits, not [";
-  // Values that are not 32-bit hexadecimal text would become wrong addresses.
+  // Values that are not 32-bit hexadecimal text would become wrong addresses (bad digits: model_modes_test).
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"", "json constructed from [" + path + "] is null"},
       {R"({"input_addr":"0x1","output_addr":"0x2"})", "[" + path + "] should contains addr for key [dram_base_addr]"},
-      {R"({"input_addr": "0xZZ"})", hex + "0xZZ]"},
       {R"({"input_addr": "0x100000000"})", hex + "0x100000000]"},
       {R"({"input_addr": 1610612736})", hex + "1610612736]"}};
   for (const auto& [text, message] : cases) {
