@@ -18,7 +18,8 @@ class DataLossTest : public ToolTest {
     const LegacyPair pair = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false);
     WriteBytes(dir_ / "fw.bin", pair.fw_info);  // without its CRC section: -G must add it in memory
     WriteBytes(dir_ / "all.bin", pair.all_models);
-    WriteBytes(dir_ / "m300.bnx", BuildBnx(LegacyBnx(2, BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true))));
+    const auto models = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
+    WriteBytes(dir_ / "m300.bnx", BuildBnx(LegacyBnx(2, BuildLegacyPair(models, true))));
     ASSERT_EQ(testsupport::Run({"/bin/mkdir", "-p", dir_ / "output"}).status, 0);
     WriteBytes(dir_ / "output/models_400.bnx", BuildBnx(SampleBnx()));
     WriteBytes(dir_ / "m400.bnx", BuildBnx(SampleBnx()));

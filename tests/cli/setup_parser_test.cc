@@ -24,7 +24,8 @@ TEST_F(SetupParserTest, WritesTheViewOrFailsWithoutOne) {
   std::vector<uint8_t> junk(257);
   for (size_t i = 0; i < junk.size(); ++i) junk[i] = static_cast<uint8_t>(i * 131 + 7);
   for (const std::string& path : {dir_ / "missing_setup.bin", Write("empty_setup.bin", {}),
-                                  Write("cut_setup.bin", {0x62, 0xA4, 0xB5, 0x8E, 1, 0, 0, 0, 2}), Write("junk_setup.bin", junk)}) {
+                                  Write("cut_setup.bin", {0x62, 0xA4, 0xB5, 0x8E, 1, 0, 0, 0, 2}),
+                                  Write("junk_setup.bin", junk)}) {
     const RunResult r = parse({path, "-p100"});
     EXPECT_EQ(r.status, 1) << path;
     EXPECT_NE(r.err.find(path), std::string::npos) << r.err;

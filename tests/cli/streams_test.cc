@@ -93,7 +93,8 @@ TEST_F(StreamsTest, EachLineOnItsStreamAndFailuresAreNeverSuccess) {
       {{"-I", "damaged.bnx"}, 0, "out", "BNX Header:", {}},
   };
   for (const Case& c : cases) {
-    const std::string what = c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : "") + (c.args.size() > 2 ? " " + c.args[2] : "");
+    std::string what;
+    for (size_t i = 0; i < c.args.size() && i < 3; ++i) what += c.args[i] + " ";
     const RunResult r = Tool(c.args);
     EXPECT_EQ(r.status, c.status) << what << "\n" << r.out << r.err;
     EXPECT_TRUE(Contains(std::string(c.stream) == "out" ? r.out : r.err, c.fragment)) << what << "\n" << r.out << r.err;

@@ -13,7 +13,8 @@ enum class Family { kRaw, kFlatbuffer, kTxm };
 // A consistent container of the family: header crc and uuid are the payload's CRC.
 SampleBnx Good(Family f) {
   const bool raw = f == Family::kRaw;
-  SampleBnx s = LegacyBnx(raw ? 0 : 2, BuildLegacyPair(SampleLegacyModels(raw ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer), true));
+  const auto models = SampleLegacyModels(raw ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
+  SampleBnx s = LegacyBnx(raw ? 0 : 2, BuildLegacyPair(models, true));
   if (f == Family::kTxm) s = SampleBnx(), s.all_models = BuildSampleTxm();
   s.models = {{"det", 32768, "1.0"}, {"cls", 5, "2"}};
   s.crc = s.uuid = Crc32(s.all_models);
