@@ -80,7 +80,8 @@ TEST_F(CommandLineTest, ExitStatusTable) {
   };
   const Case cases[] = {
       {{}, 1, U, "", false},
-      {{"-C", "abc.bin", "-q", "--help"}, 0, "", U, false},
+      {{"-C", "abc.bin", "-q", "-H"}, 0, "", U, false},
+      {{"--help"}, 0, "", U, false},
       {{"--bogus"}, 1, kBin + ": unrecognized option '--bogus'\n" + U, "", false},
       {{"-q", "-C"}, 1, kBin + ": option requires an argument -- 'C'\n" + U, "", false},
       {{"-q", "-O", "made"}, 255, U, "mode is empty\n", true},

@@ -94,6 +94,13 @@ TEST(ParseTest, KeyOptionsAreHexAndExcludeEachOther) {
   }
 }
 
+// argv[0] may be null (an empty argument list): the usage names the program itself. The whole text
+// is pinned by command_line_test.
+TEST(ParseTest, UsageWithoutAProgramName) {
+  EXPECT_EQ(CmdArgs::UsageText(nullptr), CmdArgs::UsageText("talvex_bnx_utils"));
+  EXPECT_EQ(CmdArgs::UsageText(nullptr).rfind("    \ntalvex_bnx_utils <section> <options>\n", 0), 0u);
+}
+
 TEST(ParseTest, DecimalNumbers) {
   const Parsed p = Parse({"-i", " +12", "--core_id", "9abc", "--model_idx", "0 2 -5"});  // -d, -N: end to end
   EXPECT_FALSE(p.outcome.exit);
