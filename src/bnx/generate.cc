@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include <fmt/format.h>
@@ -161,11 +162,12 @@ flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo
 
 namespace {
 // fw_info.bin as the container stores it: only a legacy payload given with its fw_info.bin has one.
-std::vector<uint8_t> StoredFWInfo(const BNX_Args& args, const GenInputs& in, talvex::Status* notes) {
+std::vector<uint8_t> StoredFWInfo(const BNX_Args& args, const GenInputs& in, talvex::Status* notes,
+                                  std::optional<uint32_t>* all_models_crc = nullptr) {
   std::vector<uint8_t> fw;
   if (!args.fw_info_path.empty() && in.major != 2) {
     talvex::Status st = GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload,
-                                     in.payload_size, fw);
+                                     in.payload_size, fw, in.payload_file.fd(), all_models_crc);
     if (notes != nullptr) notes->Note(std::move(st));
   }
   return fw;
@@ -398,10 +400,17 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     // A TXM payload in a file is read once, for its CRC and its copy together; the header's
     // crc (and uuid) are filled in once it has been read.
     const bool one_pass = in.major == 2 && in.payload_file.fd() >= 0 && in.payload_size != 0;
-    if (!one_pass) ComputePayloadCrc(in);
+    // A CRC section added to fw_info.bin holds the CRC of all of all_models.bin, the payload:
+    // it is not computed twice.
+    talvex::Status fw_notes;
+    std::optional<uint32_t> section_crc;
+    const std::vector<uint8_t> fw = StoredFWInfo(args, in, &fw_notes, &section_crc);
+    if (!one_pass && section_crc) in.payload_crc = *section_crc;
+    if (!one_pass && !section_crc) ComputePayloadCrc(in);
     const auto build = [&](flatbuffers::FlatBufferBuilder& fbb, talvex::Status& notes) {
       if (args.uuid_from_payload) args.uuid = in.payload_crc;
-      BuildBNXAround(fbb, args, in, StoredFWInfo(args, in, &notes), in.payload_size);
+      notes.Note(fw_notes);
+      BuildBNXAround(fbb, args, in, fw, in.payload_size);
     };
     const size_t room = BNXBuilderSize(in.payload_size + in.fw_info_file.size());
     if (one_pass) {

@@ -9,8 +9,10 @@
 #include <cstring>
 
 #include <fmt/format.h>
+#include <zlib.h>
 
 #include "bnx/container.h"
+#include "bnx/crc32.h"
 #include "bnx/generate.h"
 #include "common/bytes.h"
 #include "common/exceptions.h"
@@ -42,10 +44,9 @@ talvex::FileBuffer LoadInput(const std::string& what, const std::string& path) {
   return fb;
 }
 
-std::vector<uint8_t> CRCSectionBytes(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
-                                     size_t all_models_size) {
+std::vector<uint8_t> CRCSectionBytes(const std::vector<uint32_t>& crcs) {
   std::vector<uint8_t> out;
-  for (uint32_t crc : ComputeCRCSection(records, all_models, all_models_size)) AppendLE32(out, crc);
+  for (uint32_t crc : crcs) AppendLE32(out, crc);
   return out;
 }
 
@@ -203,17 +204,28 @@ void CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_
 }
 
 std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
-                                        size_t all_models_size) {
+                                        size_t all_models_size, int all_models_fd) {
   CheckBlocksFit(records, all_models_size);
-  std::vector<uint32_t> crcs;
+  // One pass: the whole file's CRC is put together from the models' blocks, which follow each
+  // other from its start, and whatever follows the last one.
+  std::vector<uint32_t> crcs(1, 0);
   crcs.reserve(records.size() + 1);
-  crcs.push_back(crc32(all_models, all_models_size));
+  const auto crc_of = [&](uint64_t at, uint64_t len) {
+    uint32_t crc = 0;
+    if (all_models_fd >= 0 && Crc32FileRange(all_models_fd, at, len, &crc)) return crc;
+    return crc32(all_models + at, static_cast<size_t>(len));
+  };
+  uint32_t whole = 0;
   uint64_t offset = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     const uint64_t block = ModelBlockSize(records[i], i + 1 == records.size());
-    crcs.push_back(crc32(all_models + offset, static_cast<size_t>(block)));
+    crcs.push_back(crc_of(offset, block));
+    whole = static_cast<uint32_t>(::crc32_combine(whole, crcs.back(), static_cast<z_off_t>(block)));
     offset += block;
   }
+  const uint64_t rest = all_models_size - offset;
+  if (rest != 0) whole = static_cast<uint32_t>(::crc32_combine(whole, crc_of(offset, rest), static_cast<z_off_t>(rest)));
+  crcs[0] = whole;
   return crcs;
 }
 
@@ -230,7 +242,8 @@ void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos) {
 }
 
 talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out) {
+                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out,
+                            int all_models_fd, std::optional<uint32_t>* all_models_crc) {
   const FWInfoTable table = DecodeFWInfoExact(fw_info, fw_info_size);
   CheckBlocksFit(table.records, all_models_size);
   out.assign(fw_info, fw_info + fw_info_size);
@@ -238,7 +251,9 @@ talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_i
   if (table.has_crc_section) return TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "BNX included crc information");
   // The amended bytes live in memory only: the user's fw_info.bin is an input and stays as it is.
   (void)fw_info_path;
-  std::vector<uint8_t> tail = CRCSectionBytes(table.records, all_models, all_models_size);
+  const std::vector<uint32_t> crcs = ComputeCRCSection(table.records, all_models, all_models_size, all_models_fd);
+  if (all_models_crc != nullptr) *all_models_crc = crcs[0];
+  std::vector<uint8_t> tail = CRCSectionBytes(crcs);
   out.insert(out.end(), tail.begin(), tail.end());
   AppendLE32(out, crc32(out.data(), out.size()));
   return notes;
@@ -247,7 +262,7 @@ talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_i
 talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
   talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
   talvex::FileBuffer fw = LoadInput("fw_info.bin", args.fw_info_path);
-  return GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out);
+  return GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out, all.fd());
 }
 
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {
@@ -255,7 +270,7 @@ void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {
   std::vector<BNX_FW_INFO_MODEL> records;
   records.reserve(infos.size());
   for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
-  const std::vector<uint8_t> tail = CRCSectionBytes(records, all.data(), all.size());
+  const std::vector<uint8_t> tail = CRCSectionBytes(ComputeCRCSection(records, all.data(), all.size(), all.fd()));
   AppendInPlace(args.fw_info_path, GetFileSizeFromPath(args.fw_info_path), tail);
 }
 
@@ -265,7 +280,7 @@ int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::strin
   records.reserve(infos.size());
   for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
   std::string txt;
-  const std::vector<uint8_t> bin = BuildFWInfo(records, ComputeCRCSection(records, all.data(), all.size()), &txt);
+  const std::vector<uint8_t> bin = BuildFWInfo(records, ComputeCRCSection(records, all.data(), all.size(), all.fd()), &txt);
   WriteOrThrow(fw_info_path, bin.data(), bin.size());
   WriteOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
   return 0;

@@ -9,6 +9,7 @@
 // failed writes with a TalvexException of ErrorCode::Common.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -102,9 +103,12 @@ uint64_t ModelBlockSize(const BNX_FW_INFO_MODEL& rec, bool last);
 void CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size);
 
 // CRC section of fw_info.bin for these records: CRC of all of all_models, then one CRC per
-// block. Checks the blocks first (CheckBlocksFit).
+// block. Checks the blocks first (CheckBlocksFit). all_models_fd, when given, is the open file
+// whose mapping all_models is: the bytes are then read from it, which costs less than
+// faulting in the mapping.
 std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& records,
-                                        const uint8_t* all_models, size_t all_models_size);
+                                        const uint8_t* all_models, size_t all_models_size,
+                                        int all_models_fd = -1);
 
 // fw_info.bin read into one FirmInfo per model; the CRC section, if any, is not read.
 void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
@@ -115,9 +119,11 @@ void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
 // section was there already.
 talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
 // Same, with both files already in memory (fw_info holds the file at fw_info_path as read):
-// the CRCs are computed from exactly these bytes.
+// the CRCs are computed from exactly these bytes (all_models_fd as in ComputeCRCSection). When
+// it computed the section, all_models_crc (if given) receives its CRC of all of all_models.
 talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out);
+                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out,
+                            int all_models_fd = -1, std::optional<uint32_t>* all_models_crc = nullptr);
 
 // Appends the CRCs of all_models.bin and of each model block to fw_info.bin.
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);

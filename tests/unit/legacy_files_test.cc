@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "common/exceptions.h"
+#include "common/file_io.h"
 #include "common/output_dir.h"
 #include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
@@ -29,9 +30,19 @@ TEST_F(LegacyFilesTest, BlocksAndTheirCrcsStayInsideAllModels) {
   const LegacyPair p = BuildLegacyPair(std::vector<LegacyModel>(3, MakeLegacyModel(1, 1, 20, 40, Bytes(10, 1))), false, 0xEE);
   ASSERT_EQ(p.all_models.size(), 96u + 96u + 90u);
   std::vector<BNX_FW_INFO_MODEL> recs(3, {1, 1, 0, 0, 0, 0, 0, 0, 0, 20, 0, 40, 0, 10});
-  EXPECT_EQ(BNXUtils::ComputeCRCSection(recs, p.all_models.data(), p.all_models.size()),
-            (std::vector<uint32_t>{Crc32(p.all_models), Crc32(p.all_models, 0, 96), Crc32(p.all_models, 96, 96),
-                                   Crc32(p.all_models, 192, 90)}));
+  const std::vector<uint32_t> expected{Crc32(p.all_models), Crc32(p.all_models, 0, 96), Crc32(p.all_models, 96, 96),
+                                       Crc32(p.all_models, 192, 90)};
+  EXPECT_EQ(BNXUtils::ComputeCRCSection(recs, p.all_models.data(), p.all_models.size()), expected);
+  // The same read from the file; bytes after the last block count for the whole CRC only.
+  Bytes longer = p.all_models;
+  longer.insert(longer.end(), {7, 8, 9});
+  WriteBytes(all_, longer);
+  const talvex::FileBuffer file = talvex::FileBuffer::Load(all_);
+  ASSERT_TRUE(file.ok());
+  std::vector<uint32_t> with_tail = expected;
+  with_tail[0] = Crc32(longer);
+  EXPECT_EQ(BNXUtils::ComputeCRCSection(recs, file.data(), file.size(), file.fd()), with_tail);
+  EXPECT_EQ(BNXUtils::ComputeCRCSection(recs, longer.data(), longer.size()), with_tail);
   // One byte short of the last block, or a block past the end: refused, not read past.
   EXPECT_THROW(BNXUtils::ComputeCRCSection(recs, p.all_models.data(), p.all_models.size() - 1), TalvexException);
   recs[0].size_cmd = 0xFFFFFFF8;  // wraps past 32 bits when rounded to 16
