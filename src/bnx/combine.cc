@@ -302,6 +302,7 @@ talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legac
   size_t owned_count = 0;
   for (const auto& records : raw) owned_count += tz100 ? 2 * records.size() : 0;
   out.owned.reserve(owned_count);  // pieces point into these vectors: no reallocation
+  for (const CombineSource& src : srcs) out.files.push_back({src.file.data(), src.file.size(), src.file.fd()});
   for (size_t c = 0; c < srcs.size(); ++c) {
     size_t all_size = 0;
     const uint8_t* all = srcs[c].AllModels(&all_size);
@@ -361,7 +362,7 @@ talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legac
       TALVEX_STATUS_LOG(notes, LogCateg::Tool, kDebug, "write file {:s} with len {:d} at pos {:d}",
                         stems[i] + kSuffix[p], piece.second, total + block);
       if (piece.second != 0) out.all_models.push_back(piece);
-      crc = Crc32Update(crc, piece.first, piece.second);
+      crc = Crc32Piece(out.files, crc, piece.first, piece.second);
       block += piece.second;
       const size_t pad = static_cast<size_t>(Pad16(piece.second) - piece.second);
       if (pad != 0 && !(last && p == 2)) {
@@ -453,6 +454,7 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
   fill.size = in.payload_size;
   fill.crc = in.payload_crc;
   fill.pieces = combined.all_models;
+  fill.piece_files = combined.files;
   return WriteBNXAround(args, in, combined.fw_info_bin, fill, output_name);
 }
 
@@ -485,7 +487,11 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
   write(dir + "fw_info.txt", combined.fw_info_txt.data(), combined.fw_info_txt.size());
   talvex::AtomicFileWriter all(dir + "all_models.bin");
   bool ok = all.ok();
-  for (const BytePiece& p : combined.all_models) ok = ok && all.Write(p.first, p.second);
+  for (const BytePiece& p : combined.all_models) {
+    uint64_t at = 0;
+    const MappedFile* file = FileHolding(combined.files, p.first, p.second, &at);
+    ok = ok && (file != nullptr ? all.CopyFrom(file->fd, at, p.second) : all.Write(p.first, p.second));
+  }
   if (!ok || !all.Commit()) {
     throw TalvexException(ErrorCode::Common, fmt::format("Failed to open new all_models.bin: {}", all.error()));
   }

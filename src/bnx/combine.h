@@ -71,6 +71,7 @@ struct LegacyCombined {
   // Per model: command, weight, setup views (relocated where TZ100), in new_records order.
   std::vector<BytePiece> cmd, weight, setup;
   std::vector<BytePiece> all_models;  // the new all_models.bin, padding included
+  std::vector<MappedFile> files;      // the containers' files, which most pieces lie in
   uint64_t all_models_size = 0;
   std::vector<uint32_t> crcs;  // CRC of all_models.bin, then one per model block
   std::vector<uint8_t> fw_info_bin;

@@ -49,6 +49,26 @@ int GetMajorNumber(BNX_Args& args) {
   return Setup::IsFBSetup(setup.data(), setup.size()) ? 1 : 0;
 }
 
+const MappedFile* FileHolding(const std::vector<MappedFile>& files, const uint8_t* p, size_t n, uint64_t* offset) {
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  for (const MappedFile& f : files) {
+    const auto base = reinterpret_cast<uintptr_t>(f.base);
+    if (f.fd >= 0 && f.base != nullptr && at >= base && at - base <= f.size && n <= f.size - (at - base)) {
+      *offset = at - base;
+      return &f;
+    }
+  }
+  return nullptr;
+}
+
+uint32_t Crc32Piece(const std::vector<MappedFile>& files, uint32_t crc, const uint8_t* p, size_t n) {
+  uint64_t at = 0;
+  const MappedFile* file = FileHolding(files, p, n, &at);
+  uint32_t from_file = crc;
+  if (file != nullptr && Crc32FileRange(file->fd, at, n, &from_file)) return from_file;
+  return Crc32Update(crc, p, n);
+}
+
 namespace {
 // fw_info.bin checked against all_models.bin, and TZ200's major from its first setup.
 void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
@@ -320,7 +340,12 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
     if (total != mid) {
       throw TalvexException(ErrorCode::Common, fmt::format("all_models holds {} bytes, its pieces {}", mid, total));
     }
-    for (const auto& piece : fill->pieces) ok = ok && (piece.second == 0 || out.Write(piece.first, piece.second));
+    for (const auto& piece : fill->pieces) {
+      uint64_t at = 0;
+      const MappedFile* file = FileHolding(fill->piece_files, piece.first, piece.second, &at);
+      ok = ok && (piece.second == 0 || (file != nullptr ? out.CopyFrom(file->fd, at, piece.second)
+                                                         : out.Write(piece.first, piece.second)));
+    }
   } else {
     ok = ok && (mid == 0 || (mid_fd >= 0 ? out.CopyFrom(mid_fd, mid_offset, mid) : out.Write(mid_data, mid)));
   }
@@ -426,7 +451,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
     talvex::Status notes;
     build(fbb, notes);
-    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0};
+    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0, {}};
     GenBNXBinary(args.target, fbb, output_name, &fill);
     return notes;
   } catch (const TalvexException& e) {

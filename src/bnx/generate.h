@@ -91,6 +91,18 @@ flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsSpace(flatbuffe
                                                                        size_t size);
 
 // Content of an all_models vector created with CreateAllModelsSpace, and its CRC-32.
+// A read-only mapping of an open file: bytes at base + k are those at offset k of fd.
+struct MappedFile {
+  const uint8_t* base = nullptr;
+  size_t size = 0;
+  int fd = -1;
+};
+// The file of files that holds [p, p + n) whole, with the offset there; null when none does.
+const MappedFile* FileHolding(const std::vector<MappedFile>& files, const uint8_t* p, size_t n, uint64_t* offset);
+// Continues crc over [p, p + n): read from the file holding it when one of files does (faulting
+// in a mapping costs more than reading the file), else from memory.
+uint32_t Crc32Piece(const std::vector<MappedFile>& files, uint32_t crc, const uint8_t* p, size_t n);
+
 struct PayloadFill {
   const uint8_t* data = nullptr;
   size_t size = 0;
@@ -102,6 +114,8 @@ struct PayloadFill {
   // then they are copied file to file and never pass through memory.
   int file_fd = -1;
   uint64_t file_offset = 0;
+  // Mapped files that pieces may lie in: those pieces are copied file to file.
+  std::vector<MappedFile> piece_files;
 };
 // Object-API packing of a container, except that all_models is always written and aligned
 // (the generated Pack drops an empty vector and cannot align it).

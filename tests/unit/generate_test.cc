@@ -6,6 +6,7 @@
 
 #include "cli/gen_mode.h"
 #include "common/exceptions.h"
+#include "common/file_io.h"
 #include "common/output_dir.h"
 #include "support/run.h"
 #include "support/txm_builder.h"
@@ -87,6 +88,41 @@ TEST(GenerateTest, LargeTxmPayloadCrcIsFilledInAfterTheCopy) {
     const auto* all = root->model_bin()->all_models();
     EXPECT_EQ((all->data() - file.data()) % 32, 0);
     EXPECT_EQ(std::vector<uint8_t>(all->begin(), all->end()), txm);
+  }
+}
+
+// Pieces of a combined payload are copied from the file they lie in only when they lie in it
+// whole; anything else (past its end, before it, straddling it) comes from memory. The CRC is
+// the same either way.
+TEST(GenerateTest, PiecesAreReadFromTheFileOnlyWhenTheyLieInItWhole) {
+  TempDir dir;
+  std::vector<uint8_t> bytes(10000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+  WriteBytes(dir / "f", bytes);
+  const talvex::FileBuffer file = talvex::FileBuffer::Load(dir / "f");
+  ASSERT_TRUE(file.ok() && file.fd() >= 0);
+  const std::vector<BNXUtils::MappedFile> files = {{file.data(), file.size(), file.fd()}};
+  std::vector<uint8_t> outside(bytes.begin(), bytes.begin() + 100);
+  struct Case {
+    const uint8_t* p;
+    size_t n;
+    bool in_file;
+    uint64_t offset;
+  };
+  const Case cases[] = {{file.data(), file.size(), true, 0},
+                        {file.data() + 9990, 10, true, 9990},
+                        {file.data() + 10000, 0, true, 10000},
+                        {file.data() + 9990, 11, false, 0},
+                        {outside.data(), outside.size(), false, 0}};
+  for (const Case& c : cases) {
+    uint64_t at = 77;
+    const BNXUtils::MappedFile* f = BNXUtils::FileHolding(files, c.p, c.n, &at);
+    EXPECT_EQ(f != nullptr, c.in_file) << c.n;
+    if (f != nullptr) EXPECT_EQ(at, c.offset);
+    // (The straddling piece would read past the mapping, so it gets no CRC here.)
+    if (c.in_file || c.p == outside.data()) {
+      EXPECT_EQ(BNXUtils::Crc32Piece(files, 0, c.p, c.n), static_cast<uint32_t>(crc32(0, c.p, static_cast<uInt>(c.n))));
+    }
   }
 }
 
