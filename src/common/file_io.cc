@@ -241,6 +241,8 @@ namespace {
 // straddle them, like a kernel copy to an offset the source does not share, cost a third more.
 // Larger pieces fall out of the core's cache between the read and the write.
 constexpr size_t kPiece = size_t{256} << 10;
+// From this length on, a second thread reading beside the writing one pays for itself.
+constexpr uint64_t kRingFrom = uint64_t{4} << 20;
 
 size_t NextPiece(uint64_t out_pos, uint64_t left) {
   return static_cast<size_t>(std::min<uint64_t>(left, kPiece - out_pos % kPiece));
@@ -265,6 +267,10 @@ bool ReadFull(int fd, uint8_t* buf, size_t want, uint64_t offset, std::string& e
 
 bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len) {
   if (!ok()) return false;
+  // The kernel copies as fast as cp only when source and output offsets agree within the page
+  // cache's large blocks; otherwise the read/write ring is faster. Short ranges cost the same.
+  constexpr uint64_t kLargeBlock = uint64_t{2} << 20;
+  if (len >= kRingFrom && (offset - written_) % kLargeBlock != 0) return CopyFrom(src_fd, offset, len, nullptr);
   loff_t at = static_cast<loff_t>(offset);
   // Bounded steps: the call takes at most about 2 GiB at once.
   constexpr uint64_t kStep = uint64_t{1} << 30;
@@ -290,10 +296,7 @@ bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len) {
 bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len, const Observer& observe) {
   if (!ok()) return false;
   std::string read_error;
-  // Up to here one thread reads, shows and writes each piece in turn; beyond, the time of the
-  // second thread pays off.
-  constexpr uint64_t kTwoThreadsFrom = uint64_t{4} << 20;
-  if (len < kTwoThreadsFrom) {
+  if (len < kRingFrom) {  // one thread reads, shows and writes each piece in turn
     const std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min<uint64_t>(len, kPiece))]);
     while (len > 0) {
       const size_t want = NextPiece(written_, len);
