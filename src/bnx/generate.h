@@ -97,7 +97,7 @@ struct MappedFile {
   size_t size = 0;
   int fd = -1;
 };
-// The file of files that holds [p, p + n) whole, with the offset there; null when none does.
+// The one of files that holds [p, p + n) whole, with the offset there; null when none does.
 const MappedFile* FileHolding(const std::vector<MappedFile>& files, const uint8_t* p, size_t n, uint64_t* offset);
 // Continues crc over [p, p + n): read from the file holding it when one of files does (faulting
 // in a mapping costs more than reading the file), else from memory.

@@ -98,8 +98,9 @@ class AtomicFileWriter {
   bool ok() const { return fd_.valid() && error_.empty(); }
   bool Write(const void* data, size_t len);
   // Appends len bytes of the regular file src_fd from offset on. Copied in the kernel
-  // (copy_file_range) where the file systems allow it, else read and written through a small
-  // buffer; never more memory than that. A source shorter than offset + len fails.
+  // (copy_file_range) where the file systems allow it and it is fastest, else through the
+  // ring of small buffers below; never more memory than that. A source shorter than
+  // offset + len fails.
   bool CopyFrom(int src_fd, uint64_t offset, uint64_t len);
   // Sees each piece of a copy, in order, from one thread at a time (not always the caller's).
   using Observer = std::function<void(const uint8_t*, size_t)>;
