@@ -363,14 +363,66 @@ uint8_t* FieldAddress(uint8_t* table, flatbuffers::voffset_t field) {
   return at == 0 ? nullptr : table + at;
 }
 
+// CRCs of the model blocks of a legacy payload (and of the bytes after the last), taken from
+// its pieces as they pass, and combined into the CRC of it all.
+class BlockCrcs {
+ public:
+  explicit BlockCrcs(const std::vector<BNX_FW_INFO_MODEL>& records) {
+    for (size_t i = 0; i < records.size(); ++i) sizes_.push_back(ModelBlockSize(records[i], i + 1 == records.size()));
+    left_ = sizes_.empty() ? 0 : sizes_[0];
+  }
+  void Add(const uint8_t* d, size_t n) {
+    while (n > 0) {
+      if (crcs_.size() == sizes_.size()) {  // past the last block
+        rest_ = Crc32Update(rest_, d, n);
+        rest_size_ += n;
+        return;
+      }
+      const size_t m = static_cast<size_t>(std::min<uint64_t>(n, left_));
+      crc_ = Crc32Update(crc_, d, m);
+      d += m;
+      n -= m;
+      left_ -= m;
+      if (left_ == 0) {
+        crcs_.push_back(crc_);
+        crc_ = 0;
+        if (crcs_.size() < sizes_.size()) left_ = sizes_[crcs_.size()];
+      }
+    }
+  }
+  // The CRC section: all of it, then each block. Empty unless every block was seen whole.
+  std::vector<uint32_t> Section() const {
+    if (crcs_.size() != sizes_.size()) return {};
+    uint32_t whole = 0;
+    for (size_t i = 0; i < crcs_.size(); ++i) {
+      whole = static_cast<uint32_t>(::crc32_combine(whole, crcs_[i], static_cast<z_off_t>(sizes_[i])));
+    }
+    whole = static_cast<uint32_t>(::crc32_combine(whole, rest_, static_cast<z_off_t>(rest_size_)));
+    std::vector<uint32_t> section{whole};
+    section.insert(section.end(), crcs_.begin(), crcs_.end());
+    return section;
+  }
+
+ private:
+  std::vector<uint64_t> sizes_;
+  std::vector<uint32_t> crcs_;
+  uint64_t left_ = 0;
+  uint32_t crc_ = 0, rest_ = 0;
+  uint64_t rest_size_ = 0;
+};
+
+// Bytes of the CRC section, and fw_info.bin's own CRC after it, for records.
+size_t CrcSectionSize(size_t records) { return 4 * (records + 1) + 4; }
+
 // Writes a generated container whose header crc (and, with uuid_is_crc, uuid) still holds 0,
-// reading the payload only once: each piece is added to the CRC and copied in the kernel from
-// the cache. The builder places the header after the payload, so the two fields are set in
-// the bytes still to be written once the CRC is known. False, with nothing written, when the
-// buffer is not laid out that way (the caller then goes the ordinary way); a failed write
-// throws as GenBNXBinary does.
+// reading the payload only once: each piece is added to the CRC and copied from the cache.
+// The builder places the header after the payload, so the two fields are set in the bytes
+// still to be written once the CRC is known. With add_section, fw_info.bin (also after the
+// payload) ends in room for its CRC section and own CRC, filled the same way from the pass.
+// False, with nothing written, when the buffer is not laid out that way (the caller then goes
+// the ordinary way); a failed write throws as GenBNXBinary does.
 bool WriteWithPayloadCrc(const std::string& target, flatbuffers::FlatBufferBuilder& fbb, const std::string& output_name,
-                         GenInputs& in, bool uuid_is_crc) {
+                         GenInputs& in, bool uuid_is_crc, bool add_section = false) {
   uint8_t* buf = fbb.GetBufferPointer();
   const size_t size = fbb.GetSize();
   if (!CheckBNXAlignment(buf, size).ok()) return false;
@@ -382,15 +434,42 @@ bool WriteWithPayloadCrc(const std::string& target, flatbuffers::FlatBufferBuild
   auto* header = reinterpret_cast<uint8_t*>(const_cast<TalvexBNX::BNXHeader*>(root->header()));
   uint8_t* crc_at = FieldAddress(header, TalvexBNX::BNXHeader::VT_CRC);
   uint8_t* uuid_at = uuid_is_crc ? FieldAddress(header, TalvexBNX::BNXHeader::VT_UUID) : nullptr;
-  const auto in_tail = [&](const uint8_t* p) { return p != nullptr && p >= buf + tail_at && p + 4 <= buf + size; };
-  if (!in_tail(crc_at) || (uuid_is_crc && !in_tail(uuid_at))) return false;
+  const auto in_tail = [&](const uint8_t* p, size_t n) {
+    return p != nullptr && p >= buf + tail_at && n <= size && p <= buf + size - n;
+  };
+  if (!in_tail(crc_at, 4) || (uuid_is_crc && !in_tail(uuid_at, 4))) return false;
+  uint8_t* fw_at = nullptr;
+  const size_t fw_size = in.fw_info_file.size();
+  if (add_section) {
+    const auto* fw = root->model_bin()->fw_info();
+    if (fw == nullptr || fw->size() != fw_size + CrcSectionSize(in.fw_records.size())) return false;
+    fw_at = const_cast<uint8_t*>(fw->data());
+    if (!in_tail(fw_at, fw->size())) return false;
+  }
 
   const std::string path = GetOutputFilePath(target, output_name);
   talvex::AtomicFileWriter out(path);
   uint32_t payload_crc = 0;
-  bool ok = out.Write(buf, head) &&
-            out.CopyFrom(in.payload_file.fd(), 0, in.payload_size,
-                         [&payload_crc](const uint8_t* d, size_t n) { payload_crc = Crc32Update(payload_crc, d, n); });
+  BlockCrcs blocks(in.fw_records);
+  const auto observe = [&](const uint8_t* d, size_t n) {
+    if (add_section) {
+      blocks.Add(d, n);
+    } else {
+      payload_crc = Crc32Update(payload_crc, d, n);
+    }
+  };
+  bool ok = out.Write(buf, head) && out.CopyFrom(in.payload_file.fd(), 0, in.payload_size, observe);
+  if (ok && add_section) {
+    const std::vector<uint32_t> section = blocks.Section();
+    if (section.empty()) throw TalvexException(ErrorCode::Common, "all_models.bin ended inside a model block");
+    payload_crc = section[0];
+    uint8_t* at = fw_at + fw_size;
+    for (uint32_t crc : section) {
+      talvex::StoreLE32(at, crc);
+      at += 4;
+    }
+    talvex::StoreLE32(at, crc32(fw_at, static_cast<size_t>(at - fw_at)));
+  }
   if (ok) {
     in.payload_crc = payload_crc;
     talvex::StoreLE32(crc_at, payload_crc);
@@ -422,32 +501,38 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
   try {
     GenInputs in;
     LoadGenInputsChecked(args, in);
-    // A TXM payload in a file is read once, for its CRC and its copy together; the header's
-    // crc (and uuid) are filled in once it has been read.
-    const bool one_pass = in.major == 2 && in.payload_file.fd() >= 0 && in.payload_size != 0;
-    // A CRC section added to fw_info.bin holds the CRC of all of all_models.bin, the payload:
-    // it is not computed twice.
+    // A payload in a file is read once, for its CRC and its copy together; the header's crc
+    // (and uuid), and a CRC section that fw_info.bin lacks, are filled in once it has been read.
+    const bool add_section = in.major != 2 && !args.fw_info_path.empty() &&
+                             !DecodeFWInfoExact(in.fw_info_file.data(), in.fw_info_file.size()).has_crc_section;
+    const bool one_pass = (in.major == 2 || add_section) && in.payload_file.fd() >= 0 && in.payload_size != 0;
+    const size_t room = BNXBuilderSize(in.payload_size + in.fw_info_file.size());
+    if (one_pass) {
+      std::vector<uint8_t> fw;
+      if (add_section) {
+        fw.assign(in.fw_info_file.data(), in.fw_info_file.data() + in.fw_info_file.size());
+        fw.resize(fw.size() + CrcSectionSize(in.fw_records.size()), 0);
+      }
+      flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
+      if (args.uuid_from_payload) args.uuid = in.payload_crc;
+      BuildBNXAround(fbb, args, in, fw, in.payload_size);
+      if (WriteWithPayloadCrc(args.target, fbb, output_name, in, args.uuid_from_payload, add_section)) {
+        if (args.uuid_from_payload) args.uuid = in.payload_crc;
+        return talvex::Status();
+      }
+    }
+    // Otherwise: a CRC section added to fw_info.bin holds the CRC of all of all_models.bin,
+    // the payload, which is then not computed twice.
     talvex::Status fw_notes;
     std::optional<uint32_t> section_crc;
     const std::vector<uint8_t> fw = StoredFWInfo(args, in, &fw_notes, &section_crc);
-    if (!one_pass && section_crc) in.payload_crc = *section_crc;
-    if (!one_pass && !section_crc) ComputePayloadCrc(in);
+    if (section_crc) in.payload_crc = *section_crc;
+    if (!section_crc) ComputePayloadCrc(in);
     const auto build = [&](flatbuffers::FlatBufferBuilder& fbb, talvex::Status& notes) {
       if (args.uuid_from_payload) args.uuid = in.payload_crc;
       notes.Note(fw_notes);
       BuildBNXAround(fbb, args, in, fw, in.payload_size);
     };
-    const size_t room = BNXBuilderSize(in.payload_size + in.fw_info_file.size());
-    if (one_pass) {
-      flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
-      talvex::Status notes;
-      build(fbb, notes);
-      if (WriteWithPayloadCrc(args.target, fbb, output_name, in, args.uuid_from_payload)) {
-        if (args.uuid_from_payload) args.uuid = in.payload_crc;
-        return notes;
-      }
-      ComputePayloadCrc(in);
-    }
     flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
     talvex::Status notes;
     build(fbb, notes);

@@ -69,6 +69,24 @@ TEST_F(GenModeTest, LegacyTargetsTheCrcSectionAndTheRoundTrip) {
   }
 }
 
+// Bytes after the last model block count for the CRC of all of all_models.bin (the header's
+// crc and the section's first word), not for any block.
+TEST_F(GenModeTest, BytesAfterTheLastBlockCountForTheWholeCrcOnly) {
+  LegacyPair p = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false);
+  p.all_models.insert(p.all_models.end(), {1, 2, 3});
+  WriteLegacyPair(p, dir_ / "fw_info.bin", dir_ / "all_models.bin");
+  ASSERT_EQ(Gen(Legacy("300")).status, 0);
+  const Json::Value j = Decode(out_ + "/models_300.bnx");
+  const Bytes fw = JsonBytes(j["model_bin"]["fw_info"]);
+  std::vector<uint32_t> section{Crc32(p.all_models)};
+  section.insert(section.end(), p.block_crcs.begin(), p.block_crcs.end());
+  Bytes expected = p.fw_info;
+  for (uint32_t w : section) AppendLE32(expected, w);
+  AppendLE32(expected, Crc32(expected));
+  EXPECT_EQ(fw, expected);
+  EXPECT_EQ(j["header"]["crc"].asUInt(), Crc32(p.all_models));
+}
+
 TEST_F(GenModeTest, FailuresExitNonZeroAndLeaveNoFile) {
   WriteBytes(dir_ / "model.txm", txm_);
   WriteBytes(dir_ / "cut.txm", Bytes(txm_.begin(), txm_.end() - 100));
