@@ -58,6 +58,13 @@ talvex::Status ExtractRange(const std::string& path, const PayloadView& p, const
   return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, out.error());
 }
 
+// The same bytes written to out but not yet put in place (out.Commit() does that).
+bool StageRange(talvex::AtomicFileWriter& out, const PayloadView& p, const uint8_t* data, size_t size) {
+  if (size == 0 || data == nullptr) return out.ok();
+  if (p.file_fd >= 0 && data >= p.file_base) return out.CopyFrom(p.file_fd, static_cast<uint64_t>(data - p.file_base), size);
+  return out.Write(data, size);
+}
+
 // The target's text; a failure naming the file for a value outside the known targets.
 talvex::Status TargetText(TalvexBNX::NPUTarget target, const std::string& what, std::string& out) {
   try {
@@ -96,11 +103,16 @@ std::string AllModelsPath(const PayloadView& p, const std::string& prefix) {
 talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, ExtractedFiles* written,
                             talvex::AtomicFileWriter* all_ready = nullptr) {
   const std::string out_dir = GetOutputDir();
+  // fw_info.bin describes all_models.bin: it is put in place only once that is, so that a
+  // failed extraction never leaves one without the other (nor replaces an earlier one).
+  std::string fw_path;
+  std::unique_ptr<talvex::AtomicFileWriter> fw_out;
   if (p.fw_info_size != 0) {
-    const std::string path = out_dir + ExtractedName(prefix, kFwInfoName);
-    talvex::Status st = ExtractRange(path, p, p.fw_info, p.fw_info_size);
-    if (!st.ok()) return st;
-    if (written != nullptr) written->fw_info = path;
+    fw_path = out_dir + ExtractedName(prefix, kFwInfoName);
+    fw_out = std::make_unique<talvex::AtomicFileWriter>(fw_path);
+    if (!StageRange(*fw_out, p, p.fw_info, p.fw_info_size)) {
+      return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", fw_path, fw_out->error());
+    }
   }
   const std::string path = AllModelsPath(p, prefix);
   talvex::Status st;
@@ -110,6 +122,12 @@ talvex::Status WritePayload(const PayloadView& p, const std::string& prefix, Ext
     st = TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, all_ready->error());
   }
   if (!st.ok()) return st;
+  if (fw_out != nullptr) {
+    if (!fw_out->Commit()) {
+      return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", fw_path, fw_out->error());
+    }
+    if (written != nullptr) written->fw_info = fw_path;
+  }
   if (written != nullptr) {
     written->all_models = path;
     written->major = p.major;

@@ -1,6 +1,7 @@
 // Container extraction (bnx/extract) and the model table report of fw_info.bin.
 #include "bnx/extract.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -86,6 +87,20 @@ TEST_F(ExtractTest, LargePayloadIsCheckedAndWrittenInOnePass) {
   BNXUtils::SetOutputDir(dir_ / "out2");
   EXPECT_EQ(talvex::Report(BNXUtils::ExtractBNX(dir_ / "bad.bnx", "P", nullptr)), -1);
   EXPECT_EQ(DirEntries(dir_ / "out2"), Strings{});
+}
+
+// fw_info.bin is put in place only with its all_models.bin: when that cannot be written, an
+// earlier fw_info.bin of the same name keeps its bytes and no new one appears.
+TEST_F(ExtractTest, FwInfoGoesInPlaceOnlyWithItsAllModels) {
+  SampleBnx s;
+  s.target = 0, s.major = 0, s.fw_info = pair_.fw_info, s.all_models = pair_.all_models;
+  WriteBytes(dir_ / "m.bnx", BuildBnx(s));
+  mkdir(out_.c_str(), 0755);  // the output folder may exist already
+  ASSERT_EQ(mkdir((out_ + "/P_all_models.bin").c_str(), 0755), 0);  // takes all_models.bin's place
+  WriteText(out_ + "/P_fw_info.bin", "earlier");
+  EXPECT_EQ(talvex::Report(BNXUtils::ExtractBNX(dir_ / "m.bnx", "P", nullptr)), -1);
+  EXPECT_EQ(ReadText(out_ + "/P_fw_info.bin"), "earlier");
+  EXPECT_EQ(DirEntries(out_), (Strings{"P_all_models.bin", "P_fw_info.bin"}));
 }
 
 TEST_F(ExtractTest, ALinkInTheLastPlaceIsNotFollowed) {
