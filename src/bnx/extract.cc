@@ -260,7 +260,8 @@ talvex::Status RenameLegacyPair(ExtractedFiles& written) {
   const std::string out_dir = GetOutputDir();
   talvex::Status st;
   if (!written.all_models.empty()) st.Merge(RenameInto(written.all_models, out_dir + kAllModelsName));
-  if (!written.fw_info.empty()) st.Merge(RenameInto(written.fw_info, out_dir + kFwInfoName));
+  // An earlier fw_info.bin is replaced only together with its all_models.bin.
+  if (st.ok() && !written.fw_info.empty()) st.Merge(RenameInto(written.fw_info, out_dir + kFwInfoName));
   return st;
 }
 

@@ -25,6 +25,9 @@ class DataLossTest : public ToolTest {
     WriteBytes(dir_ / "m400.bnx", BuildBnx(SampleBnx()));
     WriteSampleTxm(dir_ / "m.txm");
     WriteSampleTxm(dir_ / "t.bnx");  // a TXM file under a container's name
+    // An output folder where all_models.bin cannot go, beside an earlier fw_info.bin.
+    ASSERT_EQ(testsupport::Run({"/bin/mkdir", "-p", dir_ / "blocked/all_models.bin"}).status, 0);
+    WriteText(dir_ / "blocked/fw_info.bin", "earlier");
   }
   RunResult Tool(const Strings& args) { return ToolTest::Tool(args, {"SPDLOG_LEVEL=", "NO_COLOR=1"}); }
   std::map<std::string, Bytes> Snapshot(const Strings& names) {
@@ -57,6 +60,8 @@ TEST_F(DataLossTest, NothingIsLostOrWrittenWhereItShouldNotBe) {
        bystanders, {"/proc/x"}, {}},
       {{"-X", "m300.bnx", "-O", "fw_info.bin/sub"}, 255, "err", "Failed to create the output folder fw_info.bin/sub",
        bystanders, {}, {}},
+      // A pair that cannot be put in place replaces neither file of an earlier pair.
+      {{"-X", "m300.bnx", "-O", "blocked"}, 255, "err", "Failed to rename", {"blocked/fw_info.bin"}, {}, {}},
       // The user's fw_info.bin stays as it is; the CRC section goes into the container only.
       {{"-G", "-t", "300", "-h", "fw.bin", "-m", "all.bin", "-O", "gen"}, 0, "out", "gen/models_300.bnx",
        {"fw.bin", "all.bin"}, {}, {"gen/models_300.bnx"}},
