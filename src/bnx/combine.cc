@@ -487,11 +487,7 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
   write(dir + "fw_info.txt", combined.fw_info_txt.data(), combined.fw_info_txt.size());
   talvex::AtomicFileWriter all(dir + "all_models.bin");
   bool ok = all.ok();
-  for (const BytePiece& p : combined.all_models) {
-    uint64_t at = 0;
-    const MappedFile* file = FileHolding(combined.files, p.first, p.second, &at);
-    ok = ok && (file != nullptr ? all.CopyFrom(file->fd, at, p.second) : all.Write(p.first, p.second));
-  }
+  for (const BytePiece& p : combined.all_models) ok = ok && WritePiece(all, combined.files, p.first, p.second);
   if (!ok || !all.Commit()) {
     throw TalvexException(ErrorCode::Common, fmt::format("Failed to open new all_models.bin: {}", all.error()));
   }

@@ -47,22 +47,19 @@ struct PayloadView {
   int file_fd = -1;
 };
 
-// Writes size bytes at data to a new file at path: copied from the container file in the kernel
-// when the bytes lie in it, written from memory otherwise.
-talvex::Status ExtractRange(const std::string& path, const PayloadView& p, const uint8_t* data, size_t size) {
-  if (p.file_fd < 0 || size == 0 || data == nullptr || data < p.file_base) return ExtractBin(path, data, 0, size);
-  talvex::AtomicFileWriter out(path);
-  if (out.CopyFrom(p.file_fd, static_cast<uint64_t>(data - p.file_base), size) && out.Commit()) {
-    return talvex::Status();
-  }
-  return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, out.error());
-}
-
-// The same bytes written to out but not yet put in place (out.Commit() does that).
+// The bytes [data, data + size) written to out but not yet put in place (out.Commit() does
+// that): copied from the container file in the kernel when they lie in it, from memory otherwise.
 bool StageRange(talvex::AtomicFileWriter& out, const PayloadView& p, const uint8_t* data, size_t size) {
   if (size == 0 || data == nullptr) return out.ok();
   if (p.file_fd >= 0 && data >= p.file_base) return out.CopyFrom(p.file_fd, static_cast<uint64_t>(data - p.file_base), size);
   return out.Write(data, size);
+}
+
+// The same bytes as a new file at path.
+talvex::Status ExtractRange(const std::string& path, const PayloadView& p, const uint8_t* data, size_t size) {
+  talvex::AtomicFileWriter out(path);
+  if (StageRange(out, p, data, size) && out.Commit()) return talvex::Status();
+  return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to write the file: {} ({})", path, out.error());
 }
 
 // The target's text; a failure naming the file for a value outside the known targets.

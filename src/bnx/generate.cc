@@ -61,6 +61,12 @@ const MappedFile* FileHolding(const std::vector<MappedFile>& files, const uint8_
   return nullptr;
 }
 
+bool WritePiece(talvex::AtomicFileWriter& out, const std::vector<MappedFile>& files, const uint8_t* p, size_t n) {
+  uint64_t at = 0;
+  const MappedFile* file = FileHolding(files, p, n, &at);
+  return file != nullptr ? out.CopyFrom(file->fd, at, n) : out.Write(p, n);
+}
+
 uint32_t Crc32Piece(const std::vector<MappedFile>& files, uint32_t crc, const uint8_t* p, size_t n) {
   uint64_t at = 0;
   const MappedFile* file = FileHolding(files, p, n, &at);
@@ -81,6 +87,7 @@ void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
     const FWInfoTable table = DecodeFWInfoExact(in.fw_info_file.data(), in.fw_info_file.size());
     CheckBlocksFit(table.records, in.payload_size);
     in.fw_records = table.records;
+    in.fw_has_crc_section = table.has_crc_section;
   }
   if (in.target == TalvexBNX::NPUTarget::TZ200) {
     if (args.fw_info_path.empty()) {
@@ -341,10 +348,7 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
       throw TalvexException(ErrorCode::Common, fmt::format("all_models holds {} bytes, its pieces {}", mid, total));
     }
     for (const auto& piece : fill->pieces) {
-      uint64_t at = 0;
-      const MappedFile* file = FileHolding(fill->piece_files, piece.first, piece.second, &at);
-      ok = ok && (piece.second == 0 || (file != nullptr ? out.CopyFrom(file->fd, at, piece.second)
-                                                         : out.Write(piece.first, piece.second)));
+      ok = ok && (piece.second == 0 || WritePiece(out, fill->piece_files, piece.first, piece.second));
     }
   } else {
     ok = ok && (mid == 0 || (mid_fd >= 0 ? out.CopyFrom(mid_fd, mid_offset, mid) : out.Write(mid_data, mid)));
@@ -503,8 +507,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     LoadGenInputsChecked(args, in);
     // A payload in a file is read once, for its CRC and its copy together; the header's crc
     // (and uuid), and a CRC section that fw_info.bin lacks, are filled in once it has been read.
-    const bool add_section = in.major != 2 && !args.fw_info_path.empty() &&
-                             !DecodeFWInfoExact(in.fw_info_file.data(), in.fw_info_file.size()).has_crc_section;
+    const bool add_section = in.major != 2 && !args.fw_info_path.empty() && !in.fw_has_crc_section;
     const bool one_pass = (in.major == 2 || add_section) && in.payload_file.fd() >= 0 && in.payload_size != 0;
     const size_t room = BNXBuilderSize(in.payload_size + in.fw_info_file.size());
     if (one_pass) {

@@ -49,6 +49,7 @@ struct GenInputs {
   int major = 0;
   talvex::FileBuffer fw_info_file;  // legacy only, when a fw_info.bin was given
   std::vector<BNX_FW_INFO_MODEL> fw_records;
+  bool fw_has_crc_section = false;
   std::vector<int32_t> txm_model_ids;  // major 2
 };
 
@@ -102,6 +103,9 @@ const MappedFile* FileHolding(const std::vector<MappedFile>& files, const uint8_
 // Continues crc over [p, p + n): read from the file holding it when one of files does (faulting
 // in a mapping costs more than reading the file), else from memory.
 uint32_t Crc32Piece(const std::vector<MappedFile>& files, uint32_t crc, const uint8_t* p, size_t n);
+// Appends [p, p + n) to out: copied from the file holding it when one of files does, else
+// written from memory.
+bool WritePiece(talvex::AtomicFileWriter& out, const std::vector<MappedFile>& files, const uint8_t* p, size_t n);
 
 struct PayloadFill {
   const uint8_t* data = nullptr;

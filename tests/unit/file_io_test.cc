@@ -64,13 +64,20 @@ TEST(AtomicWriteTest, WritesOrReplacesWholeFilesOnlyAndFailsCleanly) {
   EXPECT_TRUE(testsupport::DirEntries(tmp / "d").empty());
 }
 
+// A file of size bytes that repeat only after many MiB, so a piece copied from the wrong
+// place shows; returns its bytes.
+static std::string PatternFile(const std::string& path, size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 4099) & 0xff);
+  testsupport::WriteText(path, bytes);
+  return bytes;
+}
+
 // Ranges copied file to file must come out the same whichever way the bytes travel: in the
 // kernel, through the read/write path, across the chunk boundaries of that path.
 TEST(AtomicWriteTest, CopyFromCopiesExactRangesEitherWay) {
   testsupport::TempDir tmp;
-  std::string src((5u << 20) + 77, '\0');
-  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>((i * 131 + i / 4099) & 0xff);
-  testsupport::WriteText(tmp / "src", src);
+  const std::string src = PatternFile(tmp / "src", (5u << 20) + 77);
   const FileBuffer in = FileBuffer::Load(tmp / "src");
   ASSERT_TRUE(in.ok());
   ASSERT_GE(in.fd(), 0);
@@ -112,9 +119,7 @@ TEST(AtomicWriteTest, CopyFromCopiesExactRangesEitherWay) {
 // either way and leaves no file.
 TEST(AtomicWriteTest, ObservedCopySeesEveryByteInOrder) {
   testsupport::TempDir tmp;
-  std::string src((9u << 20) + 5, '\0');
-  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<char>((i * 7 + i / 65537) & 0xff);
-  testsupport::WriteText(tmp / "src", src);
+  const std::string src = PatternFile(tmp / "src", (9u << 20) + 5);
   const FileBuffer in = FileBuffer::Load(tmp / "src");
   ASSERT_TRUE(in.ok());
   struct Case {
