@@ -435,6 +435,7 @@ PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_
     keys.customer_key = customer_key;
     keys.efuse_key = efuse_key;
     keys.key_file = key_file;
+    if (!key_file.empty()) keys.key_table = Encoder::LoadKeyFile(key_file);
   }
   return keys;
 }
@@ -551,11 +552,25 @@ std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* te
 
 namespace {
 
+// The encoder of keys and, in customer-key mode, the decrypt key data stored with each model.
+struct KeyMaterial {
+  Encoder encoder;
+  std::vector<uint8_t> key_data;
+};
+
+KeyMaterial KeyMaterialOf(const PostEncKeys& keys) {
+  if (!keys.customer_mode()) return {Encoder(keys.customer_key, keys.efuse_key, nullptr), {}};
+  const KeyFile& file = keys.key_table ? *keys.key_table : Encoder::LoadKeyFile(keys.key_file);
+  KeyMaterial key{Encoder(keys.customer_key, keys.efuse_key, &file), {}};
+  for (uint32_t w : Encoder::GenDecryptKeyData(keys.customer_key, file)) talvex::AppendLE32(key.key_data, w);
+  return key;
+}
+
 PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
                             const std::string& output_file_prefix, const PostEncOptions& options) {
   PostEncResult result;
-  TALVEX_STATUS_LOG(result.notes, LogCateg::Common, kInfo, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path,
-                    keys.customer_key, keys.efuse_key);
+  TALVEX_STATUS_KEY_LOG(result.notes, LogCateg::Common, "post enc, bnx path, tv number:{:s}, {:x}, {:x}", bnx_path,
+                        keys.customer_key, keys.efuse_key);
   if (src.major == 2) {
     Refuse(fmt::format("The container carries a TXM file, not fw_info.bin/all_models.bin: {}", bnx_path));
   }
@@ -569,19 +584,15 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   result.output_path = GetOutputFilePath(src.target_str, out_name);
   CheckNotInput(result.output_path, bnx_path, options);
 
-  const Encoder encoder(keys.customer_key, keys.efuse_key, keys.key_file);
-  std::vector<uint8_t> key_data;
-  if (keys.customer_mode()) {
-    const std::vector<uint32_t> words = Encoder::GenDecryptKeyData(keys.customer_key, keys.key_file);
-    for (uint32_t w : words) talvex::AppendLE32(key_data, w);
-  }
+  const KeyMaterial key = KeyMaterialOf(keys);
 
   BNX_Args args = ArgsFromSource(src);
   SetKeyFields(args, keys);
   const std::vector<ModelInfoText> models = SourceModels(src, table.records);
 
   EncryptedLegacy enc =
-      PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), encoder, key_data);
+      PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), key.encoder,
+                       key.key_data);
   src = SourceBNX();  // the source mapping is no longer needed
   result.notes.Note(std::move(enc.notes));
 
@@ -662,7 +673,8 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
     CheckNotInput(txm_path, bnx_path, options);
   }
 
-  TXM::PostEnc(txm, keys.efuse_key, keys.customer_key, keys.key_file);
+  const KeyMaterial key = KeyMaterialOf(keys);
+  TXM::PostEnc(txm, key.encoder, key.key_data);
 
   // Room for the whole packed file up front: growing a builder of this size would hold the
   // old and the new buffer at once.

@@ -10,15 +10,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bnx/generate.h"
 #include "bnx/legacy_files.h"
 #include "common/status.h"
+#include "encoder/encoder.h"
 #include "txm_generated.h"
-
-class Encoder;
 
 namespace BNXUtils {
 
@@ -30,8 +30,11 @@ struct PostEncKeys {
   uint32_t customer_key = 0;
   uint32_t efuse_key = 0;
   std::string key_file;  // empty: eFuse mode; otherwise customer-key mode
+  std::optional<KeyFile> key_table;  // key_file read once (read when first needed if absent)
   bool customer_mode() const { return !key_file.empty(); }
 };
+// In customer-key mode the key file is read here, before any container is opened: one that
+// is no regular file, empty or all zero is refused then (std::runtime_error naming it).
 PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_t efuse_key,
                               const std::string& key_file);
 

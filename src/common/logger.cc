@@ -27,6 +27,8 @@ constexpr unsigned int kLastValidLevel = 5;
 unsigned int log_level_ = kOff;
 constexpr int kCategCount = static_cast<int>(LogCateg::LOG_CATEG_SIZE);
 std::array<std::shared_ptr<spdlog::logger>, kCategCount> loggers_;
+// Whether SPDLOG_LEVEL asks for debug output of the category (key material is shown only then).
+std::array<bool, kCategCount> key_lines_asked_{};
 
 // Passes on only the lines below a level, so that one stream gets info and debug and the
 // other the warnings and errors.
@@ -96,7 +98,14 @@ void InitLoggers(unsigned int log_level, bool to_stdout, const std::string& log_
     loggers_[c] = logger;
   }
 
-  if (!GetEnv("SPDLOG_LEVEL").empty()) spdlog::cfg::load_env_levels();
+  if (GetEnv("SPDLOG_LEVEL").empty()) return;
+  // First what the variable alone gives each logger (a logger it does not name stays off),
+  // then the variable over the configured level.
+  for (const auto& logger : loggers_) logger->set_level(spdlog::level::off);
+  spdlog::cfg::load_env_levels();
+  for (int c = 0; c < kCategCount; ++c) key_lines_asked_[c] = loggers_[c]->level() <= spdlog::level::debug;
+  for (const auto& logger : loggers_) logger->set_level(static_cast<spdlog::level::level_enum>(log_level));
+  spdlog::cfg::load_env_levels();
 }
 
 void SpdLog(LogCateg categ, int level, const std::string& msg) {
@@ -106,6 +115,11 @@ void SpdLog(LogCateg categ, int level, const std::string& msg) {
   // spdlog indexes its level names with the level: anything outside trace..critical is dropped.
   if (!logger || level < kTrace || level > kCritical) return;
   logger->log(static_cast<spdlog::level::level_enum>(level), "{}", msg);
+}
+
+void SpdLogKey(LogCateg categ, const std::string& msg) {
+  const int c = static_cast<int>(categ);
+  if (c >= 0 && c < kCategCount && key_lines_asked_[c]) SpdLog(categ, kDebug, msg);
 }
 
 void SetLogLevel(LogCateg categ, unsigned int log_level) {
@@ -152,6 +166,7 @@ int Report(const Status& status) {
       case Sink::kStderr: std::cerr << m.text << std::endl; break;
       case Sink::kStdout: std::cout << m.text << std::endl; break;
       case Sink::kLog: SpdLog(m.categ, m.level, m.text); break;
+      case Sink::kKeyLog: SpdLogKey(m.categ, m.text); break;
     }
   }
   return status.code();

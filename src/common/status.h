@@ -14,8 +14,9 @@
 namespace talvex {
 
 // Where a message goes when it is reported: a plain line on standard error, a plain line on
-// standard output, or a log line (level and category) through the logger.
-enum class Sink : int { kStderr, kStdout, kLog };
+// standard output, a log line (level and category) through the logger, or a log line showing
+// key material (SpdLogKey: debug, only when asked for).
+enum class Sink : int { kStderr, kStdout, kLog, kKeyLog };
 
 struct Message {
   Sink sink = Sink::kStderr;
@@ -42,6 +43,7 @@ class [[nodiscard]] Status {
   Status& Log(LogCateg categ, int level, std::string text) {
     return Add({Sink::kLog, categ, level, std::move(text)});
   }
+  Status& KeyLog(LogCateg categ, std::string text) { return Add({Sink::kKeyLog, categ, kDebug, std::move(text)}); }
   Status& Add(Message m) {
     messages_.push_back(std::move(m));
     return *this;
@@ -79,3 +81,6 @@ std::string FailPrefix(const char* file, int line, const char* func);
 // Adds one such log line to an existing Status (keeps its code).
 #define TALVEX_STATUS_LOG(status, categ, level, ...) \
   (status).Log((categ), (level), talvex::FailPrefix(__FILE__, __LINE__, __func__) + fmt::format(__VA_ARGS__))
+// Adds a line showing key material, prefixed likewise (see SpdLogKey).
+#define TALVEX_STATUS_KEY_LOG(status, categ, ...) \
+  (status).KeyLog((categ), talvex::FailPrefix(__FILE__, __LINE__, __func__) + fmt::format(__VA_ARGS__))

@@ -1,6 +1,11 @@
 #include "encoder/encoder.h"
 
-#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -48,31 +53,50 @@ uint32_t encode(uint32_t value, const uint32_t* table) {
 }
 
 void ReadKeyTable(const std::string& path, uint32_t* data) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) throw std::runtime_error("Failed to read key [" + path + "]");
+  const std::string unreadable = "Failed to read key [" + path + "]";
+  // Non-blocking, so that a FIFO without a writer is refused below rather than waited on.
+  const talvex::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) throw std::runtime_error(unreadable);
+  if (!S_ISREG(st.st_mode)) {
+    const char* kind = S_ISFIFO(st.st_mode)  ? "a FIFO"
+                       : S_ISDIR(st.st_mode) ? "a directory"
+                       : S_ISCHR(st.st_mode) ? "a character device"
+                       : S_ISBLK(st.st_mode) ? "a block device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "of unknown type";
+    throw std::runtime_error(fmt::format("Key file [{}] is {}, not a regular file", path, kind));
+  }
   uint8_t bytes[KEY_TABLE_BYTES] = {};
-  const size_t got = std::fread(bytes, 1, sizeof(bytes), f);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) throw std::runtime_error("Failed to read key [" + path + "]");
+  size_t got = 0;
+  while (got < sizeof(bytes)) {
+    const ssize_t n = ::read(fd.get(), bytes + got, sizeof(bytes) - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw std::runtime_error(unreadable);
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got == 0) throw std::runtime_error(fmt::format("Key file [{}] is empty: no key can be derived from it", path));
+  if (std::all_of(bytes, bytes + got, [](uint8_t b) { return b == 0; })) {
+    throw std::runtime_error(fmt::format(
+        "Key file [{}] has only zero bytes in its key table (first {} bytes): no key can be derived from it", path,
+        KEY_TABLE_BYTES));
+  }
   if (got < KEY_TABLE_BYTES) {
     TALVEX_LOG(LogCateg::Common, kWarn, "encryption_file is too short, better use file larger than {} bytes",
                KEY_TABLE_BYTES);
   }
   // Words beyond the file keep the caller's zeros; a partial last word fills its low bytes.
-  for (size_t i = 0; i < got; ++i) {
-    reinterpret_cast<uint8_t*>(data)[i] = bytes[i];
-  }
+  std::memcpy(data, bytes, got);
 }
 
-uint32_t GenEncKey(uint32_t orig_key, uint32_t efuse_key, const std::string& key_table_path) {
-  TALVEX_LOG(LogCateg::Common, kInfo, "(0x{:04x}, 0x{:04x}, {})", orig_key, efuse_key, key_table_path);
-  if (!key_table_path.empty()) {
-    uint32_t table[KEY_TABLE_WORDS] = {};
-    ReadKeyTable(key_table_path, table);
+uint32_t GenEncKey(uint32_t orig_key, uint32_t efuse_key, const KeyFile* key_file) {
+  TALVEX_LOG_KEY(LogCateg::Common, "(0x{:04x}, 0x{:04x}, {})", orig_key, efuse_key,
+                 key_file != nullptr ? key_file->path : std::string());
+  if (key_file != nullptr) {
     const uint32_t value = (efuse_key << 16) | (orig_key & 0xFFFFu);
-    TALVEX_LOG(LogCateg::Common, kInfo, "Temp enc key: [0x{:08X}]", value);
-    return encode(value, table);
+    TALVEX_LOG_KEY(LogCateg::Common, "Temp enc key: [0x{:08X}]", value);
+    return encode(value, key_file->table.data());
   }
   if (orig_key != 0) Fail(talvex::FailPrefix(__FILE__, __LINE__, __func__), "orig_key == 0");
   const uint32_t base = kTalvexKey & 0xFFFFu;
@@ -119,10 +143,36 @@ void Garble128(uint8_t* buf, size_t length, uint32_t key) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "payload words are little-endian");
 
+namespace {
+
+uint32_t KeyOfPath(uint32_t orig_key, uint32_t efuse_key, const std::string& key_table_path) {
+  if (key_table_path.empty()) return EncoderDetail::GenEncKey(orig_key, efuse_key, nullptr);
+  const KeyFile file = Encoder::LoadKeyFile(key_table_path);
+  return EncoderDetail::GenEncKey(orig_key, efuse_key, &file);
+}
+
+void LogKey(uint32_t key) {
+  SpdLogKey(LogCateg::Common,
+            talvex::FailPrefix(__FILE__, __LINE__, "Encoder") + fmt::format("Encryption Key: [0x{:08X}]", key));
+}
+
+}  // namespace
+
 Encoder::Encoder(uint32_t orig_key, uint32_t efuse_key, std::string key_table_path)
-    : key_(EncoderDetail::GenEncKey(orig_key, efuse_key, key_table_path)) {
-  SpdLog(LogCateg::Common, kInfo,
-         talvex::FailPrefix(__FILE__, __LINE__, "Encoder") + fmt::format("Encryption Key: [0x{:08X}]", key_));
+    : key_(KeyOfPath(orig_key, efuse_key, key_table_path)) {
+  LogKey(key_);
+}
+
+Encoder::Encoder(uint32_t orig_key, uint32_t efuse_key, const KeyFile* key_file)
+    : key_(EncoderDetail::GenEncKey(orig_key, efuse_key, key_file)) {
+  LogKey(key_);
+}
+
+KeyFile Encoder::LoadKeyFile(const std::string& path) {
+  KeyFile file;
+  file.path = path;
+  EncoderDetail::ReadKeyTable(path, file.table.data());
+  return file;
 }
 
 void Encoder::Encode(char* data, size_t size, size_t garble_unit) const {
@@ -156,6 +206,10 @@ void Encoder::Encode(const std::string& path, size_t garble_unit) const {
 }
 
 std::vector<uint32_t> Encoder::GenDecryptKeyData(uint32_t orig_key, const std::string& key_table_path) {
+  return GenDecryptKeyData(orig_key, LoadKeyFile(key_table_path));
+}
+
+std::vector<uint32_t> Encoder::GenDecryptKeyData(uint32_t orig_key, const KeyFile& key_file) {
   std::srand(EncoderDetail::RANDOM_SEED);
   std::vector<uint32_t> out;
   out.reserve(8 + EncoderDetail::KEY_TABLE_WORDS);
@@ -166,8 +220,6 @@ std::vector<uint32_t> Encoder::GenDecryptKeyData(uint32_t orig_key, const std::s
     r |= ((key16 >> (2 * j)) & 3u) << (4 * j);
     out.push_back(r);
   }
-  uint32_t table[EncoderDetail::KEY_TABLE_WORDS] = {};
-  EncoderDetail::ReadKeyTable(key_table_path, table);
-  out.insert(out.end(), table, table + EncoderDetail::KEY_TABLE_WORDS);
+  out.insert(out.end(), key_file.table.begin(), key_file.table.end());
   return out;
 }

@@ -496,8 +496,16 @@ void TrimBinary(T::TXMContentT& txm, bool reserve_core_binary, bool reserve_cons
 }
 
 int PostEnc(T::TXMContentT& txm, uint32_t tv_number, uint32_t c_key, const std::string& key_file) {
-  const Encoder encoder(c_key, tv_number, key_file);
+  if (key_file.empty()) return PostEnc(txm, Encoder(c_key, tv_number, nullptr), {});
+  const KeyFile file = Encoder::LoadKeyFile(key_file);
+  std::vector<uint8_t> key_bytes;
+  for (uint32_t word : Encoder::GenDecryptKeyData(c_key, file)) {
+    for (int b = 0; b < 4; ++b) key_bytes.push_back(static_cast<uint8_t>(word >> (8 * b)));
+  }
+  return PostEnc(txm, Encoder(c_key, tv_number, &file), key_bytes);
+}
 
+int PostEnc(T::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_bytes) {
   // Check everything first: a refusal half-way would leave some models scrambled and
   // others not, with nothing in the tree to tell which.
   for (const auto& model : txm.models) {
@@ -524,17 +532,10 @@ int PostEnc(T::TXMContentT& txm, uint32_t tv_number, uint32_t c_key, const std::
     }
   }
 
-  std::vector<uint8_t> key_bytes;
-  if (!key_file.empty()) {
-    for (uint32_t word : Encoder::GenDecryptKeyData(c_key, key_file)) {
-      for (int b = 0; b < 4; ++b) key_bytes.push_back(static_cast<uint8_t>(word >> (8 * b)));
-    }
-  }
-
   for (auto& model : txm.models) {
     if (!model) continue;
     T::EncryptInfoT& info = *model->header->encrypt_info;
-    if (!key_file.empty()) {
+    if (!key_bytes.empty()) {
       info.mode = T::EncryptedMode::CustKey;
       info.key = key_bytes;
     } else {

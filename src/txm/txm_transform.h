@@ -15,6 +15,8 @@
 #include "txm/txm_func.h"
 #include "txm_generated.h"
 
+class Encoder;
+
 namespace TXM {
 
 using TxmModels = std::vector<std::unique_ptr<TalvexTXM::ModelT>>;
@@ -70,5 +72,8 @@ void TrimBinary(TalvexTXM::TXMContentT& txm, bool reserve_core_binary, bool rese
 // key_file) or, without key_file, EFuse. Every model must be NoEnc. All checks run before the
 // first byte changes, so a refused tree stays as it was. Returns 0.
 int PostEnc(TalvexTXM::TXMContentT& txm, uint32_t tv_number, uint32_t c_key, const std::string& key_file);
+// The same with the key read already: encoder scrambles; key_data (the decrypt key data bytes)
+// marks every model CustKey, or EFuse when it is empty.
+int PostEnc(TalvexTXM::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_data);
 
 }  // namespace TXM

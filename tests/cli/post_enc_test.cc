@@ -191,6 +191,10 @@ TEST_F(PostEncTest, LegacyContainersInBothKeyModes) {
     EXPECT_EQ(DirEntries(out_dir), Strings{name});
     EXPECT_EQ(ReadBytes(in), before);
     EXPECT_EQ(Contains(r.err, "stores no encryption mode; it is left unmarked"), c.target == "TZ500") << r.err;
+    // Keys given or derived stay out of the build log unless debug output is asked for.
+    for (const char* key_text : {"Encryption Key", "Temp enc key", "1234", "51a9", "51A9"}) {
+      EXPECT_FALSE(Contains(r.out + r.err, key_text)) << key_text << "\n" << r.out << r.err;
+    }
     const LegacyPair expect = BuildLegacyPair(Encrypted(models, tv_mode ? tv_key : cust_key, c.marked), true);
     const Json::Value j = Decode(out_dir + "/" + name);
     ExpectHeader(j["header"], c.target, tv_mode ? "EM_TVNum" : "EM_CUSTOM", tv_mode ? 5 : 0, expect.all_models);
@@ -201,6 +205,11 @@ TEST_F(PostEncTest, LegacyContainersInBothKeyModes) {
                   j["model_info"][1]["version"].asString(),
               "second/9/258");
   }
+  const RunResult debug = Tool({"-E", Legacy(1, 0, Models(raw)), "-O", "debug", "-f", "1234", "-F", "key.bin"},
+                               {"SPDLOG_LEVEL=debug"});
+  char shown[64];
+  std::snprintf(shown, sizeof(shown), "Encryption Key: [0x%08X]\n", cust_key);
+  EXPECT_TRUE(Contains(debug.out, shown) && Contains(debug.out, "Temp enc key: [0x51A91234]\n")) << debug.out;
 }
 
 // -l keeps the encrypted pieces and the legacy pair with fw_info.txt; without it only the container.
@@ -266,6 +275,8 @@ TxmPayloads Payloads(const Bytes& txm) {
 
 TEST_F(PostEncTest, TxmContainerInBothKeyModes) {
   WriteBytes(dir_ / "key.bin", KeyFileBytes());
+  const Bytes short_key(10, 0xFF);  // words 0 and 1 and the low half of word 2; the rest is 0
+  WriteBytes(dir_ / "short.key", short_key);
   const std::string in = Txm();
   const Bytes before = ReadBytes(in);
   const TxmPayloads src = Payloads(BuildSampleTxm());
@@ -280,12 +291,18 @@ TEST_F(PostEncTest, TxmContainerInBothKeyModes) {
   const Bytes empty;
   for (const Case& c : {Case{{"--TV", "1234"}, EFuseKey(0x1234), 2, empty, "EM_TVNum", 0x1234},
                         Case{{"-f", "beef", "-g", "77", "-F", "key.bin"}, CustomerKey(0xBEEF, 0x77, KeyFileBytes()), 3,
-                             KeyData(0xBEEF, KeyFileBytes()), "EM_CUSTOM", 0}}) {
-    SCOPED_TRACE(c.header_mode);
+                             KeyData(0xBEEF, KeyFileBytes()), "EM_CUSTOM", 0},
+                        Case{{"-f", "beef", "-g", "77", "-F", "short.key"}, CustomerKey(0xBEEF, 0x77, short_key), 3,
+                             KeyData(0xBEEF, short_key), "EM_CUSTOM", 0}}) {
+    SCOPED_TRACE(c.args.back());
     Strings args = {"-E", in, "-O", c.header_mode};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const RunResult r = Tool(args);
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Contains(r.err, "encryption_file is too short, better use file larger than 1024 bytes"),
+              c.args.back() == "short.key")
+        << r.err;
+    EXPECT_FALSE(Contains(r.out + r.err, "Encryption Key") || Contains(r.out + r.err, "beef")) << r.out << r.err;
     const std::string out = root_ + "/" + c.header_mode + "/models_400.enc.bnx";
     EXPECT_TRUE(EndsWith(r.out, kBanner + out + "\n\n")) << r.out;
     EXPECT_EQ(DirEntries(dir_ / c.header_mode), Strings{"models_400.enc.bnx"});
@@ -309,7 +326,7 @@ TEST_F(PostEncTest, TxmContainerInBothKeyModes) {
   // -l keeps the encrypted TXM file and names it first; -o names both outputs.
   const RunResult r = Tool({"-E", in, "--TV", "3", "-l", "-O", "kept", "-o", "enc"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(EndsWith(r.out, "\nkept/enc\n" + kBanner + RealPath(dir_ / "kept") + "/enc.enc.bnx\n\n")) << r.out;
+  EXPECT_EQ(r.out, "kept/enc\n" + kBanner + RealPath(dir_ / "kept") + "/enc.enc.bnx\n\n");
   EXPECT_EQ(DirEntries(dir_ / "kept"), (Strings{"enc", "enc.enc.bnx"}));
   EXPECT_EQ(ReadBytes(dir_ / "kept/enc"), JsonBytes(Decode(dir_ / "kept/enc.enc.bnx")["model_bin"]["all_models"]));
 }
@@ -364,19 +381,28 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
        "Command of model 9 (#1) has 18 bytes, cannot be scrambled: length % 4 == 0"},
       {"setup", legacy(illegal), {"--TV", "5"}, "The setup.bin is not legal (model 9 (#1))"},
       {"key file", legacy(good), {"-f", "1", "-F", "nokey.bin"}, "Failed to read key [nokey.bin]"},
+      {"empty key", legacy(good), {"-f", "1", "-F", "empty.key"}, "Key file [empty.key] is empty"},
+      {"zero key", legacy(good), {"-f", "1", "-F", "zero.key"}, "Key file [zero.key] has only zero bytes"},
+      {"fifo key", [&] { return Txm(); }, {"-f", "1", "-F", "fifo.key"}, "Key file [fifo.key] is a FIFO, not a"},
+      {"folder key", legacy(good), {"-f", "1", "-F", "dir.key"}, "Key file [dir.key] is a directory, not a"},
+      {"device key", legacy(good), {"-f", "1", "-F", "/dev/zero"}, "Key file [/dev/zero] is a character device"},
       {"no key via -V", legacy(good), {"-V"}, "tv_number or customer_key is empty"},
       {"blank path via -V", [] { return std::string(); }, {"-V"}, "model_path is empty"},
   };
+  WriteBytes(dir_ / "empty.key", {});
+  WriteBytes(dir_ / "zero.key", Bytes(1024, 0));
+  ASSERT_EQ(mkfifo((dir_ / "fifo.key").c_str(), 0644), 0);
+  ASSERT_EQ(mkdir((dir_ / "dir.key").c_str(), 0755), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string in = c.make();
     const Bytes before = Exists(in) ? ReadBytes(in) : Bytes();
-    Strings args = {"-E", in, "-O", "out"};
+    // Under a time limit: a key file that blocks the tool fails here instead of hanging the suite.
+    Strings args = {"10", TALVEX_BIN, "-E", in, "-O", "out"};
     args.insert(args.end(), c.keys.begin(), c.keys.end());
-    const RunResult r = Tool(args);
+    const RunResult r = RunTool("timeout", args, dir_.path());
     EXPECT_EQ(r.status, 255);
-    // Log lines go to standard output, the closing line to standard error.
-    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.out << r.err;
     const std::string tv = c.keys[0] == "--TV" ? "5" : "0";
     EXPECT_NE(r.err.find("Failed to PostEnc with tv_number: " + tv + "\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.out.find("generated"), std::string::npos);
@@ -414,7 +440,9 @@ TEST_F(PostEncTest, KeyOptionsDecideTheMode) {
   ASSERT_EQ(Tool({"-E", in, "--TV", "5", "-O", "tv"}).status, 0);
   // --TV clears the e-fuse key, so a customer key after it is combined with e-fuse key 0.
   ASSERT_EQ(Tool({"-E", in, "-f", "10", "-g", "0", "-F", "key.bin", "-O", "cust"}).status, 0);
-  for (const Case& c : {Case{{"--TV", "5", "-F", "key.bin"}, "tv"}, Case{{"-f", "10", "--TV", "5"}, "tv"},
+  for (const Case& c : {Case{{"--TV", "5", "-F", "key.bin"}, "tv"},
+                        Case{{"--TV", "5", "-F", "."}, "tv"},  // not read, so not refused
+                        Case{{"-f", "10", "--TV", "5"}, "tv"},
                         Case{{"--TV", "5", "-f", "10", "-F", "key.bin"}, "cust"}}) {
     Strings args = {"-E", in, "-O", "run"};
     args.insert(args.end(), c.keys.begin(), c.keys.end());

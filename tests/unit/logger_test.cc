@@ -69,6 +69,7 @@ TEST(LoggerTest, FrontEndSettingsEveryCategoryAndCallSites) {
         InitFrontEnd();
         SpdLog(LogCateg::Tool, kTrace, "dropped");
         SpdLog(LogCateg::Tool, kDebug, "d");
+        SpdLogKey(LogCateg::Tool, "key material");  // not at the front end's own debug level
         SpdLog(LogCateg::Tool, 7, "out of range");
         SpdLog(LogCateg::LOG_CATEG_SIZE, kError, "out of range");
         SetLogLevel(LogCateg::Cmd, kError);
@@ -103,13 +104,18 @@ TEST(LoggerTest, EnvironmentOverridesLevels) {
   // (level, standard output, standard error)
   const std::tuple<const char*, const char*, const char*> cases[] = {
       {"error", "", "[common][error]e\n"},
-      {"mmu=trace,info", "[mmu][trace]t\n", "[common][error]e\n"},
+      {"mmu=trace,info", "[mmu][trace]t\n[mmu][debug]k\n", "[common][error]e\n"},
       {"tool=off", "", "[common][error]e\n"},
+      // Key material only where the variable asks for debug output.
+      {"debug", "[tool][debug]d\n[common][debug]k\n[mmu][debug]k\n", "[common][error]e\n"},
+      {"common=trace", "[tool][debug]d\n[common][debug]k\n", "[common][error]e\n"},
   };
   const auto body = [] {
     InitFrontEnd();
     SpdLog(LogCateg::Mmu, kTrace, "t");
     SpdLog(LogCateg::Tool, kDebug, "d");
+    SpdLogKey(LogCateg::Common, "k");
+    SpdLogKey(LogCateg::Mmu, "k");
     SpdLog(LogCateg::Common, kError, "e");
   };
   for (const auto& [level, out, err] : cases) {
