@@ -71,6 +71,7 @@ const std::map<LogCateg, std::string>& EnumStrMap<LogCateg>() {
 void InitLoggers(unsigned int log_level, bool to_stdout, const std::string& log_file,
                  const std::string& format) {
   log_level_ = log_level;
+  key_lines_asked_.fill(false);
   std::vector<spdlog::sink_ptr> sinks;
   if (to_stdout) {
     // Data and progress on standard output; warnings and failures on standard error.
