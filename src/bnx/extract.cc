@@ -17,6 +17,7 @@
 #include "bnx/crc32.h"
 #include "bnx/legacy_files.h"
 #include "bnx/test_conf.h"
+#include "bnx/verify.h"
 #include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
@@ -271,11 +272,11 @@ talvex::Status ExtractBNX(const std::string& path_and_prefix, std::vector<std::s
 talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
                           ExtractedFiles* written) {
   BnxFile bnx = BnxFile::Open(bnx_path);
-  return ExtractBNX(bnx, prefix, setups, written);
+  return ExtractBNX(bnx, prefix, setups, written, Damaged::kRefuse);
 }
 
 talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<std::string>* setups,
-                          ExtractedFiles* written) {
+                          ExtractedFiles* written, Damaged damaged) {
   if (written != nullptr) *written = ExtractedFiles();
   const std::string& bnx_path = file.path();
   if (!file.exists()) return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file not exist: {}", bnx_path);
@@ -289,7 +290,6 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
     return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no CRC trailer", bnx_path);
   }
   const size_t body = file.size() - CRC_TRAILER_BYTES;
-  const uint32_t found = talvex::LoadLE32(file.data() + body);
 
   // What to write, checked before the CRC is known; a failure is reported after the CRC's.
   talvex::Status meta;
@@ -331,45 +331,44 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
     if (split) meta = CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path);
   } while (false);
 
-  // The CRC is read from the file, never through the mapping (faulting in every page costs more
-  // than the CRC itself). When all is in order, the payload file is written in the same pass:
-  // each piece is read once, added to the CRC and copied in the kernel from the cache. It is
-  // kept only if the CRC holds; otherwise nothing at all is written.
-  uint32_t expected = 0;
+  // The payload is read once, through the file (faulting in every page of the mapping costs
+  // more than the CRC itself): when all is in order, the payload file is written in the same
+  // pass, each piece added to the CRCs of its model's block while still in cache. The checks
+  // then take those CRCs instead of reading the bytes again, and the file is kept only if
+  // they hold; otherwise nothing at all is written.
+  RangeCrcs known;
   std::unique_ptr<talvex::AtomicFileWriter> all_out;
   if (meta.ok() && p.file_fd >= 0 && p.all_models_size != 0) {
     const uint64_t at = static_cast<uint64_t>(p.all_models - p.file_base);
     const uint64_t len = p.all_models_size;
+    std::vector<uint64_t> cuts;
+    uint64_t block_at = at;
+    for (size_t i = 0; split && i < table.records.size() && block_at < at + len; ++i) {
+      cuts.push_back(block_at);
+      block_at += ModelBlockSize(table.records[i], i + 1 == table.records.size());
+    }
+    cuts.push_back(at + len);
     all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, prefix));
-    const bool done =
-        Crc32FileRange(p.file_fd, 0, at, &expected) &&
-        all_out->CopyFrom(p.file_fd, at, len,
-                          [&expected](const uint8_t* d, size_t n) { expected = Crc32Update(expected, d, n); }) &&
-        Crc32FileRange(p.file_fd, at + len, body - at - len, &expected);
+    uint32_t head = 0, tail = 0;
+    known.BeginPieces(at, std::move(cuts));
+    const auto feed = [&known](const uint8_t* d, size_t n) { known.Feed(d, n); };
+    const bool done = Crc32FileRange(p.file_fd, 0, at, &head) && all_out->CopyFrom(p.file_fd, at, len, feed) &&
+                      Crc32FileRange(p.file_fd, at + len, body - at - len, &tail);
+    known.Finish();
+    known.Record(0, at, head);
+    known.Record(at + len, body - at - len, tail);
     // A failed write is met again, and reported, the ordinary way below.
-    if (!done) all_out.reset();
-  }
-  if (!all_out) {
-    expected = 0;
-    if (!Crc32FileRange(file.fd(), 0, body, &expected)) {
-      expected = 0;
-      constexpr size_t kCrcStep = size_t{8} << 20;
-      for (size_t at = 0; at < body; at += kCrcStep) {
-        const size_t n = std::min(kCrcStep, body - at);
-        expected = Crc32Update(expected, file.data() + at, n);
-        file.ReleasePages(at, n);
-      }
+    if (!done) {
+      all_out.reset();
+      known = RangeCrcs();
     }
   }
-  if (expected != found) {
-    return TALVEX_STATUS_ERROR(LogCateg::Common,
-                               "Cannot extract {}: CRC trailer mismatch (expected {:#010x}, found {:#010x})", bnx_path,
-                               expected, found);
-  }
-  if (!meta.ok()) return meta;
-  talvex::Status st = WritePayload(p, prefix, written, all_out.get());
+  talvex::Status st = CheckForUse(file, damaged, &known);
+  if (!st.ok()) return st.Note(std::move(meta));
+  if (!meta.ok()) return st.Merge(std::move(meta));
+  st.Merge(WritePayload(p, prefix, written, all_out.get()));
   if (!st.ok() || !split) return st;
-  return SplitChecked(table.records, p, prefix, p.target, setups);
+  return st.Merge(SplitChecked(table.records, p, prefix, p.target, setups));
 }
 
 talvex::Status Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {

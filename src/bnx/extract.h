@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bnx/bnx_file.h"
+#include "bnx/verify.h"
 #include "bnx_generated.h"
 #include "common/status.h"
 
@@ -34,9 +35,10 @@ std::string ExtractedName(const std::string& prefix, const std::string& name);
 // Extracts an opened container with file names prefixed by prefix + "_" (none when empty);
 // setups, if given, receives the absolute path of every per-model setup binary written, in
 // record order. A container that is not ok() fails with the reasons of its opening (when not
-// taken already) and "Cannot extract <path>: ...".
+// taken already) and "Cannot extract <path>: ...". One that fails the integrity checks of
+// --verify is refused with nothing written, or with Damaged::kWarn extracted after warnings.
 talvex::Status ExtractBNX(BnxFile& bnx, const std::string& prefix, std::vector<std::string>* setups,
-                          ExtractedFiles* written = nullptr);
+                          ExtractedFiles* written = nullptr, Damaged damaged = Damaged::kRefuse);
 // The same, opening bnx_path first.
 talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
                           ExtractedFiles* written = nullptr);

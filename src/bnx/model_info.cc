@@ -21,12 +21,9 @@ void WriteRepacked(const TalvexBNX::BNXContentT& obj, const std::string& output_
   if (written_path != nullptr) *written_path = path;
 }
 
-talvex::Status LoadWithHeader(const std::string& path, TalvexBNX::BNXContentT& obj) {
-  BnxFile file = BnxFile::Open(path);
-  if (!file.ok()) {
-    talvex::Status st = file.TakeOpenStatus();
-    return TALVEX_STATUS_LOG(st, LogCateg::Common, kError, "Failed to read BNX file: {}", path);
-  }
+talvex::Status LoadWithHeader(const BnxFile& file, TalvexBNX::BNXContentT& obj) {
+  const std::string& path = file.path();
+  if (!file.ok()) return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to read BNX file: {}", path);
   if (!UnpackBNX(file, obj)) {
     return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file would unpack into more memory than it can hold: {}", path);
   }
@@ -64,11 +61,11 @@ void ReadBNXModelInfo(const std::string& path, int idx, std::string& id, std::st
   name = Text(m->name());
 }
 
-talvex::Status ModifyModelInfo(const std::string& path, const std::vector<std::string>& versions,
+talvex::Status ModifyModelInfo(const BnxFile& file, const std::vector<std::string>& versions,
                                const std::vector<std::string>& names, const std::string& output_name,
                                std::string* written_path) {
   TalvexBNX::BNXContentT obj;
-  talvex::Status st = LoadWithHeader(path, obj);
+  talvex::Status st = LoadWithHeader(file, obj);
   if (!st.ok()) return st;
   for (size_t i = 0; i < obj.model_info.size(); ++i) {
     if (!obj.model_info[i]) obj.model_info[i].reset(new TalvexBNX::ModelInfoT());
@@ -79,12 +76,12 @@ talvex::Status ModifyModelInfo(const std::string& path, const std::vector<std::s
   return talvex::Status();
 }
 
-talvex::Status ModifySolutionInfo(const std::string& path, const std::string& solution_id,
+talvex::Status ModifySolutionInfo(const BnxFile& file, const std::string& solution_id,
                                   const std::string& solution_tag, const std::string& output_name,
                                   std::string* written_path) {
   if (solution_id.empty() && solution_tag.empty()) return talvex::Status(-1);
   TalvexBNX::BNXContentT obj;
-  talvex::Status st = LoadWithHeader(path, obj);
+  talvex::Status st = LoadWithHeader(file, obj);
   if (!st.ok()) return st;
   if (!solution_id.empty()) obj.header->solution_id = solution_id;
   if (!solution_tag.empty()) obj.header->solution_tag = solution_tag;

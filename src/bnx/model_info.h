@@ -18,14 +18,15 @@ std::string ReadBNXModelInfo(const std::string& path, int idx);
 // The description at position idx as texts; the texts stay unchanged when there is none.
 void ReadBNXModelInfo(const std::string& path, int idx, std::string& id, std::string& version, std::string& name);
 
-// Write a copy with new model versions/names (list position = model position) or new solution
-// fields (empty texts leave the stored value). Fails (log lines) when the container cannot be
-// read or has no header (ModifySolutionInfo also, silently, when both texts are empty). A
-// failed write throws (no file is left). written_path, if given, receives the path.
-talvex::Status ModifyModelInfo(const std::string& path, const std::vector<std::string>& versions,
+// Write a copy of an opened container (OpenForUse) with new model versions/names (list
+// position = model position) or new solution fields (empty texts leave the stored value).
+// Fails (log lines) when the container is not ok() or has no header (ModifySolutionInfo also,
+// silently, when both texts are empty). A failed write throws (no file is left).
+// written_path, if given, receives the path.
+talvex::Status ModifyModelInfo(const BnxFile& file, const std::vector<std::string>& versions,
                                const std::vector<std::string>& names, const std::string& output_name,
                                std::string* written_path = nullptr);
-talvex::Status ModifySolutionInfo(const std::string& path, const std::string& solution_id,
+talvex::Status ModifySolutionInfo(const BnxFile& file, const std::string& solution_id,
                                   const std::string& solution_tag, const std::string& output_name,
                                   std::string* written_path = nullptr);
 

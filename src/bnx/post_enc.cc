@@ -18,6 +18,7 @@
 #include "bnx/container.h"
 #include "bnx/crc32.h"
 #include "bnx/tz100_utils.h"
+#include "bnx/verify.h"
 #include "common/bytes.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
@@ -95,6 +96,9 @@ SourceBNX OpenSource(const std::string& path) {
   if ((s.major == 2) != txm_target) {
     Refuse(fmt::format("Schema major {} does not fit target {}: {}", s.major, s.target_str, path));
   }
+  // Encryption recomputes every CRC: a damaged payload would come out sealed as sound.
+  talvex::Status checked = CheckForUse(s.file);
+  if (!checked.ok()) Refuse(std::move(checked), fmt::format("Cannot post-encrypt the damaged container {}", path));
   s.fw_info = s.root->model_bin()->fw_info();
   s.all_models = s.root->model_bin()->all_models();
   s.uuid = h->uuid();

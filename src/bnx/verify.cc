@@ -1,13 +1,17 @@
 #include "bnx/verify.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 #include <zlib.h>
 
 #include "bnx/container.h"
+#include "bnx/crc32.h"
 #include "bnx/legacy_files.h"
 #include "bnx_generated.h"
 #include "common/bytes.h"
 #include "common/file_io.h"
+#include "common/logger.h"
 #include "setup/setup_recognise.h"
 #include "txm/txm_func.h"
 #include "txm/txm_verify.h"
@@ -42,8 +46,27 @@ std::string StatusText(const talvex::Status& st) {
   return s.empty() ? "failed" : s;
 }
 
-void CheckLegacy(const uint8_t* fw, size_t fw_size, const uint8_t* all, size_t all_size, uint32_t major,
-                 Checks& c) {
+// Where the checks read the container's bytes: CRCs of ranges come from those a command
+// recorded while it copied them, else through the open file, else through the mapping.
+struct Source {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  int fd = -1;
+  const RangeCrcs* known = nullptr;
+
+  uint32_t Crc(const uint8_t* p, size_t n) const {
+    const uint64_t offset = static_cast<uint64_t>(p - data);
+    uint32_t crc = 0;
+    if (known != nullptr && known->Find(offset, n, &crc)) return crc;
+    // Walking a large mapping page by page costs several times more than the kernel's copy
+    // out of its cache.
+    if (fd >= 0 && Crc32FileRange(fd, offset, n, &crc)) return crc;
+    return crc32(p, n);
+  }
+};
+
+void CheckLegacy(const Source& src, const uint8_t* fw, size_t fw_size, const uint8_t* all, size_t all_size,
+                 uint32_t all_crc, uint32_t major, Checks& c) {
   FWInfoTable table;
   std::string error;
   if (!DecodeFWInfo(fw, fw_size, table, &error)) {
@@ -58,7 +81,7 @@ void CheckLegacy(const uint8_t* fw, size_t fw_size, const uint8_t* all, size_t a
     return;
   }
   const size_t section = 12 + FW_INFO_MODEL_BYTES * n;
-  c.Crc("fw_info.bin crc of all_models.bin", crc32(all, all_size), talvex::LoadLE32(fw + section));
+  c.Crc("fw_info.bin crc of all_models.bin", all_crc, talvex::LoadLE32(fw + section));
   uint64_t offset = 0;
   for (size_t i = 0; i < n; ++i) {
     const BNX_FW_INFO_MODEL& r = table.records[i];
@@ -71,7 +94,7 @@ void CheckLegacy(const uint8_t* fw, size_t fw_size, const uint8_t* all, size_t a
       continue;
     }
     c.Pass(model + " bounds");
-    c.Crc(model + " crc", crc32(all + offset, static_cast<size_t>(block)),
+    c.Crc(model + " crc", src.Crc(all + offset, static_cast<size_t>(block)),
           talvex::LoadLE32(fw + section + 4 + 4 * i));
     // Readers take the setup form from the schema major: 0 raw, anything else a flatbuffer.
     const uint8_t* setup = all + offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
@@ -103,25 +126,10 @@ void CheckTxm(const uint8_t* all, size_t all_size, Checks& c) {
   }
 }
 
-// CRC of n bytes of the mapped file at p, read through the file where it is open: walking a
-// large mapping page by page costs several times more than the kernel's copy out of its cache.
-uint32_t FileCrc(const talvex::FileBuffer& fb, const uint8_t* p, size_t n) {
-  uint32_t crc = 0;
-  if (fb.fd() >= 0 && Crc32FileRange(fb.fd(), static_cast<uint64_t>(p - fb.data()), n, &crc)) return crc;
-  return crc32(p, n);
-}
-
-}  // namespace
-
-std::vector<VerifyCheck> VerifyContainer(const std::string& path) {
+std::vector<VerifyCheck> CheckBytes(const Source& src) {
   Checks c;
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (!fb.ok()) {
-    c.Fail("file", "a readable file", talvex::ReadStatusText(fb.status()));
-    return c.Take();
-  }
-  const uint8_t* data = fb.data();
-  const size_t size = fb.size();
+  const uint8_t* data = src.data;
+  const size_t size = src.size;
   if (size <= 4) {
     c.Fail("trailer crc", "a file longer than its 4-byte trailer", fmt::format("{} bytes", size));
     return c.Take();
@@ -133,14 +141,15 @@ std::vector<VerifyCheck> VerifyContainer(const std::string& path) {
   const uint8_t* all = payload != nullptr ? payload->data() : nullptr;
   const size_t all_size = payload != nullptr ? payload->size() : 0;
   // The payload is read once: its CRC is also the middle of the whole file's.
-  const uint32_t payload_crc = all != nullptr ? FileCrc(fb, all, all_size) : 0;
+  const uint32_t payload_crc = all != nullptr ? src.Crc(all, all_size) : 0;
   uint32_t file_crc = 0;
   if (all != nullptr && all + all_size <= data + size - 4) {
     const size_t before = static_cast<size_t>(all - data);
-    file_crc = static_cast<uint32_t>(crc32_combine(Crc32Update(0, data, before), payload_crc, all_size));
-    file_crc = Crc32Update(file_crc, all + all_size, size - 4 - before - all_size);
+    const size_t after = size - 4 - before - all_size;
+    file_crc = static_cast<uint32_t>(crc32_combine(src.Crc(data, before), payload_crc, all_size));
+    file_crc = static_cast<uint32_t>(crc32_combine(file_crc, src.Crc(all + all_size, after), after));
   } else {
-    file_crc = FileCrc(fb, data, size - 4);
+    file_crc = src.Crc(data, size - 4);
   }
   c.Crc("trailer crc", file_crc, talvex::LoadLE32(data + size - 4));
   if (!valid) {
@@ -166,9 +175,141 @@ std::vector<VerifyCheck> VerifyContainer(const std::string& path) {
     CheckTxm(all, all_size, c);
   } else {
     const auto* fw = bin->fw_info();
-    CheckLegacy(fw == nullptr ? nullptr : fw->data(), fw == nullptr ? 0 : fw->size(), all, all_size, major, c);
+    CheckLegacy(src, fw == nullptr ? nullptr : fw->data(), fw == nullptr ? 0 : fw->size(), all, all_size,
+                payload_crc, major, c);
   }
   return c.Take();
+}
+
+size_t FailedCount(const std::vector<VerifyCheck>& checks) {
+  size_t n = 0;
+  for (const VerifyCheck& check : checks) n += check.ok ? 0 : 1;
+  return n;
+}
+
+}  // namespace
+
+void RangeCrcs::Record(uint64_t offset, uint64_t len, uint32_t crc) {
+  if (len != 0) ranges_[offset] = {len, crc};
+}
+
+bool RangeCrcs::Find(uint64_t offset, uint64_t len, uint32_t* crc) const {
+  uint32_t value = 0;
+  uint64_t at = offset;
+  const uint64_t end = offset + len;
+  while (at < end) {
+    const auto it = ranges_.find(at);
+    if (it == ranges_.end() || it->second.first > end - at) return false;
+    const auto [n, piece] = it->second;
+    value = at == offset ? piece : static_cast<uint32_t>(crc32_combine(value, piece, static_cast<z_off_t>(n)));
+    at += n;
+  }
+  *crc = value;
+  return true;
+}
+
+void RangeCrcs::BeginPieces(uint64_t start, std::vector<uint64_t> cuts) {
+  cuts_ = std::move(cuts);
+  next_cut_ = 0;
+  while (next_cut_ < cuts_.size() && cuts_[next_cut_] <= start) ++next_cut_;
+  pos_ = range_start_ = start;
+  range_crc_ = 0;
+}
+
+void RangeCrcs::Feed(const uint8_t* data, size_t n) {
+  while (n > 0) {
+    if (next_cut_ < cuts_.size() && pos_ == cuts_[next_cut_]) {
+      Record(range_start_, pos_ - range_start_, range_crc_);
+      range_start_ = pos_;
+      range_crc_ = 0;
+      ++next_cut_;
+      continue;
+    }
+    const uint64_t room = next_cut_ < cuts_.size() ? cuts_[next_cut_] - pos_ : n;
+    const size_t take = static_cast<size_t>(std::min<uint64_t>(room, n));
+    range_crc_ = Crc32Update(range_crc_, data, take);
+    data += take;
+    n -= take;
+    pos_ += take;
+  }
+}
+
+void RangeCrcs::Finish() {
+  Record(range_start_, pos_ - range_start_, range_crc_);
+  range_start_ = pos_;
+  range_crc_ = 0;
+  cuts_.clear();
+}
+
+std::vector<VerifyCheck> VerifyContainer(const std::string& path) {
+  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
+  if (!fb.ok()) {
+    Checks c;
+    c.Fail("file", "a readable file", talvex::ReadStatusText(fb.status()));
+    return c.Take();
+  }
+  Source src;
+  src.data = fb.data();
+  src.size = fb.size();
+  src.fd = fb.fd();
+  return CheckBytes(src);
+}
+
+std::vector<VerifyCheck> VerifyContainer(const BnxFile& file, const RangeCrcs* known) {
+  if (!file.ok()) {
+    Checks c;
+    c.Fail("file", "a readable, valid container", "a file that could not be opened");
+    return c.Take();
+  }
+  Source src;
+  src.data = file.data();
+  src.size = file.size();
+  src.fd = file.fd();
+  src.known = known;
+  return CheckBytes(src);
+}
+
+std::string CheckLine(const std::string& path, const VerifyCheck& check) {
+  if (check.ok) return fmt::format("{}: {}: ok", path, check.name);
+  if (check.expected.empty()) return fmt::format("{}: {}: FAILED: {}", path, check.name, check.found);
+  return fmt::format("{}: {}: FAILED: expected {}, found {}", path, check.name, check.expected, check.found);
+}
+
+talvex::Status CheckForUse(const BnxFile& file, const std::vector<VerifyCheck>& checks, Damaged damaged) {
+  const size_t failed = FailedCount(checks);
+  if (failed == 0) return talvex::Status();
+  const bool refuse = damaged == Damaged::kRefuse;
+  talvex::Status st(refuse ? -1 : 0);
+  for (const VerifyCheck& check : checks) {
+    if (check.ok) continue;
+    if (refuse) {
+      st.Err(CheckLine(file.path(), check));
+    } else {
+      st.Log(LogCateg::Common, kWarn, CheckLine(file.path(), check));
+    }
+  }
+  if (refuse) {
+    return TALVEX_STATUS_LOG(st, LogCateg::Common, kError,
+                             "Refusing the damaged container {}: {} of its {} integrity checks failed", file.path(),
+                             failed, checks.size());
+  }
+  return TALVEX_STATUS_LOG(st, LogCateg::Common, kWarn, "Taking the damaged container {} apart as it is (--force)",
+                           file.path());
+}
+
+talvex::Status CheckForUse(const BnxFile& file, Damaged damaged, const RangeCrcs* known) {
+  return CheckForUse(file, VerifyContainer(file, known), damaged);
+}
+
+talvex::Status OpenForUse(const std::string& path, BnxFile& file) {
+  file = BnxFile::Open(path);
+  if (!file.exists()) return talvex::Status::Error("BNX file not exist: " + path);
+  if (!file.ok()) {
+    talvex::Status st = file.TakeOpenStatus();
+    if (st.messages().empty()) st.Err("Failed to read the file: " + path + " (file is empty)");
+    return st.SetCode(-1);
+  }
+  return CheckForUse(file);
 }
 
 }  // namespace BNXUtils

@@ -68,6 +68,8 @@ std::string CmdArgs::UsageText(const char* program) {
   s += OptionLine('k', "header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, "
                        "compiler_version, toolchain_version, schema_version, schema_version_major, uuid, "
                        "solution_id, solution_tag");
+  s += fmt::format("    {:<16}: {}\n", UsageName("force"),
+                   "EXTRACT_BNX of a damaged container, each failing check printed as a warning");
   s += fmt::format("    {:<16}: {}\n", UsageName("json"),
                    "print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)");
   s += "    \n";

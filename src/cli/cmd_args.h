@@ -56,6 +56,7 @@ struct CmdArgs {
   bool blReplaceOriginal = false;
   std::string key_file;
   bool blJson = false;  // --json: -I, -R, -M and --verify print one JSON document instead
+  bool blForce = false;  // --force: -X takes apart a container that fails its integrity checks
 
   // First input file, or an empty text when the mode was given a blank argument.
   std::string FirstPath() const { return model_path.empty() ? std::string() : model_path[0]; }

@@ -1,5 +1,7 @@
 #include "cli/driver.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -61,7 +63,28 @@ bool WritesFiles(const CmdArgs& args) {
 
 // The files -j and -S read; a missing one is named with its option. (The generation checks
 // its own inputs, which depend on the target.)
+// What a special file is, or nullptr for a regular file, a folder or nothing at all.
+const char* SpecialKind(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0) return nullptr;
+  if (S_ISFIFO(st.st_mode)) return "a named pipe";
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return nullptr;
+}
+
 bool CheckInputFiles(const CmdArgs& args) {
+  // A pipe or a device would be waited on, or read without end (-E checks its key file itself).
+  std::vector<std::string> inputs = {args.fwInfo_path, args.allModels_path, args.txm_path, args.json_path};
+  inputs.insert(inputs.end(), args.model_path.begin(), args.model_path.end());
+  bool special = false;
+  for (const std::string& path : inputs) {
+    if (const char* kind = SpecialKind(path)) {
+      std::cerr << "not a regular file: " << path << " (" << kind << ")" << std::endl;
+      special = true;
+    }
+  }
+  if (special) return false;
   if (args.mode != CmdArgs::TxmToJson && args.mode != CmdArgs::SplitCore) return true;
   bool ok = true;
   if (!args.model_path.empty() && !args.model_path[0].empty() && !talvex::FileExists(args.model_path[0])) {
@@ -171,6 +194,11 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
       std::cerr << UsageName("json") << " does not combine with " << UsageName('s') << std::endl;
       ok = false;
     }
+  }
+  if (args.blForce && args.mode != CmdArgs::ExtractBnx) {
+    std::cerr << UsageName("force") << " applies to " << UsageName('X') << " only, not to "
+              << ModeOptionName(args.mode) << std::endl;
+    ok = false;
   }
   if (TakesOneFile(args.mode) && args.model_path.size() > 1) {
     std::cerr << ModeOptionName(args.mode) << " takes one file; refusing the extra file " << args.model_path[1]

@@ -121,7 +121,7 @@ std::vector<BNXUtils::BnxFile> OpenContainers(const CmdArgs& args) {
 }
 
 int ExtractBnxUtils(BNXUtils::BnxFile& bnx, const std::string& prefix_in, bool keep, std::string& fw_info_out,
-                    std::string& all_models_out, std::vector<std::string>* setups) {
+                    std::string& all_models_out, std::vector<std::string>* setups, BNXUtils::Damaged damaged) {
   fw_info_out.clear();
   all_models_out.clear();
   // The default prefix counts as used whether it came in empty or already filled in.
@@ -130,7 +130,7 @@ int ExtractBnxUtils(BNXUtils::BnxFile& bnx, const std::string& prefix_in, bool k
   const std::string prefix = prefix_in.empty() ? default_name : prefix_in;
 
   BNXUtils::ExtractedFiles written;
-  int r = talvex::Report(BNXUtils::ExtractBNX(bnx, prefix, setups, &written));
+  int r = talvex::Report(BNXUtils::ExtractBNX(bnx, prefix, setups, &written, damaged));
   if (written.all_models.empty()) return r != 0 ? r : -1;
 
   if (!keep) BNXUtils::PostCleanUpPrefixes({prefix}, false);
@@ -158,7 +158,8 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, st
     const std::string prefix = own_prefix ? args.output_name : bnx.default_prefix();
     std::string fw_out, all_out;
     std::vector<std::string> setups;
-    int r = ExtractBnxUtils(bnx, prefix, keep, fw_out, all_out, &setups);
+    int r = ExtractBnxUtils(bnx, prefix, keep, fw_out, all_out, &setups,
+                            args.blForce ? BNXUtils::Damaged::kWarn : BNXUtils::Damaged::kRefuse);
     if (!args.blQuiet) {
       std::cout << "Extract_Status: " << r << "\n";
       if (!fw_out.empty()) std::cout << BNXUtils::GetRealpath(fw_out) << "\n";

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bnx/bnx_file.h"
+#include "bnx/verify.h"
 #include "cli/cmd_args.h"
 
 // Opens every container that args.model_path names (pieces split at blanks joined back, see
@@ -26,7 +27,8 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<std::string>& txm_files, bool
 // fw_info and all-models (or TXM) files, left empty when none was written; setups the paths
 // of its per-model setup binaries. 0, or non-zero after a message.
 int ExtractBnxUtils(BNXUtils::BnxFile& bnx, const std::string& prefix, bool keep, std::string& fw_info_out,
-                    std::string& all_models_out, std::vector<std::string>* setups);
+                    std::string& all_models_out, std::vector<std::string>* setups,
+                    BNXUtils::Damaged damaged = BNXUtils::Damaged::kRefuse);
 int ExtractBnxUtils(const std::string& bnx, const std::string& prefix, bool keep, std::string& fw_info_out,
                     std::string& all_models_out, std::vector<std::string>* setups);
 

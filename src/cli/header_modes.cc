@@ -5,6 +5,7 @@
 #include "bnx/bnx_file.h"
 #include "bnx/container.h"
 #include "bnx/model_info.h"
+#include "bnx/verify.h"
 #include "cli/handlers.h"
 #include "cli/json_report.h"
 #include "cli/paths.h"
@@ -60,12 +61,11 @@ std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
   BNXUtils::SetOutputDir(Dirname(path));
   return GetFilenameWithoutExt(path);
 }
-// Opens the input and fixes the output name; refuses, before anything is written, an output
-// that would replace the input without --replace_original (the default output folder may
-// well hold the input already).
-int PrepareRewrite(const CmdArgs& args, const std::string& path, std::string& name) {
-  BNXUtils::BnxFile bnx;
-  if (OpenOrReport(path, bnx) != 0) return -1;
+// Opens and checks the input and fixes the output name; refuses, before anything is written, a
+// damaged container, or an output that would replace the input without --replace_original
+// (the default output folder may well hold the input already).
+int PrepareRewrite(const CmdArgs& args, const std::string& path, BNXUtils::BnxFile& bnx, std::string& name) {
+  if (talvex::Report(BNXUtils::OpenForUse(path, bnx)) != 0) return -1;
   std::string target;
   try {
     target = bnx.target();
@@ -151,9 +151,10 @@ int ReadModelInfo(const CmdArgs& args) {
 int UpdateModelInfo(const CmdArgs& args) {
   const std::string path = args.FirstPath();
   std::string name;
-  if (PrepareRewrite(args, path, name) != 0) return -1;
+  BNXUtils::BnxFile bnx;
+  if (PrepareRewrite(args, path, bnx, name) != 0) return -1;
   std::string written;
-  if (talvex::Report(BNXUtils::ModifyModelInfo(path, args.model_info_version_vec, args.model_info_name_vec, name,
+  if (talvex::Report(BNXUtils::ModifyModelInfo(bnx, args.model_info_version_vec, args.model_info_name_vec, name,
                                                &written)) != 0) {
     std::cerr << "Failed to update the model info of " << path << std::endl;
     return -1;
@@ -170,9 +171,10 @@ int UpdateSolutionInfo(const CmdArgs& args) {
   }
   const std::string path = args.FirstPath();
   std::string name;
-  if (PrepareRewrite(args, path, name) != 0) return -1;
+  BNXUtils::BnxFile bnx;
+  if (PrepareRewrite(args, path, bnx, name) != 0) return -1;
   std::string written;
-  if (talvex::Report(BNXUtils::ModifySolutionInfo(path, args.solution_id, args.solution_tag, name, &written)) != 0) {
+  if (talvex::Report(BNXUtils::ModifySolutionInfo(bnx, args.solution_id, args.solution_tag, name, &written)) != 0) {
     std::cerr << "Failed to update the solution info of " << path << std::endl;
     return -1;
   }

@@ -114,6 +114,8 @@ const std::vector<OptionSpec> kOptions = {
     {"verify", 0, true, Kind::kMode, CmdArgs::VerifyBnx, nullptr},
     {"json", 0, false, Kind::kSet, CmdArgs::None,
      [](CmdArgs& a, const std::string&) { return a.blJson = true, Done(); }},
+    {"force", 0, false, Kind::kSet, CmdArgs::None,
+     [](CmdArgs& a, const std::string&) { return a.blForce = true, Done(); }},
 };
 
 constexpr int kLongOnlyBase = 10000;

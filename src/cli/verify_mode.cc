@@ -21,14 +21,8 @@ int VerifyBnx(const CmdArgs& args) {
     size_t file_failed = 0;
     for (const BNXUtils::VerifyCheck& c : checks) {
       ++total;
-      if (c.ok) {
-        text += fmt::format("{}: {}: ok\n", path, c.name);
-      } else {
-        ++file_failed;
-        text += c.expected.empty() ? fmt::format("{}: {}: FAILED: {}\n", path, c.name, c.found)
-                                   : fmt::format("{}: {}: FAILED: expected {}, found {}\n", path, c.name,
-                                                 c.expected, c.found);
-      }
+      if (!c.ok) ++file_failed;
+      text += BNXUtils::CheckLine(path, c) + "\n";
     }
     failed += file_failed;
     if (args.blJson) files.append(VerifyJson(path, checks));

@@ -1,5 +1,8 @@
 // End-to-end runs of -c (COMBINE_BNX) on containers built by the test builders; expected
 // payloads are laid out by the same builders from the container layout, never by the tool.
+#include <algorithm>
+#include <map>
+
 #include <fmt/format.h>
 
 #include "support/tool_test.h"
@@ -28,14 +31,15 @@ class CombineCliTest : public ToolTest {
  protected:
   // A legacy container (target 0..5, schema major) around a built fw_info / all_models pair.
   std::string Legacy(const std::string& name, int32_t target, uint32_t major, const std::vector<LegacyModel>& models,
-                     uint32_t crc, const std::string& tag = "t") {
+                     const std::string& tag = "t") {
     const LegacyPair p = BuildLegacyPair(models, true);
     SampleBnx s;
-    s.target = target, s.major = major, s.crc = s.uuid = crc, s.platform = "p" + tag, s.compiler_version = "c" + tag;
+    s.target = target, s.major = major, s.platform = "p" + tag, s.compiler_version = "c" + tag;
     s.toolchain_version = "tc" + tag, s.solution_id = "id" + tag, s.solution_tag = tag;
     s.models.clear();
     for (const auto& m : models) s.models.push_back({"m" + std::to_string(m.id), static_cast<int32_t>(m.id), "0x1" + std::to_string(m.id)});
     s.fw_info = p.fw_info, s.all_models = p.all_models;
+    prefix_[name] = DefaultPrefix(s);
     return Write(name, BuildBnx(s));
   }
   std::string Txm(const std::string& name, std::vector<int32_t> ids, const std::string& tag, uint64_t input_addr = 0) {
@@ -44,12 +48,20 @@ class CombineCliTest : public ToolTest {
     for (int32_t id : ids) o.models.push_back(SampleTxmOptions::SampleModel(id));
     if (input_addr != 0) o.header_buffer_info[0].start_addr = input_addr;
     SampleBnx s;
-    s.crc = 0x7000 + ids[0], s.solution_id = "s" + tag, s.solution_tag = tag;
+    s.solution_id = "s" + tag, s.solution_tag = tag;
     s.models.clear();
     for (int32_t id : ids) s.models.push_back({"", id, ""});
     s.all_models = BuildSampleTxm(o);
+    prefix_[name] = DefaultPrefix(s);
     return Write(name, BuildBnx(s));
   }
+  // The prefix of the files extracted from the container written under name.
+  std::string P(const std::string& name) { return prefix_.at(name); }
+  static Strings Sorted(Strings names) {
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::map<std::string, std::string> prefix_;
   std::string Done(const std::string& path) {
     return "\nCombine multiple BNX file into new one in:\n\n" + RealPath(path) + "\n\n";
   }
@@ -70,7 +82,7 @@ TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {
                            0x800, 0x63000000);
   const LegacyModel b = At(MakeLegacyModel(9, 4, 36, 17, fb), 0x60000000, 0x2000, 0x61000000, 0x30, 0x62000000,
                            0x1000, 0x63000000);
-  const std::string pa = Legacy("a.bnx", 2, 1, {a}, 0xA1, "A"), pb = Legacy("b.bnx", 2, 1, {b}, 0xB2, "B");
+  const std::string pa = Legacy("a.bnx", 2, 1, {a}, "A"), pb = Legacy("b.bnx", 2, 1, {b}, "B");
   const Bytes in_a = ReadBytes(pa), in_b = ReadBytes(pb);
 
   // The new layout: shared input 0x2000 long, outputs packed, working buffer next.
@@ -82,9 +94,10 @@ TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {
 
   RunResult r = Tool({"-c", pa, pb, "-O", "out"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("write file out/BNX_0xB2_modelid_9_weight.bin with len 17 at pos 544\n"), std::string::npos);
-  EXPECT_EQ(WithoutLog(r.out), "Extract_Status: 0\n" + out_ + "/BNX_0xA1_fw_info.bin\n" + out_ + "/BNX_0xA1_all_models.bin\n" +
-                       "Extract_Status: 0\n" + out_ + "/BNX_0xB2_fw_info.bin\n" + out_ + "/BNX_0xB2_all_models.bin\n" +
+  EXPECT_NE(r.out.find("write file out/" + P("b.bnx") + "_modelid_9_weight.bin with len 17 at pos 544\n"), std::string::npos);
+  EXPECT_EQ(WithoutLog(r.out), "Extract_Status: 0\n" + out_ + "/" + P("a.bnx") + "_fw_info.bin\n" + out_ + "/" + P("a.bnx") +
+                                "_all_models.bin\nExtract_Status: 0\n" + out_ + "/" + P("b.bnx") + "_fw_info.bin\n" + out_ +
+                                "/" + P("b.bnx") + "_all_models.bin\n" +
                        Done(out_ + "/models_300.bnx"));
   EXPECT_EQ(DirEntries(out_), Strings{"models_300.bnx"});  // no intermediate file left
   EXPECT_EQ(ReadBytes(pa), in_a);
@@ -105,27 +118,30 @@ TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {
   EXPECT_EQ(j["model_info"][0]["name"].asString() + " " + j["model_info"][0]["id"].asString() + " " +
                 j["model_info"][0]["version"].asString() + " / " + j["model_info"][1]["name"].asString() + " " +
                 j["model_info"][1]["version"].asString(),
-            "BNX_0xA1_m7 7 23 / BNX_0xB2_m9 25");  // "0x17" and "0x19" read with automatic base
+            P("a.bnx") + "_m7 7 23 / " + P("b.bnx") + "_m9 25");  // "0x17" and "0x19" read with automatic base
 
   // -l keeps the extracted and the new intermediate files; -o names the container. The
   // containers may also come as one argument, separated by blanks.
   r = Tool({"-c", pa + " " + pb, "-O", "kept", "-l", "-o", "both"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string kept = dir_ / "kept";
-  EXPECT_EQ(DirEntries(kept),
-            (Strings{"BNX_0xA1_all_models.bin", "BNX_0xA1_fw_info.bin", "BNX_0xA1_modelid_7_apb.npu",
-                     "BNX_0xA1_modelid_7_command.bin", "BNX_0xA1_modelid_7_setup.bin", "BNX_0xA1_modelid_7_weight.bin",
-                     "BNX_0xB2_all_models.bin", "BNX_0xB2_fw_info.bin", "BNX_0xB2_modelid_9_apb.npu",
-                     "BNX_0xB2_modelid_9_command.bin", "BNX_0xB2_modelid_9_setup.bin", "BNX_0xB2_modelid_9_weight.bin",
-                     "all_models.bin", "both.bnx", "fw_info.bin", "fw_info.txt"}));
+  Strings extracted = {"all_models.bin", "both.bnx", "fw_info.bin", "fw_info.txt"};
+  for (const auto& [name, id] : {std::pair<std::string, int>{"a.bnx", 7}, {"b.bnx", 9}}) {
+    const std::string m = P(name) + "_modelid_" + std::to_string(id);
+    for (const std::string& f : {P(name) + "_all_models.bin", P(name) + "_fw_info.bin", m + "_apb.npu",
+                                 m + "_command.bin", m + "_setup.bin", m + "_weight.bin"}) {
+      extracted.push_back(f);
+    }
+  }
+  EXPECT_EQ(DirEntries(kept), Sorted(extracted));
   EXPECT_EQ(ReadBytes(kept + "/all_models.bin"), expected.all_models);
   EXPECT_EQ(ReadBytes(kept + "/fw_info.bin"), expected.fw_info);
   EXPECT_EQ(ReadText(kept + "/fw_info.txt").substr(0, 18), "Total [2] models:\n");
-  EXPECT_EQ(ReadBytes(kept + "/BNX_0xA1_modelid_7_command.bin"), a.cmd);
+  EXPECT_EQ(ReadBytes(kept + "/" + P("a.bnx") + "_modelid_7_command.bin"), a.cmd);
   EXPECT_EQ(ReadBytes(kept + "/both.bnx"), ReadBytes(out_ + "/models_300.bnx"));
 
   // Containers without models give a container without models.
-  const std::string e1 = Legacy("e1.bnx", 2, 1, {}, 0xE1), e2 = Legacy("e2.bnx", 2, 1, {}, 0xE2);
+  const std::string e1 = Legacy("e1.bnx", 2, 1, {}), e2 = Legacy("e2.bnx", 2, 1, {});
   r = Tool({"-c", e1, e2, "-O", "empty"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Json::Value e = Decode(dir_ / "empty/models_300.bnx");
@@ -160,7 +176,7 @@ TEST_F(CombineCliTest, TZ100CommandAndSetupAreRelocated) {
   };
   const LegacyModel a = model(1, 0x60001010, 0x60001020, 0x60100024, 0x60001100, 0x60001000, 0x60100000, 0x60000100);
   const LegacyModel b = model(2, 0x60001030, 0x60000110, 0x60100028, 0x60000120, 0x60001000, 0x60100000, 0x60000100);
-  const std::string pa = Legacy("a.bnx", 0, 0, {a}, 0x100A), pb = Legacy("b.bnx", 0, 0, {b}, 0x100B);
+  const std::string pa = Legacy("a.bnx", 0, 0, {a}), pb = Legacy("b.bnx", 0, 0, {b});
   const Bytes in_a = ReadBytes(pa), in_b = ReadBytes(pb);
 
   // New layout: outputs at 0x60000100 and 0x60000140, working buffer 0x60000180, code from
@@ -176,15 +192,15 @@ TEST_F(CombineCliTest, TZ100CommandAndSetupAreRelocated) {
   EXPECT_EQ(JsonBytes(j["model_bin"]["all_models"]), expected.all_models);
   EXPECT_EQ(JsonBytes(j["model_bin"]["fw_info"]), expected.fw_info);
   // The kept extracted binaries describe the new layout; the inputs are unchanged.
-  EXPECT_EQ(ReadBytes(out_ + "/BNX_0x100B_modelid_2_command.bin"), nb.cmd);
-  EXPECT_EQ(ReadBytes(out_ + "/BNX_0x100B_modelid_2_setup.bin"), nb.setup);
-  EXPECT_EQ(ReadText(out_ + "/BNX_0x100A_modelid_1_test.conf"), "BUS_IDLE_TIMEOUT  10000\nSIZE_SYS_SRAM auto\n");
+  EXPECT_EQ(ReadBytes(out_ + "/" + P("b.bnx") + "_modelid_2_command.bin"), nb.cmd);
+  EXPECT_EQ(ReadBytes(out_ + "/" + P("b.bnx") + "_modelid_2_setup.bin"), nb.setup);
+  EXPECT_EQ(ReadText(out_ + "/" + P("a.bnx") + "_modelid_1_test.conf"), "BUS_IDLE_TIMEOUT  10000\nSIZE_SYS_SRAM auto\n");
   EXPECT_EQ(ReadBytes(pa), in_a);
   EXPECT_EQ(ReadBytes(pb), in_b);
 
   // A super node outside the working and output buffers cannot be relocated: nothing written.
   const LegacyModel bad = model(3, 0x60001010, 0x60001020, 0x60100024, 0x60100000, 0x60001000, 0x60100000, 0x60000100);
-  const std::string pc = Legacy("c.bnx", 0, 0, {bad}, 0x100C);
+  const std::string pc = Legacy("c.bnx", 0, 0, {bad});
   r = Tool({"-c", pa, pc, "-O", "bad", "-l"});
   EXPECT_EQ(r.status, 255);
   EXPECT_NE(r.err.find("Data out of range!"), std::string::npos) << r.err;
@@ -196,19 +212,19 @@ TEST_F(CombineCliTest, RefusalsTable) {
   const std::vector<LegacyModel> fb_models = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
   const std::vector<LegacyModel> raw_models = SampleLegacyModels(LegacySetupForm::kRaw);
   const Bytes raw = raw_models[0].setup;
-  Legacy("tz100.bnx", 0, 0, {MakeLegacyModel(1, 1, 16, 16, raw)}, 0x1);
-  Legacy("tz200raw.bnx", 1, 0, raw_models, 0x2);
-  Legacy("tz200fb.bnx", 1, 1, {MakeLegacyModel(11, 1, 16, 16, BuildFbSetup())}, 0x3);
-  Legacy("tz300.bnx", 2, 1, fb_models, 0x4);
-  Legacy("tz300_same_ids.bnx", 2, 1, {MakeLegacyModel(7, 1, 16, 16, BuildFbSetup())}, 0x5);
+  Legacy("tz100.bnx", 0, 0, {MakeLegacyModel(1, 1, 16, 16, raw)});
+  Legacy("tz200raw.bnx", 1, 0, raw_models);
+  Legacy("tz200fb.bnx", 1, 1, {MakeLegacyModel(11, 1, 16, 16, BuildFbSetup())});
+  Legacy("tz300.bnx", 2, 1, fb_models);
+  Legacy("tz300_same_ids.bnx", 2, 1, {MakeLegacyModel(7, 1, 16, 16, BuildFbSetup())});
   LegacyModel other_in = At(MakeLegacyModel(20, 1, 16, 16, BuildFbSetup()), 0x50000000, 0x10, 0x51000000, 0x10,
                             0x52000000, 0x10, 0x53000000);
-  Legacy("tz300_other_input.bnx", 2, 1, {other_in}, 0x6);
+  Legacy("tz300_other_input.bnx", 2, 1, {other_in});
   LegacyModel shared = At(MakeLegacyModel(21, 1, 16, 16, BuildFbSetup()), 0x60000000, 0x10, 0x52000000, 0x10,
                           0x52000000, 0x10, 0x53000000);
-  Legacy("tz300_shared_output.bnx", 2, 1, {shared}, 0x7);
-  SampleBnx enc;
-  enc.target = 2, enc.major = 1, enc.encryption_mode = 1;
+  Legacy("tz300_shared_output.bnx", 2, 1, {shared});
+  SampleBnx enc = LegacyBnx(2, BuildLegacyPair({MakeLegacyModel(30, 1, 16, 16, BuildFbSetup())}, true));
+  enc.encryption_mode = 1;
   enc.models = {{"", 30, "1"}};
   WriteBytes(dir_ / "enc.bnx", BuildBnx(enc));
   SampleBnx tv = enc;
@@ -260,7 +276,7 @@ TEST_F(CombineCliTest, RefusalsTable) {
   // A container that would replace one of its inputs needs --replace_original.
   const RunResult r = Tool({"-c", "out2/models_300.bnx", "-O", "out2"});
   EXPECT_NE(r.status, 0);
-  Legacy("x.bnx", 2, 1, fb_models, 0x8);
+  Legacy("x.bnx", 2, 1, fb_models);
   ASSERT_EQ(Tool({"-c", "x.bnx", "-O", "out2"}).status, 0);
   const Bytes first = ReadBytes(dir_ / "out2/models_300.bnx");
   const RunResult again = Tool({"-c", "out2/models_300.bnx", "-O", "out2"});
@@ -274,9 +290,11 @@ TEST_F(CombineCliTest, TxmContainersMergeWithJoinedSolutionInfo) {
   const Bytes in_a = ReadBytes(a);
   RunResult r = Tool({"-c", a, b, c, "-O", "out"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(WithoutLog(r.out), "Extract_Status: 0\n" + out_ + "/BNX_0x7002_models_400.txm\nExtract_Status: 0\n" + out_ +
-                       "/BNX_0x7005_models_400.txm\nExtract_Status: 0\n" + out_ + "/BNX_0x7003_models_400.txm\n" +
-                       "out/models_400.txm\n" + Done(out_ + "/models_400.bnx"));
+  std::string extracted;
+  for (const char* name : {"a.bnx", "b.bnx", "c.bnx"}) {
+    extracted += "Extract_Status: 0\n" + out_ + "/" + P(name) + "_models_400.txm\n";
+  }
+  EXPECT_EQ(WithoutLog(r.out), extracted + "out/models_400.txm\n" + Done(out_ + "/models_400.bnx"));
   EXPECT_EQ(DirEntries(out_), Strings{"models_400.bnx"});
   EXPECT_EQ(ReadBytes(a), in_a);
   const Json::Value j = Decode(out_ + "/models_400.bnx");
@@ -296,9 +314,10 @@ TEST_F(CombineCliTest, TxmContainersMergeWithJoinedSolutionInfo) {
 
   r = Tool({"-c", a, b, "-O", "kept", "-l", "-o", "ab"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(DirEntries(dir_ / "kept"), (Strings{"01_BNX_0x7002_model_1.txm", "01_BNX_0x7005_model_5.txm",
-                                               "02_BNX_0x7002_model_2.txm", "BNX_0x7002_models_400.txm",
-                                               "BNX_0x7005_models_400.txm", "ab", "ab.bnx"}));
+  EXPECT_EQ(DirEntries(dir_ / "kept"),
+            Sorted({"01_" + P("a.bnx") + "_model_1.txm", "01_" + P("b.bnx") + "_model_5.txm",
+                    "02_" + P("a.bnx") + "_model_2.txm", P("a.bnx") + "_models_400.txm", P("b.bnx") + "_models_400.txm",
+                    "ab", "ab.bnx"}));
 }
 
 }  // namespace

@@ -55,6 +55,7 @@ std::string ExpectedUsage(const std::string& program) {
     -d, --core_id   : core id of SPLIT_CORE
     -p, --json_path : address json file of SPLIT_CORE
     -k, --header_key : header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, compiler_version, toolchain_version, schema_version, schema_version_major, uuid, solution_id, solution_tag
+    --force         : EXTRACT_BNX of a damaged container, each failing check printed as a warning
     --json          : print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)
 )txt" "    \n";
 }

@@ -52,17 +52,16 @@ void ExpectTZ100Report(const std::string& out, const std::string& before) {
   EXPECT_EQ(out.size() - out.rfind(kTZ100End), std::string(kTZ100End).size()) << out;
 }
 
-const std::string kPrefix = "BNX_0x1A2B3C4D";  // default prefix of the sample containers
-
 class ExtractCliTest : public ToolTest {
  protected:
-  RunResult Tool(const Strings& args, const Strings& env = {}, const std::string& bin = TALVEX_BIN) {
-    return RunTool(bin, args, dir_.path(), env);
-  }
-  // A legacy container (target 0 TZ100, 1 TZ200, 2 TZ300) of schema major 0 for TZ100, else 1.
-  std::string Legacy(int32_t target, const std::string& name, std::vector<LegacyModel> models = {}) {
+  // A legacy container (target 0 TZ100, 1 TZ200, 2 TZ300) of schema major 0 for TZ100, else 1;
+  // prefix (when given) gets the default prefix of its extracted files.
+  std::string Legacy(int32_t target, const std::string& name, std::vector<LegacyModel> models = {},
+                     std::string* prefix = nullptr) {
     if (models.empty()) models = SampleLegacyModels(target == 0 ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
-    return Write(name, BuildBnx(LegacyBnx(target, BuildLegacyPair(models, true, 0xCD))));  // padding not to copy
+    const SampleBnx s = LegacyBnx(target, BuildLegacyPair(models, true, 0xCD));  // padding not to copy
+    if (prefix) *prefix = DefaultPrefix(s);
+    return Write(name, BuildBnx(s));
   }
   std::string Pair(const std::string& dir, const std::string& prefix = "") {
     return RealPath(dir + "/" + prefix + "fw_info.bin") + "\n" + RealPath(dir + "/" + prefix + "all_models.bin") + "\n";
@@ -73,23 +72,25 @@ TEST_F(ExtractCliTest, LegacyPairIsRenamedAndKeptModelFilesAreSliced) {
   for (int32_t target : {0, 2}) {  // TZ100, TZ300
     const auto models = SampleLegacyModels(target == 0 ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
     const LegacyPair pair = BuildLegacyPair(models, true, 0xCD);
-    const std::string bnx = Legacy(target, "l.bnx"), out = out_ + std::to_string(target), kept = out + "l";
+    std::string prefix;
+    const std::string bnx = Legacy(target, "l.bnx", {}, &prefix), out = out_ + std::to_string(target), kept = out + "l";
     EXPECT_EQ(Tool({"-X", bnx, "-O", out}).out, "Extract_Status: 0\n" + Pair(out));
     EXPECT_EQ(DirEntries(out), (Strings{"all_models.bin", "fw_info.bin"}));
     EXPECT_EQ(ReadBytes(out + "/fw_info.bin"), pair.fw_info);
     EXPECT_EQ(ReadBytes(out + "/all_models.bin"), pair.all_models);
     // -l keeps each model's pieces (sliced past the padding) and its test configuration.
     ASSERT_EQ(Tool({"-X", bnx, "-l", "-O", kept}).status, 0);
-    const std::string conf = target == 0 ? "_test.conf" : "_apb.npu", m9 = kPrefix + "_modelid_9";
+    const std::string conf = target == 0 ? "_test.conf" : "_apb.npu", m9 = prefix + "_modelid_9";
     EXPECT_EQ(DirEntries(kept).size(), 10u);  // the pair, and four files per model
-    EXPECT_TRUE(Exists(kept + "/" + kPrefix + "_modelid_7" + conf) && Exists(kept + "/" + m9 + conf));
+    EXPECT_TRUE(Exists(kept + "/" + prefix + "_modelid_7" + conf) && Exists(kept + "/" + m9 + conf));
     EXPECT_EQ(ReadBytes(kept + "/" + m9 + "_command.bin"), models[1].cmd);
     EXPECT_EQ(ReadBytes(kept + "/" + m9 + "_setup.bin"), models[1].setup);
   }
 }
 
 TEST_F(ExtractCliTest, SetupParsingWithTheRealParserAndTheModelTable) {
-  const std::string bnx = Legacy(0, "s.bnx", {TZ100Model()}), stem = kPrefix + "_modelid_5";
+  std::string prefix;
+  const std::string bnx = Legacy(0, "s.bnx", {TZ100Model()}, &prefix), stem = prefix + "_modelid_5";
   RunResult r = Tool({"-X", bnx, "-s", "-O", out_});
   EXPECT_EQ(r.out.rfind("Extract_Status: 0\n" + Pair(out_) + RealPath(out_) + "/" + stem + "_setup.bin.json\n", 0), 0u);
   ExpectTZ100Report(r.out, "json\n");
@@ -114,10 +115,11 @@ TEST_F(ExtractCliTest, StandInParserCommandLinesAndFailures) {
   WriteText(bin_dir + "/talvex_setup_parser",
             "#!/bin/sh\nprintf '%s|' \"$#\" \"$@\" >> \"$(dirname \"$0\")/args.txt\"\nexit ${FAKE_STATUS:-0}\n");
   for (const std::string& f : {bin, bin_dir + "/talvex_setup_parser"}) chmod(f.c_str(), 0755);
-  const std::string odd = dir_ / "out $(touch INJECTED) it's", raw = Legacy(0, "r.bnx");
+  std::string prefix;
+  const std::string odd = dir_ / "out $(touch INJECTED) it's", raw = Legacy(0, "r.bnx", {}, &prefix);
   RunResult r = Tool({"-X", raw, "-s", "-O", odd}, {}, bin);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  const std::string stem = RealPath(odd) + "/" + kPrefix + "_modelid_";
+  const std::string stem = RealPath(odd) + "/" + prefix + "_modelid_";
   EXPECT_EQ(ReadText(calls), "3|" + stem + "7_setup.bin|-p100|-j|3|" + stem + "9_setup.bin|-p100|-j|");
   EXPECT_TRUE(HasLine(r.out, stem + "7_setup.bin.json"));
   EXPECT_FALSE(Exists(dir_ / "INJECTED"));
@@ -134,16 +136,15 @@ TEST_F(ExtractCliTest, StandInParserCommandLinesAndFailures) {
 }
 
 TEST_F(ExtractCliTest, ModelContainerAndSetupParsing) {
-  SampleBnx s;  // TZ400, schema major 2
-  s.all_models = BuildSampleTxm();
-  const std::string bnx = dir_ / "net.bnx", txm = kPrefix + "_models_400.txm";
+  const SampleBnx s;  // TZ400, schema major 2, a TXM payload
+  const std::string bnx = dir_ / "net.bnx", prefix = DefaultPrefix(s), txm = prefix + "_models_400.txm";
   WriteBytes(bnx, BuildBnx(s));
   EXPECT_EQ(Tool({"-X", bnx, "-O", out_}).out, "Extract_Status: 0\n" + RealPath(out_ + "/" + txm) + "\n");
   EXPECT_EQ(DirEntries(out_), Strings{txm});
   EXPECT_EQ(ReadBytes(out_ + "/" + txm), s.all_models);
   // -s: one TXM file per model, a payload-free view of each, then the model report.
   RunResult r = Tool({"-X", bnx, "-s", "-O", out_});
-  const std::string m1 = out_ + "/01_" + kPrefix + "_model_1.txm", m2 = out_ + "/02_" + kPrefix + "_model_2.txm";
+  const std::string m1 = out_ + "/01_" + prefix + "_model_1.txm", m2 = out_ + "/02_" + prefix + "_model_2.txm";
   EXPECT_EQ(r.out.rfind("Extract_Status: 0\n" + RealPath(out_ + "/" + txm) + "\n" + m1 + ".no_binary.json\n" + m2 +
                             ".no_binary.json\n\nDDR start addr", 0), 0u) << r.out;
   // Each view is made from the model in memory: the same text -j makes from the file written.
@@ -152,11 +153,14 @@ TEST_F(ExtractCliTest, ModelContainerAndSetupParsing) {
     ASSERT_EQ(Tool({"-j", m, "-O", views}).status, 0);
     EXPECT_EQ(ReadText(views + "/" + name), ReadText(m + ".no_binary.json")) << name;
   }
-  // A payload that is no TXM file stops the run with its line.
-  WriteBytes(dir_ / "bad.bnx", BuildBnx(SampleBnx{}));
+  // A payload that is no TXM file (its header crc still matching) is refused: nothing is written.
+  SampleBnx bad;
+  bad.all_models = Bytes(100, 0xAB);
+  WriteBytes(dir_ / "bad.bnx", BuildBnx(bad));
   r = Tool({"-X", dir_ / "bad.bnx", "-s", "-O", dir_ / "bad"});
-  EXPECT_NE(r.status, 0);
-  EXPECT_TRUE(Contains(r.err, "Failed to ExtractTxm with model_id: -1\n")) << r.err;
+  EXPECT_EQ(r.status, 255);
+  EXPECT_TRUE(Contains(r.err, dir_ / "bad.bnx" + ": txm: FAILED: ")) << r.err;
+  EXPECT_EQ(DirEntries(dir_ / "bad"), Strings{});
 }
 
 TEST_F(ExtractCliTest, SeveralContainersInOneCallAndPathsWithBlanks) {
@@ -165,7 +169,8 @@ TEST_F(ExtractCliTest, SeveralContainersInOneCallAndPathsWithBlanks) {
   WriteBytes(dir_ / "t.bnx", BuildBnx(SampleBnx{}));  // TZ400, left unsplit
   EXPECT_EQ(Tool({"-X", a + " " + (dir_ / "t.bnx"), "-O", out_}).out, "Extract_Status: 0\n" + Pair(out_) +
                                                                       "Extract_Status: 0\n" +
-                                                                      RealPath(out_ + "/" + kPrefix + "_models_400.txm") + "\n");
+                                                                      RealPath(out_ + "/" + DefaultPrefix(SampleBnx{}) +
+                                                                               "_models_400.txm") + "\n");
   // As separate words too; one output name for both: the second replaces the first.
   const RunResult r = Tool({"-X", a, c, "-O", out_, "-o", "N"});
   EXPECT_EQ(r.status, 0);
@@ -198,6 +203,7 @@ TEST_F(ExtractCliTest, HostileContainersFailClearlyAndWriteNothing) {
 TEST_F(ExtractCliTest, InfoReportLayout) {
   SampleBnx s;
   s.platform = "tz-x", s.tv_number = 0x10, s.encryption_mode = 2, s.toolchain_version = "t\n2.0", s.uuid = 0xDEADBEEF;
+  s.crc = 0x1A2B3C4D;  // a header view: no check runs
   s.solution_tag = "a\nb\nc";
   s.models = {{"det", 32768, "1.0"}, {"cls", -1, "2.1"}};
   WriteBytes(dir_ / "i.bnx", BuildBnx(s));

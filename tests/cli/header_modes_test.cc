@@ -65,26 +65,29 @@ TEST_F(HeaderModesTest, UpdatesChangeOnlyTheGivenEntries) {
 }
 
 TEST_F(HeaderModesTest, ReplaceOriginalRewritesInPlaceOrNotAtAll) {
-  sample_.all_models.clear();  // an empty payload stays present (and aligned)
-  WriteBytes(input_, BuildBnx(sample_));
-  WriteBytes(dir_ / "original.bnx", BuildBnx(sample_));
   EXPECT_EQ(Tool({"-U", input_, "--model_info_name", "renamed", "--replace_original"}).out,
             kModelInfoDone + RealPath(input_) + "\n");
   ExpectWritten(input_, "model_info", 0, "name", "renamed");
   EXPECT_EQ(DirEntries(out_), Strings{});  // and no temporary file beside the input
   EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "original.bnx", "out"}));
 
-  // Unreadable, or named so long that no temporary file fits beside it: the original stays.
+  // Unreadable, damaged (a payload that is no TXM file), or named so long that no temporary file
+  // fits beside it: the original stays.
   const Bytes full = ReadBytes(input_);
   WriteBytes(dir_ / "cut.bnx", Bytes(full.begin(), full.begin() + static_cast<long>(full.size() / 2)));
+  sample_.all_models.clear();
+  WriteBytes(dir_ / "empty.bnx", BuildBnx(sample_));
   const std::string long_name = std::string(246, 'a') + ".bnx";
   WriteBytes(dir_ / long_name, full);
-  for (const std::string name : {"cut.bnx", long_name.c_str()}) {
+  const std::pair<std::string, std::string> cases[] = {  // file, what standard error says
+      {"cut.bnx", "Not a valid BNX file."}, {"empty.bnx", dir_ / "empty.bnx: txm: FAILED: "}, {long_name, "Failed to write"}};
+  for (const auto& [name, why] : cases) {
     const Bytes before = ReadBytes(dir_ / name);
     for (const Strings& args : {Strings{"-U", dir_ / name, "--model_info_version", "1", "--replace_original"},
                                 Strings{"--update_solution_info", dir_ / name, "--solution_tag", "1", "--replace_original"}}) {
       RunResult r = Tool(args);
       EXPECT_NE(r.status, 0) << name << " " << args[0];
+      EXPECT_TRUE(Contains(r.err, why)) << name << " " << args[0] << r.err;
       EXPECT_EQ(r.out.find("generated in"), std::string::npos) << r.out;
       EXPECT_EQ(ReadBytes(dir_ / name), before) << name;
     }

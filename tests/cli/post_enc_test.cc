@@ -108,21 +108,28 @@ class PostEncTest : public ToolTest {
     SampleBnx s;
     s.target = target, s.major = major, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
     s.platform = "plat", s.models = {{"first", 7, "3"}, {"second", 9, "258"}};
-    return Write(name, BuildBnx(s));
+    return Built(name, s);
   }
   std::string Txm(const SampleTxmOptions& o = {}, const std::string& name = "txm.bnx") {
     SampleBnx s;
     s.all_models = BuildSampleTxm(o);
     s.platform = "plat";
+    return Built(name, s);
+  }
+  // Writes the container and keeps what names its outputs and what its header says.
+  std::string Built(const std::string& name, const SampleBnx& s) {
+    prefix_ = DefaultPrefix(s), uuid_ = HeaderCrc(s);
     return Write(name, BuildBnx(s));
   }
+  std::string prefix_;  // of the last container built
+  uint32_t uuid_ = 0;
   // Header texts of the source kept; key fields and CRC of the new payload.
   void ExpectHeader(const Json::Value& h, const std::string& target, const std::string& mode, uint32_t tv,
                     const Bytes& payload) {
     EXPECT_EQ(h["target"].asString(), target);
     EXPECT_EQ(h["encryption_mode"].asString(), mode);
     EXPECT_EQ(h["tv_number"].asUInt(), tv);
-    EXPECT_EQ(h["uuid"].asUInt(), 0x1A2B3C4Du);
+    EXPECT_EQ(h["uuid"].asUInt(), uuid_);
     EXPECT_EQ(h["crc"].asUInt(), Crc32(payload));
     EXPECT_EQ(h["platform"].asString() + "|" + h["compiler_version"].asString() + "|" +
                   h["toolchain_version"].asString() + "|" + h["solution_id"].asString() + "|" +
@@ -186,7 +193,7 @@ TEST_F(PostEncTest, LegacyContainersInBothKeyModes) {
     args.insert(args.end(), c.keys.begin(), c.keys.end());
     const RunResult r = Tool(args);
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string name = tv_mode ? "BNX_0x1A2B3C4D.enc.bnx" : "named.enc.bnx";
+    const std::string name = tv_mode ? prefix_ + ".enc.bnx" : "named.enc.bnx";
     EXPECT_TRUE(EndsWith(r.out, kBanner + out_dir + "/" + name + "\n\n")) << r.out;
     EXPECT_EQ(DirEntries(out_dir), Strings{name});
     EXPECT_EQ(ReadBytes(in), before);
@@ -217,8 +224,8 @@ TEST_F(PostEncTest, KeepAllWritesTheEncryptedPieces) {
   const auto models = Models(RawSetup());
   const std::string in = Legacy(0, 0, models);
   ASSERT_EQ(Tool({"-E", in, "--TV", "0x7", "-l", "-O", "out"}).status, 0);
-  const std::string p = "BNX_0x1A2B3C4D_";
-  EXPECT_EQ(DirEntries(out_), (Strings{"BNX_0x1A2B3C4D.enc.bnx", p + "all_models.bin", p + "fw_info.bin",
+  const std::string p = prefix_ + "_";
+  EXPECT_EQ(DirEntries(out_), (Strings{prefix_ + ".enc.bnx", p + "all_models.bin", p + "fw_info.bin",
                                        p + "modelid_7_command.bin", p + "modelid_7_setup.bin",
                                        p + "modelid_7_weight.bin", p + "modelid_9_command.bin",
                                        p + "modelid_9_setup.bin", p + "modelid_9_weight.bin", "fw_info.txt"}));
@@ -345,10 +352,11 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
   SampleBnx mismatch;
   mismatch.target = 0;
   SampleBnx bad_txm;  // TZ400, schema 2, 100 bytes that are no TXM file
+  bad_txm.all_models = Bytes(100, 0xAB);
   SampleTxmOptions enc_models;
   enc_models.models[1].encrypt_mode = TalvexTXM::EncryptedMode::EFuse;
   SampleBnx no_fw_info;  // TZ300 without its fw_info.bin
-  no_fw_info.target = 2, no_fw_info.major = 1;
+  no_fw_info.target = 2, no_fw_info.major = 1, no_fw_info.all_models = Bytes(100, 0xAB);
   SampleBnx short_payload = no_fw_info;  // records that reach past all_models.bin
   short_payload.fw_info = BuildLegacyPair(good, true).fw_info;
   std::vector<LegacyModel> odd_weight = good, odd_cmd = good, illegal = good;
@@ -370,16 +378,16 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
       {"encrypted", sample(encrypted), {"--TV", "5"},
        "The container is already encrypted (encryption_mode CUSTOM, tv_number 0x0): "},
       {"target", sample(mismatch), {"--TV", "5"}, "Schema major 2 does not fit target 100: "},
-      {"txm", sample(bad_txm), {"--TV", "5"}, "The payload of the container is not a valid TXM file: "},
-      {"no fw_info", sample(no_fw_info), {"--TV", "5"}, "Undefine file size of fw_info.bin"},
+      {"txm", sample(bad_txm), {"--TV", "5"}, "in.bnx: txm: FAILED: expected a valid TXM file"},
+      {"no fw_info", sample(no_fw_info), {"--TV", "5"}, "in.bnx: fw_info.bin: FAILED: expected a readable model table"},
       {"short payload", sample(short_payload), {"--TV", "5"},
-       "fw_info.bin lists more model data than all_models.bin holds"},
+       "in.bnx: model #1 bounds: FAILED: expected bytes"},
       {"txm encrypted", [&] { return Txm(enc_models); }, {"--TV", "5"}, "the model should not be encryped"},
       {"weight", legacy(odd_weight), {"--TV", "5"},
        "Weight of model 7 (#0) has 40 bytes, cannot be scrambled: length % 16 == 0"},
       {"cmd", legacy(odd_cmd), {"-f", "1", "-F", TALVEX_BIN},
        "Command of model 9 (#1) has 18 bytes, cannot be scrambled: length % 4 == 0"},
-      {"setup", legacy(illegal), {"--TV", "5"}, "The setup.bin is not legal (model 9 (#1))"},
+      {"setup", legacy(illegal), {"--TV", "5"}, "in.bnx: model #2 setup: FAILED: expected a raw setup.bin"},
       {"key file", legacy(good), {"-f", "1", "-F", "nokey.bin"}, "Failed to read key [nokey.bin]"},
       {"empty key", legacy(good), {"-f", "1", "-F", "empty.key"}, "Key file [empty.key] is empty"},
       {"zero key", legacy(good), {"-f", "1", "-F", "zero.key"}, "Key file [zero.key] has only zero bytes"},
@@ -447,14 +455,14 @@ TEST_F(PostEncTest, KeyOptionsDecideTheMode) {
     Strings args = {"-E", in, "-O", "run"};
     args.insert(args.end(), c.keys.begin(), c.keys.end());
     ASSERT_EQ(Tool(args).status, 0);
-    EXPECT_EQ(ReadBytes(dir_ / "run/BNX_0x1A2B3C4D.enc.bnx"), ReadBytes(dir_ / c.same_as + "/BNX_0x1A2B3C4D.enc.bnx"))
+    EXPECT_EQ(ReadBytes(dir_ / "run/" + prefix_ + ".enc.bnx"), ReadBytes(dir_ / c.same_as + "/" + prefix_ + ".enc.bnx"))
         << c.keys[0] << c.keys[1] << c.keys[2];
   }
   // Without -F the key file is the executable itself, read from its folder.
   ASSERT_EQ(Tool({"-E", in, "-f", "10", "-O", "default"}).status, 0);
   const Bytes exe = ReadBytes(TALVEX_BIN);
   const Bytes table(exe.begin(), exe.begin() + 1024);
-  const Bytes payload = JsonBytes(Decode(dir_ / "default/BNX_0x1A2B3C4D.enc.bnx")["model_bin"]["all_models"]);
+  const Bytes payload = JsonBytes(Decode(dir_ / "default/" + prefix_ + ".enc.bnx")["model_bin"]["all_models"]);
   const Bytes cmd(payload.begin(), payload.begin() + 32);
   EXPECT_EQ(cmd, Scramble(Models(RawSetup())[0].cmd, CustomerKey(0x10, 0x51A9, table), 4));
   const Bytes key_data = KeyData(0x10, table);
@@ -494,7 +502,7 @@ TEST_F(PostEncTest, TZ100CustomerKeyRelocatesTheCommandStream) {
   plain[1].cmd = Words(Tz100Command(old_wt9 + 0x420));  // the first setup grew from 160 to 1216 bytes
   const uint32_t key = CustomerKey(0x99, 0x51A9, KeyFileBytes());
   const LegacyPair expect = BuildLegacyPair(Encrypted(plain, key, marked), true);
-  const Json::Value j = Decode(out_ + "/BNX_0x1A2B3C4D.enc.bnx");
+  const Json::Value j = Decode(out_ + "/" + prefix_ + ".enc.bnx");
   EXPECT_EQ(JsonBytes(j["model_bin"]["all_models"]), expect.all_models);
   EXPECT_EQ(JsonBytes(j["model_bin"]["fw_info"]), expect.fw_info);
 

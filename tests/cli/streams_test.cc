@@ -18,8 +18,8 @@ class StreamsTest : public ToolTest {
     WriteText(dir_ / "junk.txm", "not a TXM file");
     WriteText(dir_ / "all.bin", "x");
     Bytes damaged = BuildBnx(SampleBnx());
-    char mismatch[64];  // the CRC trailer no longer checks out; the buffer still verifies
-    snprintf(mismatch, sizeof mismatch, "CRC trailer mismatch (expected 0x%08x, found 0x12345678)",
+    char mismatch[96];  // the CRC trailer no longer checks out; the buffer still verifies
+    snprintf(mismatch, sizeof mismatch, "damaged.bnx: trailer crc: FAILED: expected 0x%08x, found 0x12345678",
              Crc32(damaged, 0, damaged.size() - 4));
     mismatch_ = mismatch;
     PutLE32(damaged, damaged.size() - 4, 0x12345678);
@@ -82,13 +82,13 @@ TEST_F(StreamsTest, EachLineOnItsStreamAndFailuresAreNeverSuccess) {
       {{"-I", "empty.bnx"}, 255, "err", "file is empty", {}},
       {{"-I", "junk.bnx"}, 255, "err", "Not a valid BNX file.", {}},
       {{"-I", "folder.bnx"}, 255, "err", "folder.bnx", {}},
-      // The sample's payload is no TXM file: the report is printed, the extraction fails.
-      {{"-I", "a.bnx", "-s"}, 255, "out", "BNX Header:", {}},
       {{"-A", "m.txm"}, 0, "out", "CheckAlignment successfully", {}},
       {{"-A", "cut.txm"}, 255, "out", "CheckAlignment failed", {}},
       {{"-A", "missing.txm"}, 255, "out", "CheckAlignment failed", {}},
-      // A damaged trailer: -X refuses it; -C and -I (header view) are unchanged.
+      // A damaged trailer: -X refuses it; -I -s prints the header view, then refuses to extract;
+      // -C and -I (header view) are unchanged.
       {{"-X", "damaged.bnx", "-O", "out"}, 255, "err", mismatch_, {"out"}},
+      {{"-I", "damaged.bnx", "-O", "out", "-s"}, 255, "out", "BNX Header:", {"out"}},
       {{"-C", "damaged.bnx"}, 0, "out", "0x", {}},
       {{"-I", "damaged.bnx"}, 0, "out", "BNX Header:", {}},
   };

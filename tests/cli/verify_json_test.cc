@@ -75,7 +75,7 @@ TEST_F(VerifyTest, EachDamageIsCaughtWithItsOwnLine) {
   const std::vector<Case> cases = {
       {"trailer", Family::kTxm, nullptr, [](Bytes& b) { b.back() ^= 1; }, "trailer crc: FAILED: expected "},
       {"payload", Family::kRaw, [](SampleBnx& s) { s.all_models[3] ^= 0x40; }, nullptr, "header crc: FAILED: expected "},
-      {"uuid", Family::kTxm, [](SampleBnx& s) { s.uuid ^= 1; }, nullptr, "uuid: FAILED: expected "},
+      {"uuid", Family::kTxm, [](SampleBnx& s) { s.uuid = HeaderCrc(s) ^ 1; }, nullptr, "uuid: FAILED: expected "},
       {"fw_info crc section", Family::kFlatbuffer, [&](SampleBnx& s) { s.fw_info[section] ^= 1; }, nullptr,
        "fw_info.bin crc of all_models.bin: FAILED: expected "},
       {"fw_info block crc", Family::kRaw, [&](SampleBnx& s) { s.fw_info[section + 8] ^= 1; }, nullptr,

@@ -2,9 +2,25 @@
 
 #include <zlib.h>
 
+#include <cstdio>
+
 #include "bnx_generated.h"
+#include "support/txm_builder.h"
 
 namespace testsupport {
+
+std::vector<uint8_t> DefaultTxmPayload() { return BuildSampleTxm(); }
+
+uint32_t HeaderCrc(const SampleBnx& s) {
+  if (s.crc) return *s.crc;
+  return static_cast<uint32_t>(::crc32(0L, s.all_models.data(), static_cast<uInt>(s.all_models.size())));
+}
+
+std::string DefaultPrefix(const SampleBnx& s) {
+  char text[16];
+  snprintf(text, sizeof text, "%X", HeaderCrc(s));
+  return std::string("BNX_0x") + text;
+}
 
 std::vector<uint8_t> BuildBnx(const SampleBnx& s) {
   using namespace TalvexBNX;
@@ -24,10 +40,10 @@ std::vector<uint8_t> BuildBnx(const SampleBnx& s) {
   flatbuffers::Offset<BNXHeader> header;
   if (s.with_header) {
     auto sv = CreateSchemaVersion(b, s.major, s.minor, s.revision);
-    header = CreateBNXHeader(b, b.CreateString(s.platform), static_cast<NPUTarget>(s.target), s.crc,
+    header = CreateBNXHeader(b, b.CreateString(s.platform), static_cast<NPUTarget>(s.target), HeaderCrc(s),
                              s.tv_number, static_cast<ENCMode>(s.encryption_mode),
                              b.CreateString(s.compiler_version), b.CreateString(s.toolchain_version), sv,
-                             s.uuid, b.CreateString(s.solution_id), b.CreateString(s.solution_tag));
+                             s.uuid.value_or(HeaderCrc(s)), b.CreateString(s.solution_id), b.CreateString(s.solution_tag));
   }
   auto root = CreateBNXContent(b, 0x012EBD34, header, info_vec, bin);
   b.Finish(root);

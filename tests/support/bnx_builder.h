@@ -1,6 +1,7 @@
 #pragma once
 // Builds sample BNX containers for tests and the bundled samples.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,11 +13,15 @@ struct SampleModel {
   std::string version;
 };
 
+// BuildSampleTxm(): the default payload, a TXM that verifies.
+std::vector<uint8_t> DefaultTxmPayload();
+
 struct SampleBnx {
   int32_t target = 3;  // TZ400
   uint32_t major = 2, minor = 0, revision = 1;
-  uint32_t crc = 0x1A2B3C4D;
-  uint32_t uuid = 0x1A2B3C4D;
+  // Unset: the CRC-32 of all_models, as in every sound container (uuid follows crc).
+  std::optional<uint32_t> crc;
+  std::optional<uint32_t> uuid;
   uint32_t tv_number = 0;
   int32_t encryption_mode = 0;
   std::string platform;
@@ -26,11 +31,15 @@ struct SampleBnx {
   std::string solution_tag = "5a6f7e";
   std::vector<SampleModel> models = {{"det", 32768, "1.0"}};
   std::vector<uint8_t> fw_info;
-  std::vector<uint8_t> all_models = std::vector<uint8_t>(100, 0xAB);
+  std::vector<uint8_t> all_models = DefaultTxmPayload();
   bool with_header = true;
 };
 
 // FlatBuffers buffer (force-defaults, all_models 32-aligned) plus the CRC trailer.
 std::vector<uint8_t> BuildBnx(const SampleBnx& s);
+// The header crc BuildBnx writes for s.
+uint32_t HeaderCrc(const SampleBnx& s);
+// The name prefix of files extracted from it: "BNX_0x" and the header crc in capitals.
+std::string DefaultPrefix(const SampleBnx& s);
 
 }  // namespace testsupport

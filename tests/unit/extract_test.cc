@@ -74,7 +74,9 @@ TEST_F(ExtractTest, HostileContainersAreRefusedAndNothingIsWritten) {
 // byte, and one damaged byte in a later piece leaves nothing behind, not even a temporary file.
 TEST_F(ExtractTest, LargePayloadIsCheckedAndWrittenInOnePass) {
   SampleBnx s;
-  s.all_models = PayloadBytes((size_t{3} << 20) + 77, 9);
+  SampleTxmOptions big;
+  big.models[0].weight_bytes = (size_t{3} << 20) + 64;
+  s.all_models = BuildSampleTxm(big);
   Bytes file = BuildBnx(s);
   WriteBytes(dir_ / "big.bnx", file);
   BNXUtils::ExtractedFiles written;
