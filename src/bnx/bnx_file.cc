@@ -17,6 +17,15 @@ BnxFile BnxFile::Open(const std::string& path) {
   return f;
 }
 
+talvex::Status BnxFile::Open(const std::string& path, BnxFile& file) {
+  file = Open(path);
+  if (!file.exists()) return talvex::Status::Error("BNX file not exist: " + path);
+  if (file.ok()) return talvex::Status();
+  talvex::Status st = file.TakeOpenStatus();
+  if (st.messages().empty()) st.Err("Failed to read the file: " + path + " (file is empty)");
+  return st.SetCode(-1);
+}
+
 talvex::Status BnxFile::TakeOpenStatus() {
   talvex::Status taken = std::move(status_);
   status_ = talvex::Status(taken.code());

@@ -24,6 +24,9 @@ class BnxFile {
   // a missing or empty file carries no message, an unreadable one "Failed to read the file:
   // <path> (<reason>)", one that does not verify "Not a valid BNX file." (log lines).
   static BnxFile Open(const std::string& path);
+  // Open, with every failure said once: a missing file "BNX file not exist: <path>", an empty
+  // one "Failed to read the file: <path> (file is empty)", else the reasons of open_status().
+  static talvex::Status Open(const std::string& path, BnxFile& file);
 
   const std::string& path() const { return path_; }
   bool ok() const { return root_ != nullptr; }

@@ -135,12 +135,9 @@ const uint8_t* CombineSource::AllModels(size_t* size) const {
 talvex::Status OpenCombineSource(const std::string& path, CombineSource& src) {
   src = CombineSource();
   src.path = path;
-  src.file = BnxFile::Open(path);
-  if (!src.file.ok()) {
-    if (!src.file.exists()) return talvex::Status::Error("BNX file not exist: " + path);
-    talvex::Status st = src.file.TakeOpenStatus();
-    return st.SetCode(-1).Err("Not a valid BNX file: " + path);
-  }
+  // A damaged container would be sealed into a new one that verifies.
+  talvex::Status opened = OpenForUse(path, src.file);
+  if (!opened.ok()) return opened;
   src.bnx = src.file.root();
   const auto* header = src.bnx->header();
   if (header == nullptr || header->schema_version() == nullptr) {
@@ -157,8 +154,7 @@ talvex::Status OpenCombineSource(const std::string& path, CombineSource& src) {
   src.target = src.Key("target");
   src.major = header->schema_version()->major_num();
   src.prefix = "BNX_" + src.Key("crc");
-  // A damaged container would be sealed into a new one that verifies.
-  return CheckForUse(src.file);
+  return {};
 }
 
 talvex::Status CheckBNX(const std::vector<CombineSource>& srcs) {

@@ -67,12 +67,9 @@ struct SourceBNX {
 
 SourceBNX OpenSource(const std::string& path) {
   SourceBNX s;
-  s.file = BnxFile::Open(path);
-  if (!s.file.ok()) {
-    Refuse(s.file.TakeOpenStatus(),
-           s.file.exists() ? fmt::format("Cannot post-encrypt {}: not a readable, valid BNX container", path)
-                            : fmt::format("No container at {}", path));
-  }
+  // Encryption recomputes every CRC: a damaged payload would come out sealed as sound.
+  talvex::Status opened = OpenForUse(path, s.file);
+  if (!opened.ok()) Refuse(std::move(opened), fmt::format("Cannot post-encrypt {}", path));
   s.root = s.file.root();
   const TalvexBNX::BNXHeader* h = s.root->header();
   if (h == nullptr) Refuse(fmt::format("The container has no header: {}", path));
@@ -96,9 +93,6 @@ SourceBNX OpenSource(const std::string& path) {
   if ((s.major == 2) != txm_target) {
     Refuse(fmt::format("Schema major {} does not fit target {}: {}", s.major, s.target_str, path));
   }
-  // Encryption recomputes every CRC: a damaged payload would come out sealed as sound.
-  talvex::Status checked = CheckForUse(s.file);
-  if (!checked.ok()) Refuse(std::move(checked), fmt::format("Cannot post-encrypt the damaged container {}", path));
   s.fw_info = s.root->model_bin()->fw_info();
   s.all_models = s.root->model_bin()->all_models();
   s.uuid = h->uuid();

@@ -302,14 +302,8 @@ talvex::Status CheckForUse(const BnxFile& file, Damaged damaged, const RangeCrcs
 }
 
 talvex::Status OpenForUse(const std::string& path, BnxFile& file) {
-  file = BnxFile::Open(path);
-  if (!file.exists()) return talvex::Status::Error("BNX file not exist: " + path);
-  if (!file.ok()) {
-    talvex::Status st = file.TakeOpenStatus();
-    if (st.messages().empty()) st.Err("Failed to read the file: " + path + " (file is empty)");
-    return st.SetCode(-1);
-  }
-  return CheckForUse(file);
+  talvex::Status st = BnxFile::Open(path, file);
+  return st.ok() ? CheckForUse(file) : st;
 }
 
 }  // namespace BNXUtils

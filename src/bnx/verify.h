@@ -68,9 +68,8 @@ talvex::Status CheckForUse(const BnxFile& file, const std::vector<VerifyCheck>& 
 talvex::Status CheckForUse(const BnxFile& file, Damaged damaged = Damaged::kRefuse,
                            const RangeCrcs* known = nullptr);
 
-// The one way a command opens a container it will take apart or rewrite: opened, verified
-// and checked. A missing file fails with "BNX file not exist: <path>", one that cannot be
-// opened with the reasons of its opening, a damaged one as CheckForUse says.
+// The one way a command opens a container it will take apart or rewrite: opened and verified
+// (BnxFile::Open), then checked (CheckForUse).
 talvex::Status OpenForUse(const std::string& path, BnxFile& file);
 
 }  // namespace BNXUtils

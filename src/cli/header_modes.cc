@@ -28,13 +28,7 @@ bool RequireFile(const std::string& path) {
 // unreadable, a folder, or not a valid container. A command never reports on a file it could
 // not read as if it were empty.
 int OpenOrReport(const std::string& path, BNXUtils::BnxFile& bnx) {
-  if (!RequireFile(path)) return -1;
-  bnx = BNXUtils::BnxFile::Open(path);
-  if (bnx.ok()) return 0;
-  talvex::Status st = bnx.TakeOpenStatus();
-  if (st.messages().empty()) st.Err("Failed to read the file: " + path + " (file is empty)");
-  talvex::Report(st);
-  return -1;
+  return talvex::Report(BNXUtils::BnxFile::Open(path, bnx)) != 0 ? -1 : 0;
 }
 
 const char* const kHeaderKeys[] = {"platform",          "target",         "crc",

@@ -370,11 +370,11 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"missing", [this] { return dir_ / "none.bnx"; }, {"--TV", "5"}, "No container at "},
+      {"missing", [this] { return dir_ / "none.bnx"; }, {"--TV", "5"}, "BNX file not exist: "},
       {"not bnx", [this] { WriteText(dir_ / "in.bnx", "not a container at all"); return dir_ / "in.bnx"; },
        {"--TV", "5"}, "Not a valid BNX file."},
       {"empty", [this] { WriteText(dir_ / "in.bnx", ""); return dir_ / "in.bnx"; }, {"--TV", "5"},
-       "not a readable, valid BNX container"},
+       "in.bnx (file is empty)"},
       {"encrypted", sample(encrypted), {"--TV", "5"},
        "The container is already encrypted (encryption_mode CUSTOM, tv_number 0x0): "},
       {"target", sample(mismatch), {"--TV", "5"}, "Schema major 2 does not fit target 100: "},
