@@ -433,7 +433,14 @@ PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_
     keys.customer_key = customer_key;
     keys.efuse_key = efuse_key;
     keys.key_file = key_file;
-    if (!key_file.empty()) keys.key_table = Encoder::LoadKeyFile(key_file);
+    if (!key_file.empty()) {
+      keys.key_table = Encoder::LoadKeyFile(key_file);
+      // Key 0 scrambles nothing: the payload would go out in clear, marked encrypted.
+      if (EncoderDetail::GenEncKey(customer_key, efuse_key, &*keys.key_table) == 0) {
+        Refuse(fmt::format("Key file [{}] with these keys gives the encryption key 0, which scrambles nothing",
+                           key_file));
+      }
+    }
   }
   return keys;
 }

@@ -169,8 +169,8 @@ std::vector<Mode> Modes(const std::string& good_txm, const std::string& good_fw,
 }
 
 // The modes that take each input and succeed; every other mode must refuse it, naming the file
-// and writing nothing. Inputs not listed are taken by -C alone (the CRC of any bytes) and, being
-// neither empty nor all zero, by -E as a key file.
+// and writing nothing. Inputs not listed are taken by -C (the CRC of any bytes) and by -E as a key
+// file (neither empty nor all zero, and deriving a key other than 0).
 const std::map<std::string, std::string>& Accepted() {
   // A container whose structure holds: -I, -R and -M show its header without reading the payload,
   // so they take it whatever the payload holds; every command that uses the payload refuses it.
@@ -178,6 +178,12 @@ const std::map<std::string, std::string>& Accepted() {
   static const std::map<std::string, std::string> accepted = {
       // The CRC of no bytes is 0; nothing else takes an empty file, not even as a key.
       {"bnx_txm_cut0", "C"}, {"bnx300_cut0", "C"}, {"bnx100_cut0", "C"}, {"txm_cut0", "C"},
+      // A few bytes of key table derive the key 0, which would scramble nothing.
+      {"bnx_txm_cut3", "C"}, {"bnx_txm_cut4", "C"}, {"bnx_txm_cut8", "C"}, {"bnx_txm_cut16", "C"},
+      {"bnx300_cut3", "C"}, {"bnx300_cut4", "C"}, {"bnx300_cut8", "C"}, {"bnx300_cut16", "C"},
+      {"bnx100_cut3", "C"}, {"bnx100_cut4", "C"}, {"bnx100_cut8", "C"}, {"bnx100_cut16", "C"},
+      {"txm_cut3", "C"}, {"txm_cut4", "C"}, {"txm_cut8", "C"}, {"txm_cut16", "C"},
+      {"fw_info_junk_section", "C"},
       // Cut into the padding before the trailer, or through the trailer: the structure holds.
       {"bnx_txm_cut15776", header_views}, {"bnx_txm_cut15779", header_views}, {"bnx300_cut735", header_views},
       {"bnx300_cut736", header_views}, {"bnx300_cut739", header_views}, {"bnx100_cut992", header_views},
@@ -199,7 +205,7 @@ const std::map<std::string, std::string>& Accepted() {
       // The setup's buffer happens to verify as a container too (one with no header).
       {"setup_bare_tag", header_views},
       // fw_info.bin with its CRC section, of exactly the good all_models.bin: a sound pair.
-      {"fw_info_only", "C G-h E-key"},
+      {"fw_info_only", "C G-h"},
       {"key_zero", "C"},  // a key of zero words is no key
       {"key_fifo", ""},   // not a regular file: refused, never waited on
   };

@@ -392,6 +392,7 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
       {"empty key", legacy(good), {"-f", "1", "-F", "empty.key"}, "Key file [empty.key] is empty"},
       {"zero key", legacy(good), {"-f", "1", "-F", "zero.key"}, "Key file [zero.key] has only zero bytes"},
       {"fifo key", [&] { return Txm(); }, {"-f", "1", "-F", "fifo.key"}, "Key file [fifo.key] is a FIFO, not a"},
+      {"key 0", legacy(good), {"-f", "0x1234", "-F", "tiny.key"}, "Key file [tiny.key] with these keys gives the encryption key 0"},
       {"folder key", legacy(good), {"-f", "1", "-F", "dir.key"}, "Key file [dir.key] is a directory, not a"},
       {"device key", legacy(good), {"-f", "1", "-F", "/dev/zero"}, "Key file [/dev/zero] is a character device"},
       {"no key via -V", legacy(good), {"-V"}, "tv_number or customer_key is empty"},
@@ -399,6 +400,7 @@ TEST_F(PostEncTest, RefusalsNameTheConditionAndWriteNothing) {
   };
   WriteBytes(dir_ / "empty.key", {});
   WriteBytes(dir_ / "zero.key", Bytes(1024, 0));
+  WriteBytes(dir_ / "tiny.key", {0x01});
   ASSERT_EQ(mkfifo((dir_ / "fifo.key").c_str(), 0644), 0);
   ASSERT_EQ(mkdir((dir_ / "dir.key").c_str(), 0755), 0);
   for (const Case& c : cases) {

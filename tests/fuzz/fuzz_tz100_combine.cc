@@ -14,10 +14,10 @@
 
 namespace {
 
-std::string WriteContainer(const std::string& name, const testsupport::LegacyModel& model, uint32_t crc) {
+std::string WriteContainer(const std::string& name, const testsupport::LegacyModel& model) {
   const testsupport::LegacyPair pair = testsupport::BuildLegacyPair({model}, true);
   testsupport::SampleBnx s;
-  s.target = 0, s.major = 0, s.crc = crc, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
+  s.target = 0, s.major = 0, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
   s.models = {{"m" + std::to_string(model.id), static_cast<int32_t>(model.id), "1"}};
   const std::vector<uint8_t> bytes = testsupport::BuildBnx(s);
   return fuzz::WriteInput(name, bytes.data(), bytes.size());
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string other = [] {
     std::vector<uint8_t> cmd, setup;
     fuzz::Tz100Sample(cmd, setup);
-    return WriteContainer("other.bnx", fuzz::Tz100Model(2, cmd, setup), 0x200B);
+    return WriteContainer("other.bnx", fuzz::Tz100Model(2, cmd, setup));
   }();
   if (size < 2) return 0;
   const size_t cmd_len = std::min<size_t>(data[0] | data[1] << 8, size - 2);
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)BNXUtils::UpdateTZ100SetupBin(setup.data(), setup.size(), relaid[1], old_info, &error);
   }
 
-  const std::string in = WriteContainer("in.bnx", model, 0x100A);
+  const std::string in = WriteContainer("in.bnx", model);
   fuzz::Run({"-c", other, in, "-O", fuzz::OutDir()});
   return 0;
 }
