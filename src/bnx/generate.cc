@@ -15,6 +15,7 @@
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "setup/setup_recognise.h"
+#include "txm/txm_func.h"
 #include "txm/txm_verify.h"
 #include "txm_generated.h"
 
@@ -38,6 +39,11 @@ int MajorFor(TalvexBNX::NPUTarget target) {
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateBytes(flatbuffers::FlatBufferBuilder& fbb,
                                                               const uint8_t* data, size_t size) {
   return fbb.CreateVector(size == 0 ? nullptr : data, size);
+}
+
+// Inputs that would give a container --verify rejects are refused with the status saying why.
+[[noreturn]] void Refuse(const std::string& what, talvex::Status st) {
+  throw TalvexException(ErrorCode::InvalidProgramInput, what, std::move(st));
 }
 
 }  // namespace
@@ -78,25 +84,37 @@ uint32_t Crc32Piece(const std::vector<MappedFile>& files, uint32_t crc, const ui
 namespace {
 // fw_info.bin checked against all_models.bin, and TZ200's major from its first setup.
 void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
-  if (!args.fw_info_path.empty()) {
-    in.fw_info_file = talvex::FileBuffer::Load(args.fw_info_path);
-    if (!in.fw_info_file.ok() && in.fw_info_file.status() != talvex::ReadStatus::kEmpty) {
-      throw TalvexException(ErrorCode::Common, fmt::format("Failed to read the file: {} ({})", args.fw_info_path,
-                                                           talvex::ReadStatusText(in.fw_info_file.status())));
-    }
-    const FWInfoTable table = DecodeFWInfoExact(in.fw_info_file.data(), in.fw_info_file.size());
-    CheckBlocksFit(table.records, in.payload_size);
-    in.fw_records = table.records;
-    in.fw_has_crc_section = table.has_crc_section;
+  if (args.fw_info_path.empty()) {
+    // Readers find the models through fw_info.bin: a container without one is no container.
+    Refuse("no fw_info.bin", TALVEX_STATUS_ERROR(LogCateg::Common,
+                                                 "a TZ{} container needs the fw_info.bin of its all_models.bin {}",
+                                                 args.target, args.all_models_path));
+  }
+  in.fw_info_file = talvex::FileBuffer::Load(args.fw_info_path);
+  if (!in.fw_info_file.ok() && in.fw_info_file.status() != talvex::ReadStatus::kEmpty) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to read the file: {} ({})", args.fw_info_path,
+                                                         talvex::ReadStatusText(in.fw_info_file.status())));
+  }
+  const FWInfoTable table = DecodeFWInfoExact(in.fw_info_file.data(), in.fw_info_file.size());
+  CheckBlocksFit(table.records, in.payload_size);
+  in.fw_records = table.records;
+  in.fw_has_crc_section = table.has_crc_section;
+  // Junk appended to a fw_info.bin is refused here, before all_models.bin is read; the section
+  // itself is compared with all_models.bin as the payload passes.
+  if (in.fw_has_crc_section) {
+    talvex::Status own = CheckFWInfoOwnCRC(in.fw_info_file.data(), in.fw_info_file.size(), args.fw_info_path,
+                                           args.all_models_path);
+    if (!own.ok()) Refuse("fw_info.bin CRC section is damaged", std::move(own));
   }
   if (in.target == TalvexBNX::NPUTarget::TZ200) {
-    if (args.fw_info_path.empty()) {
-      throw TalvexException(ErrorCode::Common,
-                            fmt::format("ifs_m.is_open() && ifs_f.is_open() [{}] []", args.all_models_path));
-    }
     const std::vector<uint8_t> setup = FirstSetupBin(in.fw_records, in.payload, in.payload_size);
     in.major = Setup::IsFBSetup(setup.data(), setup.size()) ? 1 : 0;
   }
+  // Readers take every setup's form from the major, so all must have it (TZ200: the first's).
+  talvex::Status forms = CheckSetupForms(in.fw_records, in.payload, in.payload_size, in.major,
+                                         in.target == TalvexBNX::NPUTarget::TZ200, args.fw_info_path,
+                                         args.all_models_path);
+  if (!forms.ok()) Refuse("setup.bin of the wrong form", std::move(forms));
 }
 }  // namespace
 
@@ -126,6 +144,12 @@ void LoadGenInputsChecked(const BNX_Args& args, GenInputs& in) {
         }
         in.txm_model_ids.push_back(header->id());
       }
+    }
+    // The same check as -A: a misaligned TXM fails on the device and in --verify.
+    talvex::Status aligned = TXM::CheckAlignment(in.payload, in.payload_size);
+    if (!aligned.ok()) {
+      aligned.Err("The alignment check of " + args.all_models_path + " failed");
+      Refuse("TXM alignment", std::move(aligned));
     }
   } else {
     LoadLegacyInputs(args, in);
@@ -193,8 +217,9 @@ std::vector<uint8_t> StoredFWInfo(const BNX_Args& args, const GenInputs& in, tal
                                   std::optional<uint32_t>* all_models_crc = nullptr) {
   std::vector<uint8_t> fw;
   if (!args.fw_info_path.empty() && in.major != 2) {
-    talvex::Status st = GenFWBinData(args.fw_info_path, in.fw_info_file.data(), in.fw_info_file.size(), in.payload,
-                                     in.payload_size, fw, in.payload_file.fd(), all_models_crc);
+    talvex::Status st = GenFWBinData(args.fw_info_path, args.all_models_path, in.fw_info_file.data(),
+                                     in.fw_info_file.size(), in.payload, in.payload_size, fw, in.payload_file.fd(),
+                                     all_models_crc);
     if (notes != nullptr) notes->Note(std::move(st));
   }
   return fw;
@@ -418,15 +443,22 @@ class BlockCrcs {
 // Bytes of the CRC section, and fw_info.bin's own CRC after it, for records.
 size_t CrcSectionSize(size_t records) { return 4 * (records + 1) + 4; }
 
-// Writes a generated container whose header crc (and, with uuid_is_crc, uuid) still holds 0,
-// reading the payload only once: each piece is added to the CRC and copied from the cache.
-// The builder places the header after the payload, so the two fields are set in the bytes
-// still to be written once the CRC is known. With add_section, fw_info.bin (also after the
-// payload) ends in room for its CRC section and own CRC, filled the same way from the pass.
-// False, with nothing written, when the buffer is not laid out that way (the caller then goes
-// the ordinary way); a failed write throws as GenBNXBinary does.
-bool WriteWithPayloadCrc(const std::string& target, flatbuffers::FlatBufferBuilder& fbb, const std::string& output_name,
-                         GenInputs& in, bool uuid_is_crc, bool add_section = false) {
+// What the one pass over a legacy payload does with fw_info.bin's CRC section: fill it in
+// (the file came without one) or compare it with the blocks (the file came with one).
+enum class Section { kNone, kAdd, kCheck };
+
+// Writes a generated container whose header crc (and, with args.uuid_from_payload, uuid) still
+// holds 0, reading the payload only once: each piece is added to the CRC and copied from the
+// cache. The builder places the header after the payload, so the two fields are set in the
+// bytes still to be written once the CRC is known. With Section::kAdd, fw_info.bin (also after
+// the payload) ends in room for its CRC section and own CRC, filled the same way from the pass;
+// with Section::kCheck, the section fw_info.bin brought must match the pass, or nothing is
+// committed and the mismatch is thrown (InvalidProgramInput). False, with nothing written, when
+// the buffer is not laid out that way (the caller then goes the ordinary way); a failed write
+// throws as GenBNXBinary does. notes receives what the check noted.
+bool WriteWithPayloadCrc(const BNX_Args& args, flatbuffers::FlatBufferBuilder& fbb, const std::string& output_name,
+                         GenInputs& in, Section section, talvex::Status& notes) {
+  const bool uuid_is_crc = args.uuid_from_payload;
   uint8_t* buf = fbb.GetBufferPointer();
   const size_t size = fbb.GetSize();
   if (!CheckBNXAlignment(buf, size).ok()) return false;
@@ -444,35 +476,43 @@ bool WriteWithPayloadCrc(const std::string& target, flatbuffers::FlatBufferBuild
   if (!in_tail(crc_at, 4) || (uuid_is_crc && !in_tail(uuid_at, 4))) return false;
   uint8_t* fw_at = nullptr;
   const size_t fw_size = in.fw_info_file.size();
-  if (add_section) {
+  if (section == Section::kAdd) {
     const auto* fw = root->model_bin()->fw_info();
     if (fw == nullptr || fw->size() != fw_size + CrcSectionSize(in.fw_records.size())) return false;
     fw_at = const_cast<uint8_t*>(fw->data());
     if (!in_tail(fw_at, fw->size())) return false;
   }
 
-  const std::string path = GetOutputFilePath(target, output_name);
+  const std::string path = GetOutputFilePath(args.target, output_name);
   talvex::AtomicFileWriter out(path);
   uint32_t payload_crc = 0;
   BlockCrcs blocks(in.fw_records);
   const auto observe = [&](const uint8_t* d, size_t n) {
-    if (add_section) {
+    if (section != Section::kNone) {
       blocks.Add(d, n);
     } else {
       payload_crc = Crc32Update(payload_crc, d, n);
     }
   };
   bool ok = out.Write(buf, head) && out.CopyFrom(in.payload_file.fd(), 0, in.payload_size, observe);
-  if (ok && add_section) {
-    const std::vector<uint32_t> section = blocks.Section();
-    if (section.empty()) throw TalvexException(ErrorCode::Common, "all_models.bin ended inside a model block");
-    payload_crc = section[0];
-    uint8_t* at = fw_at + fw_size;
-    for (uint32_t crc : section) {
-      talvex::StoreLE32(at, crc);
-      at += 4;
+  if (ok && section != Section::kNone) {
+    const std::vector<uint32_t> crcs = blocks.Section();
+    if (crcs.empty()) throw TalvexException(ErrorCode::Common, "all_models.bin ended inside a model block");
+    payload_crc = crcs[0];
+    if (section == Section::kCheck) {
+      // Until Commit the output is an unnamed temporary: a refusal here leaves no file.
+      talvex::Status st = CheckCRCSection(in.fw_info_file.data(), fw_size, in.fw_records, crcs, args.fw_info_path,
+                                          args.all_models_path);
+      if (!st.ok()) Refuse("fw_info.bin CRC section does not match all_models.bin", std::move(st));
+      notes.Note(std::move(st));
+    } else {
+      uint8_t* at = fw_at + fw_size;
+      for (uint32_t crc : crcs) {
+        talvex::StoreLE32(at, crc);
+        at += 4;
+      }
+      talvex::StoreLE32(at, crc32(fw_at, static_cast<size_t>(at - fw_at)));
     }
-    talvex::StoreLE32(at, crc32(fw_at, static_cast<size_t>(at - fw_at)));
   }
   if (ok) {
     in.payload_crc = payload_crc;
@@ -506,26 +546,26 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     GenInputs in;
     LoadGenInputsChecked(args, in);
     // A payload in a file is read once, for its CRC and its copy together; the header's crc
-    // (and uuid), and a CRC section that fw_info.bin lacks, are filled in once it has been read.
-    const bool add_section = in.major != 2 && !args.fw_info_path.empty() && !in.fw_has_crc_section;
-    const bool one_pass = (in.major == 2 || add_section) && in.payload_file.fd() >= 0 && in.payload_size != 0;
+    // (and uuid) are filled in once it has been read, and fw_info.bin's CRC section is filled
+    // in, or compared with all_models.bin, from the same pass.
+    const Section section = in.major == 2 ? Section::kNone : in.fw_has_crc_section ? Section::kCheck : Section::kAdd;
+    const bool one_pass = in.payload_file.fd() >= 0 && in.payload_size != 0;
     const size_t room = BNXBuilderSize(in.payload_size + in.fw_info_file.size());
     if (one_pass) {
       std::vector<uint8_t> fw;
-      if (add_section) {
-        fw.assign(in.fw_info_file.data(), in.fw_info_file.data() + in.fw_info_file.size());
-        fw.resize(fw.size() + CrcSectionSize(in.fw_records.size()), 0);
-      }
+      if (section != Section::kNone) fw.assign(in.fw_info_file.data(), in.fw_info_file.data() + in.fw_info_file.size());
+      if (section == Section::kAdd) fw.resize(fw.size() + CrcSectionSize(in.fw_records.size()), 0);
       flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
       if (args.uuid_from_payload) args.uuid = in.payload_crc;
       BuildBNXAround(fbb, args, in, fw, in.payload_size);
-      if (WriteWithPayloadCrc(args.target, fbb, output_name, in, args.uuid_from_payload, add_section)) {
+      talvex::Status notes;
+      if (WriteWithPayloadCrc(args, fbb, output_name, in, section, notes)) {
         if (args.uuid_from_payload) args.uuid = in.payload_crc;
-        return talvex::Status();
+        return notes;
       }
     }
-    // Otherwise: a CRC section added to fw_info.bin holds the CRC of all of all_models.bin,
-    // the payload, which is then not computed twice.
+    // Otherwise: fw_info.bin's CRC section, made or checked, holds the CRC of all of
+    // all_models.bin, the payload, which is then not computed twice.
     talvex::Status fw_notes;
     std::optional<uint32_t> section_crc;
     const std::vector<uint8_t> fw = StoredFWInfo(args, in, &fw_notes, &section_crc);

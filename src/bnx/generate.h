@@ -59,7 +59,10 @@ void LoadGenInputs(const BNX_Args& args, GenInputs& in);
 // Builds and writes GetOutputFilePath(args.target, output_name). The status is ok (it may
 // note "BNX included crc information" at debug level): every failure throws TalvexException
 // (a missing payload file, an unknown target, unreadable or inconsistent inputs, or a failed
-// write; no file is left then).
+// write; no file is left then). Inputs whose container --verify would reject are refused with
+// InvalidProgramInput: a legacy payload without fw_info.bin, a fw_info.bin CRC section that does
+// not match all_models.bin or itself, a setup.bin of another form than the schema major gives
+// (TZ200: the first model's), a TXM that fails the alignment check.
 talvex::Status GenBNXFile(BNX_Args& args, std::string output_name);
 
 // Schema major number for args.target (0, 1 or 2); TZ200 reads its first setup's form.

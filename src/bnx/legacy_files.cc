@@ -241,28 +241,116 @@ void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos) {
   for (const auto& r : table.records) infos.push_back(ToFirmInfo(r));
 }
 
-talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out,
-                            int all_models_fd, std::optional<uint32_t>* all_models_crc) {
+talvex::Status CheckFWInfoOwnCRC(const uint8_t* fw_info, size_t fw_info_size, const std::string& fw_info_path,
+                                 const std::string& all_models_path) {
+  if (fw_info == nullptr || fw_info_size < 4) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common,
+                               "fw_info.bin has no CRC section: {} bytes (fw_info: {}, all_models: {})", fw_info_size,
+                               fw_info_path, all_models_path);
+  }
+  const size_t own = fw_info_size - 4;
+  const uint32_t expected = crc32(fw_info, own);
+  const uint32_t found = LoadLE32(fw_info + own);
+  if (expected == found) return talvex::Status();
+  return TALVEX_STATUS_ERROR(LogCateg::Common,
+                             "fw_info.bin CRC section is damaged: own crc of fw_info.bin expected {:#010x}, found "
+                             "{:#010x} (fw_info: {}, all_models: {})",
+                             expected, found, fw_info_path, all_models_path);
+}
+
+talvex::Status CheckCRCSection(const uint8_t* fw_info, size_t fw_info_size,
+                               const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
+                               const std::string& fw_info_path, const std::string& all_models_path) {
+  const size_t n = records.size();
+  if (fw_info == nullptr || fw_info_size != SizeWithCRC(n) || crcs.size() != n + 1) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common,
+                               "fw_info.bin has no CRC section for its {} models: {} bytes, {} crcs to compare "
+                               "(fw_info: {}, all_models: {})",
+                               n, fw_info_size, crcs.size(), fw_info_path, all_models_path);
+  }
+  talvex::Status own = CheckFWInfoOwnCRC(fw_info, fw_info_size, fw_info_path, all_models_path);
+  if (!own.ok()) return own;
+  // Every word that differs gets its line: the blocks that do tell which models were edited.
+  talvex::Status st;
+  const uint8_t* section = fw_info + SizeWithoutCRC(n);
+  for (size_t k = 0; k <= n; ++k) {
+    const uint32_t found = LoadLE32(section + 4 * k);
+    if (found == crcs[k]) continue;
+    const std::string check = k == 0 ? std::string("crc of all_models.bin")
+                                     : fmt::format("crc of the block of model #{} (id {})", k, records[k - 1].model_id);
+    TALVEX_STATUS_LOG(st.SetCode(-1), LogCateg::Common, kError,
+                      "fw_info.bin CRC section does not match all_models.bin: {} expected {:#010x}, found {:#010x} "
+                      "(fw_info: {}, all_models: {})",
+                      check, crcs[k], found, fw_info_path, all_models_path);
+  }
+  if (!st.ok()) return st;
+  return TALVEX_STATUS_LOG(st, LogCateg::Common, kDebug, "BNX included crc information");
+}
+
+talvex::Status CheckSetupForms(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                               size_t all_models_size, int major, bool major_from_first,
+                               const std::string& fw_info_path, const std::string& all_models_path) {
+  const bool raw = major == 0;
+  uint64_t offset = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& r = records[i];
+    const uint64_t block = ModelBlockSize(r, i + 1 == records.size());
+    const uint64_t at = offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
+    if (all_models == nullptr || offset + block > all_models_size) {
+      return TALVEX_STATUS_ERROR(LogCateg::Common,
+                                 "setup.bin of model #{} (id {}) lies beyond the {} bytes of all_models.bin "
+                                 "(fw_info: {}, all_models: {})",
+                                 i + 1, r.model_id, all_models_size, fw_info_path, all_models_path);
+    }
+    const uint8_t* setup = all_models + at;
+    if (!(raw ? Setup::IsRawSetup(setup, r.size_fw) : Setup::IsFBSetup(setup, r.size_fw))) {
+      return TALVEX_STATUS_ERROR(LogCateg::Common,
+                                 "setup.bin of model #{} (id {}) is not a {} setup.bin, the form readers of schema "
+                                 "major {} expect{}: {} bytes at offset {} of all_models.bin (fw_info: {}, "
+                                 "all_models: {})",
+                                 i + 1, r.model_id, raw ? "raw" : "flatbuffer", major,
+                                 major_from_first ? " (the major follows the first model's setup.bin)" : "", r.size_fw,
+                                 at, fw_info_path, all_models_path);
+    }
+    offset += block;
+  }
+  return talvex::Status();
+}
+
+talvex::Status GenFWBinData(const std::string& fw_info_path, const std::string& all_models_path,
+                            const uint8_t* fw_info, size_t fw_info_size, const uint8_t* all_models,
+                            size_t all_models_size, std::vector<uint8_t>& out, int all_models_fd,
+                            std::optional<uint32_t>* all_models_crc) {
   const FWInfoTable table = DecodeFWInfoExact(fw_info, fw_info_size);
   CheckBlocksFit(table.records, all_models_size);
-  out.assign(fw_info, fw_info + fw_info_size);
-  talvex::Status notes;
-  if (table.has_crc_section) return TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "BNX included crc information");
-  // The amended bytes live in memory only: the user's fw_info.bin is an input and stays as it is.
-  (void)fw_info_path;
+  static const char* const kStale = "fw_info.bin CRC section does not match all_models.bin";
+  if (table.has_crc_section) {
+    // A damaged section is refused before all_models.bin is read.
+    talvex::Status own = CheckFWInfoOwnCRC(fw_info, fw_info_size, fw_info_path, all_models_path);
+    if (!own.ok()) throw TalvexException(ErrorCode::InvalidProgramInput, kStale, std::move(own));
+  }
   const std::vector<uint32_t> crcs = ComputeCRCSection(table.records, all_models, all_models_size, all_models_fd);
   if (all_models_crc != nullptr) *all_models_crc = crcs[0];
+  out.assign(fw_info, fw_info + fw_info_size);
+  if (table.has_crc_section) {
+    // A section written for other bytes (all_models.bin edited after extraction) would be
+    // carried into a container the device refuses.
+    talvex::Status st = CheckCRCSection(fw_info, fw_info_size, table.records, crcs, fw_info_path, all_models_path);
+    if (!st.ok()) throw TalvexException(ErrorCode::InvalidProgramInput, kStale, std::move(st));
+    return st;
+  }
+  // The amended bytes live in memory only: the user's fw_info.bin is an input and stays as it is.
   std::vector<uint8_t> tail = CRCSectionBytes(crcs);
   out.insert(out.end(), tail.begin(), tail.end());
   AppendLE32(out, crc32(out.data(), out.size()));
-  return notes;
+  return talvex::Status();
 }
 
 talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
   talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
   talvex::FileBuffer fw = LoadInput("fw_info.bin", args.fw_info_path);
-  return GenFWBinData(args.fw_info_path, fw.data(), fw.size(), all.data(), all.size(), out, all.fd());
+  return GenFWBinData(args.fw_info_path, args.all_models_path, fw.data(), fw.size(), all.data(), all.size(), out,
+                      all.fd());
 }
 
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {

@@ -110,20 +110,42 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
                                         const uint8_t* all_models, size_t all_models_size,
                                         int all_models_fd = -1);
 
+// fw_info.bin bytes that carry their CRC section (60n + 20 bytes, n = records.size()) checked
+// against the bytes it covers. Both fail naming both paths, the check, and the expected and
+// found value. CheckFWInfoOwnCRC needs no all_models.bin: only the file's last word, the CRC
+// of everything before it. CheckCRCSection checks that word too, then each word of the section
+// against crcs (as ComputeCRCSection gives them; one line per word that differs); when all
+// agree, the status notes "BNX included crc information" (debug level).
+talvex::Status CheckFWInfoOwnCRC(const uint8_t* fw_info, size_t fw_info_size, const std::string& fw_info_path,
+                                 const std::string& all_models_path);
+talvex::Status CheckCRCSection(const uint8_t* fw_info, size_t fw_info_size,
+                               const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
+                               const std::string& fw_info_path, const std::string& all_models_path);
+
+// Fails on the first model whose setup.bin is not of the form that readers of schema major
+// `major` expect (0 raw, any other a flatbuffer), naming it by position (from 1) and id; with
+// major_from_first the message says the major came from the first model's setup.bin. The
+// records' blocks must fit in all_models (CheckBlocksFit).
+talvex::Status CheckSetupForms(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                               size_t all_models_size, int major, bool major_from_first,
+                               const std::string& fw_info_path, const std::string& all_models_path);
+
 // fw_info.bin read into one FirmInfo per model; the CRC section, if any, is not read.
 void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
 
 // The content of args.fw_info_path with its CRC section (and the file's own CRC) added in
-// memory when absent, in out; the file itself is never modified. The status
-// (always ok: failures throw) notes "BNX included crc information" (debug level) when the
-// section was there already.
+// memory when absent, in out; the file itself is never modified. A section already there must
+// match all_models.bin (CheckCRCSection): a mismatch throws InvalidProgramInput with that
+// status, and a match is noted "BNX included crc information" (debug level). Other failures
+// throw too.
 talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
 // Same, with both files already in memory (fw_info holds the file at fw_info_path as read):
-// the CRCs are computed from exactly these bytes (all_models_fd as in ComputeCRCSection). When
-// it computed the section, all_models_crc (if given) receives its CRC of all of all_models.
-talvex::Status GenFWBinData(const std::string& fw_info_path, const uint8_t* fw_info, size_t fw_info_size,
-                            const uint8_t* all_models, size_t all_models_size, std::vector<uint8_t>& out,
-                            int all_models_fd = -1, std::optional<uint32_t>* all_models_crc = nullptr);
+// the CRCs are computed from exactly these bytes (all_models_fd as in ComputeCRCSection), and
+// all_models_crc (if given) receives their CRC of all of all_models.
+talvex::Status GenFWBinData(const std::string& fw_info_path, const std::string& all_models_path,
+                            const uint8_t* fw_info, size_t fw_info_size, const uint8_t* all_models,
+                            size_t all_models_size, std::vector<uint8_t>& out, int all_models_fd = -1,
+                            std::optional<uint32_t>* all_models_crc = nullptr);
 
 // Appends the CRCs of all_models.bin and of each model block to fw_info.bin.
 void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);

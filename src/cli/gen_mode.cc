@@ -21,14 +21,9 @@ std::string ReadToolchainVersion(const std::string& version_file) {
 std::string GenNewBnx(const CmdArgs& args) {
   BNX_Args bnx;
   bnx.target = args.target;
-  if (args.target == "200") {
-    // Its schema major depends on the first setup, read from these two files.
-    bnx.fw_info_path = args.fwInfo_path;
-    bnx.all_models_path = args.allModels_path;
-  }
-  const int major = BNXUtils::GetMajorNumber(bnx);
-  if (major == 2) {
-    bnx.fw_info_path.clear();
+  // Only TZ400 and TZ600 carry a TXM file; TZ200's major (0 or 1) is the generator's to find.
+  const int index = talvex::TargetIndex(args.target);
+  if (index == 3 || index == 5) {
     bnx.all_models_path = args.txm_path;
   } else {
     bnx.fw_info_path = args.fwInfo_path;
@@ -75,8 +70,8 @@ bool CheckGenArguments(const CmdArgs& args) {
     std::cerr << "the TXM file is missing: -e(--txm) <txm_path> (target " << args.target << ")" << std::endl;
     ok = false;
   }
-  // TZ200's schema major comes from the first setup that fw_info.bin locates.
-  if (index == 1 && args.fwInfo_path.empty()) {
+  // Every legacy container carries fw_info.bin: readers find the models through it.
+  if (!txm && args.fwInfo_path.empty()) {
     std::cerr << "the fw_info file is missing: -h(--header) <fw_info_path> (target " << args.target << ")"
               << std::endl;
     ok = false;

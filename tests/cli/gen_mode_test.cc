@@ -1,4 +1,6 @@
 // End-to-end runs of -G (GEN_BNX), and of -X on what it writes.
+#include <fmt/format.h>
+
 #include "support/tool_test.h"
 
 namespace {
@@ -87,12 +89,48 @@ TEST_F(GenModeTest, BytesAfterTheLastBlockCountForTheWholeCrcOnly) {
   EXPECT_EQ(j["header"]["crc"].asUInt(), Crc32(p.all_models));
 }
 
+// Without models all_models.bin may be empty: nothing to copy, the section is made or checked
+// all the same.
+TEST_F(GenModeTest, NoModelsAndAnEmptyAllModels) {
+  const Bytes sealed = BuildLegacyPair({}, true).fw_info;
+  for (const bool with_section : {false, true}) {
+    WriteLegacyPair(BuildLegacyPair({}, with_section), dir_ / "fw_info.bin", dir_ / "all_models.bin");
+    const RunResult r = Gen(Legacy("300"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("BNX included crc information") != std::string::npos, with_section);
+    EXPECT_EQ(JsonBytes(Decode(out_ + "/models_300.bnx")["model_bin"]["fw_info"]), sealed);
+  }
+}
+
 TEST_F(GenModeTest, FailuresExitNonZeroAndLeaveNoFile) {
   WriteBytes(dir_ / "model.txm", txm_);
   WriteBytes(dir_ / "cut.txm", Bytes(txm_.begin(), txm_.end() - 100));
+  Bytes misaligned = txm_;
+  const size_t cmd_at = ShiftPayload(misaligned, 0, TxmPayload::kCmd, 0);
+  WriteBytes(dir_ / "mis.txm", misaligned);
   const LegacyPair p = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false);
   Bytes longer = p.fw_info;
   longer.push_back(0);  // neither 56n + 12 nor 60n + 20 bytes
+  // all_models.bin edited after its fw_info.bin got the CRC section: a byte of the first command.
+  const LegacyPair sealed = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true);
+  std::vector<LegacyModel> changed = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
+  changed[0].cmd[0] ^= 0x5A;
+  const LegacyPair edited = BuildLegacyPair(changed, false);
+  // Two models' worth of 16 bytes after a fw_info.bin without section: a section by its size.
+  Bytes junk = p.fw_info;
+  junk.insert(junk.end(), 16, 0xAB);
+  // No models, an empty all_models.bin, and a section that claims it held bytes.
+  Bytes none = BuildLegacyPair({}, true).fw_info;
+  PutLE32(none, 12, 0x12345678);
+  PutLE32(none, 16, Crc32(none, 0, 16));
+  // The second model's setup in the other form than the first's.
+  std::vector<LegacyModel> raw_fb = SampleLegacyModels(LegacySetupForm::kRaw);
+  std::vector<LegacyModel> fb_raw = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
+  raw_fb[1].setup = fb_raw[1].setup;
+  fb_raw[1].setup = RawSetupPlaceholder();
+  const LegacyPair tz200 = BuildLegacyPair(raw_fb, false), tz300 = BuildLegacyPair(fb_raw, false);
+  const std::string files = " (fw_info: fw_info.bin, all_models: all_models.bin)";
+  const auto hex = [](uint32_t v) { return fmt::format("{:#010x}", v); };
   struct Case {
     Strings args;
     std::string message;
@@ -100,7 +138,22 @@ TEST_F(GenModeTest, FailuresExitNonZeroAndLeaveNoFile) {
   };
   for (const Case& c : std::vector<Case>{
            {{"-t", "600", "-e", "cut.txm"}, ""}, {Legacy("500"), "Undefine file size of fw_info.bin", longer, p.all_models},
-           {Legacy("200"), "all_models.bin", p.fw_info, Bytes(p.all_models.begin(), p.all_models.begin() + 64)}}) {
+           {Legacy("200"), "all_models.bin", p.fw_info, Bytes(p.all_models.begin(), p.all_models.begin() + 64)},
+           {Legacy("300"), "fw_info.bin CRC section does not match all_models.bin: crc of the block of model #1 (id 7) "
+                           "expected " + hex(edited.block_crcs[0]) + ", found " + hex(sealed.block_crcs[0]) + files,
+            sealed.fw_info, edited.all_models},
+           {Legacy("500"), "fw_info.bin CRC section is damaged: own crc of fw_info.bin expected " +
+                               hex(Crc32(junk, 0, junk.size() - 4)) + ", found 0xabababab" + files, junk, p.all_models},
+           {Legacy("100"), "crc of all_models.bin expected 0x00000000, found 0x12345678" + files, none, {}},
+           {Legacy("200"), "setup.bin of model #2 (id 9) is not a raw setup.bin", tz200.fw_info, tz200.all_models},
+           {Legacy("300"), "setup.bin of model #2 (id 9) is not a flatbuffer setup.bin", tz300.fw_info,
+            tz300.all_models},
+           {{"-t", "300", "-m", "all_models.bin"}, "the fw_info file is missing: -h(--header)", p.fw_info,
+            p.all_models},
+           // As -A reports it, then the refusal.
+           {{"-t", "400", "-e", "mis.txm"}, "Model[1] Core[0] cmd_pos[" + std::to_string(cmd_at) +
+                                                "] not align 64 in txm\nThe alignment check of mis.txm failed\n"
+                                                "Cannot generate a container from mis.txm\n"}}) {
     WriteLegacyPair({c.fw_info, c.all_models}, dir_ / "fw_info.bin", dir_ / "all_models.bin");
     RunResult r = Gen(c.args);
     EXPECT_NE(r.status, 0) << c.args[1];
