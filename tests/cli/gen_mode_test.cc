@@ -11,7 +11,7 @@ class GenModeTest : public ToolTest {
  protected:
   RunResult Gen(Strings args) {
     args.insert(args.begin(), {"-G", "-O", "out"});
-    return RunTool(TALVEX_BIN, args, dir_.path());
+    return Tool(args);
   }
   // target, schema version, crc, uuid, platform, tv_number, encryption mode, solution id and tag
   static std::string Summary(const Json::Value& h) {
