@@ -202,7 +202,7 @@ const std::map<std::string, std::string>& Accepted() {
       {"bnx300_stale_section", header_views},
       // A union tag without its value is still a flatbuffer setup: the container is sound.
       {"bnx300_bare_tag", "I I-s R M C X X-s U U-replace sol E E-cust E-key c"},
-      // The setup's buffer happens to verify as a container too (one with no header).
+      // The setup's buffer happens to verify as a container too: its tables read as a header.
       {"setup_bare_tag", header_views},
       // fw_info.bin with its CRC section, of exactly the good all_models.bin: a sound pair.
       {"fw_info_only", "C G-h"},
