@@ -9,6 +9,7 @@
 #include "cli/options.h"
 #include "cli/paths.h"
 #include "cli/version.h"
+#include "common/file_io.h"
 #include "common/logger.h"
 #include "common/strings.h"
 #include "encoder/encoder.h"
@@ -98,7 +99,10 @@ ParseOutcome ParseCommandLine(int argc, char** argv, CmdArgs& args) {
     switch (spec->kind) {
       case OptionSpec::Kind::kMode:
         args.mode = spec->mode;
-        if (spec->takes_arg) args.model_path = SplitStr(arg, ' ');
+        // A name with blanks that names a file is that file; otherwise blanks separate files.
+        if (spec->takes_arg) {
+          args.model_path = talvex::FileExists(arg) ? std::vector<std::string>{arg} : SplitStr(arg, ' ');
+        }
         break;
       case OptionSpec::Kind::kVersion:
         PrintVersion();

@@ -179,6 +179,23 @@ TEST_F(ExtractCliTest, SeveralContainersInOneCallAndPathsWithBlanks) {
             BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true, 0xCD).all_models);
 }
 
+// A file argument with blanks that names a file is that file, in every mode.
+TEST_F(ExtractCliTest, EveryModeTakesAFileNameWithBlanks) {
+  WriteBytes(dir_ / "my model.bnx", BuildBnx(SampleBnx{}));
+  WriteSampleTxm(dir_ / "my model.txm");
+  const std::string bnx = dir_ / "my model.bnx", txm = dir_ / "my model.txm";
+  for (const Strings& args : {Strings{"-I", bnx}, Strings{"-R", bnx, "-k", "target"}, Strings{"-M", bnx, "-N", "0"},
+                              Strings{"-C", bnx}, Strings{"--verify", bnx}, Strings{"-X", bnx},
+                              Strings{"-U", bnx, "--model_info_version", "2"},
+                              Strings{"--update_solution_info", bnx, "-a", "7"}, Strings{"-E", bnx, "--TV", "5"},
+                              Strings{"-A", txm}, Strings{"-j", txm}}) {
+    Strings with_folder = args;
+    with_folder.insert(with_folder.end(), {"-O", out_});
+    const RunResult r = Tool(with_folder);
+    EXPECT_EQ(r.status, 0) << args[0] << "\n" << r.out << r.err;
+  }
+}
+
 TEST_F(ExtractCliTest, HostileContainersFailClearlyAndWriteNothing) {
   const std::string good = Legacy(0, "good.bnx");
   const Bytes bytes = ReadBytes(good);
