@@ -105,6 +105,7 @@ void ProtectCommandInputs(const CmdArgs& args) {
                                      args.key_file};
   if (!args.blReplaceOriginal) inputs.insert(inputs.end(), args.model_path.begin(), args.model_path.end());
   talvex::ProtectInputs(inputs);
+  talvex::AllowReplacing(args.blReplaceOriginal ? args.model_path : std::vector<std::string>{});
 }
 
 // Creates the output folder (with its parents) for a mode that writes; false, with the folder

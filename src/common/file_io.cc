@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +142,24 @@ std::vector<FileId>& ProtectedInputs() {
   static std::vector<FileId> ids;
   return ids;
 }
+std::vector<FileId>& ReplaceableOriginals() {
+  static std::vector<FileId> ids;
+  return ids;
+}
+void Remember(const std::vector<std::string>& paths, std::vector<FileId>& ids) {
+  ids.clear();
+  for (const std::string& p : paths) {
+    struct stat st {};
+    // Compared by identity, so "out/a.bnx", "./out/a.bnx" and links to it are one file.
+    if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ids.push_back({st.st_dev, st.st_ino});
+  }
+}
+bool Listed(const std::vector<FileId>& ids, const struct stat& st) {
+  for (const FileId& id : ids) {
+    if (id.dev == st.st_dev && id.ino == st.st_ino) return true;
+  }
+  return false;
+}
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -148,24 +167,14 @@ bool FileExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
-void ProtectInputs(const std::vector<std::string>& paths) {
-  ProtectedInputs().clear();
-  for (const std::string& p : paths) {
-    struct stat st {};
-    // Compared by identity, so "out/a.bnx", "./out/a.bnx" and links to it are one file.
-    if (!p.empty() && stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      ProtectedInputs().push_back({st.st_dev, st.st_ino});
-    }
-  }
-}
+void ProtectInputs(const std::vector<std::string>& paths) { Remember(paths, ProtectedInputs()); }
+
+void AllowReplacing(const std::vector<std::string>& paths) { Remember(paths, ReplaceableOriginals()); }
 
 std::string InputClash(const std::string& path) {
   struct stat st {};
   if (path.empty() || stat(path.c_str(), &st) != 0) return std::string();
-  for (const FileId& id : ProtectedInputs()) {
-    if (id.dev == st.st_dev && id.ino == st.st_ino) return "it is an input of this command";
-  }
-  return std::string();
+  return Listed(ProtectedInputs(), st) ? "it is an input of this command" : std::string();
 }
 
 Status CheckNotInput(const std::string& path) {
@@ -173,13 +182,22 @@ Status CheckNotInput(const std::string& path) {
   return Status::Error("Refusing to replace the input file " + path + " (use --replace_original to replace it)");
 }
 
-AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
-  const std::string clash = InputClash(path);
+AtomicFileWriter::AtomicFileWriter(const std::string& path_in) : path_(path_in) {
+  const std::string clash = InputClash(path_);
   if (!clash.empty()) {
     // Refused before the temporary file exists: nothing at all is written.
     error_ = clash + "; use --replace_original to replace it";
     return;
   }
+  // An original replaced in place stays what it was: a link keeps pointing at the file, which
+  // gets the new bytes, with its permissions and (where the process may set them) its owner.
+  struct stat original {};
+  const bool in_place = stat(path_.c_str(), &original) == 0 && Listed(ReplaceableOriginals(), original);
+  if (in_place) {
+    char real[PATH_MAX + 1] = {};
+    if (realpath(path_.c_str(), real) != nullptr) path_ = real;
+  }
+  const std::string& path = path_;
   std::string dir = Dirname(path);
   // Dirname drops a leading "/" for a file in the root folder.
   if (dir.empty() && !path.empty() && path[0] == '/') dir = "/";
@@ -192,6 +210,12 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
     return;
   }
   tmp_path_ = buf;
+  if (in_place) {
+    fchmod(fd_.get(), original.st_mode & 07777);
+    // Only a privileged process may give a file away; otherwise the file becomes the caller's.
+    if (fchown(fd_.get(), original.st_uid, original.st_gid) != 0) (void)fchown(fd_.get(), static_cast<uid_t>(-1), original.st_gid);
+    return;
+  }
   // mkstemp creates 0600; give the file the permissions a plain create would.
   mode_t mask = umask(0);
   umask(mask);

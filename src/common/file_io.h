@@ -134,6 +134,10 @@ bool FileExists(const std::string& path);
 // atomic writer refuses such a path before writing anything. The front end registers the
 // inputs once per command (all but the one --replace_original allows to replace).
 void ProtectInputs(const std::vector<std::string>& paths);
+// The originals --replace_original lets the command replace. A new file that takes the place
+// of one of them keeps its permissions and, where the process may set them, its owner and
+// group; through a symlink, the link's target gets the new bytes and the link stays.
+void AllowReplacing(const std::vector<std::string>& paths);
 // The reason text when path names a protected input ("it is an input of this command ..."),
 // else an empty text.
 std::string InputClash(const std::string& path);

@@ -1,4 +1,7 @@
 // End-to-end runs of -M, -U, --update_solution_info (and -M on what they write).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "support/tool_test.h"
 
 namespace {
@@ -93,6 +96,23 @@ TEST_F(HeaderModesTest, ReplaceOriginalRewritesInPlaceOrNotAtAll) {
     }
   }
   EXPECT_EQ(DirEntries(out_), Strings{});
+}
+
+// The original keeps its permissions and owner, and a link to it stays a link to the new bytes.
+TEST_F(HeaderModesTest, ReplaceOriginalKeepsWhatTheFileWas) {
+  ASSERT_EQ(chmod(input_.c_str(), 0640), 0);
+  const bool root = geteuid() == 0;  // only root may give the file away (CI runs as root)
+  if (root) ASSERT_EQ(chown(input_.c_str(), 4321, 4322), 0);
+  ASSERT_EQ(symlink("in.bnx", (dir_ / "link.bnx").c_str()), 0);
+  ASSERT_EQ(Tool({"-U", dir_ / "link.bnx", "--model_info_name", "renamed", "--replace_original"}).status, 0);
+  ExpectWritten(input_, "model_info", 0, "name", "renamed");
+  struct stat link {}, file {};
+  ASSERT_EQ(lstat((dir_ / "link.bnx").c_str(), &link), 0);
+  EXPECT_TRUE(S_ISLNK(link.st_mode));
+  ASSERT_EQ(stat(input_.c_str(), &file), 0);
+  EXPECT_EQ(file.st_mode & 07777, 0640u);
+  if (root) EXPECT_EQ(file.st_uid * 10000 + file.st_gid, 4321u * 10000 + 4322u);
+  EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "link.bnx", "original.bnx", "out"}));
 }
 
 }  // namespace
