@@ -1,18 +1,24 @@
 #include "common/file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <thread>
+
+#include <fmt/format.h>
 
 #include "common/logger.h"
 #include "common/strings.h"
@@ -37,6 +43,109 @@ int UniqueFd::reset(int fd) {
   return rc;
 }
 
+namespace {
+// The mappings of input files. A file that shrinks under its mapping makes a read of the lost
+// pages raise SIGBUS, which would kill the program with its temporaries and no message; the
+// handler below puts zero pages in their place instead and marks the mapping, and the command
+// fails once it checks its inputs. The handler reads only these atomics.
+struct MapSlot {
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<bool> faulted{false};
+};
+constexpr int kMapSlots = 256;
+MapSlot g_maps[kMapSlots];
+uintptr_t g_page = 4096;
+struct sigaction g_previous_bus {};
+
+// What the handler cannot hold: the file behind each slot, to name it and to see it changed.
+struct MapFile {
+  std::string path;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  off_t size = 0;
+  timespec mtime{};
+  int fd = -1;
+  bool faulted = false;  // a read found the file shorter (only for files in g_changed)
+};
+std::mutex g_map_mu;
+MapFile g_map_files[kMapSlots];
+std::vector<MapFile> g_changed;  // changed files whose mappings are gone
+
+void OnBusError(int, siginfo_t* info, void*) {
+  const uintptr_t addr = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (MapSlot& slot : g_maps) {
+    const uintptr_t begin = slot.begin.load();
+    const uintptr_t end = slot.end.load();
+    if (begin == 0 || addr < begin || addr >= end) continue;
+    const uintptr_t from = addr & ~(g_page - 1);
+    if (mmap(reinterpret_cast<void*>(from), end - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+             0) != MAP_FAILED) {
+      slot.faulted.store(true);
+      return;  // the read is made again, and finds zeros
+    }
+    break;
+  }
+  // Not a mapping of ours: what would have happened without this handler.
+  sigaction(SIGBUS, &g_previous_bus, nullptr);
+}
+
+void InstallBusHandler() {
+  g_page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  struct sigaction sa {};
+  sa.sa_sigaction = OnBusError;
+  sa.sa_flags = SA_SIGINFO;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGBUS, &sa, &g_previous_bus);
+}
+
+int TakeSlot(const void* map, size_t size, const std::string& path, const struct stat& st, int fd) {
+  static std::once_flag installed;
+  std::call_once(installed, InstallBusHandler);
+  const uintptr_t begin = reinterpret_cast<uintptr_t>(map);
+  const uintptr_t end = begin + (size + g_page - 1) / g_page * g_page;
+  for (int i = 0; i < kMapSlots; ++i) {
+    uintptr_t free_slot = 0;
+    if (!g_maps[i].begin.compare_exchange_strong(free_slot, begin)) continue;
+    {
+      std::lock_guard<std::mutex> lock(g_map_mu);
+      g_map_files[i] = {path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, fd, false};
+    }
+    g_maps[i].faulted.store(false);
+    g_maps[i].end.store(end);
+    return i;
+  }
+  return -1;  // more mappings than slots: this one goes unguarded
+}
+
+// Caller holds g_map_mu.
+bool SlotChanged(int slot) {
+  if (g_maps[slot].faulted.load()) return true;
+  struct stat st {};
+  const MapFile& f = g_map_files[slot];
+  return f.fd >= 0 && fstat(f.fd, &st) == 0 &&
+         (st.st_size != f.size || st.st_mtim.tv_sec != f.mtime.tv_sec || st.st_mtim.tv_nsec != f.mtime.tv_nsec);
+}
+
+void GiveBackSlot(int slot) {
+  if (slot < 0) return;
+  std::lock_guard<std::mutex> lock(g_map_mu);
+  if (SlotChanged(slot)) {
+    g_changed.push_back(g_map_files[slot]);
+    g_changed.back().faulted = g_maps[slot].faulted.load();
+  }
+  g_maps[slot].end.store(0);
+  g_maps[slot].begin.store(0);
+  g_map_files[slot] = MapFile();
+}
+}  // namespace
+
+bool FileBuffer::Changed() const {
+  if (slot_ < 0) return false;
+  std::lock_guard<std::mutex> lock(g_map_mu);
+  return SlotChanged(slot_);
+}
+
 FileBuffer::FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
 
 FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
@@ -48,6 +157,8 @@ FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
     map_ = other.map_;
     heap_ = std::move(other.heap_);
     fd_ = std::move(other.fd_);
+    slot_ = other.slot_;
+    other.slot_ = -1;
     other.status_ = ReadStatus::kMissing;
     other.data_ = nullptr;
     other.size_ = 0;
@@ -59,6 +170,8 @@ FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
 FileBuffer::~FileBuffer() { Release(); }
 
 void FileBuffer::Release() {
+  GiveBackSlot(slot_);
+  slot_ = -1;
   if (map_ != nullptr) munmap(map_, size_);
   map_ = nullptr;
   heap_.reset();
@@ -97,6 +210,7 @@ FileBuffer FileBuffer::Load(const std::string& path, uint64_t max_size) {
       fb.size_ = size;
       fb.status_ = ReadStatus::kOk;
       fb.fd_ = std::move(fd);
+      fb.slot_ = TakeSlot(m, size, path, st, fb.fd_.get());
       return fb;
     }
   }
@@ -167,7 +281,12 @@ bool FileExists(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
-void ProtectInputs(const std::vector<std::string>& paths) { Remember(paths, ProtectedInputs()); }
+void ProtectInputs(const std::vector<std::string>& paths) {
+  Remember(paths, ProtectedInputs());
+  // A new command: what changed under an earlier one is no concern of this one.
+  std::lock_guard<std::mutex> lock(g_map_mu);
+  g_changed.clear();
+}
 
 void AllowReplacing(const std::vector<std::string>& paths) { Remember(paths, ReplaceableOriginals()); }
 
@@ -180,6 +299,97 @@ std::string InputClash(const std::string& path) {
 Status CheckNotInput(const std::string& path) {
   if (InputClash(path).empty()) return Status();
   return Status::Error("Refusing to replace the input file " + path + " (use --replace_original to replace it)");
+}
+
+namespace {
+// "<dir>/.<name>.<what>" (the caller adds what makes it unique).
+std::string HiddenName(const std::string& dir, const std::string& name, const char* what) {
+  return (dir.empty() ? std::string() : (dir == "/" ? dir : dir + "/")) + "." + name + "." + what;
+}
+
+// An anonymous file is linked into place through its /proc/self/fd entry (linkat with
+// AT_EMPTY_PATH would need a privilege); without /proc the named fallback is taken.
+bool ProcFdUsable() {
+  static const bool usable = access("/proc/self/fd", X_OK) == 0;
+  return usable;
+}
+
+std::string ProcFdPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// A hidden name beside path that nothing has, made to exist by make (which fails with EEXIST
+// when the name is taken, and is retried with another).
+bool MakeUnique(const std::string& path, const char* what, const std::function<int(const char*)>& make,
+                std::string& made) {
+  static std::mt19937_64 rng(std::random_device{}() ^ static_cast<uint64_t>(getpid()));
+  static std::mutex mu;
+  std::string dir = Dirname(path);
+  if (dir.empty() && !path.empty() && path[0] == '/') dir = "/";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t r;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      r = rng();
+    }
+    const std::string name = HiddenName(dir, Basename(path), what) + fmt::format("{:012x}", r & 0xffffffffffffULL);
+    if (make(name.c_str()) == 0) {
+      made = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+// What commits put in place while the journal is open: the path and, when it replaced a file,
+// a hard link to that file under a hidden name.
+struct Placed {
+  std::string path;
+  std::string backup;
+};
+std::mutex g_journal_mu;
+bool g_journal_open = false;
+std::vector<Placed> g_journal;
+
+// Keeps what path names now (if it is a regular file) under a hidden name, so that it can come
+// back; an empty text when there is nothing to keep or it cannot be kept.
+std::string KeepAside(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::string();
+  std::string backup;
+  const auto link_to = [&path](const char* name) { return link(path.c_str(), name); };
+  return MakeUnique(path, "orig", link_to, backup) ? backup : std::string();
+}
+}  // namespace
+
+std::vector<std::string> ChangedInputs() {
+  std::vector<MapFile> changed;
+  {
+    std::lock_guard<std::mutex> lock(g_map_mu);
+    changed = g_changed;
+    for (int i = 0; i < kMapSlots; ++i) {
+      if (g_maps[i].begin.load() == 0 || !SlotChanged(i)) continue;
+      changed.push_back(g_map_files[i]);
+      changed.back().faulted = g_maps[i].faulted.load();
+    }
+  }
+  std::vector<std::string> paths;
+  for (const MapFile& f : changed) {
+    struct stat id {};
+    id.st_dev = f.dev;
+    id.st_ino = f.ino;
+    // Files the tool wrote itself and reads back are no inputs; a file that lost bytes under a
+    // read always counts, as what was read of it is wrong.
+    const bool input = Listed(ProtectedInputs(), id) || Listed(ReplaceableOriginals(), id);
+    if ((input || f.faulted) && std::find(paths.begin(), paths.end(), f.path) == paths.end()) paths.push_back(f.path);
+  }
+  return paths;
+}
+
+Status CheckInputsUnchanged() {
+  Status st;
+  for (const std::string& path : ChangedInputs()) st.Merge(Status::Error(path + " changed while it was being read"));
+  return st;
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path_in) : path_(path_in) {
@@ -201,25 +411,30 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path_in) : path_(path_in) 
   std::string dir = Dirname(path);
   // Dirname drops a leading "/" for a file in the root folder.
   if (dir.empty() && !path.empty() && path[0] == '/') dir = "/";
-  std::string tmpl = (dir.empty() ? std::string() : (dir == "/" ? dir : dir + "/")) + "." +
-                     Basename(path) + ".tmpXXXXXX";
-  std::string buf = tmpl;
-  fd_.reset(mkstemp(&buf[0]));
+  // Anonymous first: the file only gets a name once it is whole (linked in by Commit). The
+  // mode given is what a plain create would give (umask applies).
+  fd_.reset(open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (fd_.valid() && !ProcFdUsable()) fd_.reset();
   if (!fd_.valid()) {
-    Fail("create");
-    return;
+    std::string buf = HiddenName(dir, Basename(path), "tmp") + "XXXXXX";
+    fd_.reset(mkstemp(&buf[0]));
+    if (!fd_.valid()) {
+      Fail("create");
+      return;
+    }
+    tmp_path_ = buf;
+    if (!in_place) {
+      // mkstemp creates 0600; give the file the permissions a plain create would.
+      mode_t mask = umask(0);
+      umask(mask);
+      fchmod(fd_.get(), 0666 & ~mask);
+    }
   }
-  tmp_path_ = buf;
   if (in_place) {
     fchmod(fd_.get(), original.st_mode & 07777);
     // Only a privileged process may give a file away; otherwise the file becomes the caller's.
     if (fchown(fd_.get(), original.st_uid, original.st_gid) != 0) (void)fchown(fd_.get(), static_cast<uid_t>(-1), original.st_gid);
-    return;
   }
-  // mkstemp creates 0600; give the file the permissions a plain create would.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd_.get(), 0666 & ~mask);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -402,18 +617,90 @@ bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len, const
   return true;
 }
 
+bool AtomicFileWriter::PutInPlace() {
+  if (!tmp_path_.empty()) return rename(tmp_path_.c_str(), path_.c_str()) == 0;
+  const std::string proc = ProcFdPath(fd_.get());
+  const auto link_to = [&proc](const char* name) {
+    return linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
+  };
+  if (link_to(path_.c_str()) == 0) return true;
+  if (errno != EEXIST) return false;
+  // Something is there already: link under a hidden name, then rename over it in one step.
+  if (!MakeUnique(path_, "tmp", link_to, tmp_path_)) return false;
+  return rename(tmp_path_.c_str(), path_.c_str()) == 0;
+}
+
 bool AtomicFileWriter::Commit() {
   if (!ok()) return false;
+  // Bytes made from an input that changed meanwhile may be wrong: nothing is put in place.
+  const std::vector<std::string> changed = ChangedInputs();
+  if (!changed.empty()) {
+    error_ = changed.front() + " changed while it was being read";
+    return false;
+  }
+  std::unique_lock<std::mutex> journal(g_journal_mu);
+  const std::string backup = g_journal_open ? KeepAside(path_) : std::string();
+  if (!PutInPlace()) {
+    Fail("rename");
+    if (!backup.empty()) unlink(backup.c_str());
+    return false;
+  }
+  committed_ = true;
+  if (g_journal_open) g_journal.push_back({path_, backup});
+  journal.unlock();
   if (fd_.reset() != 0) {
     Fail("close");
     return false;
   }
-  if (rename(tmp_path_.c_str(), path_.c_str()) != 0) {
-    Fail("rename");
-    return false;
-  }
-  committed_ = true;
   return true;
+}
+
+void BeginOutputs() {
+  std::lock_guard<std::mutex> lock(g_journal_mu);
+  g_journal.clear();
+  g_journal_open = true;
+}
+
+void KeepOutputs() {
+  std::lock_guard<std::mutex> lock(g_journal_mu);
+  for (const Placed& p : g_journal) {
+    if (!p.backup.empty()) unlink(p.backup.c_str());
+  }
+  g_journal.clear();
+  g_journal_open = false;
+}
+
+void UndoOutputs() {
+  std::lock_guard<std::mutex> lock(g_journal_mu);
+  // Latest first, so that a path written twice ends as it was before the first write.
+  for (auto it = g_journal.rbegin(); it != g_journal.rend(); ++it) {
+    if (it->backup.empty()) {
+      unlink(it->path.c_str());
+    } else {
+      rename(it->backup.c_str(), it->path.c_str());
+    }
+  }
+  g_journal.clear();
+  g_journal_open = false;
+}
+
+FileLock::FileLock(const std::string& path) {
+  // The file is replaced by a new one under the same name: a lock won on a file that is no
+  // longer there is let go, and the new one locked instead.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat held {}, named {};
+    if (!fd.valid() || fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode)) return;
+    int rc;
+    do {
+      rc = flock(fd.get(), LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) return;
+    if (stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+      fd_ = std::move(fd);
+      return;
+    }
+  }
 }
 
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len, std::string* error) {

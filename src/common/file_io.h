@@ -74,6 +74,10 @@ class FileBuffer {
   void ReleasePages(size_t offset, size_t len) const;
   // Whether the content is a read-only mapping of the file (rather than a heap copy).
   bool mapped() const { return map_ != nullptr; }
+  // Whether the mapped file shrank or was written to since it was mapped. Bytes that the file
+  // lost read as zeros instead of stopping the program with SIGBUS, so whatever was made of
+  // them must be thrown away. A heap copy never changes.
+  bool Changed() const;
 
  private:
   void Release();
@@ -84,10 +88,19 @@ class FileBuffer {
   void* map_ = nullptr;
   std::unique_ptr<uint8_t[]> heap_;
   UniqueFd fd_;
+  int slot_ = -1;  // in the table of mappings the SIGBUS handler repairs
 };
 
-// Writes a new file under a temporary name in the target folder and renames it into
-// place on Commit(), so a failure never leaves a half-written or clobbered file.
+// The command's input files (ProtectInputs, AllowReplacing) that changed while the command
+// had them mapped, in the order they were found; files the tool made itself are not inputs.
+std::vector<std::string> ChangedInputs();
+// Failed, with one line "<path> changed while it was being read" per changed input.
+Status CheckInputsUnchanged();
+
+// Writes a new file in the target folder and puts it in place on Commit(), so a failure never
+// leaves a half-written or clobbered file. The file has no name until then where the file
+// system allows (O_TMPFILE), so even a killed run leaves nothing; elsewhere it is written under
+// a hidden temporary name and renamed. Commit() fails, leaving nothing, once an input changed.
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(const std::string& path);
@@ -116,8 +129,10 @@ class AtomicFileWriter {
  private:
   void Fail(const char* what);
 
+  bool PutInPlace();
+
   std::string path_;
-  std::string tmp_path_;
+  std::string tmp_path_;  // empty while the file is anonymous (O_TMPFILE)
   UniqueFd fd_;
   uint64_t written_ = 0;  // bytes in the file so far
   bool committed_ = false;
@@ -144,6 +159,24 @@ std::string InputClash(const std::string& path);
 // Failed, with the stderr line "Refusing to replace the input file <path> (use
 // --replace_original to replace it)", when path names a protected input.
 Status CheckNotInput(const std::string& path);
+
+// The files that commits put in place while a command runs. A command that fails takes them
+// back: new files are removed and the files they replaced come back, so that it leaves no file
+// of its own making; one that succeeds keeps them. One command at a time, from the front end.
+void BeginOutputs();
+void KeepOutputs();
+void UndoOutputs();
+
+// Holds an advisory lock (flock) on an existing file from before it is read until after it is
+// replaced, so that concurrent commands rewriting the same file take turns and none of their
+// changes is lost. Holds nothing for a path that names no regular file.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path);
+
+ private:
+  UniqueFd fd_;
+};
 
 // One-shot form of AtomicFileWriter. On failure *error (if given) says why.
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len,

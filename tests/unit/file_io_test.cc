@@ -35,6 +35,40 @@ TEST(FileBufferTest, LoadsTheWholeFileOrTellsWhyNot) {
   }
 }
 
+// Another process may truncate an input while it is mapped: the lost bytes read as zeros (no
+// SIGBUS), the input counts as changed, and nothing made from it is put in place any more.
+TEST(FileBufferTest, InputShrinkingUnderTheMappingFailsTheCommandNotTheProcess) {
+  testsupport::TempDir tmp;
+  const std::string in = tmp / "in", other = tmp / "other";
+  const size_t size = 5 * 4096 + 100;
+  testsupport::WriteText(in, std::string(size, 'x'));
+  testsupport::WriteText(other, std::string(size, 'y'));
+  talvex::ProtectInputs({in});
+  FileBuffer fb = FileBuffer::Load(in);
+  const FileBuffer not_input = FileBuffer::Load(other);
+  ASSERT_TRUE(fb.ok() && fb.mapped());
+  EXPECT_FALSE(fb.Changed());
+  ASSERT_TRUE(talvex::WriteFileAtomic(tmp / "before", "x", 1));
+
+  ASSERT_EQ(truncate(in.c_str(), 10), 0);
+  ASSERT_EQ(truncate(other.c_str(), size + 1), 0);  // not an input: the tool's own file
+  EXPECT_EQ(fb.data()[9], 'x');
+  EXPECT_EQ(fb.data()[size - 1], 0);
+  EXPECT_EQ(fb.data()[4096 * 3], 0);
+  EXPECT_TRUE(fb.Changed());
+  EXPECT_EQ(talvex::ChangedInputs(), Names{in});
+  std::string error;
+  EXPECT_FALSE(talvex::WriteFileAtomic(tmp / "after", "x", 1, &error));
+  EXPECT_EQ(error, in + " changed while it was being read");
+  fb = FileBuffer();  // gone, but still remembered for the command
+  EXPECT_EQ(talvex::ChangedInputs(), Names{in});
+  EXPECT_EQ(talvex::CheckInputsUnchanged().code(), -1);
+
+  talvex::ProtectInputs({});  // the next command starts afresh
+  EXPECT_TRUE(talvex::ChangedInputs().empty());
+  EXPECT_EQ(testsupport::DirEntries(tmp.path()), (Names{"before", "in", "other"}));
+}
+
 TEST(AtomicWriteTest, WritesOrReplacesWholeFilesOnlyAndFailsCleanly) {
   testsupport::TempDir tmp;
   const std::string path = tmp / "f";
