@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <memory>
 #include <iostream>
 #include <system_error>
 #include <vector>
@@ -143,18 +144,41 @@ void RemoveEmptyFolders(const std::vector<std::string>& made) {
   }
 }
 
+// Every input that changed while it was read fails the command, whatever it made of it.
+int ReportChangedInputs(int status) {
+  const talvex::Status changed = talvex::CheckInputsUnchanged();
+  talvex::Report(changed);
+  return changed.ok() ? status : (status != 0 ? status : -1);
+}
+
 int RunHandler(const CmdArgs& args) {
   const std::vector<std::string> made = FoldersToMake(args);
   if (!PrepareOutputFolder(args)) return -1;
+  // A container rewritten in place is held from before it is read until it is replaced, so
+  // that concurrent rewrites take turns instead of each undoing the others.
+  std::vector<std::unique_ptr<talvex::FileLock>> locks;
+  if (args.blReplaceOriginal) {
+    for (const std::string& path : args.model_path) locks.push_back(std::make_unique<talvex::FileLock>(path));
+  }
+  // A failed command takes back the files it put in place (-l keeps what was made).
+  talvex::BeginOutputs();
+  const auto finish = [&](int status) {
+    if (status == 0 || args.blKeepAll) {
+      talvex::KeepOutputs();
+    } else {
+      talvex::UndoOutputs();
+      RemoveEmptyFolders(made);
+    }
+  };
   int status = -1;
   try {
-    status = FunctionMap.at(args.mode)(args);
+    status = ReportChangedInputs(FunctionMap.at(args.mode)(args));
   } catch (...) {
-    // Reported (and given its status) by main; the folder goes all the same.
-    RemoveEmptyFolders(made);
+    // Reported (and given its status) by main; what the command wrote goes all the same.
+    finish(-1);
     throw;
   }
-  if (status != 0) RemoveEmptyFolders(made);
+  finish(status);
   return status;
 }
 
