@@ -165,19 +165,6 @@ bool NamesFile(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-talvex::Status RenameInto(std::string& path, const std::string& to) {
-  const std::string clash = talvex::InputClash(to);
-  if (!clash.empty()) {
-    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to rename {} to {}: {}; use --replace_original to replace it",
-                               path, to, clash);
-  }
-  if (std::rename(path.c_str(), to.c_str()) != 0) {
-    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to rename {} to {}: {}", path, to, std::strerror(errno));
-  }
-  path = to;
-  return talvex::Status();
-}
-
 }  // namespace
 
 std::string ExtractedName(const std::string& prefix, const std::string& name) {
@@ -254,15 +241,6 @@ std::vector<std::string> ResolveContainerPaths(const std::vector<std::string>& p
   return out;
 }
 
-talvex::Status RenameLegacyPair(ExtractedFiles& written) {
-  const std::string out_dir = GetOutputDir();
-  talvex::Status st;
-  if (!written.all_models.empty()) st.Merge(RenameInto(written.all_models, out_dir + kAllModelsName));
-  // An earlier fw_info.bin is replaced only together with its all_models.bin.
-  if (st.ok() && !written.fw_info.empty()) st.Merge(RenameInto(written.fw_info, out_dir + kFwInfoName));
-  return st;
-}
-
 talvex::Status ExtractBNX(const std::string& path_and_prefix, std::vector<std::string>* setups) {
   std::string path, prefix;
   SplitPathAndPrefix(path_and_prefix, path, prefix);
@@ -276,7 +254,7 @@ talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix
 }
 
 talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<std::string>* setups,
-                          ExtractedFiles* written, Damaged damaged) {
+                          ExtractedFiles* written, Damaged damaged, const ExtractLayout& layout) {
   if (written != nullptr) *written = ExtractedFiles();
   const std::string& bnx_path = file.path();
   if (!file.exists()) return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX file not exist: {}", bnx_path);
@@ -296,6 +274,7 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
   PayloadView p;
   FWInfoTable table;
   bool split = false;
+  std::string payload_prefix = prefix;
   do {
     const TalvexBNX::BNXHeader* header = file.header();
     if (header == nullptr) {
@@ -328,6 +307,7 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
     }
     // Only the legacy layout is split per model, and only along records that fit.
     split = p.major != 2 && p.fw_info_size != 0;
+    if (layout.plain_legacy_names && p.major != 2) payload_prefix.clear();
     if (split) meta = CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path);
   } while (false);
 
@@ -348,7 +328,7 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
       block_at += ModelBlockSize(table.records[i], i + 1 == table.records.size());
     }
     cuts.push_back(at + len);
-    all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, prefix));
+    all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, payload_prefix));
     uint32_t head = 0, tail = 0;
     known.BeginPieces(at, std::move(cuts));
     const auto feed = [&known](const uint8_t* d, size_t n) { known.Feed(d, n); };
@@ -366,8 +346,8 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
   talvex::Status st = CheckForUse(file, damaged, &known);
   if (!st.ok()) return st.Note(std::move(meta));
   if (!meta.ok()) return st.Merge(std::move(meta));
-  st.Merge(WritePayload(p, prefix, written, all_out.get()));
-  if (!st.ok() || !split) return st;
+  st.Merge(WritePayload(p, payload_prefix, written, all_out.get()));
+  if (!st.ok() || !split || !layout.pieces) return st;
   return st.Merge(SplitChecked(table.records, p, prefix, p.target, setups));
 }
 

@@ -32,13 +32,25 @@ struct ExtractedFiles {
 // prefix.empty() ? name : prefix + "_" + name
 std::string ExtractedName(const std::string& prefix, const std::string& name);
 
+// How an extraction names and cuts what it writes.
+struct ExtractLayout {
+  // The legacy pair goes straight to "fw_info.bin" / "all_models.bin", without the prefix that
+  // the per-model files keep: the names the firmware tools expect after an extraction under the
+  // default prefix. (A fixed intermediate name renamed afterwards would be taken from under
+  // a concurrent run into the same folder.)
+  bool plain_legacy_names = false;
+  // Whether a legacy payload is also cut into per-model files (and their test configurations).
+  bool pieces = true;
+};
+
 // Extracts an opened container with file names prefixed by prefix + "_" (none when empty);
 // setups, if given, receives the absolute path of every per-model setup binary written, in
 // record order. A container that is not ok() fails with the reasons of its opening (when not
 // taken already) and "Cannot extract <path>: ...". One that fails the integrity checks of
 // --verify is refused with nothing written, or with Damaged::kWarn extracted after warnings.
 talvex::Status ExtractBNX(BnxFile& bnx, const std::string& prefix, std::vector<std::string>* setups,
-                          ExtractedFiles* written = nullptr, Damaged damaged = Damaged::kRefuse);
+                          ExtractedFiles* written = nullptr, Damaged damaged = Damaged::kRefuse,
+                          const ExtractLayout& layout = ExtractLayout());
 // The same, opening bnx_path first.
 talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
                           ExtractedFiles* written = nullptr);
@@ -55,11 +67,6 @@ void SplitPathAndPrefix(const std::string& path_and_prefix, std::string& path, s
 // run of pieces whose blank-joined text exists is one path (the whole argument first of all);
 // a piece that starts no such run stays a path of its own.
 std::vector<std::string> ResolveContainerPaths(const std::vector<std::string>& pieces);
-
-// The legacy pair of an extraction under the default prefix keeps the names the firmware
-// tools expect: the prefixed all_models.bin / fw_info.bin become OUTPUT_DIR + "all_models.bin"
-// / "fw_info.bin" (the paths in written follow). Fails with a log line per failed rename.
-talvex::Status RenameLegacyPair(ExtractedFiles& written);
 
 // Writes the payload vectors of an unpacked container. Fails without model_bin or header (or
 // for an unknown target, or a failed write).

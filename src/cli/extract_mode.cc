@@ -130,11 +130,12 @@ int ExtractBnxUtils(BNXUtils::BnxFile& bnx, const std::string& prefix_in, bool k
   const std::string prefix = prefix_in.empty() ? default_name : prefix_in;
 
   BNXUtils::ExtractedFiles written;
-  int r = talvex::Report(BNXUtils::ExtractBNX(bnx, prefix, setups, &written, damaged));
+  BNXUtils::ExtractLayout layout;
+  layout.plain_legacy_names = default_prefix;
+  // Per-model files that would be removed again at once are not made at all.
+  layout.pieces = keep;
+  const int r = talvex::Report(BNXUtils::ExtractBNX(bnx, prefix, setups, &written, damaged, layout));
   if (written.all_models.empty()) return r != 0 ? r : -1;
-
-  if (!keep) BNXUtils::PostCleanUpPrefixes({prefix}, false);
-  if (default_prefix && written.major != 2 && talvex::Report(BNXUtils::RenameLegacyPair(written)) != 0) r = -1;
   if (!written.fw_info.empty()) fw_info_out = BNXUtils::GetRealpath(written.fw_info);
   all_models_out = BNXUtils::GetRealpath(written.all_models);
   return r;
