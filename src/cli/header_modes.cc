@@ -52,7 +52,9 @@ bool KnownHeaderKey(const std::string& key) {
 // With --replace_original the new file takes the input's place (when it ends in ".bnx").
 std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
   if (!args.blReplaceOriginal) return args.output_name;
-  BNXUtils::SetOutputDir(Dirname(path));
+  // A bare file name lies in the working folder.
+  const std::string dir = Dirname(path);
+  BNXUtils::SetOutputDir(dir.empty() ? "." : dir);
   return GetFilenameWithoutExt(path);
 }
 // Opens and checks the input and fixes the output name; refuses, before anything is written, a
