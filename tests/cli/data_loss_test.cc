@@ -61,7 +61,7 @@ TEST_F(DataLossTest, NothingIsLostOrWrittenWhereItShouldNotBe) {
       {{"-X", "m300.bnx", "-O", "fw_info.bin/sub"}, 255, "err", "Failed to create the output folder fw_info.bin/sub",
        bystanders, {}, {}},
       // A pair that cannot be put in place replaces neither file of an earlier pair.
-      {{"-X", "m300.bnx", "-O", "blocked"}, 255, "err", "Failed to rename", {"blocked/fw_info.bin"}, {}, {}},
+      {{"-X", "m300.bnx", "-O", "blocked"}, 255, "err", "Failed to write the file: blocked/all_models.bin", {"blocked/fw_info.bin"}, {}, {}},
       // The user's fw_info.bin stays as it is; the CRC section goes into the container only.
       {{"-G", "-t", "300", "-h", "fw.bin", "-m", "all.bin", "-O", "gen"}, 0, "out", "gen/models_300.bnx",
        {"fw.bin", "all.bin"}, {}, {"gen/models_300.bnx"}},

@@ -205,11 +205,20 @@ TEST_F(ExtractCliTest, HostileContainersFailClearlyAndWriteNothing) {
   EXPECT_TRUE(Contains(r.out + r.err, "not a valid BNX file")) << r.out << r.err;
   EXPECT_TRUE(HasLine(r.out, "Extract_Status: -1")) << r.out;
   EXPECT_EQ(DirEntries(out_), Strings{});
-  // A missing container, then a good one: the good one is still extracted, the run fails.
-  r = Tool({"-X", (dir_ / "missing.bnx") + " " + good, "-O", out_});
-  EXPECT_NE(r.status, 0);
-  EXPECT_TRUE(Contains(r.out + r.err, "BNX file not exist: " + (dir_ / "missing.bnx")));
-  EXPECT_EQ(DirEntries(out_), (Strings{"all_models.bin", "fw_info.bin"}));
+  // A missing container, then a good one: the good one is extracted, but the run fails and
+  // so takes back what it wrote; -l keeps it.
+  for (const bool keep : {false, true}) {
+    Strings args = {"-X", (dir_ / "missing.bnx") + " " + good, "-O", out_};
+    if (keep) args.push_back("-l");
+    r = Tool(args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(Contains(r.out + r.err, "BNX file not exist: " + (dir_ / "missing.bnx")));
+    EXPECT_TRUE(HasLine(r.out, "Extract_Status: 0")) << r.out;
+    const Strings left = DirEntries(out_);
+    EXPECT_EQ(left.empty(), !keep);
+    EXPECT_EQ(std::count(left.begin(), left.end(), "fw_info.bin"), keep ? 1 : 0);
+    for (const std::string& f : left) std::filesystem::remove(out_ + "/" + f);
+  }
   // An output file that cannot be created.
   mkdir((out_ + "/N_fw_info.bin").c_str(), 0755);
   r = Tool({"-X", good, "-O", out_, "-o", "N"});

@@ -134,6 +134,19 @@ TEST_F(ModelModesTest, SplitCoreSelectionNamesAndFailures) {
   ASSERT_EQ(talvex::Report(TXM::LoadTxmObj(one, out_ + "/one.txm")), 0);
   EXPECT_EQ(one.models[0]->header->id, 1);
 
+  // A model without the core fails the run after the other model's file was written: the failed
+  // run takes that file back.
+  SampleTxmOptions two;
+  two.models = {two.SampleModel(1), two.SampleModel(0)};
+  T::TXMContentT partial = BuildSampleTxmObject(two);
+  auto& cores = partial.models[0]->cores;  // model 1, split after model 0
+  cores.erase(cores.begin() + 1);
+  WriteBytes(dir_ / "partial.txm", PackTxm(partial));
+  r = Split(1, {}, "partial.txm");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.out, "out/models_400_model_0_core_1.txm\n");
+  EXPECT_EQ(DirEntries(out_), (Strings{"models_400_model_1_core_1.txm", "one.txm"}));
+
   // Refusals of the split itself stop the run before anything more is written.
   T::TXMContentT nested = BuildSampleTxmObject();
   auto& loop = nested.models[0]->cores[2];
