@@ -167,8 +167,8 @@ int RunHandler(const CmdArgs& args) {
       talvex::KeepOutputs();
     } else {
       talvex::UndoOutputs();
-      RemoveEmptyFolders(made);
     }
+    if (status != 0) RemoveEmptyFolders(made);
   };
   int status = -1;
   try {

@@ -17,6 +17,7 @@
 #include "cli/setup_parser_command.h"
 #include "cli/txm_report.h"
 #include "common/exceptions.h"
+#include "common/file_io.h"
 #include "common/logger.h"
 #include "common/output_dir.h"
 #include "common/strings.h"
@@ -95,13 +96,16 @@ int ReportLegacy(const CmdArgs& args, const BNXUtils::BnxFile& bnx, const std::s
   const std::string target = bnx.target();
   const std::string dir = GetCurrentWorkingDirectory();
   for (const std::string& s : setups) {
+    const std::string view = BNXUtils::GetRealpath(s) + ".json";
+    const bool earlier = talvex::FileExists(view);
     const int st = RunCommand(SetupParserCommand(dir, s, raw, target));
+    if (!earlier && talvex::FileExists(view)) talvex::RecordOutput(view);
     if (st != 0) {
       std::cerr << fmt::format("talvex_setup_parser failed (status {}) on {}", st, s) << std::endl;
       r = st;
       continue;
     }
-    if (!args.blQuiet) std::cout << BNXUtils::GetRealpath(s) + ".json" << std::endl;
+    if (!args.blQuiet) std::cout << view << std::endl;
   }
   if (!fw_out.empty()) {
     const int t = ParseAllFwInfo(BNXUtils::GetRealpath(fw_out), setups, target == "100");

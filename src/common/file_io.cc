@@ -670,6 +670,11 @@ void KeepOutputs() {
   g_journal_open = false;
 }
 
+void RecordOutput(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_journal_mu);
+  if (g_journal_open) g_journal.push_back({path, std::string()});
+}
+
 void UndoOutputs() {
   std::lock_guard<std::mutex> lock(g_journal_mu);
   // Latest first, so that a path written twice ends as it was before the first write.

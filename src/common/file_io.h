@@ -166,6 +166,9 @@ Status CheckNotInput(const std::string& path);
 void BeginOutputs();
 void KeepOutputs();
 void UndoOutputs();
+// A new file that another program wrote for the command (the setup parser's JSON view), taken
+// back like the command's own.
+void RecordOutput(const std::string& path);
 
 // Holds an advisory lock (flock) on an existing file from before it is read until after it is
 // replaced, so that concurrent commands rewriting the same file take turns and none of their
