@@ -1,6 +1,7 @@
 // Writes a legacy fw_info.bin / all_models.bin pair of about SIZE_MIB MiB: MODELS models with
 // flatbuffer setups (TZ300 style), pieces padded to 16, no CRC section; written piece by piece.
-// Usage: make_big_legacy FW_INFO ALL_MODELS [SIZE_MIB] [MODELS]   (defaults 512, 4)
+// Usage: make_big_legacy FW_INFO ALL_MODELS [SIZE_MIB] [MODELS] [FIRST_ID]   (defaults 512, 4, 1;
+// the models get ids FIRST_ID, FIRST_ID + 1, ...)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
   }
   const size_t mib = argc > 3 ? std::strtoul(argv[3], nullptr, 10) : 512;
   const size_t models = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 4;
+  const size_t first_id = argc > 5 ? std::strtoul(argv[5], nullptr, 10) : 1;
   if (models == 0) return 1;
   const size_t per_model = (mib << 20) / models;
   const size_t cmd = per_model / 4 / 16 * 16;
@@ -46,7 +48,7 @@ int main(int argc, char** argv) {
     if (!WriteAll(all, setup.data(), setup.size())) return 1;
     if (m + 1 < models && !WriteAll(all, zeros, Pad16(setup.size()) - setup.size())) return 1;
     const uint32_t wt = addr + static_cast<uint32_t>(cmd), fwc = wt + static_cast<uint32_t>(weight);
-    for (uint32_t w : {static_cast<uint32_t>(m + 1), 1u, 0x40000000u, 0x1000u, 0x40001000u, 0x1000u, 0x40002000u,
+    for (uint32_t w : {static_cast<uint32_t>(first_id + m), 1u, 0x40000000u, 0x1000u, 0x40001000u, 0x1000u, 0x40002000u,
                        0x10000u, addr, static_cast<uint32_t>(cmd), wt, static_cast<uint32_t>(weight), fwc,
                        static_cast<uint32_t>(setup.size())}) {
       testsupport::AppendLE32(fw, w);

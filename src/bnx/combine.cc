@@ -62,18 +62,72 @@ void DropPayloadPages(const TalvexTXM::Core* core, int depth = 0) {
   for (flatbuffers::uoffset_t i = 0; subs != nullptr && i < subs->size(); ++i) DropPayloadPages(subs->Get(i), depth + 1);
 }
 
-// Builder memory for a whole merged payload, mapped with its pages populated up front (and
-// huge pages where the system offers them): touching a large fresh buffer page by page costs
-// more than copying into it.
-class PopulatedAllocator : public flatbuffers::Allocator {
+// Builder memory for a whole merged payload, mapped on its own so that pages can be given back.
+// Populated up front when the whole buffer is to stay (touching a large fresh buffer page by
+// page costs more than copying into it); not when its payload pages are given back as they go.
+class MappedAllocator : public flatbuffers::Allocator {
  public:
+  explicit MappedAllocator(bool populate) : populate_(populate) {}
   uint8_t* allocate(size_t size) override {
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate_ ? MAP_POPULATE : 0);
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     return static_cast<uint8_t*>(p);
   }
   void deallocate(uint8_t* p, size_t size) override { munmap(p, size); }
+
+ private:
+  bool populate_;
 };
+
+// Payload vectors from this size on are left to the inputs' files when the merged TXM is kept
+// as pieces; smaller ones are not worth a piece of their own.
+constexpr size_t kPieceFrom = size_t{1} << 20;
+
+// A payload vector packed into the builder and the input vector holding the same bytes.
+struct PackedPayload {
+  const uint8_t* packed;
+  const uint8_t* input;
+  size_t size;
+};
+
+void PairPayload(const flatbuffers::Vector<uint8_t>* packed, const flatbuffers::Vector<uint8_t>* input,
+                 std::vector<PackedPayload>& out) {
+  if (packed != nullptr && input != nullptr && packed->size() == input->size() && packed->size() >= kPieceFrom) {
+    out.push_back({packed->data(), input->data(), packed->size()});
+  }
+}
+
+void PairPayloads(const TalvexTXM::NPUEUParams* packed, const TalvexTXM::NPUEUParams* input,
+                  std::vector<PackedPayload>& out) {
+  if (packed == nullptr || input == nullptr) return;
+  PairPayload(packed->cmd(), input->cmd(), out);
+  PairPayload(packed->weight(), input->weight(), out);
+}
+
+// The payloads of a core packed from input (same tree, so walked side by side).
+void PairPayloads(const TalvexTXM::Core* packed, const TalvexTXM::Core* input, std::vector<PackedPayload>& out,
+                  int depth = 0) {
+  if (packed == nullptr || input == nullptr || depth > 64) return;
+  PairPayloads(packed->eu_params_as_NPUEUParams(), input->eu_params_as_NPUEUParams(), out);
+  const auto* packed_loop = packed->eu_params_as_LoopEUParams();
+  const auto* input_loop = input->eu_params_as_LoopEUParams();
+  if (packed_loop != nullptr && input_loop != nullptr) {
+    PairPayloads(packed_loop->npu_params(), input_loop->npu_params(), out);
+  }
+  const auto *a = packed->exe_unit(), *b = input->exe_unit();
+  for (flatbuffers::uoffset_t i = 0; a != nullptr && b != nullptr && i < a->size() && i < b->size(); ++i) {
+    PairPayloads(a->Get(i), b->Get(i), out, depth + 1);
+  }
+}
+
+void PairPayloads(const TalvexTXM::Model* packed, const TalvexTXM::Model* input, std::vector<PackedPayload>& out) {
+  PairPayload(packed->const_input(), input->const_input(), out);
+  const auto *a = packed->cores(), *b = input->cores();
+  for (flatbuffers::uoffset_t i = 0; a != nullptr && b != nullptr && i < a->size() && i < b->size(); ++i) {
+    PairPayloads(a->Get(i), b->Get(i), out);
+  }
+}
 
 // The records of a legacy container's fw_info vector, checked against its all_models vector.
 talvex::Status DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MODEL>& records) {
@@ -492,7 +546,7 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
 }
 
 talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
-                                 std::vector<int32_t>& model_ids) {
+                                 std::vector<int32_t>& model_ids, TxmPieces* pieces) {
   namespace T = TalvexTXM;
   model_ids.clear();
   std::vector<const T::TXMContent*> roots;
@@ -597,8 +651,12 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
     return talvex::Status::Error(fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload));
   }
   // Room for everything at once: growing would copy all that was built so far.
-  static PopulatedAllocator allocator;
-  fbb = flatbuffers::FlatBufferBuilder(static_cast<size_t>(payload + payload / 32 + 4096), &allocator);
+  static MappedAllocator populated(true), lazy(false);
+  fbb = flatbuffers::FlatBufferBuilder(static_cast<size_t>(payload + payload / 32 + 4096),
+                                       pieces != nullptr ? &lazy : &populated);
+  // Large payloads packed from a file mapping: where they lie, as distances from the end of the
+  // buffer (which do not move while it grows at the front), and the input bytes they copy.
+  std::vector<std::pair<size_t, PackedPayload>> left_to_files;
   // Packed in the order the generated packer uses for a whole tree: header, then models.
   const auto header_off = TXM::PackTxmHeader(fbb, header);
   std::vector<flatbuffers::Offset<T::Model>> offsets;
@@ -620,38 +678,98 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
       obj = TXM::UnpackModel(*m);
       TxmReader::ClearEmptyUnions(*obj);
     }
+    // This model's payload now lives in obj; its input pages are not needed again (nor held
+    // while it is packed). Only a file mapping can give them back (a heap copy would lose its bytes).
+    if (mapped[k]) {
+      if (m->const_input() != nullptr) DropPages(m->const_input()->data(), m->const_input()->size());
+      for (flatbuffers::uoffset_t i = 0; m->cores() != nullptr && i < m->cores()->size(); ++i) {
+        DropPayloadPages(m->cores()->Get(i));
+      }
+    }
     offsets.push_back(TXM::PackModel(fbb, *obj));
     model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
     obj.reset();
-    // This model's payload now lives in the builder; its input pages are not needed again.
-    // Only a file mapping can give them back (a heap copy would lose its bytes).
-    if (!mapped[k]) continue;
-    if (m->const_input() != nullptr) DropPages(m->const_input()->data(), m->const_input()->size());
-    for (flatbuffers::uoffset_t i = 0; m->cores() != nullptr && i < m->cores()->size(); ++i) {
-      DropPayloadPages(m->cores()->Get(i));
+    if (mapped[k] && pieces != nullptr) {
+      // The large payloads are written from the files: the builder gives their pages back.
+      std::vector<PackedPayload> packed;
+      PairPayloads(flatbuffers::GetTemporaryPointer(fbb, offsets.back()), m, packed);
+      const uint8_t* end = fbb.GetCurrentBufferPointer() + fbb.GetSize();
+      for (const PackedPayload& p : packed) {
+        left_to_files.emplace_back(static_cast<size_t>(end - p.packed), p);
+        DropPages(p.packed, p.size);
+      }
     }
   }
   const auto models_off = offsets.empty() ? 0 : fbb.CreateVector(offsets);
   fbb.Finish(T::CreateTXMContent(fbb, roots[0]->magic(), header_off, models_off));
+  if (pieces != nullptr) {
+    // The finished buffer as pieces, in file order: builder bytes between the payloads that
+    // lie in the inputs.
+    pieces->bytes.clear();
+    const uint8_t* buf = fbb.GetBufferPointer();
+    const uint8_t* end = buf + fbb.GetSize();
+    const uint8_t* at = buf;
+    std::sort(left_to_files.begin(), left_to_files.end(),
+              [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& [from_end, input] : left_to_files) {
+      const uint8_t* packed = end - from_end;
+      if (packed > at) pieces->bytes.emplace_back(at, static_cast<size_t>(packed - at));
+      pieces->bytes.emplace_back(input.input, input.size);
+      at = packed + input.size;
+    }
+    if (end > at) pieces->bytes.emplace_back(at, static_cast<size_t>(end - at));
+    pieces->size = fbb.GetSize();
+    pieces->files.clear();
+    for (const CombineSource& src : srcs) {
+      if (src.file.mapped()) pieces->files.push_back({src.file.data(), src.file.size(), src.file.fd()});
+    }
+    pieces->crc = 0;
+    for (const BytePiece& piece : pieces->bytes) pieces->crc = Crc32Piece(pieces->files, pieces->crc, piece.first, piece.second);
+  }
   return {};
 }
 
-std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+namespace {
+std::string WriteTxmBNX(BNX_Args& args, PayloadFill& fill, const std::vector<int32_t>& model_ids,
                         const std::string& output_name) {
   GenInputs in;
   in.target = GetTargetEnum(args.target);
   in.major = 2;
-  in.payload = txm;
-  in.payload_size = size;
-  in.payload_crc = crc32(txm, size);
+  in.payload = fill.data;
+  in.payload_size = fill.size;
+  in.payload_crc = fill.crc;
   in.txm_model_ids = model_ids;
   args.uuid = in.payload_crc;
   args.fw_info_path.clear();
+  return WriteBNXAround(args, in, {}, fill, output_name);
+}
+}  // namespace
+
+std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name) {
   PayloadFill fill;
   fill.data = txm;
   fill.size = size;
-  fill.crc = in.payload_crc;
-  return WriteBNXAround(args, in, {}, fill, output_name);
+  fill.crc = crc32(txm, size);
+  return WriteTxmBNX(args, fill, model_ids, output_name);
+}
+
+std::string WriteTxmBNX(BNX_Args& args, const TxmPieces& txm, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name) {
+  PayloadFill fill;
+  fill.size = txm.size;
+  fill.crc = txm.crc;
+  fill.pieces = txm.bytes;
+  fill.piece_files = txm.files;
+  return WriteTxmBNX(args, fill, model_ids, output_name);
+}
+
+talvex::Status WriteTxmPieces(const std::string& path, const TxmPieces& txm) {
+  talvex::AtomicFileWriter out(path);
+  bool ok = true;
+  for (const BytePiece& piece : txm.bytes) ok = ok && WritePiece(out, txm.files, piece.first, piece.second);
+  if (ok && out.Commit()) return talvex::Status();
+  return TALVEX_STATUS_ERROR(LogCateg::Tool, "Failed to write {}: {}", path, out.error());
 }
 
 }  // namespace BNXUtils

@@ -114,14 +114,29 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
 // not match!" or "Input addr should be the same, root:<a>, another:<b>" (standard output)
 // and "Failed to CombineTxm" (standard error), or the reason: no input buffer ("There is no
 // match buffer"), an invalid TXM file, a model without header.
+//
+// With pieces, the payload vectors of a megabyte or more that come from file mappings are not
+// kept in fbb (their pages are given back as each model is packed, and read as zeros there): the
+// merged file is then *pieces, ranges of fbb's buffer and of the inputs, so that the payloads
+// pass through memory one model at a time and are written from the files.
+struct TxmPieces {
+  std::vector<BytePiece> bytes;  // the file, in order
+  std::vector<MappedFile> files;  // the inputs' files, which the payload pieces lie in
+  size_t size = 0;
+  uint32_t crc = 0;  // CRC-32 of the whole file
+};
 talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
-                                 std::vector<int32_t>& model_ids);
+                                 std::vector<int32_t>& model_ids, TxmPieces* pieces = nullptr);
+// Writes the merged TXM file of pieces to path (atomically); a failure says which file.
+talvex::Status WriteTxmPieces(const std::string& path, const TxmPieces& txm);
 
 // Writes the container around a TXM file in memory as generation does (schema major 2,
 // header crc and uuid the CRC of the TXM bytes, one model entry per id) to
 // GetOutputFilePath(args.target, output_name); returns the path. Throws TalvexException on
 // a failed write (no file then).
 std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
+                        const std::string& output_name);
+std::string WriteTxmBNX(BNX_Args& args, const TxmPieces& txm, const std::vector<int32_t>& model_ids,
                         const std::string& output_name);
 
 }  // namespace BNXUtils

@@ -289,12 +289,6 @@ size_t BNXBuilderSize(size_t payload_bytes) {
   return std::min<size_t>(payload_bytes + kTailRoom + 1024, FLATBUFFERS_MAX_BUFFER_SIZE);
 }
 
-flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
-                                                                        const uint8_t* data, size_t size) {
-  PrepareAllModels(fbb, size);
-  return CreateBytes(fbb, data, size);
-}
-
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsSpace(flatbuffers::FlatBufferBuilder& fbb,
                                                                        size_t size) {
   PrepareAllModels(fbb, size);
@@ -303,7 +297,7 @@ flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsSpace(flatbuffe
 }
 
 flatbuffers::Offset<TalvexBNX::BNXContent> PackBNX(flatbuffers::FlatBufferBuilder& fbb,
-                                                   const TalvexBNX::BNXContentT& obj) {
+                                                   const TalvexBNX::BNXContentT& obj, size_t all_models_size) {
   auto header = obj.header ? TalvexBNX::CreateBNXHeader(fbb, obj.header.get()) : 0;
   flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> model_info = 0;
   if (!obj.model_info.empty()) {
@@ -316,8 +310,7 @@ flatbuffers::Offset<TalvexBNX::BNXContent> PackBNX(flatbuffers::FlatBufferBuilde
   const TalvexBNX::ModelBinT* bin = obj.model_bin.get();
   flatbuffers::Offset<flatbuffers::Vector<uint8_t>> fw_info = 0;
   if (bin != nullptr && !bin->fw_info.empty()) fw_info = CreateBytes(fbb, bin->fw_info.data(), bin->fw_info.size());
-  auto all_models = bin == nullptr ? CreateAllModelsVector(fbb, nullptr, 0)
-                                   : CreateAllModelsVector(fbb, bin->all_models.data(), bin->all_models.size());
+  auto all_models = CreateAllModelsSpace(fbb, all_models_size);
   auto model_bin = TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
   return TalvexBNX::CreateBNXContent(fbb, obj.magic, header, model_info, model_bin);
 }

@@ -86,11 +86,9 @@ flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenIn
 // the tables around it.
 size_t BNXBuilderSize(size_t payload_bytes);
 
-// The all_models vector: first data byte 32-aligned in the finished buffer, empty or not.
-flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsVector(flatbuffers::FlatBufferBuilder& fbb,
-                                                                        const uint8_t* data, size_t size);
-// Same placement, but the content is left unwritten: GenBNXBinary takes it from a PayloadFill,
-// so a large payload is never copied into the builder.
+// The all_models vector, its first data byte 32-aligned in the finished buffer (empty or not),
+// with the content left unwritten: GenBNXBinary takes it from a PayloadFill, so a large payload
+// is never copied into the builder.
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateAllModelsSpace(flatbuffers::FlatBufferBuilder& fbb,
                                                                        size_t size);
 
@@ -125,9 +123,10 @@ struct PayloadFill {
   std::vector<MappedFile> piece_files;
 };
 // Object-API packing of a container, except that all_models is always written and aligned
-// (the generated Pack drops an empty vector and cannot align it).
+// (the generated Pack drops an empty vector and cannot align it), as all_models_size bytes of
+// space (CreateAllModelsSpace) that GenBNXBinary fills: obj's all_models bytes are not used.
 flatbuffers::Offset<TalvexBNX::BNXContent> PackBNX(flatbuffers::FlatBufferBuilder& fbb,
-                                                   const TalvexBNX::BNXContentT& obj);
+                                                   const TalvexBNX::BNXContentT& obj, size_t all_models_size);
 
 // One model-table entry as stored: the version is text, kept as the source container wrote it.
 struct ModelInfoText {

@@ -58,12 +58,15 @@ void PrintExtractStatus(const CmdArgs& cmd, const std::vector<CombineSource>& sr
   std::cout << std::flush;
 }
 
-// Schema major 2: the merged TXM file, then a new container generated around it, both in
-// memory; the TXM file is written only when the intermediate files are kept.
+// Schema major 2: the merged TXM file (its tables in memory, its large payloads in the inputs),
+// then a new container generated around it; the TXM file is written only when the
+// intermediate files are kept.
 int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
   flatbuffers::FlatBufferBuilder merged;
   std::vector<int32_t> model_ids;
-  const talvex::Status st = BNXUtils::CombineTxmSources(srcs, merged, model_ids);
+  // The large payloads stay in the inputs' files: merged holds the tables around them.
+  BNXUtils::TxmPieces pieces;
+  const talvex::Status st = BNXUtils::CombineTxmSources(srcs, merged, model_ids, &pieces);
   if (!st.ok()) {
     talvex::Report(st);
     return -1;
@@ -102,14 +105,10 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
           return -1;
         }
       }
-      std::string error;
-      if (!talvex::WriteFileAtomic(txm_path, merged.GetBufferPointer(), merged.GetSize(), &error)) {
-        TALVEX_LOG_ERROR(LogCateg::Tool, "Failed to write {}: {}", txm_path, error);
-        return -1;
-      }
+      if (talvex::Report(BNXUtils::WriteTxmPieces(txm_path, pieces)) != 0) return -1;
     }
     std::cout << txm_path << std::endl;
-    out_path = BNXUtils::WriteTxmBNX(args, merged.GetBufferPointer(), merged.GetSize(), model_ids, cmd.output_name);
+    out_path = BNXUtils::WriteTxmBNX(args, pieces, model_ids, cmd.output_name);
   } catch (const TalvexException& e) {
     talvex::Report(e.status());
     return -1;

@@ -42,10 +42,12 @@ class CombineCliTest : public ToolTest {
     prefix_[name] = DefaultPrefix(s);
     return Write(name, BuildBnx(s));
   }
-  std::string Txm(const std::string& name, std::vector<int32_t> ids, const std::string& tag, uint64_t input_addr = 0) {
+  std::string Txm(const std::string& name, std::vector<int32_t> ids, const std::string& tag, uint64_t input_addr = 0,
+                  size_t weight_bytes = 1024) {
     SampleTxmOptions o;
     o.models.clear();
     for (int32_t id : ids) o.models.push_back(SampleTxmOptions::SampleModel(id));
+    for (auto& m : o.models) m.weight_bytes = weight_bytes;
     if (input_addr != 0) o.header_buffer_info[0].start_addr = input_addr;
     SampleBnx s;
     s.solution_id = "s" + tag, s.solution_tag = tag;
@@ -286,7 +288,9 @@ TEST_F(CombineCliTest, RefusalsTable) {
 }
 
 TEST_F(CombineCliTest, TxmContainersMergeWithJoinedSolutionInfo) {
-  const std::string a = Txm("a.bnx", {2, 1}, "A"), b = Txm("b.bnx", {5}, "B"), c = Txm("c.bnx", {3, 4}, "C");
+  // b's weight is large enough to be written from its file rather than from the merged tables.
+  const std::string a = Txm("a.bnx", {2, 1}, "A"), b = Txm("b.bnx", {5}, "B", 0, size_t{2} << 20),
+                    c = Txm("c.bnx", {3, 4}, "C");
   const Bytes in_a = ReadBytes(a);
   RunResult r = Tool({"-c", a, b, c, "-O", "out"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -297,6 +301,9 @@ TEST_F(CombineCliTest, TxmContainersMergeWithJoinedSolutionInfo) {
   EXPECT_EQ(WithoutLog(r.out), extracted + "out/models_400.txm\n" + Done(out_ + "/models_400.bnx"));
   EXPECT_EQ(DirEntries(out_), Strings{"models_400.bnx"});
   EXPECT_EQ(ReadBytes(a), in_a);
+  const Bytes in_b = ReadBytes(b), merged = ReadBytes(out_ + "/models_400.bnx");
+  const auto weight = in_b.begin() + static_cast<long>(in_b.size() / 2);  // inside b's weight
+  EXPECT_NE(std::search(merged.begin(), merged.end(), weight, weight + 65536), merged.end());
   const Json::Value j = Decode(out_ + "/models_400.bnx");
   EXPECT_EQ(j["header"]["solution_tag"].asString() + " " + j["header"]["solution_id"].asString(), "A,B,C sA,sB,sC");
   EXPECT_EQ(j["header"]["schema_version"]["major_num"].asInt(), 2);
