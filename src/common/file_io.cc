@@ -44,21 +44,25 @@ int UniqueFd::reset(int fd) {
 }
 
 namespace {
+void UndoJournal();
+
 // The mappings of input files. A file that shrinks under its mapping makes a read of the lost
-// pages raise SIGBUS, which would kill the program with its temporaries and no message; the
-// handler below puts zero pages in their place instead and marks the mapping, and the command
-// fails once it checks its inputs. The handler reads only these atomics.
+// pages raise SIGBUS, which would kill the program with its outputs half made and no message.
+// Whatever was read of such a file cannot be trusted any more (a tree verified before the cut
+// may now point anywhere), so the handler below ends the command at once, as a failure that
+// names the file: it takes back the files the command put in place and exits. Its unfinished
+// outputs have no name (O_TMPFILE) and go with the process. It reads only these atomics.
 struct MapSlot {
   std::atomic<uintptr_t> begin{0};
   std::atomic<uintptr_t> end{0};
-  std::atomic<bool> faulted{false};
+  std::atomic<char*> message{nullptr};  // "<path> changed while it was being read\n"
 };
 constexpr int kMapSlots = 256;
 MapSlot g_maps[kMapSlots];
 uintptr_t g_page = 4096;
 struct sigaction g_previous_bus {};
 
-// What the handler cannot hold: the file behind each slot, to name it and to see it changed.
+// What the handler does not need: the file behind each slot, to see it changed.
 struct MapFile {
   std::string path;
   dev_t dev = 0;
@@ -66,7 +70,6 @@ struct MapFile {
   off_t size = 0;
   timespec mtime{};
   int fd = -1;
-  bool faulted = false;  // a read found the file shorter (only for files in g_changed)
 };
 std::mutex g_map_mu;
 MapFile g_map_files[kMapSlots];
@@ -76,15 +79,13 @@ void OnBusError(int, siginfo_t* info, void*) {
   const uintptr_t addr = reinterpret_cast<uintptr_t>(info->si_addr);
   for (MapSlot& slot : g_maps) {
     const uintptr_t begin = slot.begin.load();
-    const uintptr_t end = slot.end.load();
-    if (begin == 0 || addr < begin || addr >= end) continue;
-    const uintptr_t from = addr & ~(g_page - 1);
-    if (mmap(reinterpret_cast<void*>(from), end - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
-             0) != MAP_FAILED) {
-      slot.faulted.store(true);
-      return;  // the read is made again, and finds zeros
+    if (begin == 0 || addr < begin || addr >= slot.end.load()) continue;
+    if (const char* message = slot.message.load()) {
+      ssize_t ignored = write(STDERR_FILENO, message, strlen(message));
+      (void)ignored;
     }
-    break;
+    UndoJournal();
+    _exit(255);
   }
   // Not a mapping of ours: what would have happened without this handler.
   sigaction(SIGBUS, &g_previous_bus, nullptr);
@@ -109,9 +110,9 @@ int TakeSlot(const void* map, size_t size, const std::string& path, const struct
     if (!g_maps[i].begin.compare_exchange_strong(free_slot, begin)) continue;
     {
       std::lock_guard<std::mutex> lock(g_map_mu);
-      g_map_files[i] = {path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, fd, false};
+      g_map_files[i] = {path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, fd};
     }
-    g_maps[i].faulted.store(false);
+    g_maps[i].message.store(strdup((path + " changed while it was being read\n").c_str()));
     g_maps[i].end.store(end);
     return i;
   }
@@ -120,7 +121,6 @@ int TakeSlot(const void* map, size_t size, const std::string& path, const struct
 
 // Caller holds g_map_mu.
 bool SlotChanged(int slot) {
-  if (g_maps[slot].faulted.load()) return true;
   struct stat st {};
   const MapFile& f = g_map_files[slot];
   return f.fd >= 0 && fstat(f.fd, &st) == 0 &&
@@ -130,12 +130,10 @@ bool SlotChanged(int slot) {
 void GiveBackSlot(int slot) {
   if (slot < 0) return;
   std::lock_guard<std::mutex> lock(g_map_mu);
-  if (SlotChanged(slot)) {
-    g_changed.push_back(g_map_files[slot]);
-    g_changed.back().faulted = g_maps[slot].faulted.load();
-  }
+  if (SlotChanged(slot)) g_changed.push_back(g_map_files[slot]);
   g_maps[slot].end.store(0);
   g_maps[slot].begin.store(0);
+  free(g_maps[slot].message.exchange(nullptr));
   g_map_files[slot] = MapFile();
 }
 }  // namespace
@@ -368,9 +366,7 @@ std::vector<std::string> ChangedInputs() {
     std::lock_guard<std::mutex> lock(g_map_mu);
     changed = g_changed;
     for (int i = 0; i < kMapSlots; ++i) {
-      if (g_maps[i].begin.load() == 0 || !SlotChanged(i)) continue;
-      changed.push_back(g_map_files[i]);
-      changed.back().faulted = g_maps[i].faulted.load();
+      if (g_maps[i].begin.load() != 0 && SlotChanged(i)) changed.push_back(g_map_files[i]);
     }
   }
   std::vector<std::string> paths;
@@ -378,10 +374,9 @@ std::vector<std::string> ChangedInputs() {
     struct stat id {};
     id.st_dev = f.dev;
     id.st_ino = f.ino;
-    // Files the tool wrote itself and reads back are no inputs; a file that lost bytes under a
-    // read always counts, as what was read of it is wrong.
+    // Files the tool wrote itself and reads back are no inputs.
     const bool input = Listed(ProtectedInputs(), id) || Listed(ReplaceableOriginals(), id);
-    if ((input || f.faulted) && std::find(paths.begin(), paths.end(), f.path) == paths.end()) paths.push_back(f.path);
+    if (input && std::find(paths.begin(), paths.end(), f.path) == paths.end()) paths.push_back(f.path);
   }
   return paths;
 }
@@ -675,8 +670,9 @@ void RecordOutput(const std::string& path) {
   if (g_journal_open) g_journal.push_back({path, std::string()});
 }
 
-void UndoOutputs() {
-  std::lock_guard<std::mutex> lock(g_journal_mu);
+namespace {
+// Only system calls on what is there already: the SIGBUS handler runs it too.
+void UndoJournal() {
   // Latest first, so that a path written twice ends as it was before the first write.
   for (auto it = g_journal.rbegin(); it != g_journal.rend(); ++it) {
     if (it->backup.empty()) {
@@ -685,6 +681,12 @@ void UndoOutputs() {
       rename(it->backup.c_str(), it->path.c_str());
     }
   }
+}
+}  // namespace
+
+void UndoOutputs() {
+  std::lock_guard<std::mutex> lock(g_journal_mu);
+  UndoJournal();
   g_journal.clear();
   g_journal_open = false;
 }

@@ -74,9 +74,10 @@ class FileBuffer {
   void ReleasePages(size_t offset, size_t len) const;
   // Whether the content is a read-only mapping of the file (rather than a heap copy).
   bool mapped() const { return map_ != nullptr; }
-  // Whether the mapped file shrank or was written to since it was mapped. Bytes that the file
-  // lost read as zeros instead of stopping the program with SIGBUS, so whatever was made of
-  // them must be thrown away. A heap copy never changes.
+  // Whether the mapped file changed size or was written to since it was mapped. (Reading bytes
+  // that the file lost ends the program at once with status 255, "<path> changed while it was
+  // being read" and the command's outputs taken back, never with SIGBUS.) A heap copy never
+  // changes.
   bool Changed() const;
 
  private:
