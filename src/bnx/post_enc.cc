@@ -20,6 +20,7 @@
 #include "bnx/tz100_utils.h"
 #include "bnx/verify.h"
 #include "common/bytes.h"
+#include "common/fb_unpack.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -302,6 +303,24 @@ bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin) {
   }
   std::memcpy(thin.data() + at, data + at, size - at);
   return true;
+}
+
+talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
+  PayloadBuffer thin;
+  // MakeThinTxm walks the buffer: only a verified one, within the unpacking budget, gets there.
+  const bool parses = TXM::VerifyTXMBuffer(data, size) &&
+                      talvex::UnpacksWithinBudget(data, size, TalvexTXM::TXMContentTypeTable());
+  if (parses && MakeThinTxm(data, size, thin)) return TxmReader::Parse(txm, thin.data(), size);
+  talvex::Status parsed = TxmReader::Parse(txm, data, size);
+  if (parsed.ok()) TXM::TrimBinary(txm, false, false);
+  return parsed;
+}
+
+void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBuffer& file) {
+  auto release = [&](const FlatBytes* v, std::vector<uint8_t>*) {
+    if (v != nullptr && v->size() != 0) file.ReleasePages(static_cast<size_t>(v->Data() - file.data()), v->size());
+  };
+  WalkModel(flat, nullptr, release);
 }
 
 bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {

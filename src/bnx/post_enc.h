@@ -116,6 +116,12 @@ talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_
 // untouched); false when payload vectors are shared or overlap (unpack the plain way then).
 // A table at offset x of data lies at offset x of thin.
 bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin);
+// The tree TxmReader::Parse gives, less its payload vectors (they read as empty, as
+// TXM::TrimBinary(txm, false, false) leaves them), unpacked from a copy of the tables: the
+// payload bytes are neither read nor copied. Refuses what TxmReader::Parse refuses.
+talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
+// Lets file drop the pages of the payload vectors of flat, a model of file's verified content.
+void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBuffer& file);
 // Copies the payload vectors of flat (a model of the original buffer) into tree, unpacked from
 // the thin copy of that model; false when tree does not mirror flat.
 bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);
