@@ -2,7 +2,6 @@
 
 #include "common/format_ids.h"
 
-#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -198,21 +197,6 @@ class HugePageAllocator : public flatbuffers::Allocator {
     return std::max<size_t>((size + kHuge - 1) / kHuge * kHuge, kHuge);
   }
 };
-
-// The unpacked TXM tree owns a copy of every payload in std::vectors, that is in malloc memory.
-// Serving them from the heap, grown once and advised for huge pages, spares a gigabyte payload a
-// quarter million page faults. The heap is kept (not trimmed) for the rest of this one-shot run.
-void PrepareHeapForPayload(size_t bytes) {
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
-  void* p = std::malloc(bytes);
-  if (p == nullptr) return;  // only a speed-up
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) / kHuge * kHuge;
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) / kHuge * kHuge;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  std::free(p);
-}
 
 // ---- TXM payload unpacking ----
 // The generated UnPack copies byte vectors element by element through an iterator, far below
@@ -710,12 +694,16 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   args.encryption_mode =
       static_cast<int8_t>(tv_number != 0 ? TalvexBNX::ENCMode::EM_TVNum : TalvexBNX::ENCMode::EM_CUSTOM);
 
-  PrepareHeapForPayload(txm_size + (size_t{64} << 20));
+  // Only the tables are unpacked up front; each model gets its payloads just before it is
+  // encrypted and packed, and lets them go after, so one model's payloads are held at a time.
   TalvexTXM::TXMContentT txm;
-  talvex::Status parsed = UnpackTxm(txm, txm_bytes, txm_size);
+  talvex::Status parsed = UnpackTxmTables(txm, txm_bytes, txm_size);
   if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse the txm file in {}", bnx_path));
   const size_t model_count = txm.models.size();
-  src = SourceBNX();  // the tree holds its own copy now
+  const auto* flat_models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(txm_bytes)->models();
+  if (model_count != (flat_models == nullptr ? 0 : flat_models->size())) {
+    Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
+  }
 
   std::string txm_path;
   if (options.keep_intermediate) {
@@ -726,15 +714,34 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   }
 
   const KeyMaterial key = KeyMaterialOf(keys);
-  TXM::PostEnc(txm, key.encoder, key.key_data);
 
   // Room for the whole packed file up front: growing a builder of this size would hold the
   // old and the new buffer at once.
   HugePageAllocator allocator;
   flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
-  // Packed as TxmWriter::Finish packs, into a builder of the right size from the start.
-  reserved.Finish(TXM::PackTxm(reserved, txm));
+  // Packed in the order the generated packer uses for a whole tree (TXM::PackTxm): header, then
+  // the models in turn, then the root, so the bytes are those of packing the encrypted tree.
+  const auto header_off = txm.header ? TXM::PackTxmHeader(reserved, *txm.header) : 0;
+  std::vector<flatbuffers::Offset<TalvexTXM::Model>> model_offs;
+  const size_t source_at = static_cast<size_t>(txm_bytes - src.file.data());
+  for (size_t i = 0; i < model_count; ++i) {
+    const TalvexTXM::Model* flat = flat_models->Get(static_cast<flatbuffers::uoffset_t>(i));
+    TalvexTXM::TXMContentT one;
+    one.models.push_back(std::move(txm.models[i]));
+    if (!FillModelPayloads(flat, one.models[0].get())) {
+      Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
+    }
+    auto release = [&](const FlatBytes* v, std::vector<uint8_t>*) {
+      if (v != nullptr && v->size() != 0) src.file.ReleasePages(source_at + static_cast<size_t>(v->Data() - txm_bytes), v->size());
+    };
+    WalkModel(flat, nullptr, release);
+    TXM::PostEnc(one, key.encoder, key.key_data);
+    model_offs.push_back(TXM::PackModel(reserved, *one.models[0]));
+  }
+  const auto models_off = model_offs.empty() ? 0 : reserved.CreateVector(model_offs);
+  reserved.Finish(TalvexTXM::CreateTXMContent(reserved, txm.magic, header_off, models_off));
   txm = TalvexTXM::TXMContentT();
+  src = SourceBNX();
   const uint8_t* packed = reserved.GetBufferPointer();
   const size_t packed_size = reserved.GetSize();
 
