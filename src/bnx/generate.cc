@@ -359,7 +359,9 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   talvex::StoreLE32(trailer, crc);
   talvex::AtomicFileWriter out(path);
   bool ok = out.Write(buf, head);
-  if (fill != nullptr && !fill->pieces.empty()) {
+  if (fill != nullptr && fill->write) {
+    ok = ok && fill->write(out);
+  } else if (fill != nullptr && !fill->pieces.empty()) {
     size_t total = 0;
     for (const auto& piece : fill->pieces) total += piece.second;
     if (total != mid) {

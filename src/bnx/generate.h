@@ -3,6 +3,7 @@
 // all_models.bin pair) and the one packer/writer every container writer goes through.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -121,6 +122,9 @@ struct PayloadFill {
   uint64_t file_offset = 0;
   // Mapped files that pieces may lie in: those pieces are copied file to file.
   std::vector<MappedFile> piece_files;
+  // When set, writes the size bytes itself (neither data nor pieces are used): content made
+  // as it is written, never held whole.
+  std::function<bool(talvex::AtomicFileWriter&)> write;
 };
 // Object-API packing of a container, except that all_models is always written and aligned
 // (the generated Pack drops an empty vector and cannot align it), as all_models_size bytes of

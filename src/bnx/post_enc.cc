@@ -2,7 +2,6 @@
 
 #include "common/format_ids.h"
 
-#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -20,6 +19,7 @@
 #include "bnx/tz100_utils.h"
 #include "bnx/verify.h"
 #include "common/bytes.h"
+#include "common/fb_unpack.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -198,21 +198,6 @@ class HugePageAllocator : public flatbuffers::Allocator {
   }
 };
 
-// The unpacked TXM tree owns a copy of every payload in std::vectors, that is in malloc memory.
-// Serving them from the heap, grown once and advised for huge pages, spares a gigabyte payload a
-// quarter million page faults. The heap is kept (not trimmed) for the rest of this one-shot run.
-void PrepareHeapForPayload(size_t bytes) {
-  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
-  void* p = std::malloc(bytes);
-  if (p == nullptr) return;  // only a speed-up
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) / kHuge * kHuge;
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) / kHuge * kHuge;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  std::free(p);
-}
-
 // ---- TXM payload unpacking ----
 // The generated UnPack copies byte vectors element by element through an iterator, far below
 // memory speed. The payload vectors (NPU cmd / weight, loop npu_params, const_input) are
@@ -304,6 +289,24 @@ bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin) {
   return true;
 }
 
+talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
+  PayloadBuffer thin;
+  // MakeThinTxm walks the buffer: only a verified one, within the unpacking budget, gets there.
+  const bool parses = TXM::VerifyTXMBuffer(data, size) &&
+                      talvex::UnpacksWithinBudget(data, size, TalvexTXM::TXMContentTypeTable());
+  if (parses && MakeThinTxm(data, size, thin)) return TxmReader::Parse(txm, thin.data(), size);
+  talvex::Status parsed = TxmReader::Parse(txm, data, size);
+  if (parsed.ok()) TXM::TrimBinary(txm, false, false);
+  return parsed;
+}
+
+void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBuffer& file) {
+  auto release = [&](const FlatBytes* v, std::vector<uint8_t>*) {
+    if (v != nullptr && v->size() != 0) file.ReleasePages(static_cast<size_t>(v->Data() - file.data()), v->size());
+  };
+  WalkModel(flat, nullptr, release);
+}
+
 bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {
   PayloadFiller fill;
   WalkModel(flat, tree, fill);
@@ -326,24 +329,6 @@ namespace {
 std::string ModelName(const BNX_FW_INFO_MODEL& r, size_t i) { return fmt::format("model {} (#{})", r.model_id, i); }
 
 // ---- legacy pieces ----
-
-// Copies src to dst while scrambling, chunk by chunk; returns the running CRC of dst.
-uint32_t CopyScramble(uint8_t* dst, const uint8_t* src, size_t n, const Encoder& encoder, size_t unit,
-                      uint32_t crc) {
-  for (size_t off = 0; off < n; off += kChunk) {
-    const size_t len = std::min(kChunk, n - off);
-    if (src != nullptr) std::memcpy(dst + off, src + off, len);
-    encoder.Encode(reinterpret_cast<char*>(dst + off), len, unit);
-    crc = Crc32Update(crc, dst + off, len);
-  }
-  return crc;
-}
-
-uint32_t Pad(uint8_t* dst, size_t n, uint32_t crc) {
-  if (n == 0) return crc;
-  std::memset(dst, 0, n);
-  return Crc32Update(crc, dst, n);
-}
 
 // The marked setup of one model.
 std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vector<uint8_t>& key_data,
@@ -451,7 +436,7 @@ std::string EncOutputName(const std::string& target, const std::string& name) {
 
 EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
                                  const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
-                                 const std::vector<uint8_t>& key_data) {
+                                 const std::vector<uint8_t>& key_data, const SourceReadDone& read_done) {
   const bool customer = !key_data.empty();
   CheckBlocksFit(records, all_models_size);
 
@@ -503,50 +488,70 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
                        total));
   }
   enc.all_models_size = static_cast<size_t>(total);
-  enc.all_models = PayloadBuffer(enc.all_models_size);
-  uint8_t* out = enc.all_models.data();
+  enc.source = all_models;
+  enc.source_offsets = std::move(old_offsets);
+  enc.source_records = records;
+  enc.setups = std::move(setups);
+  enc.relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
+  enc.read_done = read_done;
 
-  const bool relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
-  uint64_t pos = 0;
+  // The CRCs are taken from the encrypted bytes as they are made; they are made again when written.
   uint32_t whole = 0;
   for (size_t i = 0; i < enc.records.size(); ++i) {
-    const BNX_FW_INFO_MODEL& r = enc.records[i];
-    const bool last = i + 1 == enc.records.size();
-    const uint8_t* cmd = all_models + old_offsets[i];
-    const uint8_t* wt = cmd + Pad16(r.size_cmd);
     uint32_t crc = 0;
-    if (relocate) {
-      // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
-      std::memcpy(out + pos, cmd, r.size_cmd);
-      std::string error;
-      if (UpdateTZ100CommandBin(out + pos, r.size_cmd, ToFirmInfo(r), ToFirmInfo(records[i]), &error,
-                                &enc.notes) != 0) {
-        // error names the condition; the message adds the model.
-        Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
-      }
-      crc = CopyScramble(out + pos, nullptr, r.size_cmd, encoder, 4, crc);
-    } else {
-      crc = CopyScramble(out + pos, cmd, r.size_cmd, encoder, 4, crc);
-    }
-    pos += r.size_cmd;
-    crc = Pad(out + pos, Pad16(r.size_cmd) - r.size_cmd, crc);
-    pos = Pad16(pos);
-    crc = CopyScramble(out + pos, wt, r.size_wt, encoder, 16, crc);
-    pos += r.size_wt;  // a multiple of 16
-    const std::vector<uint8_t>& setup = setups[i];
-    if (!setup.empty()) std::memcpy(out + pos, setup.data(), setup.size());
-    crc = Crc32Update(crc, out + pos, setup.size());
-    pos += setup.size();
-    if (!last) {
-      crc = Pad(out + pos, Pad16(setup.size()) - setup.size(), crc);
-      pos = Pad16(pos);
-    }
-    const uint64_t block = ModelBlockSize(r, last);
+    EmitEncryptedBlock(enc, i, encoder, [&](LegacyPart, const uint8_t* d, size_t n) {
+      crc = Crc32Update(crc, d, n);
+      return true;
+    }, &enc.notes);
+    const uint64_t block = ModelBlockSize(enc.records[i], i + 1 == enc.records.size());
     enc.block_crcs.push_back(crc);
     whole = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(whole, crc, static_cast<z_off_t>(block)));
   }
   enc.all_models_crc = whole;
   return enc;
+}
+
+bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& encoder, const LegacySink& sink,
+                        talvex::Status* notes) {
+  const BNX_FW_INFO_MODEL& r = enc.records[i];
+  const bool last = i + 1 == enc.records.size();
+  const uint8_t* cmd = enc.source + enc.source_offsets[i];
+  const uint8_t* wt = cmd + Pad16(r.size_cmd);
+  static const uint8_t kZeros[16] = {};
+  auto put = [&](LegacyPart part, const uint8_t* d, size_t n) { return n == 0 || sink(part, d, n); };
+  std::vector<uint8_t> chunk(std::min<size_t>(kChunk, std::max<size_t>(r.size_cmd, r.size_wt)));
+  // Scrambled through one small buffer: the encrypted payload is never held whole.
+  auto scrambled = [&](LegacyPart part, const uint8_t* src, size_t n, size_t unit) {
+    for (size_t off = 0; off < n; off += kChunk) {
+      const size_t len = std::min(kChunk, n - off);
+      std::memcpy(chunk.data(), src + off, len);
+      encoder.Encode(reinterpret_cast<char*>(chunk.data()), len, unit);
+      if (!put(part, chunk.data(), len)) return false;
+    }
+    return true;
+  };
+  bool ok = true;
+  if (enc.relocate) {
+    // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
+    std::vector<uint8_t> relocated(cmd, cmd + r.size_cmd);
+    std::string error;
+    talvex::Status ignored;
+    if (UpdateTZ100CommandBin(relocated.data(), r.size_cmd, ToFirmInfo(r), ToFirmInfo(enc.source_records[i]), &error,
+                              notes != nullptr ? notes : &ignored) != 0) {
+      // error names the condition; the message adds the model.
+      Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
+    }
+    ok = scrambled(LegacyPart::kCommand, relocated.data(), r.size_cmd, 4);
+  } else {
+    ok = scrambled(LegacyPart::kCommand, cmd, r.size_cmd, 4);
+  }
+  ok = ok && put(LegacyPart::kPad, kZeros, Pad16(r.size_cmd) - r.size_cmd);
+  ok = ok && scrambled(LegacyPart::kWeight, wt, r.size_wt, 16);  // a multiple of 16
+  const std::vector<uint8_t>& setup = enc.setups[i];
+  ok = ok && put(LegacyPart::kSetup, setup.data(), setup.size());
+  if (!last) ok = ok && put(LegacyPart::kPad, kZeros, Pad16(setup.size()) - setup.size());
+  if (enc.read_done) enc.read_done(enc.source_offsets[i], ModelBlockSize(enc.source_records[i], last));
+  return ok;
 }
 
 std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text) {
@@ -595,10 +600,11 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   SetKeyFields(args, keys);
   const std::vector<ModelInfoText> models = SourceModels(src, table.records);
 
-  EncryptedLegacy enc =
-      PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(), key.encoder,
-                       key.key_data);
-  src = SourceBNX();  // the source mapping is no longer needed
+  // The source pages of a block are given back once it is encrypted, each time it is.
+  const size_t source_at = static_cast<size_t>(src.all_models->data() - src.file.data());
+  auto read_done = [&](uint64_t offset, uint64_t len) { src.file.ReleasePages(source_at + offset, len); };
+  EncryptedLegacy enc = PostEncAllModels(src.target, table.records, src.all_models->data(), src.all_models->size(),
+                                         key.encoder, key.key_data, read_done);
   result.notes.Note(std::move(enc.notes));
 
   std::string text;
@@ -606,40 +612,65 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
 
   if (options.keep_intermediate) {
     const std::string dir = GetOutputDir();
+    auto fail = [](talvex::AtomicFileWriter& out, const std::string& path) {
+      throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, out.error()));
+    };
+    // One pass makes the per-model files and all_models.bin; they are put in place in that order.
+    const std::string all_path = dir + prefix + "_all_models.bin";
+    talvex::AtomicFileWriter all(all_path);
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      const std::string stem = dir + prefix + "_modelid_" + std::to_string(enc.records[i].model_id);
+      const std::string paths[3] = {stem + "_command.bin", stem + "_weight.bin", stem + "_setup.bin"};
+      talvex::AtomicFileWriter cmd(paths[0]), wt(paths[1]), setup(paths[2]);
+      talvex::AtomicFileWriter* part_file[] = {&cmd, &wt, &setup};
+      const bool ok = EmitEncryptedBlock(enc, i, key.encoder, [&](LegacyPart part, const uint8_t* d, size_t n) {
+        const bool kept = part == LegacyPart::kPad || part_file[static_cast<int>(part)]->Write(d, n);
+        return kept && all.Write(d, n);
+      });
+      for (int k = 0; k < 3 && !ok; ++k) {
+        if (!part_file[k]->ok()) fail(*part_file[k], paths[k]);
+      }
+      if (!ok) fail(all, all_path);
+      for (int k = 0; k < 3; ++k) {
+        if (!part_file[k]->Commit()) fail(*part_file[k], paths[k]);
+        result.intermediates.push_back(paths[k]);
+      }
+    }
+    if (!all.Commit()) fail(all, all_path);
+    result.intermediates.push_back(all_path);
     auto keep = [&](const std::string& path, const void* data, size_t len) {
       WriteOrRefuse(path, data, len);
       result.intermediates.push_back(path);
     };
-    uint64_t pos = 0;
-    for (size_t i = 0; i < enc.records.size(); ++i) {
-      const BNX_FW_INFO_MODEL& r = enc.records[i];
-      const std::string stem = dir + prefix + "_modelid_" + std::to_string(r.model_id);
-      keep(stem + "_command.bin", enc.all_models.data() + pos, r.size_cmd);
-      pos += Pad16(r.size_cmd);
-      keep(stem + "_weight.bin", enc.all_models.data() + pos, r.size_wt);
-      pos += Pad16(r.size_wt);
-      keep(stem + "_setup.bin", enc.all_models.data() + pos, r.size_fw);
-      pos += Pad16(r.size_fw);
-    }
-    keep(dir + prefix + "_all_models.bin", enc.all_models.data(), enc.all_models_size);
     keep(dir + prefix + "_fw_info.bin", fw_info.data(), fw_info.size());
     keep(dir + "fw_info.txt", text.data(), text.size());
   }
 
   GenInputs in;
   in.target = GetTargetEnum(args.target);
-  in.payload = enc.all_models.data();
   in.payload_size = enc.all_models_size;
   in.payload_crc = enc.all_models_crc;
   if (in.target == TalvexBNX::NPUTarget::TZ100) {
     in.major = 0;
   } else if (in.target == TalvexBNX::NPUTarget::TZ200) {
-    const std::vector<uint8_t> first = FirstSetupBin(enc.records, in.payload, in.payload_size);
+    const std::vector<uint8_t> none;
+    const std::vector<uint8_t>& first = enc.setups.empty() ? none : enc.setups[0];
     in.major = Setup::IsFBSetup(first.data(), first.size()) ? 1 : 0;
   } else {
     in.major = 1;
   }
-  result.output_path = WriteContainer(args, in, &models, fw_info, out_name);
+  PayloadFill fill;
+  fill.size = enc.all_models_size;
+  fill.crc = enc.all_models_crc;
+  fill.write = [&](talvex::AtomicFileWriter& out) {
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      const bool ok = EmitEncryptedBlock(enc, i, key.encoder,
+                                         [&](LegacyPart, const uint8_t* d, size_t n) { return out.Write(d, n); });
+      if (!ok) return false;
+    }
+    return true;
+  };
+  result.output_path = WriteBNXAround(args, in, fw_info, fill, out_name, &models);
   return result;
 }
 
@@ -663,12 +694,16 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   args.encryption_mode =
       static_cast<int8_t>(tv_number != 0 ? TalvexBNX::ENCMode::EM_TVNum : TalvexBNX::ENCMode::EM_CUSTOM);
 
-  PrepareHeapForPayload(txm_size + (size_t{64} << 20));
+  // Only the tables are unpacked up front; each model gets its payloads just before it is
+  // encrypted and packed, and lets them go after, so one model's payloads are held at a time.
   TalvexTXM::TXMContentT txm;
-  talvex::Status parsed = UnpackTxm(txm, txm_bytes, txm_size);
+  talvex::Status parsed = UnpackTxmTables(txm, txm_bytes, txm_size);
   if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse the txm file in {}", bnx_path));
   const size_t model_count = txm.models.size();
-  src = SourceBNX();  // the tree holds its own copy now
+  const auto* flat_models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(txm_bytes)->models();
+  if (model_count != (flat_models == nullptr ? 0 : flat_models->size())) {
+    Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
+  }
 
   std::string txm_path;
   if (options.keep_intermediate) {
@@ -679,15 +714,34 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   }
 
   const KeyMaterial key = KeyMaterialOf(keys);
-  TXM::PostEnc(txm, key.encoder, key.key_data);
 
   // Room for the whole packed file up front: growing a builder of this size would hold the
   // old and the new buffer at once.
   HugePageAllocator allocator;
   flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
-  // Packed as TxmWriter::Finish packs, into a builder of the right size from the start.
-  reserved.Finish(TXM::PackTxm(reserved, txm));
+  // Packed in the order the generated packer uses for a whole tree (TXM::PackTxm): header, then
+  // the models in turn, then the root, so the bytes are those of packing the encrypted tree.
+  const auto header_off = txm.header ? TXM::PackTxmHeader(reserved, *txm.header) : 0;
+  std::vector<flatbuffers::Offset<TalvexTXM::Model>> model_offs;
+  const size_t source_at = static_cast<size_t>(txm_bytes - src.file.data());
+  for (size_t i = 0; i < model_count; ++i) {
+    const TalvexTXM::Model* flat = flat_models->Get(static_cast<flatbuffers::uoffset_t>(i));
+    TalvexTXM::TXMContentT one;
+    one.models.push_back(std::move(txm.models[i]));
+    if (!FillModelPayloads(flat, one.models[0].get())) {
+      Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
+    }
+    auto release = [&](const FlatBytes* v, std::vector<uint8_t>*) {
+      if (v != nullptr && v->size() != 0) src.file.ReleasePages(source_at + static_cast<size_t>(v->Data() - txm_bytes), v->size());
+    };
+    WalkModel(flat, nullptr, release);
+    TXM::PostEnc(one, key.encoder, key.key_data);
+    model_offs.push_back(TXM::PackModel(reserved, *one.models[0]));
+  }
+  const auto models_off = model_offs.empty() ? 0 : reserved.CreateVector(model_offs);
+  reserved.Finish(TalvexTXM::CreateTXMContent(reserved, txm.magic, header_off, models_off));
   txm = TalvexTXM::TXMContentT();
+  src = SourceBNX();
   const uint8_t* packed = reserved.GetBufferPointer();
   const size_t packed_size = reserved.GetSize();
 

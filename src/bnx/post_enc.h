@@ -9,6 +9,7 @@
 // condition, before anything is written.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,24 +79,43 @@ class PayloadBuffer {
 
 // ---- Legacy payload (schema major 0 and 1) ----
 
-// The encrypted legacy payload, built in one owned buffer.
+// The encrypted legacy payload as a plan: its layout and CRCs, and what each block is made of.
+// The bytes are made (EmitEncryptedBlock) from the source as they are needed, so the encrypted
+// payload is never held whole; source must stay readable as long as they are made.
 struct EncryptedLegacy {
-  std::vector<BNX_FW_INFO_MODEL> records;  // describing `all_models`
-  PayloadBuffer all_models;
+  std::vector<BNX_FW_INFO_MODEL> records;  // describing the encrypted all_models
   size_t all_models_size = 0;
   uint32_t all_models_crc = 0;
   std::vector<uint32_t> block_crcs;  // one per model block
   talvex::Status notes;              // warnings about setups that could not be marked
+  const uint8_t* source = nullptr;   // the plain all_models
+  std::vector<BNX_FW_INFO_MODEL> source_records;
+  std::vector<uint64_t> source_offsets;      // block start of each model in the source
+  std::vector<std::vector<uint8_t>> setups;  // the marked setups
+  bool relocate = false;                     // TZ100 command streams moved to the new addresses
+  std::function<void(uint64_t, uint64_t)> read_done;  // see SourceReadDone
 };
+// Told the source range of each block (offset in the source, length) once the block was made.
+using SourceReadDone = std::function<void(uint64_t offset, uint64_t len)>;
 
-// Encrypts the models of a legacy pair held in memory: command (unit 4) and weight (unit 16)
-// scrambled, setups marked (raw: enc_key_data_offset; flatbuffer: encrypt_info), in customer
-// key mode each setup carrying key_data. In customer key mode the records are recomputed with
-// every piece padded to 16 (the setups grow), and TZ100 command streams are relocated to the
-// new addresses before they are scrambled. The inputs are only read.
+// Plans the encryption of the models of a legacy pair held in memory: command (unit 4) and weight
+// (unit 16) scrambled, setups marked (raw: enc_key_data_offset; flatbuffer: encrypt_info), in
+// customer key mode each setup carrying key_data. In customer key mode the records are recomputed
+// with every piece padded to 16 (the setups grow), and TZ100 command streams are relocated to the
+// new addresses before they are scrambled. Every refusal happens here. The inputs are only read.
 EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
                                  const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
-                                 const std::vector<uint8_t>& key_data);
+                                 const std::vector<uint8_t>& key_data, const SourceReadDone& read_done = nullptr);
+
+// What a piece of an encrypted block is.
+enum class LegacyPart { kCommand, kWeight, kSetup, kPad };
+// Takes the next piece of encrypted bytes; false stops the emission.
+using LegacySink = std::function<bool(LegacyPart, const uint8_t*, size_t)>;
+// Hands the bytes of encrypted block i to sink in order, in pieces of at most a few hundred KiB,
+// with the encoder the plan was made with; false when sink stopped. notes (when given) takes
+// what relocation noted.
+bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& encoder, const LegacySink& sink,
+                        talvex::Status* notes = nullptr);
 
 // fw_info.bin (CRC section and own CRC included) and fw_info.txt for an encrypted payload.
 std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text = nullptr);
@@ -116,6 +136,12 @@ talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_
 // untouched); false when payload vectors are shared or overlap (unpack the plain way then).
 // A table at offset x of data lies at offset x of thin.
 bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin);
+// The tree TxmReader::Parse gives, less its payload vectors (they read as empty, as
+// TXM::TrimBinary(txm, false, false) leaves them), unpacked from a copy of the tables: the
+// payload bytes are neither read nor copied. Refuses what TxmReader::Parse refuses.
+talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
+// Lets file drop the pages of the payload vectors of flat, a model of file's verified content.
+void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBuffer& file);
 // Copies the payload vectors of flat (a model of the original buffer) into tree, unpacked from
 // the thin copy of that model; false when tree does not mirror flat.
 bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);

@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
+#include "bnx/post_enc.h"
 #include "cli/handlers.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
@@ -96,9 +97,29 @@ TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
   return txm;
 }
 
+namespace {
+// The tree of a TXM file with its payload vectors read as empty (never copied), the file held in
+// file so that they can be filled from it model by model (BNXUtils::FillModelPayloads).
+// Refuses what LoadTxmObj refuses.
+TalvexTXM::TXMContentT LoadTxmTables(const std::string& txm_path, talvex::FileBuffer& file) {
+  file = talvex::FileBuffer::Load(txm_path);
+  if (!file.ok()) return LoadTxmObj(txm_path);  // fails as every TXM mode does on such a file
+  TalvexTXM::TXMContentT txm;
+  talvex::Status st = BNXUtils::UnpackTxmTables(txm, file.data(), file.size());
+  if (!st.ok()) {
+    st.Err("Failed to parse the txm file: " + txm_path);
+    talvex::Report(st);
+    throw TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file");
+  }
+  return txm;
+}
+}  // namespace
+
 int TxmToJson(const CmdArgs& cmd) {
   RequireOneFile(cmd, "should be only one txm file");
-  TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
+  // The view shows no payload bytes: they are never copied out of the file.
+  talvex::FileBuffer file;
+  TalvexTXM::TXMContentT txm = LoadTxmTables(cmd.model_path[0], file);
   TXM::TrimBinary(txm, false, false);
   const std::string name =
       cmd.output_name.empty() ? Basename(cmd.model_path[0]) + ".no_binary.json" : cmd.output_name;
@@ -135,7 +156,17 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
 
 int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::vector<std::string>* views) {
   RequireOneFile(cmd, "should be only one txm file");
-  TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
+  // Only the model being written holds its payloads in memory: each is filled from the file
+  // just before it is packed, and its pages of the file are given back then.
+  talvex::FileBuffer file;
+  TalvexTXM::TXMContentT txm = LoadTxmTables(cmd.model_path[0], file);
+  std::map<const TalvexTXM::ModelT*, const TalvexTXM::Model*> flat_of;
+  if (file.ok()) {
+    const auto* flat = flatbuffers::GetRoot<TalvexTXM::TXMContent>(file.data())->models();
+    for (size_t i = 0; flat != nullptr && i < txm.models.size() && i < flat->size(); ++i) {
+      flat_of[txm.models[i].get()] = flat->Get(static_cast<flatbuffers::uoffset_t>(i));
+    }
+  }
   // No single-model file is much larger than the whole file: room for that, so that packing a
   // large model never grows (and copies) the builder. Untouched room costs no memory.
   const size_t room = static_cast<size_t>(BNXUtils::GetFileSizeFromPath(cmd.model_path[0])) + (size_t{1} << 16);
@@ -145,6 +176,15 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
     // so no interim "01_net" file ever appears or gets replaced.
     std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);
     if (!cmd.output_name.empty()) name += "_model_" + std::to_string(model_id) + ".txm";
+    for (auto& model : container.models) {
+      const auto found = flat_of.find(model.get());
+      if (found == flat_of.end()) continue;
+      if (!BNXUtils::FillModelPayloads(found->second, model.get())) {
+        TALVEX_LOG_ERROR(LogCateg::Tool, "Model {} of {} does not unpack as it is stored", model_id, cmd.model_path[0]);
+        return -1;
+      }
+      BNXUtils::ReleaseModelPayloadPages(found->second, file);
+    }
     TxmWriter writer(room);
     std::string path;
     if (talvex::Report(writer.Dump(container, cmd.output_folder, name, model_id, -1, "", path)) != 0) return -1;
