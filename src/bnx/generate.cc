@@ -574,7 +574,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     flatbuffers::FlatBufferBuilder fbb(room, nullptr, false, 8);
     talvex::Status notes;
     build(fbb, notes);
-    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0, {}};
+    const PayloadFill fill{in.payload, in.payload_size, in.payload_crc, {}, in.payload_file.fd(), 0, {}, {}};
     GenBNXBinary(args.target, fbb, output_name, &fill);
     return notes;
   } catch (const TalvexException& e) {
