@@ -43,6 +43,11 @@ talvex::Status CombineTxm(TalvexTXM::TXMContentT& result, const std::vector<Talv
 // model id; results is cleared first. Succeeds also when nothing matched.
 talvex::Status TrimModel(std::map<int32_t, TalvexTXM::TXMContentT>& results, const TalvexTXM::TXMContentT& txm,
               int32_t model_id);
+// The single-model container of one of txm's models (txm's magic and header, that model), for
+// callers that visit many models and cannot afford a scan of txm per model. result changes
+// only on success.
+talvex::Status TrimModel(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMContentT& txm,
+                         const TalvexTXM::ModelT& model);
 
 // Stand-alone container for core core_id of the single model of txm: one core (id 0, type
 // NPU, no dependency) and a model header whose buffer list is the file header's, relocated
