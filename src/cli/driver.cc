@@ -43,10 +43,13 @@ bool TakesOneFile(CmdArgs::CMDMode mode) {
   }
 }
 
-// Modes that write files (into the output folder, or beside the input with --replace_original).
-// The others only read and print, and must not leave an output folder behind.
+// Modes that write files into the output folder. The others only read and print, or write
+// beside their input, and must not leave an output folder behind.
 bool WritesFiles(const CmdArgs& args) {
   switch (args.mode) {
+    case CmdArgs::UpdateModelInfo:
+    case CmdArgs::UpdateSolutionInfo:
+      return !args.blReplaceOriginal;  // the new file takes the input's place
     case CmdArgs::ReadHeader:
     case CmdArgs::ReadModelInfo:
     case CmdArgs::GetCrc:
