@@ -234,6 +234,10 @@ int RunMain(int argc, char** argv) {
     }
   }
   ProtectCommandInputs(args);
+  // -q: no debug lines (the default level shows them), unless SPDLOG_LEVEL asks for them.
+  if (args.blQuiet && GetEnv("SPDLOG_LEVEL").empty()) {
+    for (int c = 0; c < static_cast<int>(LogCateg::LOG_CATEG_SIZE); ++c) SetLogLevel(static_cast<LogCateg>(c), kInfo);
+  }
 
   if (parsed.version_stop) {
     if (args.mode == CmdArgs::None) return 0;
