@@ -134,16 +134,15 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
 int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::vector<std::string>* views) {
   RequireOneFile(cmd, "should be only one txm file");
   TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
-  // No single-model file is much larger than the whole file: room for that, so that packing a
-  // large model never grows (and copies) the builder. Untouched room costs no memory.
-  const size_t room = static_cast<size_t>(BNXUtils::GetFileSizeFromPath(cmd.model_path[0])) + (size_t{1} << 16);
   int counter = 1;
   return ForEachModelMoved(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     // Written under its final name at once ("01_net_model_3.txm"), not renamed afterwards,
     // so no interim "01_net" file ever appears or gets replaced.
     std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);
     if (!cmd.output_name.empty()) name += "_model_" + std::to_string(model_id) + ".txm";
-    TxmWriter writer(room);
+    // Room for this model, not for the whole file: mapping and unmapping a builder as large as
+    // the file for every model made many small models cost quadratic time.
+    TxmWriter writer(TXM::PackCapacity(*container.models.front()));
     std::string path;
     if (talvex::Report(writer.Dump(container, cmd.output_folder, name, model_id, -1, "", path)) != 0) return -1;
     output_files.push_back(BNXUtils::GetRealpath(path));

@@ -241,6 +241,8 @@ uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, T::Location location) 
   FailPrecondition("There is no match buffer");
 }
 
+size_t PackCapacity(const T::ModelT& model) { return BuilderCapacity(PayloadBytes(model)); }
+
 talvex::Status CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
                           const BufferLayout& hdr_buf_info) {
   if (txms.empty()) FailPrecondition("No TXM content to combine");

@@ -31,6 +31,10 @@ TalvexTXM::CoreT* GetCore(const TxmCores& cores, int32_t id);
 // Start address (low 32 bits) of the first entry of `location`; throws "There is no match buffer".
 uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, TalvexTXM::Location location);
 
+// Initial builder size for packing a container of this one model: its payloads, with some room
+// for the rest, so that a large model is packed without the builder growing on the way.
+size_t PackCapacity(const TalvexTXM::ModelT& model);
+
 // Merges txms (at least one) into result: the first container's magic and header with
 // hdr_buf_info as the header's buffer list, then every model of every input in order.
 // -1 with "TXM target did not match!" or "Input addr should be the same, ..." (lines for
