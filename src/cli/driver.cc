@@ -44,10 +44,13 @@ bool TakesOneFile(CmdArgs::CMDMode mode) {
   }
 }
 
-// Modes that write files (into the output folder, or beside the input with --replace_original).
-// The others only read and print, and must not leave an output folder behind.
+// Modes that write files into the output folder. The others only read and print, or write
+// beside their input, and must not leave an output folder behind.
 bool WritesFiles(const CmdArgs& args) {
   switch (args.mode) {
+    case CmdArgs::UpdateModelInfo:
+    case CmdArgs::UpdateSolutionInfo:
+      return !args.blReplaceOriginal;  // the new file takes the input's place
     case CmdArgs::ReadHeader:
     case CmdArgs::ReadModelInfo:
     case CmdArgs::GetCrc:
@@ -255,6 +258,10 @@ int RunMain(int argc, char** argv) {
     }
   }
   ProtectCommandInputs(args);
+  // -q: no debug lines (the default level shows them), unless SPDLOG_LEVEL asks for them.
+  if (args.blQuiet && GetEnv("SPDLOG_LEVEL").empty()) {
+    for (int c = 0; c < static_cast<int>(LogCateg::LOG_CATEG_SIZE); ++c) SetLogLevel(static_cast<LogCateg>(c), kInfo);
+  }
 
   if (parsed.version_stop) {
     if (args.mode == CmdArgs::None) return 0;

@@ -8,6 +8,7 @@
 #include "bnx/verify.h"
 #include "cli/handlers.h"
 #include "cli/json_report.h"
+#include "cli/options.h"
 #include "cli/paths.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
@@ -47,6 +48,18 @@ bool KnownHeaderKey(const std::string& key) {
     if (key == k) return true;
   }
   return false;
+}
+
+// Texts the container is to hold must be UTF-8, or the JSON reports could not hold them as they
+// are; false, after naming the option and the offending value (mended, to be printable).
+bool RequireUtf8(const char* option, const std::vector<std::string>& values) {
+  for (const std::string& v : values) {
+    if (!IsValidUtf8(v)) {
+      std::cerr << UsageName(option) << ": \"" << ToValidUtf8(v) << "\" is not valid UTF-8" << std::endl;
+      return false;
+    }
+  }
+  return true;
 }
 
 // With --replace_original the new file takes the input's place (when it ends in ".bnx").
@@ -145,6 +158,10 @@ int ReadModelInfo(const CmdArgs& args) {
 }
 
 int UpdateModelInfo(const CmdArgs& args) {
+  if (!RequireUtf8("model_info_version", args.model_info_version_vec) ||
+      !RequireUtf8("model_info_name", args.model_info_name_vec)) {
+    return -1;
+  }
   const std::string path = args.FirstPath();
   std::string name;
   BNXUtils::BnxFile bnx;
@@ -165,6 +182,7 @@ int UpdateSolutionInfo(const CmdArgs& args) {
     std::cerr << "[ERROR] Solution ID and Solution Tag are both empty" << std::endl;
     return -1;
   }
+  if (!RequireUtf8("solution_id", {args.solution_id}) || !RequireUtf8("solution_tag", {args.solution_tag})) return -1;
   const std::string path = args.FirstPath();
   std::string name;
   BNXUtils::BnxFile bnx;

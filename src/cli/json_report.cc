@@ -5,6 +5,7 @@
 
 #include "common/exceptions.h"
 #include "common/logger.h"
+#include "common/strings.h"
 
 namespace {
 const char* const kKeys[] = {"platform",       "target",   "crc",         "tv_number",   "encryption_mode",
@@ -81,5 +82,7 @@ void PrintJson(const Json::Value& doc) {
   Json::StreamWriterBuilder b;
   b["indentation"] = "  ";
   b["emitUTF8"] = true;
-  std::cout << Json::writeString(b, doc) << std::endl;
+  // Container texts and paths are bytes, not always UTF-8, and the writer copies them as they are.
+  // The document's own syntax is ASCII, so mending the whole text mends each string.
+  std::cout << ToValidUtf8(Json::writeString(b, doc)) << std::endl;
 }

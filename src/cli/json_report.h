@@ -20,5 +20,6 @@ Json::Value ModelJson(const BNXUtils::BnxFile& bnx, int position);
 Json::Value PayloadJson(const BNXUtils::BnxFile& bnx);
 Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks);
 
-// The document on standard output, indented, with a final line end.
+// The document on standard output, indented, with a final line end; valid UTF-8 whatever its
+// strings hold (U+FFFD for each ill-formed piece).
 void PrintJson(const Json::Value& doc);

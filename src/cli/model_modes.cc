@@ -3,7 +3,7 @@
 
 #include <iostream>
 #include <map>
-#include <set>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -33,52 +33,50 @@ std::string InFolder(const std::string& folder, const std::string& name) {
 
 int32_t ModelId(const TalvexTXM::ModelT& model) { return model.header ? model.header->id : 0; }
 
-// TrimModel(model_id) in ascending model id, one id at a time, handing each single-model
-// container to fn (int(int32_t id, TXMContentT&), 0 to go on; fn may empty the container).
-// The models of an id are dropped from txm once cut out, so no model is held twice for long.
+// Positions in txm.models of the models to visit (only those of model_id unless it is -1),
+// grouped by ascending id, in file order within an id. Built in one pass, so that visiting every
+// model stays linear in their number (a scan of all models per id is quadratic).
+std::map<int32_t, std::vector<size_t>> ModelsById(const TalvexTXM::TXMContentT& txm, int32_t model_id) {
+  std::map<int32_t, std::vector<size_t>> by_id;
+  for (size_t i = 0; i < txm.models.size(); ++i) {
+    const auto& model = txm.models[i];
+    if (model && (model_id == -1 || ModelId(*model) == model_id)) by_id[ModelId(*model)].push_back(i);
+  }
+  return by_id;
+}
+
+// One single-model container per model id in ascending id (for an id held by several models,
+// the last of them), handed to fn (int(int32_t id, TXMContentT&), 0 to go on; fn may empty the
+// container). The models of an id are dropped from txm once cut out, so no model is held twice
+// for long.
 template <typename Fn>
 int ForEachModel(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
-  std::set<int32_t> ids;
-  for (const auto& model : txm.models) {
-    if (model && (model_id == -1 || ModelId(*model) == model_id)) ids.insert(ModelId(*model));
-  }
-  for (int32_t id : ids) {
-    std::map<int32_t, TalvexTXM::TXMContentT> cut;
-    int ret = talvex::Report(TXM::TrimModel(cut, txm, id));
+  for (const auto& [id, positions] : ModelsById(txm, model_id)) {
+    TalvexTXM::TXMContentT cut;
+    int ret = talvex::Report(TXM::TrimModel(cut, txm, *txm.models[positions.back()]));
     if (ret != 0) {
       std::cerr << "Failed to ExtractModel with model_id: " << model_id << std::endl;
       return ret;
     }
-    for (auto& model : txm.models) {
-      if (model && ModelId(*model) == id) model.reset();
-    }
-    for (auto& [cut_id, container] : cut) {
-      ret = fn(cut_id, container);
-      if (ret != 0) return ret;
-    }
+    for (size_t i : positions) txm.models[i].reset();
+    ret = fn(id, cut);
+    if (ret != 0) return ret;
   }
   return 0;
 }
 
 // ForEachModel for a fn that only packs and reads the single-model container: the same models in
-// the same order (for an id held by several models, the last of them), but each handed over by
-// moving it out of txm with txm's header, instead of packing and unpacking a copy of it. Packing
-// that container gives the same bytes as packing the copy: a tree read from a file comes back
-// from a pack and unpack unchanged. The header goes back into txm after each call.
+// the same order, but each handed over by moving it out of txm with txm's header, instead of
+// packing and unpacking a copy of it. Packing that container gives the same bytes as packing the
+// copy: a tree read from a file comes back from a pack and unpack unchanged. The header goes back
+// into txm after each call.
 template <typename Fn>
 int ForEachModelMoved(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
-  std::set<int32_t> ids;
-  for (const auto& model : txm.models) {
-    if (model && (model_id == -1 || ModelId(*model) == model_id)) ids.insert(ModelId(*model));
-  }
-  for (int32_t id : ids) {
+  for (const auto& [id, positions] : ModelsById(txm, model_id)) {
     TalvexTXM::TXMContentT one;
     one.magic = txm.magic;
-    for (auto& model : txm.models) {
-      if (!model || ModelId(*model) != id) continue;
-      one.models.clear();
-      one.models.push_back(std::move(model));
-    }
+    one.models.push_back(std::move(txm.models[positions.back()]));
+    for (size_t i : positions) txm.models[i].reset();
     one.header = std::move(txm.header);
     const int ret = fn(id, one);
     txm.header = std::move(one.header);
@@ -167,9 +165,6 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
       flat_of[txm.models[i].get()] = flat->Get(static_cast<flatbuffers::uoffset_t>(i));
     }
   }
-  // No single-model file is much larger than the whole file: room for that, so that packing a
-  // large model never grows (and copies) the builder. Untouched room costs no memory.
-  const size_t room = static_cast<size_t>(BNXUtils::GetFileSizeFromPath(cmd.model_path[0])) + (size_t{1} << 16);
   int counter = 1;
   return ForEachModelMoved(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     // Written under its final name at once ("01_net_model_3.txm"), not renamed afterwards,
@@ -185,7 +180,9 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
       }
       BNXUtils::ReleaseModelPayloadPages(found->second, file);
     }
-    TxmWriter writer(room);
+    // Room for this model, not for the whole file: mapping and unmapping a builder as large as
+    // the file for every model made many small models cost quadratic time.
+    TxmWriter writer(TXM::PackCapacity(*container.models.front()));
     std::string path;
     if (talvex::Report(writer.Dump(container, cmd.output_folder, name, model_id, -1, "", path)) != 0) return -1;
     output_files.push_back(BNXUtils::GetRealpath(path));

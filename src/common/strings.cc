@@ -24,7 +24,62 @@ std::vector<std::string> RawPieces(const std::string& str, char delim) {
   }
   return out;
 }
+
+// Bytes of the sequence that starts at s[i]: a well-formed character (*ok true), or the maximal
+// subpart of an ill-formed sequence (*ok false, at least one byte): its lead and the following
+// bytes that could still continue it.
+size_t NextUtf8(std::string_view s, size_t i, bool* ok) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  *ok = lead < 0x80;
+  if (*ok) return 1;
+  size_t len = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // the second byte's range, narrower after E0, ED, F0, F4
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    len = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    len = 3;
+    if (lead == 0xE0) lo = 0xA0;  // overlong
+    if (lead == 0xED) hi = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    len = 4;
+    if (lead == 0xF0) lo = 0x90;  // overlong
+    if (lead == 0xF4) hi = 0x8F;  // above U+10FFFF
+  }
+  if (len == 0) return 1;
+  size_t k = 1;
+  for (; k < len && i + k < s.size(); ++k) {
+    const auto c = static_cast<unsigned char>(s[i + k]);
+    if (c < (k == 1 ? lo : 0x80) || c > (k == 1 ? hi : 0xBF)) break;
+  }
+  *ok = k == len;
+  return k;
+}
 }  // namespace
+
+bool IsValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    bool ok = false;
+    i += NextUtf8(s, i, &ok);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+std::string ToValidUtf8(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    bool ok = false;
+    const size_t n = NextUtf8(s, i, &ok);
+    if (ok) {
+      out.append(s.data() + i, n);
+    } else {
+      out += "\xEF\xBF\xBD";  // U+FFFD
+    }
+    i += n;
+  }
+  return out;
+}
 
 std::string LTrim(std::string s) {
   size_t i = 0;

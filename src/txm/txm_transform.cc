@@ -241,6 +241,8 @@ uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, T::Location location) 
   FailPrecondition("There is no match buffer");
 }
 
+size_t PackCapacity(const T::ModelT& model) { return BuilderCapacity(PayloadBytes(model)); }
+
 talvex::Status CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
                           const BufferLayout& hdr_buf_info) {
   if (txms.empty()) FailPrecondition("No TXM content to combine");
@@ -297,24 +299,37 @@ talvex::Status CombineTxm(T::TXMContentT& result, const std::vector<T::TXMConten
   return st;
 }
 
+namespace {
+talvex::Status PackOneModel(T::TXMContentT& one, const T::TXMContentT& txm, const T::ModelT& model) {
+  const uint64_t payload = PayloadBytes(model);
+  talvex::Status st = FitsOneBuffer(payload);
+  if (!st.ok()) return st;
+  FlatBufferBuilder fbb(BuilderCapacity(payload));
+  const Offset<T::Model> model_off = T::Model::Pack(fbb, &model);
+  const auto models_off = fbb.CreateVector(&model_off, 1);
+  const auto header_off = PackHeader(fbb, txm.header);
+  return FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
+}
+}  // namespace
+
 talvex::Status TrimModel(std::map<int32_t, T::TXMContentT>& results, const T::TXMContentT& txm, int32_t model_id) {
   results.clear();
   for (const auto& model : txm.models) {
     if (!model || (model_id != -1 && ModelId(*model) != model_id)) continue;
-    const uint64_t payload = PayloadBytes(*model);
     T::TXMContentT one;
-    talvex::Status st = FitsOneBuffer(payload);
-    if (st.ok()) {
-      FlatBufferBuilder fbb(BuilderCapacity(payload));
-      const Offset<T::Model> model_off = T::Model::Pack(fbb, model.get());
-      const auto models_off = fbb.CreateVector(&model_off, 1);
-      const auto header_off = PackHeader(fbb, txm.header);
-      st = FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
-    }
+    talvex::Status st = PackOneModel(one, txm, *model);
     if (!st.ok()) return st.Err(fmt::format("Failed to create TXMContentT object with model_id: {}", model_id));
     results[ModelId(*model)] = std::move(one);
   }
   return talvex::Status();
+}
+
+talvex::Status TrimModel(T::TXMContentT& result, const T::TXMContentT& txm, const T::ModelT& model) {
+  T::TXMContentT one;
+  talvex::Status st = PackOneModel(one, txm, model);
+  if (!st.ok()) return st.Err(fmt::format("Failed to create TXMContentT object with model_id: {}", ModelId(model)));
+  result = std::move(one);
+  return st;
 }
 
 talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id,

@@ -31,6 +31,10 @@ TalvexTXM::CoreT* GetCore(const TxmCores& cores, int32_t id);
 // Start address (low 32 bits) of the first entry of `location`; throws "There is no match buffer".
 uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, TalvexTXM::Location location);
 
+// Initial builder size for packing a container of this one model: its payloads, with some room
+// for the rest, so that a large model is packed without the builder growing on the way.
+size_t PackCapacity(const TalvexTXM::ModelT& model);
+
 // Merges txms (at least one) into result: the first container's magic and header with
 // hdr_buf_info as the header's buffer list, then every model of every input in order.
 // -1 with "TXM target did not match!" or "Input addr should be the same, ..." (lines for
@@ -43,6 +47,11 @@ talvex::Status CombineTxm(TalvexTXM::TXMContentT& result, const std::vector<Talv
 // model id; results is cleared first. Succeeds also when nothing matched.
 talvex::Status TrimModel(std::map<int32_t, TalvexTXM::TXMContentT>& results, const TalvexTXM::TXMContentT& txm,
               int32_t model_id);
+// The single-model container of one of txm's models (txm's magic and header, that model), for
+// callers that visit many models and cannot afford a scan of txm per model. result changes
+// only on success.
+talvex::Status TrimModel(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMContentT& txm,
+                         const TalvexTXM::ModelT& model);
 
 // Stand-alone container for core core_id of the single model of txm: one core (id 0, type
 // NPU, no dependency) and a model header whose buffer list is the file header's, relocated

@@ -102,6 +102,8 @@ TEST_F(CombineCliTest, LegacyLayoutPayloadHeaderAndKeptFiles) {
                                 "/" + P("b.bnx") + "_all_models.bin\n" +
                        Done(out_ + "/models_300.bnx"));
   EXPECT_EQ(DirEntries(out_), Strings{"models_300.bnx"});  // no intermediate file left
+  r = Tool({"-c", pa, pb, "-O", "quiet", "-q"});  // neither progress nor debug lines
+  EXPECT_EQ(r.out, Done(root_ + "/quiet/models_300.bnx"));
   EXPECT_EQ(ReadBytes(pa), in_a);
   EXPECT_EQ(ReadBytes(pb), in_b);
 

@@ -107,8 +107,8 @@ TEST_F(HeaderModesTest, ReplaceOriginalRewritesInPlaceOrNotAtAll) {
   EXPECT_EQ(Tool({"-U", input_, "--model_info_name", "renamed", "--replace_original"}).out,
             kModelInfoDone + RealPath(input_) + "\n");
   ExpectWritten(input_, "model_info", 0, "name", "renamed");
-  EXPECT_EQ(DirEntries(out_), Strings{});  // and no temporary file beside the input
-  EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "original.bnx", "out"}));
+  // No temporary file beside the input, and no output folder: nothing is written there.
+  EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "original.bnx"}));
 
   // Unreadable, damaged (a payload that is no TXM file), or named so long that no temporary file
   // fits beside it: the original stays.
@@ -148,7 +148,30 @@ TEST_F(HeaderModesTest, ReplaceOriginalKeepsWhatTheFileWas) {
   ASSERT_EQ(stat(input_.c_str(), &file), 0);
   EXPECT_EQ(file.st_mode & 07777, 0640u);
   if (root) EXPECT_EQ(file.st_uid * 10000 + file.st_gid, 4321u * 10000 + 4322u);
-  EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "link.bnx", "original.bnx", "out"}));
+  EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "link.bnx", "original.bnx"}));
+}
+
+// A text that is not UTF-8 is refused, naming its option, before anything is written; one that
+// is goes in byte for byte.
+TEST_F(HeaderModesTest, TextsThatAreNotUtf8AreRefused) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD, one for each ill-formed piece
+  const std::pair<Strings, std::string> cases[] = {
+      {{"-U", input_, "--model_info_name", "ok,b\xC3(d"}, "--model_info_name: \"b" + r + "(d\""},
+      {{"-U", input_, "--model_info_version", "\xE0\x80\xAF", "--replace_original"},
+       "--model_info_version: \"" + r + r + r + "\""},
+      {{"--update_solution_info", input_, "--solution_id", "\xED\xA0\x80"}, "--solution_id: \"" + r + r + r + "\""},
+      {{"--update_solution_info", input_, "--solution_id", "1", "--solution_tag", "t\xF4\x90\x80\x80"},
+       "--solution_tag: \"t" + r + r + r + r + "\""},
+  };
+  for (const auto& [args, what] : cases) {
+    const RunResult res = Tool(args);
+    EXPECT_EQ(res.status, 255) << what;
+    EXPECT_EQ(res.out + res.err, what + " is not valid UTF-8\n");
+  }
+  EXPECT_EQ(ReadBytes(input_), ReadBytes(dir_ / "original.bnx"));
+  EXPECT_EQ(DirEntries(dir_.path()), (Strings{"in.bnx", "original.bnx"}));
+  ASSERT_EQ(Tool({"-U", input_, "--model_info_name", "caf\xC3\xA9"}).status, 0);
+  ExpectWritten(out_ + "/models_400.bnx", "model_info", 0, "name", "caf\xC3\xA9");
 }
 
 }  // namespace

@@ -164,4 +164,27 @@ TEST_F(ModelModesTest, SplitCoreSelectionNamesAndFailures) {
   EXPECT_EQ(DirEntries(out_), (Strings{"models_400_model_1_core_1.txm", "one.txm"}));
 }
 
+// Each id is visited once, in ascending order; of the models sharing an id, the last one counts
+// (-S, and the per-model files of -X -l).
+TEST_F(ModelModesTest, ModelsSharingAnIdGiveTheLastOfThem) {
+  SampleTxmOptions o;
+  o.models = {o.SampleModel(5), o.SampleModel(2), o.SampleModel(5)};
+  o.models[2].cmd_bytes = 512;  // tells the second model 5 from the first
+  SampleBnx s;
+  s.all_models = BuildSampleTxm(o);
+  s.models = {{"a", 5, ""}, {"b", 2, ""}, {"c", 5, ""}};
+  s.crc = s.uuid = Crc32(s.all_models);
+  Write("dup.txm", s.all_models);
+  Write("dup.bnx", BuildBnx(s));
+  EXPECT_EQ(Split(0, {}, "dup.txm").out, "out/models_400_model_2_core_0.txm\nout/models_400_model_5_core_0.txm\n");
+  ASSERT_EQ(Tool({"-X", "dup.bnx", "-l", "-O", "x", "-o", "d"}).status, 0);
+  for (const std::string& path : {out_ + "/models_400_model_5_core_0.txm", root_ + "/x/02_d_model_5.txm"}) {
+    T::TXMContentT five;
+    ASSERT_EQ(talvex::Report(TXM::LoadTxmObj(five, path)), 0) << path;
+    ASSERT_EQ(five.models.size(), 1u);
+    EXPECT_EQ(five.models[0]->cores[0]->eu_params.AsNPUEUParams()->cmd.size(), 512u) << path;
+  }
+  EXPECT_TRUE(Exists(root_ + "/x/01_d_model_2.txm"));
+}
+
 }  // namespace

@@ -215,4 +215,42 @@ TEST_F(VerifyTest, InfoReadAndModelInfoJsonMatchTheText) {
   }
 }
 
+// Texts that are not UTF-8 (in the container, in its path, in a TXM file) reach every JSON
+// document mended: one U+FFFD for each maximal ill-formed piece, well-formed text as it is.
+TEST_F(VerifyTest, JsonIsValidUtf8WhateverTheInputsHold) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> names[] = {  // stored, printed
+      {"a\xF1\x80\x80\xE1\x80\xC2" "b\x80" "c\x80\xBF" "d", "a" + r + r + r + "b" + r + "c" + r + r + "d"},
+      {"\xC0\xAF\xE0\x80\xBF", r + r + r + r + r},             // overlong forms
+      {"\xED\xA0\x80\xF4\x90\x80\x80", r + r + r + r + r + r + r},  // a surrogate, above U+10FFFF
+      {"x\xF0\x9F\x98", "x" + r},                                // cut short
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+  };
+  SampleBnx s = Good(Family::kTxm);
+  s.models.clear();
+  for (const auto& [stored, printed] : names) s.models.push_back({stored, 1, "v"});
+  s.solution_tag = "t\xFF";
+  const std::string path = Write("c\xFE.bnx", BuildBnx(s)), mended = dir_ / ("c" + r + ".bnx");
+
+  const Json::Value models = Parse(Tool({"-M", path, "-N", "-1", "--json"}).out);
+  EXPECT_EQ(models["file"].asString(), mended);
+  ASSERT_EQ(models["models"].size(), std::size(names));
+  for (Json::ArrayIndex i = 0; i < models["models"].size(); ++i) {
+    EXPECT_EQ(models["models"][i]["name"].asString(), names[i].second) << i;
+  }
+  const Json::Value info = Parse(Tool({"-I", path, "--json"}).out);
+  EXPECT_EQ(info["header"]["solution_tag"].asString() + info["models"][0]["name"].asString(), "t" + r + names[0].second);
+  EXPECT_EQ(Parse(Tool({"-R", path, "-k", "solution_tag", "--json"}).out)["value"].asString(), "t" + r);
+  const Json::Value verify = Parse(Tool({"--verify", path, "--json"}).out);
+  EXPECT_EQ(verify["files"][0]["file"].asString() + verify["ok"].asString(), mended + "true");
+
+  // The JSON view of a TXM file.
+  TalvexTXM::TXMContentT txm = BuildSampleTxmObject();
+  txm.models[0]->header->inputs[0]->name = "in\xFF" "put";
+  Write("m.txm", PackTxm(txm));
+  ASSERT_EQ(Tool({"-j", dir_ / "m.txm", "-O", "out"}).status, 0);
+  const Json::Value view = Parse(ReadText(out_ + "/m.txm.no_binary.json"));
+  EXPECT_EQ(view["models"][0]["header"]["inputs"][0]["name"].asString(), "in" + r + "put");
+}
+
 }  // namespace
