@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/legacy_builder.h"
+
 namespace testsupport {
 
 struct SampleModel {
@@ -34,6 +36,13 @@ struct SampleBnx {
   std::vector<uint8_t> all_models = DefaultTxmPayload();
   bool with_header = true;
 };
+
+// A legacy container (target 0 TZ100 ... 4 TZ500) around pair: schema major 0 for TZ100, else 1.
+inline SampleBnx LegacyBnx(int32_t target, const LegacyPair& pair) {
+  SampleBnx s;
+  s.target = target, s.major = target == 0 ? 0 : 1, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
+  return s;
+}
 
 // FlatBuffers buffer (force-defaults, all_models 32-aligned) plus the CRC trailer.
 std::vector<uint8_t> BuildBnx(const SampleBnx& s);

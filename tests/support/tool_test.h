@@ -22,13 +22,6 @@ namespace testsupport {
 using Bytes = std::vector<uint8_t>;
 using Strings = std::vector<std::string>;
 
-// A legacy container (target 0 TZ100 ... 4 TZ500) around pair: schema major 0 for TZ100, else 1.
-inline SampleBnx LegacyBnx(int32_t target, const LegacyPair& pair) {
-  SampleBnx s;
-  s.target = target, s.major = target == 0 ? 0 : 1, s.fw_info = pair.fw_info, s.all_models = pair.all_models;
-  return s;
-}
-
 class ToolTest : public ::testing::Test {
  protected:
   // Runs the tool in the test's folder. Every container a successful run wrote or rewrote must

@@ -1,0 +1,30 @@
+# End-to-end cases: each .test file holds its command lines (RUN:), their expected output
+# (FileCheck patterns or golden files in Inputs/) and statuses. %tool runs the program through
+# run_tool.py, which also checks inputs, the output folder and every written container.
+import os
+
+import lit.formats
+
+config.name = 'talvex'
+config.test_format = lit.formats.ShTest(execute_external=True)
+config.suffixes = ['.test']
+config.excludes = ['Inputs']
+config.test_source_root = os.path.dirname(__file__)
+config.test_exec_root = lit_config.params.get('exec_root', os.path.join(config.test_source_root, 'out'))
+
+here = config.test_source_root
+params = lit_config.params
+config.substitutions.append(('%tool', f"python3 {here}/run_tool.py {params['tool']}"))
+config.substitutions.append(('%parser', params['parser']))
+config.substitutions.append(('%make', params['make_input']))
+config.substitutions.append(('%inputs', os.path.join(here, 'Inputs')))
+config.substitutions.append(('%flatc', params['flatc']))
+config.substitutions.append(('%schemas', params['schemas']))
+config.substitutions.append(('%bin', params['tool']))
+llvm_bin = params.get('llvm_bin', '/usr/lib/llvm-14/bin')
+for name in ('FileCheck', 'split-file'):
+    if os.path.exists(os.path.join(llvm_bin, name)):
+        config.substitutions.append((rf'\b{name}\b', os.path.join(llvm_bin, name)))
+# The same plain output in every case: no colour, the default log levels.
+config.environment['NO_COLOR'] = '1'
+config.environment.pop('SPDLOG_LEVEL', None)

@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""Runs the tool for an end-to-end case and checks what every case must hold, unasked:
+inputs keep their bytes, nothing is written outside the output folder, and every container a
+successful run wrote or rewrote passes --verify.
+
+  run_tool.py BIN [--status N] ARGS...
+
+With --status the run must end with status N (and this script then exits 0); without it, this
+script ends with the tool's own status. The case's folder is the working folder."""
+import os, subprocess, sys
+
+
+def snapshot(root):
+    # The case's own redirections (> out 2> err) are not the tool's doing.
+    streams = set()
+    for fd in (1, 2):
+        try:
+            st = os.fstat(fd)
+            streams.add((st.st_dev, st.st_ino))
+        except OSError:
+            pass
+    files = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            try:
+                st = os.stat(path)
+                if (st.st_dev, st.st_ino) in streams:
+                    continue
+                with open(path, 'rb') as f:
+                    files[os.path.relpath(path, root)] = f.read()
+            except OSError:
+                pass  # a pipe or a socket: not an input of these cases
+    return files
+
+
+def option_value(args, short, long):
+    value = None
+    for i, a in enumerate(args):
+        if a in (short, long) and i + 1 < len(args):
+            value = args[i + 1]
+        elif a.startswith(long + '='):
+            value = a[len(long) + 1:]
+    return value
+
+
+def main():
+    tool, args = sys.argv[1], sys.argv[2:]
+    want = None
+    if args[:1] == ['--status']:
+        want, args = int(args[1]), args[2:]
+    root = os.getcwd()
+    folder = option_value(args, '-O', '--folder')
+    folder = os.path.normpath(os.path.join(root, 'output' if folder is None else folder))
+    # --replace_original may rewrite the files the mode names; everything else is an input.
+    replaced = set()
+    if '--replace_original' in args:
+        replaced = {os.path.realpath(a) for a in args if os.path.isfile(a)}
+    before = snapshot(root)
+    status = subprocess.call([tool] + args)
+    after = snapshot(root)
+    faults = []
+
+    def inside(rel):
+        path = os.path.join(root, rel)
+        return os.path.commonpath([folder, path]) == folder or os.path.realpath(path) in replaced
+
+    for rel, data in before.items():
+        if not inside(rel) and after.get(rel) != data:
+            faults.append(f'input changed or removed: {rel}')
+    for rel in after:
+        if rel not in before and not inside(rel):
+            faults.append(f'written outside the output folder: {rel}')
+    if status == 0:
+        for rel, data in after.items():
+            if rel.endswith('.bnx') and before.get(rel) != data:
+                check = subprocess.run([tool, '--verify', rel], capture_output=True, text=True)
+                if check.returncode != 0:
+                    faults.append(f'{rel} fails --verify:\n{check.stdout}{check.stderr}')
+    if want is not None and status != want:
+        faults.append(f'status {status}, expected {want}')
+    for fault in faults:
+        print(f'run_tool: {fault}', file=sys.stderr)
+    if faults:
+        sys.exit(1 if status == 0 or want is not None else status)
+    sys.exit(0 if want is not None else status)
+
+
+if __name__ == '__main__':
+    main()
