@@ -1,9 +1,14 @@
 // Writes test inputs with the builders of tests/support (never with the tool's own writers), for
 // the end-to-end cases and the bundled samples:
-//   make_input txm PATH [models=N] [weight=BYTES]          a TZ400 compiler output
-//   make_input bnx PATH [target=N]                      a container around the sample TXM (TZ400)
-//   make_input legacy-bnx PATH [target=0..4] [weight=BYTES]  a legacy container of two models
-//   make_input legacy-pair FW ALL [target=0..4] [crc=0|1]    its fw_info.bin / all_models.bin
+//   make_input txm PATH [models=N] [weight=BYTES] [header=0] [cores=0]  a TZ400 compiler output
+//     (header=0: no file header; cores=0: models without cores)
+//   make_input bnx PATH [target=N] [payload=FILE]       a container around the sample TXM (TZ400)
+//     or around FILE's bytes
+//   make_input legacy-bnx PATH [target=0..4] [weight=BYTES] [setup=BYTES] [empty=1]
+//     a legacy container of two models (setup=: TZ100 raw setups cut or padded to BYTES;
+//     empty=1: models whose pieces are all empty; aligned=1: command and weight of whole
+//     16-byte blocks, as post-encryption needs; tz100=1: the one model of the TZ100 sample)
+//   make_input legacy-pair FW ALL [same keys] [crc=0|1]  its fw_info.bin / all_models.bin
 //   make_input samples DIR                              the bundled samples (samples/)
 // target numbers are the container's: 0 TZ100 (raw setups), 1 TZ200, 2 TZ300, 3 TZ400, 4 TZ500.
 #include <sys/stat.h>
@@ -24,6 +29,8 @@ namespace {
 
 using namespace testsupport;
 
+std::string g_payload;  // payload=FILE, the one key whose value is a text
+
 // key=value words after the paths.
 std::map<std::string, long> Options(int argc, char** argv, int first) {
   std::map<std::string, long> opts;
@@ -31,6 +38,10 @@ std::map<std::string, long> Options(int argc, char** argv, int first) {
     const std::string word = argv[i];
     const size_t eq = word.find('=');
     if (eq == std::string::npos) throw std::runtime_error("not key=value: " + word);
+    if (word.compare(0, eq, "payload") == 0) {
+      g_payload = word.substr(eq + 1);
+      continue;
+    }
     opts[word.substr(0, eq)] = std::strtol(word.c_str() + eq + 1, nullptr, 0);
   }
   return opts;
@@ -44,8 +55,15 @@ long Get(const std::map<std::string, long>& opts, const std::string& key, long f
 LegacyPair Pair(const std::map<std::string, long>& opts, bool with_crc) {
   const long target = Get(opts, "target", 2);
   std::vector<LegacyModel> models = SampleLegacyModels(target == 0 ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
+  // The TZ100 sample's one model: commands a relocation can walk, a full raw setup.
+  if (Get(opts, "tz100", 0) != 0) models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100())};
   if (opts.count("weight")) {
     models[0] = MakeLegacyModel(models[0].id, 1, 4096, static_cast<size_t>(Get(opts, "weight", 0)), models[0].setup);
+  }
+  for (LegacyModel& m : models) {
+    if (opts.count("setup")) m.setup.resize(static_cast<size_t>(Get(opts, "setup", 0)));
+    if (Get(opts, "empty", 0) != 0) m = MakeLegacyModel(m.id, m.version, 0, 0, {});
+    if (Get(opts, "aligned", 0) != 0) m = MakeLegacyModel(m.id, m.version, 64, 128, m.setup);
   }
   return BuildLegacyPair(models, with_crc);
 }
@@ -73,14 +91,20 @@ int Make(int argc, char** argv) {
     const auto opts = Options(argc, argv, 3);
     SampleTxmOptions o;
     o.models.clear();
+    o.with_header = Get(opts, "header", 1) != 0;
     for (long i = 0; i < Get(opts, "models", 2); ++i) {
       o.models.push_back(o.SampleModel(static_cast<int32_t>(i + 1)));
       if (opts.count("weight")) o.models.back().weight_bytes = static_cast<size_t>(Get(opts, "weight", 0));
     }
-    WriteSampleTxm(path, o);
+    TalvexTXM::TXMContentT txm = BuildSampleTxmObject(o);
+    if (Get(opts, "cores", 1) == 0) {
+      for (auto& m : txm.models) m->cores.clear();
+    }
+    WriteBytes(path, PackTxm(txm));
   } else if (kind == "bnx") {
     SampleBnx s;
     s.target = static_cast<int32_t>(Get(Options(argc, argv, 3), "target", 3));
+    if (!g_payload.empty()) s.all_models = ReadBytes(g_payload);
     WriteBytes(path, BuildBnx(s));
   } else if (kind == "legacy-bnx") {
     const auto opts = Options(argc, argv, 3);
