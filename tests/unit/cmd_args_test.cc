@@ -30,49 +30,14 @@ Parsed Parse(Strings words) {
   return p;
 }
 
-TEST(ParseTest, ModeOptionsSetModeAndPaths) {
-  const std::tuple<const char*, const char*, CmdArgs::CMDMode> cases[] = {
-      {"-X", "--extract", CmdArgs::ExtractBnx}, {"-I", "--info", CmdArgs::BnxInfo}, {"-R", "--read", CmdArgs::ReadHeader},
-      {"-M", "--model_info", CmdArgs::ReadModelInfo}, {"-C", "--crc", CmdArgs::GetCrc}, {"-E", "--enc", CmdArgs::PostEnc},
-      {"-c", "--combine_bnx", CmdArgs::CombineBnx}, {"-j", "--txm_to_json", CmdArgs::TxmToJson},
-      {"-S", "--split_core", CmdArgs::SplitCore}, {"-A", "--alignment", CmdArgs::CheckAlignment},
-      {"-U", "--update_model_info", CmdArgs::UpdateModelInfo},
-      {"--update_solution_info", "--update_solution_info", CmdArgs::UpdateSolutionInfo},
-  };
-  for (const auto& [short_opt, long_opt, mode] : cases) {
-    for (const char* opt : {short_opt, long_opt}) {
-      const Parsed p = Parse({opt, "f"});
-      EXPECT_EQ(p.args.mode, mode) << opt;
-      EXPECT_EQ(p.args.model_path, Strings{"f"}) << opt;
-    }
-  }
-  // Split at spaces within one argument only; -G keeps the paths.
+// Words of one argument split at blanks; words that are not options go back to the driver.
+TEST(ParseTest, PathsAndStrayWords) {
   EXPECT_EQ(Parse({"--info", " x.bnx  y.bnx "}).args.model_path, (Strings{"x.bnx", "", "y.bnx"}));
   EXPECT_EQ(Parse({"stray", "--info", "a", "b"}).args.model_path, Strings{"a"});
   EXPECT_EQ(Parse({"-I", "a", "--gen"}).args.model_path, Strings{"a"});
-  // Words that are not options are handed back for the driver (-X and -c take them as files).
   const Parsed several = Parse({"-c", "a b", "-O", "o", "c", "d"});
   EXPECT_EQ(several.args.model_path, (Strings{"a", "b"}));
   EXPECT_EQ(several.outcome.extra, (Strings{"c", "d"}));
-}
-
-TEST(ParseTest, ValueOptionsFillTheirFields) {
-  const std::tuple<const char*, const char*, std::string CmdArgs::*> texts[] = {
-      {"-h", "--header", &CmdArgs::fwInfo_path},     {"-m", "--model", &CmdArgs::allModels_path},
-      {"-e", "--txm", &CmdArgs::txm_path},           {"-t", "--target", &CmdArgs::target},
-      {"-a", "--solution_id", &CmdArgs::solution_id}, {"-b", "--solution_tag", &CmdArgs::solution_tag},
-      {"-k", "--header_key", &CmdArgs::header_key},  {"-p", "--json_path", &CmdArgs::json_path},
-      {"-o", "--output", &CmdArgs::output_name},     {"-O", "--folder", &CmdArgs::output_folder},
-      {"-F", "--key_file", &CmdArgs::key_file},
-  };
-  for (const auto& [short_opt, long_opt, field] : texts) {
-    EXPECT_EQ(Parse({short_opt, "v"}).args.*field, "v") << short_opt;
-    EXPECT_EQ(Parse({short_opt, "v", long_opt, "w"}).args.*field, "w") << long_opt;  // later wins
-  }
-  EXPECT_TRUE(Parse({"-l"}).args.blKeepAll && Parse({"--keep_all"}).args.blKeepAll);
-  EXPECT_TRUE(Parse({"-s"}).args.blParseSetupBin && Parse({"--parse_setup_bin"}).args.blParseSetupBin);
-  EXPECT_TRUE(Parse({"-q"}).args.blQuiet && Parse({"--quiet"}).args.blQuiet);
-  EXPECT_TRUE(Parse({"--replace_original"}).args.blReplaceOriginal);
   const Parsed lists = Parse({"--model_info_version", "1.0 ,2.0,,3", "--model_info_name", "x,"});
   EXPECT_EQ(lists.args.model_info_version_vec, (Strings{"1.0", "2.0", "", "3"}));
   EXPECT_EQ(lists.args.model_info_name_vec, Strings{"x"});
