@@ -57,13 +57,13 @@ LegacyPair Pair(const std::map<std::string, long>& opts, bool with_crc) {
   std::vector<LegacyModel> models = SampleLegacyModels(target == 0 ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
   // The TZ100 sample's one model: commands a relocation can walk, a full raw setup.
   if (Get(opts, "tz100", 0) != 0) models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100())};
-  if (opts.count("weight")) {
-    models[0] = MakeLegacyModel(models[0].id, 1, 4096, static_cast<size_t>(Get(opts, "weight", 0)), models[0].setup);
-  }
   for (LegacyModel& m : models) {
     if (opts.count("setup")) m.setup.resize(static_cast<size_t>(Get(opts, "setup", 0)));
     if (Get(opts, "empty", 0) != 0) m = MakeLegacyModel(m.id, m.version, 0, 0, {});
     if (Get(opts, "aligned", 0) != 0) m = MakeLegacyModel(m.id, m.version, 64, 128, m.setup);
+  }
+  if (opts.count("weight")) {
+    models[0] = MakeLegacyModel(models[0].id, 1, 4096, static_cast<size_t>(Get(opts, "weight", 0)), models[0].setup);
   }
   return BuildLegacyPair(models, with_crc);
 }

@@ -1,24 +1,17 @@
 // Damaged inputs through every mode: no signal and no sanitizer report, a failure names the
-// file and leaves nothing in the output folder, the input is never changed. And -U
-// --replace_original killed at random moments leaves the old or the new file, never a mix.
-#include <signal.h>
-#include <spawn.h>
+// file and leaves nothing in the output folder, the input is never changed.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <map>
-#include <random>
 
 #include <zlib.h>
 
 #include "bnx_generated.h"
 #include "support/tool_test.h"
-
-extern char** environ;
 
 namespace {
 
@@ -300,56 +293,6 @@ TEST(HostileCorpus, EveryModeRefusesDamagedInputsCleanly) {
   }
   std::remove(huge.c_str());
   std::printf("hostile corpus: %zu inputs x %zu modes = %zu runs\n", corpus.size(), modes.size(), runs);
-}
-
-// -U --replace_original on a large container, killed at random moments: the file is always
-// byte for byte the old container or the new one.
-TEST(HostileCorpus, KilledReplaceOriginalLeavesOldOrNew) {
-  TempDir dir;
-  SampleBnx s;
-  SampleTxmOptions big;
-  big.models[0].weight_bytes = 48u << 20;  // large enough that writing takes a while
-  s.all_models = BuildSampleTxm(big);
-  const Bytes old_bytes = BuildBnx(s);
-  const std::string bnx = dir / "big.bnx", probe = dir / "probe.bnx";
-  const Strings args = {"-U", "", "--model_info_version", "7.7", "--replace_original"};
-  auto argv_for = [&](const std::string& path) {
-    Strings a = {TALVEX_BIN};
-    for (const auto& w : args) a.push_back(w.empty() ? path : w);
-    return a;
-  };
-  // The new bytes and how long a whole run takes.
-  WriteBytes(probe, old_bytes);
-  const auto t0 = std::chrono::steady_clock::now();
-  const RunResult full = testsupport::Run(argv_for(probe), dir.path());
-  const auto full_us =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count();
-  ASSERT_EQ(full.status, 0) << full.err;
-  const Bytes new_bytes = ReadBytes(probe);
-  ASSERT_NE(new_bytes, old_bytes);
-  std::remove(probe.c_str());
-
-  std::mt19937 rng(20261206);
-  int saw_old = 0, saw_new = 0;
-  for (int round = 0; round < 8; ++round) {
-    WriteBytes(bnx, old_bytes);
-    const Strings words = argv_for(bnx);
-    std::vector<char*> argv;
-    for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-    usleep(static_cast<useconds_t>(std::uniform_int_distribution<long>(0, full_us)(rng)));
-    kill(pid, SIGKILL);
-    int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
-    const Bytes now = ReadBytes(bnx);
-    const bool is_old = now == old_bytes, is_new = now == new_bytes;
-    EXPECT_TRUE(is_old || is_new) << "round " << round << ": a mix of " << now.size() << " bytes";
-    saw_old += is_old, saw_new += is_new;
-  }
-  std::printf("killed -U --replace_original: %d old, %d new (whole run %lld us)\n", saw_old, saw_new,
-              static_cast<long long>(full_us));
 }
 
 }  // namespace
