@@ -3,8 +3,8 @@
 //   make_input txm PATH [models=N] [weight=BYTES] [shift=1]  a TZ400 compiler output; shift=1
 //       starts model #1's first cmd 4 bytes late (misaligned, still verifies) and prints where
 //   make_input bnx PATH [target=N] [info=NAME:ID:VERSION,...] [tag=TEXT] [platform=TEXT]
-//       [crc=N] [uuid=N] [enc=N] [major=N] [payload=junk|empty] [shift=1] [weight=BYTES]
-//                                                       a container around the sample TXM (TZ400)
+//       [crc=N] [uuid=N] [enc=N] [major=N] [payload=junk|empty] [shift=1] [weight=BYTES] [fw=N]
+//       a container around the sample TXM (TZ400); fw: N bytes of fw_info (9, 8, 7...)
 //   make_input legacy-bnx PATH [target=0..4] [weight=BYTES] [major=N] [info=...] [fw-xor=AT]
 //       [fw-size=N] [fw-put=AT:WORD] [payload-xor=AT]    a legacy container of two models; the
 //       damages apply after the CRCs are computed (AT < 0 counts from the end)
@@ -109,6 +109,7 @@ Bytes Container(SampleBnx s, const Opts& opts) {
   if (opts.count("info")) s.models = Models(Text(opts, "info", ""));
   s.solution_tag = Text(opts, "tag", s.solution_tag);
   s.platform = Text(opts, "platform", s.platform);
+  for (long i = 0; i < Get(opts, "fw", 0); ++i) s.fw_info.push_back(static_cast<uint8_t>(9 - i));
   s.major = static_cast<uint32_t>(Get(opts, "major", s.major));
   s.encryption_mode = static_cast<int32_t>(Get(opts, "enc", 0));
   if (opts.count("crc")) s.crc = static_cast<uint32_t>(Get(opts, "crc", 0));
