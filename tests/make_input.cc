@@ -1,7 +1,8 @@
 // Writes test inputs with the builders of tests/support (never with the tool's own writers), for
 // the end-to-end cases and the bundled samples:
-//   make_input txm PATH [models=N] [weight=BYTES] [shift=1]  a TZ400 compiler output; shift=1
-//       starts model #1's first cmd 4 bytes late (misaligned, still verifies) and prints where
+//   make_input txm PATH [models=N] [weight=BYTES] [shift=1] [input=NAME]  a TZ400 compiler output;
+//       shift=1 starts model #1's first cmd 4 bytes late (misaligned, still verifies) and prints
+//       where; input names model #1's first input
 //   make_input bnx PATH [target=N] [info=NAME:ID:VERSION,...] [tag=TEXT] [platform=TEXT]
 //       [crc=N] [uuid=N] [enc=N] [major=N] [payload=junk|empty] [shift=1] [weight=BYTES] [fw=N]
 //       a container around the sample TXM (TZ400); fw: N bytes of fw_info (9, 8, 7...)
@@ -139,7 +140,9 @@ SampleTxmOptions Txm(const Opts& opts) {
 
 // shift=1: model #1's first cmd starts 4 bytes late; prints where.
 Bytes TxmBytes(const Opts& opts) {
-  Bytes txm = BuildSampleTxm(Txm(opts));
+  TalvexTXM::TXMContentT content = BuildSampleTxmObject(Txm(opts));
+  if (opts.count("input")) content.models[0]->header->inputs[0]->name = Text(opts, "input", "");
+  Bytes txm = PackTxm(content);
   if (Get(opts, "shift", 0)) std::printf("cmd at %zu\n", ShiftPayload(txm, 0, TxmPayload::kCmd, 0));
   return txm;
 }
