@@ -1,14 +1,24 @@
 // Writes test inputs with the builders of tests/support (never with the tool's own writers), for
 // the end-to-end cases and the bundled samples:
-//   make_input txm PATH [models=N] [weight=BYTES] [header=0] [cores=0]  a TZ400 compiler output
-//     (header=0: no file header; cores=0: models without cores)
-//   make_input bnx PATH [target=N] [payload=FILE]       a container around the sample TXM (TZ400)
-//     or around FILE's bytes
-//   make_input legacy-bnx PATH [target=0..4] [weight=BYTES] [setup=BYTES] [empty=1]
-//     a legacy container of two models (setup=: TZ100 raw setups cut or padded to BYTES;
-//     empty=1: models whose pieces are all empty; aligned=1: command and weight of whole
-//     16-byte blocks, as post-encryption needs; tz100=1: the one model of the TZ100 sample)
-//   make_input legacy-pair FW ALL [same keys] [crc=0|1]  its fw_info.bin / all_models.bin
+//   make_input txm PATH [models=N] [weight=BYTES] [shift=1] [input=NAME] [header=0] [cores=0]
+//       a TZ400 compiler output; shift=1 starts model #1's first cmd 4 bytes late (misaligned,
+//       still verifies) and prints where; input names model #1's first input; header=0: no file
+//       header; cores=0: models without cores
+//   make_input bnx PATH [target=N] [info=NAME:ID:VERSION,...] [tag=TEXT] [platform=TEXT]
+//       [crc=N] [uuid=N] [enc=N] [major=N] [payload=junk|empty] [shift=1] [weight=BYTES] [fw=N]
+//       [wrap=FILE]  a container around the sample TXM (TZ400), or around FILE's bytes; fw: N
+//       bytes of fw_info (9, 8, 7...)
+//   make_input legacy-bnx PATH [target=0..4] [weight=BYTES] [major=N] [info=...] [fw-xor=AT]
+//       [fw-size=N] [fw-put=AT:WORD] [payload-xor=AT] [setup=BYTES] [empty=1] [aligned=1] [tz100=1]
+//       a legacy container of two models; the damages apply after the CRCs are computed (AT < 0
+//       counts from the end); setup: setups cut or padded to BYTES; empty: models of empty
+//       pieces; aligned: command and weight of whole 16-byte blocks, as post-encryption needs;
+//       tz100: the one model of the TZ100 sample (commands a relocation can walk)
+//   make_input legacy-pair FW ALL [target=0..4] [crc=0|1] [form=raw|fb] [mixed=1] [pad=BYTE]
+//       [models=0] [tail=N] [edit=1] [fw-put=AT:WORD] [seal=1]   its fw_info.bin / all_models.bin;
+//       mixed: model #2's setup in the other form; tail: N bytes after the last block; edit: a
+//       byte of model #1's command changed; seal: the last word made the CRC of those before it
+//   make_input setup PATH [form=raw|fb]                  a TZ100 raw or a flatbuffer setup.bin
 //   make_input samples DIR                              the bundled samples (samples/)
 // target numbers are the container's: 0 TZ100 (raw setups), 1 TZ200, 2 TZ300, 3 TZ400, 4 TZ500.
 #include <sys/stat.h>
@@ -29,32 +39,64 @@ namespace {
 
 using namespace testsupport;
 
-std::string g_payload;  // payload=FILE, the one key whose value is a text
+using Opts = std::map<std::string, std::string>;
+using Bytes = std::vector<uint8_t>;
 
 // key=value words after the paths.
-std::map<std::string, long> Options(int argc, char** argv, int first) {
-  std::map<std::string, long> opts;
+Opts Options(int argc, char** argv, int first) {
+  Opts opts;
   for (int i = first; i < argc; ++i) {
     const std::string word = argv[i];
     const size_t eq = word.find('=');
     if (eq == std::string::npos) throw std::runtime_error("not key=value: " + word);
-    if (word.compare(0, eq, "payload") == 0) {
-      g_payload = word.substr(eq + 1);
-      continue;
-    }
-    opts[word.substr(0, eq)] = std::strtol(word.c_str() + eq + 1, nullptr, 0);
+    opts[word.substr(0, eq)] = word.substr(eq + 1);
   }
   return opts;
 }
 
-long Get(const std::map<std::string, long>& opts, const std::string& key, long fallback) {
+long Get(const Opts& opts, const std::string& key, long fallback) {
+  const auto it = opts.find(key);
+  return it == opts.end() ? fallback : std::strtol(it->second.c_str(), nullptr, 0);
+}
+
+std::string Text(const Opts& opts, const std::string& key, const std::string& fallback) {
   const auto it = opts.find(key);
   return it == opts.end() ? fallback : it->second;
 }
 
-LegacyPair Pair(const std::map<std::string, long>& opts, bool with_crc) {
+// "NAME:ID:VERSION,..." (names may hold any byte but ':' and ',').
+std::vector<SampleModel> Models(const std::string& list) {
+  std::vector<SampleModel> models;
+  size_t at = 0;
+  while (at < list.size()) {
+    size_t end = list.find(',', at);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(at, end - at);
+    const size_t a = item.find(':'), b = item.rfind(':');
+    if (a == std::string::npos || a == b) throw std::runtime_error("not NAME:ID:VERSION: " + item);
+    models.push_back({item.substr(0, a), static_cast<int32_t>(std::stol(item.substr(a + 1, b - a - 1))), item.substr(b + 1)});
+    at = end + 1;
+  }
+  return models;
+}
+
+// AT < 0 counts from the end.
+size_t At(const Bytes& bytes, long at) { return at < 0 ? bytes.size() - static_cast<size_t>(-at) : static_cast<size_t>(at); }
+
+// fw-put=AT:WORD writes a little-endian word.
+void Put(Bytes& bytes, const Opts& opts, const std::string& key) {
+  if (!opts.count(key)) return;
+  const std::string v = opts.at(key);
+  const size_t colon = v.find(':');
+  PutLE32(bytes, At(bytes, std::stol(v.substr(0, colon), nullptr, 0)),
+          static_cast<uint32_t>(std::stoul(v.substr(colon + 1), nullptr, 0)));
+}
+
+LegacyPair Pair(const Opts& opts, bool with_crc) {
   const long target = Get(opts, "target", 2);
-  std::vector<LegacyModel> models = SampleLegacyModels(target == 0 ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer);
+  const bool raw = opts.count("form") ? Text(opts, "form", "") == "raw" : target == 0;
+  const auto form = raw ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer;
+  std::vector<LegacyModel> models = SampleLegacyModels(form);
   // The TZ100 sample's one model: commands a relocation can walk, a full raw setup.
   if (Get(opts, "tz100", 0) != 0) models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100())};
   for (LegacyModel& m : models) {
@@ -65,7 +107,62 @@ LegacyPair Pair(const std::map<std::string, long>& opts, bool with_crc) {
   if (opts.count("weight")) {
     models[0] = MakeLegacyModel(models[0].id, 1, 4096, static_cast<size_t>(Get(opts, "weight", 0)), models[0].setup);
   }
-  return BuildLegacyPair(models, with_crc);
+  if (Get(opts, "mixed", 0)) models[1].setup = SampleLegacyModels(raw ? LegacySetupForm::kFlatbuffer : LegacySetupForm::kRaw)[1].setup;
+  if (Get(opts, "edit", 0)) models[0].cmd[0] ^= 0x5A;
+  if (Get(opts, "models", 2) == 0) models.clear();
+  LegacyPair pair = BuildLegacyPair(models, with_crc, static_cast<uint8_t>(Get(opts, "pad", 0)));
+  pair.all_models.insert(pair.all_models.end(), static_cast<size_t>(Get(opts, "tail", 0)), 0xEE);
+  Put(pair.fw_info, opts, "fw-put");
+  if (Get(opts, "seal", 0)) PutLE32(pair.fw_info, pair.fw_info.size() - 4, Crc32(pair.fw_info, 0, pair.fw_info.size() - 4));
+  return pair;
+}
+
+// Damages made after the CRCs are in place.
+Bytes Container(SampleBnx s, const Opts& opts) {
+  if (opts.count("info")) s.models = Models(Text(opts, "info", ""));
+  s.solution_tag = Text(opts, "tag", s.solution_tag);
+  s.platform = Text(opts, "platform", s.platform);
+  for (long i = 0; i < Get(opts, "fw", 0); ++i) s.fw_info.push_back(static_cast<uint8_t>(9 - i));
+  s.major = static_cast<uint32_t>(Get(opts, "major", s.major));
+  s.encryption_mode = static_cast<int32_t>(Get(opts, "enc", 0));
+  if (opts.count("crc")) s.crc = static_cast<uint32_t>(Get(opts, "crc", 0));
+  if (opts.count("uuid")) s.uuid = static_cast<uint32_t>(Get(opts, "uuid", 0));
+  const std::string payload = Text(opts, "payload", "");
+  if (payload == "junk") s.all_models = Bytes(64, 0xFF);
+  if (payload == "empty") s.all_models.clear();
+  if (Get(opts, "payload-xor", -1) >= 0) {
+    s.crc = Crc32(s.all_models);
+    s.all_models[At(s.all_models, Get(opts, "payload-xor", 0))] ^= 0x40;
+  }
+  if (opts.count("fw-xor")) s.fw_info[At(s.fw_info, Get(opts, "fw-xor", 0))] ^= 1;
+  if (opts.count("fw-size")) s.fw_info.resize(static_cast<size_t>(Get(opts, "fw-size", 0)));
+  Put(s.fw_info, opts, "fw-put");
+  return BuildBnx(s);
+}
+
+SampleTxmOptions Txm(const Opts& opts) {
+  SampleTxmOptions o;
+  o.models.clear();
+  for (long i = 0; i < Get(opts, "models", 2); ++i) {
+    o.models.push_back(o.SampleModel(static_cast<int32_t>(i + 1)));
+    if (opts.count("weight")) o.models.back().weight_bytes = static_cast<size_t>(Get(opts, "weight", 0));
+  }
+  return o;
+}
+
+// shift=1: model #1's first cmd starts 4 bytes late; prints where.
+Bytes TxmBytes(const Opts& opts) {
+  if (opts.count("wrap")) return ReadBytes(Text(opts, "wrap", ""));
+  SampleTxmOptions o = Txm(opts);
+  o.with_header = Get(opts, "header", 1) != 0;
+  TalvexTXM::TXMContentT content = BuildSampleTxmObject(o);
+  if (Get(opts, "cores", 1) == 0) {
+    for (auto& m : content.models) m->cores.clear();
+  }
+  if (opts.count("input")) content.models[0]->header->inputs[0]->name = Text(opts, "input", "");
+  Bytes txm = PackTxm(content);
+  if (Get(opts, "shift", 0)) std::printf("cmd at %zu\n", ShiftPayload(txm, 0, TxmPayload::kCmd, 0));
+  return txm;
 }
 
 void Samples(const std::string& dir) {
@@ -88,27 +185,20 @@ int Make(int argc, char** argv) {
   if (kind == "samples") {
     Samples(path);
   } else if (kind == "txm") {
-    const auto opts = Options(argc, argv, 3);
-    SampleTxmOptions o;
-    o.models.clear();
-    o.with_header = Get(opts, "header", 1) != 0;
-    for (long i = 0; i < Get(opts, "models", 2); ++i) {
-      o.models.push_back(o.SampleModel(static_cast<int32_t>(i + 1)));
-      if (opts.count("weight")) o.models.back().weight_bytes = static_cast<size_t>(Get(opts, "weight", 0));
-    }
-    TalvexTXM::TXMContentT txm = BuildSampleTxmObject(o);
-    if (Get(opts, "cores", 1) == 0) {
-      for (auto& m : txm.models) m->cores.clear();
-    }
-    WriteBytes(path, PackTxm(txm));
+    WriteBytes(path, TxmBytes(Options(argc, argv, 3)));
   } else if (kind == "bnx") {
+    const auto opts = Options(argc, argv, 3);
     SampleBnx s;
-    s.target = static_cast<int32_t>(Get(Options(argc, argv, 3), "target", 3));
-    if (!g_payload.empty()) s.all_models = ReadBytes(g_payload);
-    WriteBytes(path, BuildBnx(s));
+    s.target = static_cast<int32_t>(Get(opts, "target", 3));
+    s.all_models = TxmBytes(opts);
+    WriteBytes(path, Container(s, opts));
   } else if (kind == "legacy-bnx") {
     const auto opts = Options(argc, argv, 3);
-    WriteBytes(path, BuildBnx(LegacyBnx(static_cast<int32_t>(Get(opts, "target", 2)), Pair(opts, true))));
+    Opts pair = opts;
+    pair.erase("fw-put");  // a damage of the container's copy
+    WriteBytes(path, Container(LegacyBnx(static_cast<int32_t>(Get(opts, "target", 2)), Pair(pair, true)), opts));
+  } else if (kind == "setup") {
+    WriteBytes(path, Text(Options(argc, argv, 3), "form", "raw") == "raw" ? BuildRawSetup100() : BuildFbSetup());
   } else if (kind == "legacy-pair") {
     if (argc < 4) throw std::runtime_error("usage: make_input legacy-pair FW ALL [key=value...]");
     const auto opts = Options(argc, argv, 4);

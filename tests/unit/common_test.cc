@@ -1,6 +1,6 @@
 // Helpers of src/common and the front end: strings, paths, JSON files, the output folder and the
 // Status that carries every failure. (Exception texts and their exit statuses are checked end to
-// end: model_modes_test, gen_mode_test.)
+// end: model_modes_test, cases/gen_mode.test.)
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
