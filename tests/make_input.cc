@@ -11,7 +11,7 @@
 // Container knobs: payload=txm|legacy|junk, target, major, tv, enc, crc, uuid, platform, compiler,
 // toolchain, sid, stag (\n for a line end), models=name:id:version,... Legacy knobs: ids, cmd, wt
 // (byte counts), setup=raw|fb|raw100|fbfull|fbstored, pad, at=IN,INSZ,OUT,OUTSZ,WBUF,WBUFSZ,CMD/...
-// (per model), tz100=RDMA,WDMA,GETW,SUPER,DRAM,CMD,OUT/... (TZ100 command words and raw setup),
+// (per model; CMD 0: after the model before), version=V,... tz100=RDMA,WDMA,GETW,SUPER,DRAM,CMD,OUT/... (TZ100 command words and raw setup),
 // tzcmd=1 (weight-fetch command words), keydata=N (setups grown by N bytes), and what post-encryption
 // must make of them: mark=efuse, xc=W (command words XOR W), xw=W0,W1,W2,W3 (weight blocks XOR).
 // target numbers are the container's: 0 TZ100 (raw setups), 1 TZ200, 2 TZ300, 3 TZ400, 4 TZ500.
@@ -153,8 +153,9 @@ std::vector<LegacyModel> LegacyModels(const Knobs& k) {
   std::vector<LegacyModel> models;
   uint32_t next = 0x60100000;  // where the builder lays out the pieces
   for (size_t i = 0; i < ids.size() && !Text(k, "ids", "7,9").empty(); ++i) {
-    LegacyModel m = MakeLegacyModel(ids[i], static_cast<uint32_t>(Num(k, "version", 3)) + static_cast<uint32_t>(i),
-                                    cmd[i], wt[i], Setup(Text(k, "setup", "raw"), k));
+    const std::vector<uint32_t> versions = Nums(Text(k, "version", "3,4"));
+    LegacyModel m = MakeLegacyModel(ids[i], versions[std::min(i, versions.size() - 1)], cmd[i], wt[i],
+                                    Setup(Text(k, "setup", "raw"), k));
     if (!tz100.empty()) {  // {rdma, wdma, getw, super, dram, cmd, out}
       const auto& t = tz100[i];
       m.cmd = LE32Words({Tz100Conf(0x0e, t[0]), Tz100Conf(0x0f, t[0] >> 16), Tz100Conf(0x36, t[1]),
@@ -170,7 +171,7 @@ std::vector<LegacyModel> LegacyModels(const Knobs& k) {
     if (i < at.size()) {
       const auto& a = at[i];
       m.addr_in = a[0], m.size_in = a[1], m.addr_out = a[2], m.size_out = a[3], m.addr_wbuf = a[4], m.size_wbuf = a[5];
-      m.addr_cmd = a[6];
+      m.addr_cmd = a[6] != 0 || models.empty() ? a[6] : models.back().addr_fw + Pad16(models.back().setup.size());
     }
     if (Num(k, "tzcmd", 0)) m.cmd = WeightFetchCommand(next + 32);
     const size_t grown = m.setup.size() + static_cast<size_t>(Num(k, "keydata", 0));
