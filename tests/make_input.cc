@@ -191,18 +191,8 @@ void Samples(const std::string& dir) {
 
 
 // ---- knobs as text, for the kinds below ----
-using Knobs = std::map<std::string, std::string>;
+using Knobs = Opts;
 
-Knobs TextOptions(int argc, char** argv, int first) {
-  Knobs k;
-  for (int i = first; i < argc; ++i) {
-    const std::string word = argv[i];
-    const size_t eq = word.find('=');
-    if (eq == std::string::npos) throw std::runtime_error("not key=value: " + word);
-    k[word.substr(0, eq)] = word.substr(eq + 1);
-  }
-  return k;
-}
 std::vector<std::string> Split(const std::string& text, char sep) {
   std::vector<std::string> parts;
   size_t from = 0;
@@ -210,7 +200,8 @@ std::vector<std::string> Split(const std::string& text, char sep) {
   parts.push_back(text.substr(from));
   return parts;
 }
-std::string Text(const Knobs& k, const std::string& key, const std::string& fallback) {
+// A text knob in which "\\n" stands for a line end.
+std::string Lines(const Knobs& k, const std::string& key, const std::string& fallback) {
   const auto it = k.find(key);
   if (it == k.end()) return fallback;
   std::string t = it->second;
@@ -239,11 +230,11 @@ std::vector<uint8_t> Setup(const std::string& form, const Knobs& k) {
   if (form == "fbfull" || form == "fbstored") {
     SampleFbSetup s;
     s.with_encrypt_info = form == "fbstored";
-    if (Text(k, "mark", "") == "efuse") s.encrypt_mode = 2;  // EncryptedMode.EFuse
+    if (Lines(k, "mark", "") == "efuse") s.encrypt_mode = 2;  // EncryptedMode.EFuse
     return BuildFbSetup(s);
   }
   std::vector<uint8_t> raw = RawSetupPlaceholder();
-  if (Text(k, "mark", "") == "efuse") PutLE32(raw, 8, 0xFFFF0000);
+  if (Lines(k, "mark", "") == "efuse") PutLE32(raw, 8, 0xFFFF0000);
   return raw;
 }
 
@@ -262,15 +253,15 @@ std::vector<uint8_t> Xor(std::vector<uint8_t> data, const std::vector<uint32_t>&
 }
 
 std::vector<LegacyModel> LegacyModels(const Knobs& k) {
-  const std::vector<uint32_t> ids = Nums(Text(k, "ids", "7,9")), cmd = Nums(Text(k, "cmd", "20,36")),
-                              wt = Nums(Text(k, "wt", "40,17"));
+  const std::vector<uint32_t> ids = Nums(Lines(k, "ids", "7,9")), cmd = Nums(Lines(k, "cmd", "20,36")),
+                              wt = Nums(Lines(k, "wt", "40,17"));
   const auto at = NumLists(k, "at"), tz100 = NumLists(k, "tz100");
   std::vector<LegacyModel> models;
   uint32_t next = 0x60100000;  // where the builder lays out the pieces
-  for (size_t i = 0; i < ids.size() && !Text(k, "ids", "7,9").empty(); ++i) {
-    const std::vector<uint32_t> versions = Nums(Text(k, "version", "3,4"));
+  for (size_t i = 0; i < ids.size() && !Lines(k, "ids", "7,9").empty(); ++i) {
+    const std::vector<uint32_t> versions = Nums(Lines(k, "version", "3,4"));
     LegacyModel m = MakeLegacyModel(ids[i], versions[std::min(i, versions.size() - 1)], cmd[i], wt[i],
-                                    Setup(Text(k, "setup", "raw"), k));
+                                    Setup(Lines(k, "setup", "raw"), k));
     if (!tz100.empty()) {  // {rdma, wdma, getw, super, dram, cmd, out}
       const auto& t = tz100[i];
       m.cmd = LE32Words({Tz100Conf(0x0e, t[0]), Tz100Conf(0x0f, t[0] >> 16), Tz100Conf(0x36, t[1]),
@@ -318,7 +309,7 @@ std::vector<SampleModel> ModelTable(const Knobs& k, const std::vector<uint32_t>&
 SampleTxmOptions TxmOptions(const Knobs& k) {
   SampleTxmOptions o;
   o.models.clear();
-  const std::vector<uint32_t> ids = Nums(Text(k, "ids", "1,2")), cmd = Nums(Text(k, "cmd", "256"));
+  const std::vector<uint32_t> ids = Nums(Lines(k, "ids", "1,2")), cmd = Nums(Lines(k, "cmd", "256"));
   for (size_t i = 0; i < ids.size(); ++i) {
     o.models.push_back(o.SampleModel(static_cast<int32_t>(ids[i])));
     o.models.back().cmd_bytes = cmd[std::min(i, cmd.size() - 1)];
@@ -332,7 +323,7 @@ SampleTxmOptions TxmOptions(const Knobs& k) {
 std::vector<uint8_t> TxmFile(const Knobs& k) {
   TalvexTXM::TXMContentT txm = BuildSampleTxmObject(TxmOptions(k));
   if (k.count("drop")) {  // model:core, both positions
-    const auto mc = Nums(Text(k, "drop", ""));
+    const auto mc = Nums(Lines(k, "drop", ""));
     auto& cores = txm.models[mc[0]]->cores;
     cores.erase(cores.begin() + mc[1]);
   }
@@ -345,7 +336,7 @@ std::vector<uint8_t> TxmFile(const Knobs& k) {
 
 SampleBnx Container(const Knobs& k) {
   SampleBnx s;
-  const std::string payload = Text(k, "payload", "txm");
+  const std::string payload = Lines(k, "payload", "txm");
   s.target = static_cast<int32_t>(Num(k, "target", payload == "legacy" ? 2 : 3));
   s.major = static_cast<uint32_t>(Num(k, "major", payload != "legacy" ? 2 : s.target == 0 ? 0 : 1));
   std::vector<uint32_t> ids;
@@ -358,15 +349,15 @@ SampleBnx Container(const Knobs& k) {
     s.all_models = std::vector<uint8_t>(static_cast<size_t>(Num(k, "size", 100)), 0xAB);
   } else {
     s.all_models = k.count("nest") || k.count("drop") ? TxmFile(k) : BuildSampleTxm(TxmOptions(k));
-    ids = Nums(Text(k, "ids", "1,2"));
+    ids = Nums(Lines(k, "ids", "1,2"));
   }
   if (k.count("crc")) s.crc = static_cast<uint32_t>(Num(k, "crc", 0));
   if (k.count("uuid")) s.uuid = static_cast<uint32_t>(Num(k, "uuid", 0));
   s.tv_number = static_cast<uint32_t>(Num(k, "tv", 0));
   s.encryption_mode = static_cast<int32_t>(Num(k, "enc", 0));
-  s.platform = Text(k, "platform", s.platform), s.compiler_version = Text(k, "compiler", s.compiler_version);
-  s.toolchain_version = Text(k, "toolchain", s.toolchain_version), s.solution_id = Text(k, "sid", s.solution_id);
-  s.solution_tag = Text(k, "stag", s.solution_tag);
+  s.platform = Lines(k, "platform", s.platform), s.compiler_version = Lines(k, "compiler", s.compiler_version);
+  s.toolchain_version = Lines(k, "toolchain", s.toolchain_version), s.solution_id = Lines(k, "sid", s.solution_id);
+  s.solution_tag = Lines(k, "stag", s.solution_tag);
   s.models = ModelTable(k, ids);
   return s;
 }
@@ -391,21 +382,21 @@ int Make(int argc, char** argv) {
     pair.erase("fw-put");  // a damage of the container's copy
     WriteBytes(path, Container(LegacyBnx(static_cast<int32_t>(Get(opts, "target", 2)), Pair(pair, true)), opts));
   } else if (kind == "setup") {
-    WriteBytes(path, Text(Options(argc, argv, 3), "form", "raw") == "raw" ? BuildRawSetup100() : BuildFbSetup());
+    WriteBytes(path, Lines(Options(argc, argv, 3), "form", "raw") == "raw" ? BuildRawSetup100() : BuildFbSetup());
   } else if (kind == "legacy-pair") {
     if (argc < 4) throw std::runtime_error("usage: make_input legacy-pair FW ALL [key=value...]");
     const auto opts = Options(argc, argv, 4);
     WriteLegacyPair(Pair(opts, Get(opts, "crc", 0) != 0), path, argv[3]);
   } else if (kind == "container") {
-    const SampleBnx s = Container(TextOptions(argc, argv, 3));
+    const SampleBnx s = Container(Options(argc, argv, 3));
     WriteBytes(path, BuildBnx(s));
     std::printf("%s\n", DefaultPrefix(s).c_str());
   } else if (kind == "pair") {
     if (argc < 4) throw std::runtime_error("usage: make_input pair FW ALL [key=value...]");
-    const Knobs k = TextOptions(argc, argv, 4);
+    const Knobs k = Options(argc, argv, 4);
     WriteLegacyPair(BuildLegacyPair(LegacyModels(k), true, static_cast<uint8_t>(Num(k, "pad", 0))), path, argv[3]);
   } else if (kind == "txm-file") {
-    WriteBytes(path, TxmFile(TextOptions(argc, argv, 3)));
+    WriteBytes(path, TxmFile(Options(argc, argv, 3)));
   } else {
     throw std::runtime_error("unknown kind: " + kind);
   }

@@ -7,7 +7,7 @@ successful run wrote or rewrote passes --verify.
 
 With --status the run must end with status N (and this script then exits 0); without it, this
 script ends with the tool's own status. The case's folder is the working folder."""
-import os, subprocess, sys
+import os, stat, subprocess, sys
 
 
 def snapshot(root):
@@ -25,12 +25,13 @@ def snapshot(root):
             path = os.path.join(folder, name)
             try:
                 st = os.stat(path)
-                if (st.st_dev, st.st_ino) in streams:
+                # A pipe would block the read; the case's redirections are not the tool's doing.
+                if not stat.S_ISREG(st.st_mode) or (st.st_dev, st.st_ino) in streams:
                     continue
                 with open(path, 'rb') as f:
                     files[os.path.relpath(path, root)] = f.read()
             except OSError:
-                pass  # a pipe or a socket: not an input of these cases
+                pass  # gone meanwhile
     return files
 
 
