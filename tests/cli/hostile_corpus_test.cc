@@ -11,11 +11,19 @@
 #include <zlib.h>
 
 #include "bnx_generated.h"
-#include "support/tool_test.h"
+#include <gtest/gtest.h>
+
+#include "support/bnx_builder.h"
+#include "support/legacy_builder.h"
+#include "support/run.h"
+#include "support/setup_builder.h"
+#include "support/txm_builder.h"
 
 namespace {
 
 using namespace testsupport;
+using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
 
 struct Damaged {
   std::string name;
