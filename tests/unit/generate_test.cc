@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/gen_mode.h"
 #include "support/run.h"
 
 namespace {
