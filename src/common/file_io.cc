@@ -398,6 +398,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path_in) : path_(path_in) 
   // gets the new bytes, with its permissions and (where the process may set them) its owner.
   struct stat original {};
   const bool in_place = stat(path_.c_str(), &original) == 0 && Listed(ReplaceableOriginals(), original);
+  in_place_ = in_place;
   if (in_place) {
     char real[PATH_MAX + 1] = {};
     if (realpath(path_.c_str(), real) != nullptr) path_ = real;
@@ -634,7 +635,9 @@ bool AtomicFileWriter::Commit() {
     return false;
   }
   std::unique_lock<std::mutex> journal(g_journal_mu);
-  const std::string backup = g_journal_open ? KeepAside(path_) : std::string();
+  // An original replaced in place (--replace_original) is the command's last act: it needs no
+  // copy to come back, and a killed run must not leave one beside it.
+  const std::string backup = g_journal_open && !in_place_ ? KeepAside(path_) : std::string();
   if (!PutInPlace()) {
     Fail("rename");
     if (!backup.empty()) unlink(backup.c_str());

@@ -137,6 +137,7 @@ class AtomicFileWriter {
   UniqueFd fd_;
   uint64_t written_ = 0;  // bytes in the file so far
   bool committed_ = false;
+  bool in_place_ = false;  // replaces an original that --replace_original names
   std::string error_;
 };
 
