@@ -2,6 +2,7 @@
 # (FileCheck patterns or golden files in Inputs/) and statuses. %tool runs the program through
 # run_tool.py, which also checks inputs, the output folder and every written container.
 import os
+import sys
 
 import lit.formats
 
@@ -14,7 +15,9 @@ config.test_exec_root = lit_config.params.get('exec_root', os.path.join(config.t
 
 here = config.test_source_root
 params = lit_config.params
-config.substitutions.append(('%tool', f"python3 {here}/run_tool.py {params['tool']}"))
+# The interpreter that runs lit, by its own path: a "python3" found on PATH may be a slow shim.
+config.substitutions.append(('%tool', f"{sys.executable} {here}/run_tool.py {params['tool']}"))
+config.substitutions.append(('%python', sys.executable))
 config.substitutions.append(('%parser', params['parser']))
 config.substitutions.append(('%make', params['make_input']))
 config.substitutions.append(('%inputs', os.path.join(here, 'Inputs')))
