@@ -60,7 +60,7 @@ void AppendInPlace(const std::string& path, uint64_t expected_size, const std::v
   }
   struct stat st {};
   if (fstat(fd.get(), &st) != 0 || static_cast<uint64_t>(st.st_size) != expected_size) {
-    throw TalvexException(ErrorCode::Common, fmt::format("{} changed while it was being read", path));
+    throw TalvexException(ErrorCode::Common, talvex::ChangedWhileRead(path));
   }
   size_t done = 0;
   while (done < bytes.size()) {

@@ -43,6 +43,8 @@ int UniqueFd::reset(int fd) {
   return rc;
 }
 
+std::string ChangedWhileRead(const std::string& path) { return path + " changed while it was being read"; }
+
 namespace {
 void UndoJournal();
 
@@ -112,7 +114,7 @@ int TakeSlot(const void* map, size_t size, const std::string& path, const struct
       std::lock_guard<std::mutex> lock(g_map_mu);
       g_map_files[i] = {path, st.st_dev, st.st_ino, st.st_size, st.st_mtim, fd};
     }
-    g_maps[i].message.store(strdup((path + " changed while it was being read\n").c_str()));
+    g_maps[i].message.store(strdup((ChangedWhileRead(path) + "\n").c_str()));
     g_maps[i].end.store(end);
     return i;
   }
@@ -383,7 +385,7 @@ std::vector<std::string> ChangedInputs() {
 
 Status CheckInputsUnchanged() {
   Status st;
-  for (const std::string& path : ChangedInputs()) st.Merge(Status::Error(path + " changed while it was being read"));
+  for (const std::string& path : ChangedInputs()) st.Merge(Status::Error(ChangedWhileRead(path)));
   return st;
 }
 
@@ -631,7 +633,7 @@ bool AtomicFileWriter::Commit() {
   // Bytes made from an input that changed meanwhile may be wrong: nothing is put in place.
   const std::vector<std::string> changed = ChangedInputs();
   if (!changed.empty()) {
-    error_ = changed.front() + " changed while it was being read";
+    error_ = ChangedWhileRead(changed.front());
     return false;
   }
   std::unique_lock<std::mutex> journal(g_journal_mu);

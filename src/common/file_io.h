@@ -92,6 +92,9 @@ class FileBuffer {
   int slot_ = -1;  // in the table of mappings the SIGBUS handler repairs
 };
 
+// "<path> changed while it was being read": how every reader says an input changed under it.
+std::string ChangedWhileRead(const std::string& path);
+
 // The command's input files (ProtectInputs, AllowReplacing) that changed while the command
 // had them mapped, in the order they were found; files the tool made itself are not inputs.
 std::vector<std::string> ChangedInputs();
