@@ -1,12 +1,10 @@
 #include "support/run.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -75,11 +73,6 @@ void WriteText(const std::string& path, const std::string& text) {
   out << text;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0;
-}
-
 std::vector<std::string> DirEntries(const std::string& dir) {
   std::vector<std::string> out;
   if (DIR* d = opendir(dir.c_str())) {
@@ -91,11 +84,6 @@ std::vector<std::string> DirEntries(const std::string& dir) {
   }
   std::sort(out.begin(), out.end());
   return out;
-}
-
-std::string RealPath(const std::string& p) {
-  char buf[PATH_MAX];
-  return realpath(p.c_str(), buf) == nullptr ? p : std::string(buf);
 }
 
 RunResult RunTool(const std::string& bin, const std::vector<std::string>& args, const std::string& cwd,

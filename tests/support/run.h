@@ -41,10 +41,7 @@ std::string ReadText(const std::string& path);
 std::vector<unsigned char> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes);
 void WriteText(const std::string& path, const std::string& text);
-bool Exists(const std::string& path);
 // Names in a folder (without "." and ".."), sorted; empty when it cannot be read.
 std::vector<std::string> DirEntries(const std::string& dir);
-// The canonical path, or p unchanged when it cannot be resolved.
-std::string RealPath(const std::string& p);
 
 }  // namespace testsupport

@@ -1,5 +1,5 @@
-// The loggers are process-wide and can be set up once only, so every test that
-// starts them does so in a forked child whose standard output is captured.
+// SPDLOG_LEVEL overrides the front end's levels, per category too (the cases run without it). The
+// loggers are process-wide and can be set up once only, so each run is a forked child.
 #include "common/logger.h"
 
 #include <fcntl.h>
@@ -10,12 +10,9 @@
 
 #include <cstdio>
 #include <functional>
-#include <regex>
-#include <stdexcept>
 #include <string>
 #include <tuple>
 
-#include "common/exceptions.h"
 #include "support/run.h"
 
 // Runs body in a forked child with SPDLOG_LEVEL set to env_level (unset when null) and returns
@@ -41,64 +38,6 @@ static std::string StdoutOfChild(const char* env_level, const std::function<void
 }
 
 static void InitFrontEnd() { InitLoggers(kDebug, true, "", "%^[%n][%l]%v%$"); }
-
-// Logger names in LogCateg order.
-const char* const kCategNames[] = {"common", "sorvin", "graph", "fmcut", "tiling", "mmu", "cmd",
-                                   "wt",     "fw",     "txm",   "eval",  "bie",    "tool"};
-
-TEST(LoggerTest, LevelNamesAndPrefix) {
-  const char* names[] = {"trace", "debug", "info", "warning", "error", "critical", "off"};
-  for (unsigned int l = 0; l < 7; ++l) EXPECT_EQ(LogLevelToStr(l), names[l]);
-  EXPECT_EQ(GetLogLevelStr(','), "trace,debug,info,warning,error,critical");
-  for (unsigned int l = 0; l < 6; ++l) EXPECT_EQ(StrToLogLevel(names[l]), l);
-  EXPECT_EQ(StrToLogLevel("warn"), 3u);
-  EXPECT_EQ(StrToLogLevel("err"), 4u);
-  EXPECT_THROW(StrToLogLevel("ERROR"), std::invalid_argument);
-  try {
-    ADD_FAILURE() << StrToLogLevel("off");
-  } catch (const std::invalid_argument& e) { EXPECT_STREQ(e.what(), "Invalid log level [off]"); }
-  EXPECT_EQ(talvex::FailPrefix("/a/b/container.cc", 42, "ReadBNX"), "[container.cc:42][ReadBNX] ");
-}
-
-TEST(LoggerTest, FrontEndSettingsEveryCategoryAndCallSites) {
-  EXPECT_EQ(StdoutOfChild(nullptr, [] { SpdLog(LogCateg::Tool, kError, "before init"); }), "");
-  std::string err;
-  const std::string out = StdoutOfChild(
-      nullptr,
-      [] {
-        InitFrontEnd();
-        SpdLog(LogCateg::Tool, kTrace, "dropped");
-        SpdLog(LogCateg::Tool, kDebug, "d");
-        SpdLogKey(LogCateg::Tool, "key material");  // not at the front end's own debug level
-        SpdLog(LogCateg::Tool, 7, "out of range");
-        SpdLog(LogCateg::LOG_CATEG_SIZE, kError, "out of range");
-        SetLogLevel(LogCateg::Cmd, kError);
-        SpdLog(LogCateg::Cmd, kWarn, "dropped");
-        for (int c = 0; c < 13; ++c) SpdLog(static_cast<LogCateg>(c), kCritical, "c");
-        TALVEX_LOG_ERROR(LogCateg::Txm, "bad value {} in {}", 5, "file.txm");
-        SpdLog(LogCateg::Tool, kInfo, "i");
-        SpdLog(LogCateg::Tool, kWarn, "w");
-        InvalidProgramInput quiet("not reported");  // an exception says nothing until it is reported
-        InvalidProgramInput e("bad file");
-        talvex::Report(e.status());
-        talvex::Report(talvex::Status(-1).Out("plain line").Err("to stderr"));
-      },
-      &err);
-  // Debug and info (and plain output lines) on standard output, not a terminal: no colour codes.
-  EXPECT_EQ(out, "[tool][debug]d\n[tool][info]i\nplain line\n");
-  // Warnings and everything above on standard error.
-  std::string expected;
-  for (const char* name : kCategNames) expected += "[" + std::string(name) + "][critical]c\n";
-  ASSERT_EQ(err.substr(0, expected.size()), expected);
-  EXPECT_TRUE(std::regex_match(err.substr(expected.size()),
-                               std::regex("\\[txm\\]\\[error\\]\\[logger_test\\.cc:[0-9]+\\]\\[operator\\(\\)\\] "
-                                          "bad value 5 in file\\.txm\n"
-                                          "\\[tool\\]\\[warning\\]w\n"
-                                          "\\[common\\]\\[error\\]\\[exceptions\\.cc:[0-9]+\\]"
-                                          "\\[TalvexException\\] InvalidProgramInput: bad file\n"
-                                          "to stderr\n")))
-      << err;
-}
 
 TEST(LoggerTest, EnvironmentOverridesLevels) {
   // (level, standard output, standard error)

@@ -1,4 +1,4 @@
-// Device test configurations of legacy models and the clean-up of per-model files.
+// Device test configurations of legacy models, per target (the cases show only the TZ100 text).
 #include "bnx/test_conf.h"
 
 #include <gtest/gtest.h>
@@ -42,47 +42,6 @@ TEST(TestConf, TargetsChooseTheScript) {
     EXPECT_EQ(FilesIn(d.path()), suffix.empty() ? Names{} : Names{name}) << name;
     if (!suffix.empty()) EXPECT_EQ(ReadText(d / name), text);
   }
-}
-
-class PostCleanUpTmpBinTest : public ::testing::Test {
- protected:
-  void SetUp() override { BNXUtils::SetOutputDir(out_); }
-  // Writes prefix_fw_info.bin listing ids, and every per-model file of them; returns their names.
-  Names Model(const std::string& prefix, const std::vector<uint32_t>& ids, uint32_t count = 0) const {
-    std::vector<uint8_t> fw;
-    AppendLE32(fw, count != 0 ? count : static_cast<uint32_t>(ids.size()));
-    Names n = {prefix.substr(prefix.rfind('/') + 1) + "_fw_info.bin"};
-    for (uint32_t id : ids) {
-      for (int w = 0; w < 14; ++w) AppendLE32(fw, w == 0 ? id : 0x60000000u + w);
-      for (const char* s : {"_command.bin", "_weight.bin", "_setup.bin", "_setup.bin.json", "_apb.npu", "_test.conf"}) {
-        WriteText(prefix + "_modelid_" + std::to_string(id) + s, "x");
-        n.insert(prefix.substr(prefix.rfind('/') + 1) + "_modelid_" + std::to_string(id) + s);
-      }
-    }
-    WriteBytes(prefix + "_fw_info.bin", fw);
-    return n;
-  }
-  TempDir root_;
-  std::string out_ = root_ / "out";
-};
-
-TEST_F(PostCleanUpTmpBinTest, HostileNamesAndTables) {
-  // A negative count, a file shorter than its count, an empty file: nothing removed. Then a
-  // count far beyond the records, with one whole record (id 9) and part of another (id 1).
-  Names kept = Model(out_ + "/H", {1}), all = Model(out_ + "/H", {9, 1}, 0x7FFFFFFF);
-  std::vector<uint8_t> fw = ReadBytes(out_ + "/H_fw_info.bin"), negative(fw.begin(), fw.begin() + 60);
-  fw.resize(4 + 56 + 30);
-  negative[0] = negative[1] = negative[2] = negative[3] = 0xFF;
-  for (const std::vector<uint8_t>& bad : {negative, std::vector<uint8_t>{2, 0, 0}, std::vector<uint8_t>{}, fw}) {
-    WriteBytes(out_ + "/H_fw_info.bin", bad);
-    BNXUtils::PostCleanUpTmpBin({"x.bnx"}, "H", false);
-    EXPECT_EQ(FilesIn(out_), bad == fw ? kept : all);
-  }
-  // A name climbing out of the output folder: the neighbour's files stay.
-  Names victim = Model(root_ / "victim", {1});
-  BNXUtils::PostCleanUpTmpBin({"x.bnx"}, "../victim", true);
-  victim.insert("out");
-  EXPECT_EQ(FilesIn(root_.path()), victim);
 }
 
 }  // namespace
