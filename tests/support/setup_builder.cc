@@ -64,8 +64,8 @@ std::vector<uint8_t> BuildRawSetup100() {
 
 // ---- flatbuffer ----
 
-SampleTensor SampleFbInput() { return {"input", {1, 3, 224, 224}, {{0.5f, 7}}, 0, 224 * 224 * 3, 1, {}}; }
-SampleTensor SampleFbOutput() { return {"output", {1, 16, 7, 7}, {{0.25f, 5}}, 1, 16 * 7 * 7, 2, {}}; }
+SampleTensor SampleFbInput() { return {"input", {1, 3, 224, 224}, {{0.5f, 7}}, 0, 224 * 224 * 3, 1}; }
+SampleTensor SampleFbOutput() { return {"output", {1, 16, 7, 7}, {{0.25f, 5}}, 1, 16 * 7 * 7, 2}; }
 
 namespace {
 
@@ -86,7 +86,6 @@ std::unique_ptr<TensorT> MakeTensor(const SampleTensor& s) {
   t->buffer->entry = s.entry;
   t->buffer->len = s.len;
   t->buffer->segment = static_cast<Segment>(s.segment);
-  t->const_data = s.const_data;
   return t;
 }
 
@@ -131,7 +130,6 @@ std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s) {
   }
 
   flatbuffers::FlatBufferBuilder fbb(1024);
-  fbb.ForceDefaults(s.force_defaults);
   fbb.Finish(INFContent::Pack(fbb, &root));
   return std::vector<uint8_t>(fbb.GetBufferPointer(), fbb.GetBufferPointer() + fbb.GetSize());
 }

@@ -116,7 +116,6 @@ struct SampleTensor {
   uint32_t entry = 0;
   int32_t len = 224 * 224 * 3;
   int8_t segment = 1;  // Segment.INPUT
-  std::vector<uint8_t> const_data;
 };
 SampleTensor SampleFbInput();   // "input", 1x3x224x224, fxp (0.5, 7), INPUT segment, entry 0
 SampleTensor SampleFbOutput();  // "output", 1x16x7x7, fxp (0.25, 5), OUTPUT segment, entry 1
@@ -143,8 +142,6 @@ struct SampleFbSetup {
   std::vector<SampleTensor> inputs = {SampleFbInput()};
   std::vector<SampleTensor> outputs = {SampleFbOutput()};
   std::vector<SampleOperator> cpu_nodes;
-  // Store scalars equal to their defaults too (e.g. an EncryptInfo.mode of DEFAULT).
-  bool force_defaults = false;
 };
 // Packed through the generated object API; finished without file identifier.
 std::vector<uint8_t> BuildFbSetup(const SampleFbSetup& s = {});

@@ -21,7 +21,8 @@ std::vector<SampleBufferInfo> DefaultHeaderBufferInfo() {
           {T::Location::CPU_TEMP_BUFFER, 0x60150000, 0x10000}};
 }
 
-std::vector<SampleBufferInfo> DefaultModelBufferInfo(int index, uint64_t weight_len) {
+// Model #index: INPUT, OUTPUT, WORKING buffers and the model's WEIGHT_SEGMENT (weight_len bytes).
+static std::vector<SampleBufferInfo> DefaultModelBufferInfo(int index, uint64_t weight_len) {
   const uint64_t i = static_cast<uint64_t>(index);
   return {{T::Location::INPUT_BUFFER, 0x60000000, 0x24C00},
           {T::Location::OUTPUT_BUFFER, 0x60040000, 0x1000 + 0x100 * i},
@@ -148,8 +149,6 @@ std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmM
   model->cores.push_back(MakeCpuCore(1));
   model->cores.push_back(MakeLoopCore(seed));
   model->const_input = PayloadBytes(m.const_input_bytes, static_cast<uint8_t>(seed + 0x20));
-  if (!m.with_header) return model;
-
   auto h = std::make_unique<T::ModelHeaderT>();
   h->id = m.id;
   h->inputs.push_back(MakeTensor("input", T::Location::INPUT_BUFFER, {1, 3, 224, 224}, 0));
@@ -166,9 +165,7 @@ std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmM
   h->encrypt_info->mode = m.encrypt_mode;
   h->compiler_version = kCompilerVersion;
   h->schema_version = MakeVersion(o.major, o.minor, o.revision);
-  h->buffer_info = MakeBufferInfo(m.buffer_info ? *m.buffer_info
-                                                : DefaultModelBufferInfo(index, m.weight_bytes));
-  h->wt_ref_model_id = m.wt_ref_model_id;
+  h->buffer_info = MakeBufferInfo(DefaultModelBufferInfo(index, m.weight_bytes));
   model->header = std::move(h);
   return model;
 }

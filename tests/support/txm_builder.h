@@ -4,7 +4,6 @@
 // project's own TXM writer, so they can check it.
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,13 +20,9 @@ struct SampleBufferInfo {
 // Default file-header layout: INPUT, OUTPUT, WORKING and CPU_TEMP buffers (the four
 // kinds a core can be relocated to), contiguous from 0x60000000.
 std::vector<SampleBufferInfo> DefaultHeaderBufferInfo();
-// Default model-header layout of model #index: INPUT, OUTPUT, WORKING buffers and the
-// model's WEIGHT_SEGMENT (weight_len bytes).
-std::vector<SampleBufferInfo> DefaultModelBufferInfo(int index, uint64_t weight_len);
 
 struct SampleTxmModel {
   int32_t id = 1;
-  bool with_header = true;
   // Cores, in this order with these ids: 0 NPU; 1 CPU (Relu, Conv with ConvOptions,
   // Softmax with SoftmaxOptions); 2 LOOP whose exe_unit holds 3 NPU (64 cmd, 128 weight
   // bytes) and 4 CPU, with 32 cmd and 32 weight bytes of its own npu_params.
@@ -35,9 +30,6 @@ struct SampleTxmModel {
   size_t weight_bytes = 1024;   // of core 0
   size_t const_input_bytes = 128;
   TalvexTXM::EncryptedMode encrypt_mode = TalvexTXM::EncryptedMode::NoEnc;
-  int32_t wt_ref_model_id = -1;
-  // Unset: DefaultModelBufferInfo(position, weight_bytes).
-  std::optional<std::vector<SampleBufferInfo>> buffer_info;
 };
 
 // Every file has magic 0x314D5854 ("TXM1") and compiler version "talvex_compiler 1.0" in
