@@ -40,6 +40,7 @@
 #include <string>
 #include <vector>
 
+#include "bnx_generated.h"
 #include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
 #include "support/run.h"
@@ -187,6 +188,100 @@ void Samples(const std::string& dir) {
   const auto tz100 = BuildLegacyPair({MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100())}, false);
   WriteLegacyPair(tz100, dir + "/tz100/fw_info.bin", dir + "/tz100/all_models.bin");
   std::printf("samples written to %s\n", dir.c_str());
+}
+
+// Damaged inputs for tests/cases/hostile.py, each of a shape every mode must refuse cleanly (or
+// take, as its table says), and the good inputs that go beside them in good/.
+void Corpus(const std::string& dir) {
+  using Named = std::pair<std::string, const Bytes&>;
+  mkdir(dir.c_str(), 0755);
+  const auto put = [&](const std::string& name, const Bytes& bytes) { WriteBytes(dir + "/" + name, bytes); };
+  const auto legacy = [](int32_t target, const LegacyPair& pair) { return BuildBnx(LegacyBnx(target, pair)); };
+  const Bytes txm = BuildSampleTxm();
+  SampleBnx txm_s;
+  txm_s.all_models = txm;
+  const Bytes bnx_txm = BuildBnx(txm_s);
+  const LegacyPair pair300 = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true);
+  const std::vector<LegacyModel> raw_models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100()),
+                                               MakeLegacyModel(2, 1, 32, 64, BuildRawSetup100())};
+  const Bytes bnx300 = legacy(2, pair300), bnx100 = legacy(0, BuildLegacyPair(raw_models, true));
+
+  // Truncations at the boundaries of the FlatBuffers layout and the CRC trailer; root offsets past the end.
+  for (const auto& [name, good] : {Named{"bnx_txm", bnx_txm}, {"bnx300", bnx300}, {"bnx100", bnx100}, {"txm", txm}}) {
+    for (size_t len : {size_t{0}, size_t{3}, size_t{4}, size_t{8}, size_t{16}, good.size() / 2, good.size() - 5,
+                       good.size() - 4, good.size() - 1}) {
+      put(name + "_cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len));
+    }
+    for (uint32_t root : {static_cast<uint32_t>(good.size()), 0x7fffffffu, 0xffffffffu}) {
+      Bytes b = good;
+      PutLE32(b, 0, root);
+      put(name + "_root" + std::to_string(root), b);
+    }
+  }
+  // Payload vector lengths of 0, 0x7fffffff and 0xffffffff (the TXM inside the container).
+  const size_t at = static_cast<size_t>(std::search(bnx_txm.begin(), bnx_txm.end(), txm.begin(), txm.end()) - bnx_txm.begin()) - 4;
+  for (uint32_t n : {0u, 0x7fffffffu, 0xffffffffu}) {
+    Bytes b = bnx_txm;
+    PutLE32(b, at, n);
+    put("bnx_txm_len" + std::to_string(n), b);
+  }
+  // fw_info.bin counts and sizes of 0, 0x7fffffff and 0xffffffff, carried by a container.
+  for (uint32_t v : {0u, 0x7fffffffu, 0xffffffffu}) {
+    for (const auto& [field, off] : {std::pair<std::string, size_t>{"count", 0}, {"size_cmd", 4 + 9 * 4},
+                                     {"size_wt", 4 + 11 * 4}, {"size_fw", 4 + 13 * 4}}) {
+      LegacyPair p = pair300;
+      PutLE32(p.fw_info, off, v);
+      put("bnx300_" + field + std::to_string(v), legacy(2, p));
+    }
+  }
+  // Wrong magic: a raw setup whose first word is not the raw magic, in a TZ100 container.
+  std::vector<LegacyModel> bad_magic = raw_models;
+  for (auto& m : bad_magic) PutLE32(m.setup, 0, 0x12345678);
+  put("bnx100_setup_magic", legacy(0, BuildLegacyPair(bad_magic, true)));
+  // A union type without its value, in a legacy container's setup and alone.
+  const Bytes bare = BuildFbSetupBareOptionsTag();
+  put("bnx300_bare_tag", legacy(2, BuildLegacyPair({MakeLegacyModel(1, 1, 32, 64, bare)}, true)));
+  put("setup_bare_tag", bare);
+  // A setup of the wrong form for its target: flatbuffer for TZ100, raw for TZ300.
+  put("bnx100_fb_setup", legacy(0, BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true)));
+  put("bnx300_raw_setup", legacy(2, BuildLegacyPair(raw_models, true)));
+  // One payload bit flipped, with the trailer left as it was or computed anew, so that only the
+  // header crc and the fw_info.bin CRC section tell.
+  for (const auto& [name, good] : {Named{"bnx_txm", bnx_txm}, {"bnx300", bnx300}, {"bnx100", bnx100}}) {
+    const auto* root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(good.data());
+    Bytes b = good;
+    b[static_cast<size_t>(root->model_bin()->all_models()->data() - good.data()) + 40] ^= 0x10;
+    put(name + "_bitflip", b);
+    PutLE32(b, b.size() - 4, Crc32(b, 0, b.size() - 4));
+    put(name + "_bitflip_resealed", b);
+  }
+  // all_models.bin edited after its fw_info.bin CRC section was made, in a container whose header
+  // crc and trailer agree with the edit; the section of another all_models.bin of the same layout;
+  // bytes after the section.
+  LegacyPair stale = pair300;
+  stale.all_models[20] ^= 0x01;
+  put("bnx300_stale_section", legacy(2, stale));
+  std::vector<LegacyModel> edited = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
+  edited[0].weight[0] ^= 0x01;
+  put("fw_info_stale_section", BuildLegacyPair(edited, true).fw_info);
+  Bytes junk_section = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false).fw_info;
+  junk_section.insert(junk_section.end(), 16, 0x5C);
+  put("fw_info_junk_section", junk_section);
+  // Key files: only zero words, a pipe; a fw_info.bin alone; junk.
+  put("key_zero", Bytes(1024, 0));
+  if (mkfifo((dir + "/key_fifo").c_str(), 0644) != 0) throw std::runtime_error("mkfifo failed");
+  put("fw_info_only", pair300.fw_info);
+  put("junk", Bytes(4096, 0xA5));
+
+  const std::string good = dir + "/good";
+  mkdir(good.c_str(), 0755);
+  WriteSampleTxm(good + "/good.txm");
+  WriteLegacyPair(BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false), good + "/good_fw_info.bin",
+                  good + "/good_all_models.bin");
+  WriteText(good + "/addr.json", R"({"input_addr": "0x80000000", "output_addr": "0x80100000",)"
+                                 R"( "dram_base_addr": "0x80200000", "cpu_tmp_addr": "0x80300000"})");
+  WriteBytes(good + "/good.bnx", BuildBnx(SampleBnx()));
+  WriteBytes(good + "/good.key", PayloadBytes(1024, 3));
 }
 
 
@@ -368,6 +463,8 @@ int Make(int argc, char** argv) {
   const std::string path = argv[2];
   if (kind == "samples") {
     Samples(path);
+  } else if (kind == "corpus") {
+    Corpus(path);
   } else if (kind == "txm") {
     WriteBytes(path, TxmBytes(Options(argc, argv, 3)));
   } else if (kind == "bnx") {
