@@ -355,8 +355,9 @@ std::vector<LegacyModel> LegacyModels(const Knobs& k) {
   uint32_t next = 0x60100000;  // where the builder lays out the pieces
   for (size_t i = 0; i < ids.size() && !Lines(k, "ids", "7,9").empty(); ++i) {
     const std::vector<uint32_t> versions = Nums(Lines(k, "version", "3,4"));
+    const std::vector<std::string> setups = Split(Lines(k, "setup", "raw"), ',');
     LegacyModel m = MakeLegacyModel(ids[i], versions[std::min(i, versions.size() - 1)], cmd[i], wt[i],
-                                    Setup(Lines(k, "setup", "raw"), k));
+                                    Setup(setups[std::min(i, setups.size() - 1)], k));
     if (!tz100.empty()) {  // {rdma, wdma, getw, super, dram, cmd, out}
       const auto& t = tz100[i];
       m.cmd = LE32Words({Tz100Conf(0x0e, t[0]), Tz100Conf(0x0f, t[0] >> 16), Tz100Conf(0x36, t[1]),
