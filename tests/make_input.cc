@@ -9,7 +9,7 @@
 // TXM knobs: ids=1,2 cmd=BYTES,... weight=BYTES in_addr=A encrypted=M (model M eFuse-marked),
 // drop=M,C (core C of model M gone), nest=1 (a loop core inside model 1's loop core), header=0
 // (no file header), cores=0 (models without cores), input=NAME (model 1's first input), shift=1
-// (model 1's first cmd starts 4 bytes late, still aligned for the checks; prints where).
+// (model 1's first cmd starts 4 bytes late, off its 64-byte alignment; prints where).
 // Container knobs: payload=txm|legacy|junk (size=N bytes of 0xAB), wrap=FILE (FILE's bytes as the
 // payload), target, major, tv, enc, crc, uuid, platform, compiler, toolchain, sid, stag (\n for a
 // line end), models=NAME:ID:VERSION,... (default m<id>:<id>:1), fw=N (N bytes 9, 8, 7... of
