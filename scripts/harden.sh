@@ -42,9 +42,9 @@ jobs="$(nproc)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Harden \
   -DCMAKE_CXX_FLAGS_HARDEN="-O1 -gline-tables-only" -DCMAKE_C_FLAGS_HARDEN="-O1 -gline-tables-only" \
   -DTALVEX_FUZZ=ON -DTALVEX_UNITY_BUILD=ON >/dev/null
-# The test programs (with the tool and the setup parser), the man pages the install test
+# The test programs, the tool, the setup parser and the case inputs' writer, the man pages the install test
 # installs, and the fuzz targets; not the benchmark programs.
-cmake --build build-fuzz -j"$jobs" --target unit_tests cli_tests talvex_man fuzz_all
+cmake --build build-fuzz -j"$jobs" --target unit_tests talvex_bnx_utils talvex_setup_parser make_input talvex_man fuzz_all
 step "build"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"

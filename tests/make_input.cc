@@ -1,34 +1,29 @@
 // Writes test inputs with the builders of tests/support (never with the tool's own writers), for
 // the end-to-end cases and the bundled samples:
-//   make_input txm PATH [models=N] [weight=BYTES] [shift=1] [input=NAME] [header=0] [cores=0]
-//       a TZ400 compiler output; shift=1 starts model #1's first cmd 4 bytes late (misaligned,
-//       still verifies) and prints where; input names model #1's first input; header=0: no file
-//       header; cores=0: models without cores
-//   make_input bnx PATH [target=N] [info=NAME:ID:VERSION,...] [tag=TEXT] [platform=TEXT]
-//       [crc=N] [uuid=N] [enc=N] [major=N] [payload=junk|empty] [shift=1] [weight=BYTES] [fw=N]
-//       [wrap=FILE]  a container around the sample TXM (TZ400), or around FILE's bytes; fw: N
-//       bytes of fw_info (9, 8, 7...)
-//   make_input legacy-bnx PATH [target=0..4] [weight=BYTES] [major=N] [info=...] [fw-xor=AT]
-//       [fw-size=N] [fw-put=AT:WORD] [payload-xor=AT] [setup=BYTES] [empty=1] [aligned=1] [tz100=1]
-//       a legacy container of two models; the damages apply after the CRCs are computed (AT < 0
-//       counts from the end); setup: setups cut or padded to BYTES; empty: models of empty
-//       pieces; aligned: command and weight of whole 16-byte blocks, as post-encryption needs;
-//       tz100: the one model of the TZ100 sample (commands a relocation can walk)
-//   make_input legacy-pair FW ALL [target=0..4] [crc=0|1] [form=raw|fb] [mixed=1] [pad=BYTE]
-//       [models=0] [tail=N] [edit=1] [fw-put=AT:WORD] [seal=1]   its fw_info.bin / all_models.bin;
-//       mixed: model #2's setup in the other form; tail: N bytes after the last block; edit: a
-//       byte of model #1's command changed; seal: the last word made the CRC of those before it
-//   make_input setup PATH [form=raw|fb]                  a TZ100 raw or a flatbuffer setup.bin
-//   make_input samples DIR                              the bundled samples (samples/)
-//   make_input container PATH [key=value...]  a container with the knobs below; prints its default prefix
-//   make_input pair FW ALL [key=value...]     the legacy pair of the same knobs
-//   make_input txm-file PATH [key=value...]   a TXM file: ids=, cmd=, weight=, in_addr=, drop=M:C, nest=1
-// Container knobs: payload=txm|legacy|junk, target, major, tv, enc, crc, uuid, platform, compiler,
-// toolchain, sid, stag (\n for a line end), models=name:id:version,... Legacy knobs: ids, cmd, wt
-// (byte counts), setup=raw|fb|raw100|fbfull|fbstored, pad, at=IN,INSZ,OUT,OUTSZ,WBUF,WBUFSZ,CMD/...
-// (per model; CMD 0: after the model before), version=V,... tz100=RDMA,WDMA,GETW,SUPER,DRAM,CMD,OUT/... (TZ100 command words and raw setup),
-// tzcmd=1 (weight-fetch command words), keydata=N (setups grown by N bytes), and what post-encryption
-// must make of them: mark=efuse, xc=W (command words XOR W), xw=W0,W1,W2,W3 (weight blocks XOR).
+//   make_input txm PATH [key=value...]     a TZ400 compiler output
+//   make_input bnx PATH [key=value...]     a container; prints its default name prefix
+//   make_input pair FW ALL [key=value...]  a legacy fw_info.bin / all_models.bin pair
+//   make_input setup PATH [setup=FORM]     one setup.bin of the forms below
+//   make_input samples DIR                 the bundled samples (samples/)
+//   make_input corpus DIR                  the damaged inputs of tests/cases/hostile.py
+// TXM knobs: ids=1,2 cmd=BYTES,... weight=BYTES in_addr=A encrypted=M (model M eFuse-marked),
+// drop=M,C (core C of model M gone), nest=1 (a loop core inside model 1's loop core), header=0
+// (no file header), cores=0 (models without cores), input=NAME (model 1's first input), shift=1
+// (model 1's first cmd starts 4 bytes late, off its 64-byte alignment; prints where).
+// Container knobs: payload=txm|legacy|junk (size=N bytes of 0xAB), wrap=FILE (FILE's bytes as the
+// payload), target, major, tv, enc, crc, uuid, platform, compiler, toolchain, sid, stag (\n for a
+// line end), models=NAME:ID:VERSION,... (default m<id>:<id>:1), fw=N (N bytes 9, 8, 7... of
+// fw_info), and damages after the CRCs: payload-xor=AT, fw-xor=AT (a bit flipped), fw-size=N,
+// fw-put=AT:WORD, seal=1 (fw_info's last word made the CRC of those before it again); AT < 0 counts
+// from the end.
+// Legacy knobs (payload=legacy and pair): ids=7,9 cmd=20,36 wt=40,17 (byte counts) version=3,4,
+// setup=FORM,... (per model, the last repeats: raw, fb, raw100, fbfull, fbstored), cut=N (setups cut
+// or padded to N bytes), pad=BYTE, at=IN,INSZ,OUT,OUTSZ,WBUF,WBUFSZ,CMD/... (per model; CMD 0: after
+// the model before), tz100=RDMA,WDMA,GETW,SUPER,DRAM,CMD,OUT/... (TZ100 command words and raw
+// setup), tzcmd=1 (weight-fetch command words), keydata=N (setups grown by N bytes), and what
+// post-encryption must make of them: mark=efuse, xc=W (command words XOR W), xw=W0,W1,W2,W3 (weight
+// blocks XOR). Pair only: section=0 (no CRC section), edit=1 (a byte of model 1's command changed
+// before the section is made), tail=N (N bytes after the last block), fw-put, seal.
 // target numbers are the container's: 0 TZ100 (raw setups), 1 TZ200, 2 TZ300, 3 TZ400, 4 TZ500.
 #include <sys/stat.h>
 
@@ -40,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "bnx_generated.h"
 #include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
 #include "support/run.h"
@@ -50,130 +46,19 @@ namespace {
 
 using namespace testsupport;
 
-using Opts = std::map<std::string, std::string>;
+using Knobs = std::map<std::string, std::string>;
 using Bytes = std::vector<uint8_t>;
 
 // key=value words after the paths.
-Opts Options(int argc, char** argv, int first) {
-  Opts opts;
+Knobs Read(int argc, char** argv, int first) {
+  Knobs k;
   for (int i = first; i < argc; ++i) {
     const std::string word = argv[i];
     const size_t eq = word.find('=');
     if (eq == std::string::npos) throw std::runtime_error("not key=value: " + word);
-    opts[word.substr(0, eq)] = word.substr(eq + 1);
+    k[word.substr(0, eq)] = word.substr(eq + 1);
   }
-  return opts;
-}
-
-long Get(const Opts& opts, const std::string& key, long fallback) {
-  const auto it = opts.find(key);
-  return it == opts.end() ? fallback : std::strtol(it->second.c_str(), nullptr, 0);
-}
-
-std::string Text(const Opts& opts, const std::string& key, const std::string& fallback) {
-  const auto it = opts.find(key);
-  return it == opts.end() ? fallback : it->second;
-}
-
-// "NAME:ID:VERSION,..." (names may hold any byte but ':' and ',').
-std::vector<SampleModel> Models(const std::string& list) {
-  std::vector<SampleModel> models;
-  size_t at = 0;
-  while (at < list.size()) {
-    size_t end = list.find(',', at);
-    if (end == std::string::npos) end = list.size();
-    const std::string item = list.substr(at, end - at);
-    const size_t a = item.find(':'), b = item.rfind(':');
-    if (a == std::string::npos || a == b) throw std::runtime_error("not NAME:ID:VERSION: " + item);
-    models.push_back({item.substr(0, a), static_cast<int32_t>(std::stol(item.substr(a + 1, b - a - 1))), item.substr(b + 1)});
-    at = end + 1;
-  }
-  return models;
-}
-
-// AT < 0 counts from the end.
-size_t At(const Bytes& bytes, long at) { return at < 0 ? bytes.size() - static_cast<size_t>(-at) : static_cast<size_t>(at); }
-
-// fw-put=AT:WORD writes a little-endian word.
-void Put(Bytes& bytes, const Opts& opts, const std::string& key) {
-  if (!opts.count(key)) return;
-  const std::string v = opts.at(key);
-  const size_t colon = v.find(':');
-  PutLE32(bytes, At(bytes, std::stol(v.substr(0, colon), nullptr, 0)),
-          static_cast<uint32_t>(std::stoul(v.substr(colon + 1), nullptr, 0)));
-}
-
-LegacyPair Pair(const Opts& opts, bool with_crc) {
-  const long target = Get(opts, "target", 2);
-  const bool raw = opts.count("form") ? Text(opts, "form", "") == "raw" : target == 0;
-  const auto form = raw ? LegacySetupForm::kRaw : LegacySetupForm::kFlatbuffer;
-  std::vector<LegacyModel> models = SampleLegacyModels(form);
-  // The TZ100 sample's one model: commands a relocation can walk, a full raw setup.
-  if (Get(opts, "tz100", 0) != 0) models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100())};
-  for (LegacyModel& m : models) {
-    if (opts.count("setup")) m.setup.resize(static_cast<size_t>(Get(opts, "setup", 0)));
-    if (Get(opts, "empty", 0) != 0) m = MakeLegacyModel(m.id, m.version, 0, 0, {});
-    if (Get(opts, "aligned", 0) != 0) m = MakeLegacyModel(m.id, m.version, 64, 128, m.setup);
-  }
-  if (opts.count("weight")) {
-    models[0] = MakeLegacyModel(models[0].id, 1, 4096, static_cast<size_t>(Get(opts, "weight", 0)), models[0].setup);
-  }
-  if (Get(opts, "mixed", 0)) models[1].setup = SampleLegacyModels(raw ? LegacySetupForm::kFlatbuffer : LegacySetupForm::kRaw)[1].setup;
-  if (Get(opts, "edit", 0)) models[0].cmd[0] ^= 0x5A;
-  if (Get(opts, "models", 2) == 0) models.clear();
-  LegacyPair pair = BuildLegacyPair(models, with_crc, static_cast<uint8_t>(Get(opts, "pad", 0)));
-  pair.all_models.insert(pair.all_models.end(), static_cast<size_t>(Get(opts, "tail", 0)), 0xEE);
-  Put(pair.fw_info, opts, "fw-put");
-  if (Get(opts, "seal", 0)) PutLE32(pair.fw_info, pair.fw_info.size() - 4, Crc32(pair.fw_info, 0, pair.fw_info.size() - 4));
-  return pair;
-}
-
-// Damages made after the CRCs are in place.
-Bytes Container(SampleBnx s, const Opts& opts) {
-  if (opts.count("info")) s.models = Models(Text(opts, "info", ""));
-  s.solution_tag = Text(opts, "tag", s.solution_tag);
-  s.platform = Text(opts, "platform", s.platform);
-  for (long i = 0; i < Get(opts, "fw", 0); ++i) s.fw_info.push_back(static_cast<uint8_t>(9 - i));
-  s.major = static_cast<uint32_t>(Get(opts, "major", s.major));
-  s.encryption_mode = static_cast<int32_t>(Get(opts, "enc", 0));
-  if (opts.count("crc")) s.crc = static_cast<uint32_t>(Get(opts, "crc", 0));
-  if (opts.count("uuid")) s.uuid = static_cast<uint32_t>(Get(opts, "uuid", 0));
-  const std::string payload = Text(opts, "payload", "");
-  if (payload == "junk") s.all_models = Bytes(64, 0xFF);
-  if (payload == "empty") s.all_models.clear();
-  if (Get(opts, "payload-xor", -1) >= 0) {
-    s.crc = Crc32(s.all_models);
-    s.all_models[At(s.all_models, Get(opts, "payload-xor", 0))] ^= 0x40;
-  }
-  if (opts.count("fw-xor")) s.fw_info[At(s.fw_info, Get(opts, "fw-xor", 0))] ^= 1;
-  if (opts.count("fw-size")) s.fw_info.resize(static_cast<size_t>(Get(opts, "fw-size", 0)));
-  Put(s.fw_info, opts, "fw-put");
-  return BuildBnx(s);
-}
-
-SampleTxmOptions Txm(const Opts& opts) {
-  SampleTxmOptions o;
-  o.models.clear();
-  for (long i = 0; i < Get(opts, "models", 2); ++i) {
-    o.models.push_back(o.SampleModel(static_cast<int32_t>(i + 1)));
-    if (opts.count("weight")) o.models.back().weight_bytes = static_cast<size_t>(Get(opts, "weight", 0));
-  }
-  return o;
-}
-
-// shift=1: model #1's first cmd starts 4 bytes late; prints where.
-Bytes TxmBytes(const Opts& opts) {
-  if (opts.count("wrap")) return ReadBytes(Text(opts, "wrap", ""));
-  SampleTxmOptions o = Txm(opts);
-  o.with_header = Get(opts, "header", 1) != 0;
-  TalvexTXM::TXMContentT content = BuildSampleTxmObject(o);
-  if (Get(opts, "cores", 1) == 0) {
-    for (auto& m : content.models) m->cores.clear();
-  }
-  if (opts.count("input")) content.models[0]->header->inputs[0]->name = Text(opts, "input", "");
-  Bytes txm = PackTxm(content);
-  if (Get(opts, "shift", 0)) std::printf("cmd at %zu\n", ShiftPayload(txm, 0, TxmPayload::kCmd, 0));
-  return txm;
+  return k;
 }
 
 void Samples(const std::string& dir) {
@@ -189,9 +74,100 @@ void Samples(const std::string& dir) {
   std::printf("samples written to %s\n", dir.c_str());
 }
 
+// Damaged inputs for tests/cases/hostile.py, each of a shape every mode must refuse cleanly (or
+// take, as its table says), and the good inputs that go beside them in good/.
+void Corpus(const std::string& dir) {
+  using Named = std::pair<std::string, const Bytes&>;
+  mkdir(dir.c_str(), 0755);
+  const auto put = [&](const std::string& name, const Bytes& bytes) { WriteBytes(dir + "/" + name, bytes); };
+  const auto legacy = [](int32_t target, const LegacyPair& pair) { return BuildBnx(LegacyBnx(target, pair)); };
+  const Bytes txm = BuildSampleTxm();
+  SampleBnx txm_s;
+  txm_s.all_models = txm;
+  const Bytes bnx_txm = BuildBnx(txm_s);
+  const LegacyPair pair300 = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true);
+  const std::vector<LegacyModel> raw_models = {MakeLegacyModel(1, 1, 48, 80, BuildRawSetup100()),
+                                               MakeLegacyModel(2, 1, 32, 64, BuildRawSetup100())};
+  const Bytes bnx300 = legacy(2, pair300), bnx100 = legacy(0, BuildLegacyPair(raw_models, true));
 
-// ---- knobs as text, for the kinds below ----
-using Knobs = Opts;
+  // Truncations at the boundaries of the FlatBuffers layout and the CRC trailer; root offsets past the end.
+  for (const auto& [name, good] : {Named{"bnx_txm", bnx_txm}, {"bnx300", bnx300}, {"bnx100", bnx100}, {"txm", txm}}) {
+    for (size_t len : {size_t{0}, size_t{3}, size_t{4}, size_t{8}, size_t{16}, good.size() / 2, good.size() - 5,
+                       good.size() - 4, good.size() - 1}) {
+      put(name + "_cut" + std::to_string(len), Bytes(good.begin(), good.begin() + len));
+    }
+    for (uint32_t root : {static_cast<uint32_t>(good.size()), 0x7fffffffu, 0xffffffffu}) {
+      Bytes b = good;
+      PutLE32(b, 0, root);
+      put(name + "_root" + std::to_string(root), b);
+    }
+  }
+  // Payload vector lengths of 0, 0x7fffffff and 0xffffffff (the TXM inside the container).
+  const size_t at = static_cast<size_t>(std::search(bnx_txm.begin(), bnx_txm.end(), txm.begin(), txm.end()) - bnx_txm.begin()) - 4;
+  for (uint32_t n : {0u, 0x7fffffffu, 0xffffffffu}) {
+    Bytes b = bnx_txm;
+    PutLE32(b, at, n);
+    put("bnx_txm_len" + std::to_string(n), b);
+  }
+  // fw_info.bin counts and sizes of 0, 0x7fffffff and 0xffffffff, carried by a container.
+  for (uint32_t v : {0u, 0x7fffffffu, 0xffffffffu}) {
+    for (const auto& [field, off] : {std::pair<std::string, size_t>{"count", 0}, {"size_cmd", 4 + 9 * 4},
+                                     {"size_wt", 4 + 11 * 4}, {"size_fw", 4 + 13 * 4}}) {
+      LegacyPair p = pair300;
+      PutLE32(p.fw_info, off, v);
+      put("bnx300_" + field + std::to_string(v), legacy(2, p));
+    }
+  }
+  // Wrong magic: a raw setup whose first word is not the raw magic, in a TZ100 container.
+  std::vector<LegacyModel> bad_magic = raw_models;
+  for (auto& m : bad_magic) PutLE32(m.setup, 0, 0x12345678);
+  put("bnx100_setup_magic", legacy(0, BuildLegacyPair(bad_magic, true)));
+  // A union type without its value, in a legacy container's setup and alone.
+  const Bytes bare = BuildFbSetupBareOptionsTag();
+  put("bnx300_bare_tag", legacy(2, BuildLegacyPair({MakeLegacyModel(1, 1, 32, 64, bare)}, true)));
+  put("setup_bare_tag", bare);
+  // A setup of the wrong form for its target: flatbuffer for TZ100, raw for TZ300.
+  put("bnx100_fb_setup", legacy(0, BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), true)));
+  put("bnx300_raw_setup", legacy(2, BuildLegacyPair(raw_models, true)));
+  // One payload bit flipped, with the trailer left as it was or computed anew, so that only the
+  // header crc and the fw_info.bin CRC section tell.
+  for (const auto& [name, good] : {Named{"bnx_txm", bnx_txm}, {"bnx300", bnx300}, {"bnx100", bnx100}}) {
+    const auto* root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(good.data());
+    Bytes b = good;
+    b[static_cast<size_t>(root->model_bin()->all_models()->data() - good.data()) + 40] ^= 0x10;
+    put(name + "_bitflip", b);
+    PutLE32(b, b.size() - 4, Crc32(b, 0, b.size() - 4));
+    put(name + "_bitflip_resealed", b);
+  }
+  // all_models.bin edited after its fw_info.bin CRC section was made, in a container whose header
+  // crc and trailer agree with the edit; the section of another all_models.bin of the same layout;
+  // bytes after the section.
+  LegacyPair stale = pair300;
+  stale.all_models[20] ^= 0x01;
+  put("bnx300_stale_section", legacy(2, stale));
+  std::vector<LegacyModel> edited = SampleLegacyModels(LegacySetupForm::kFlatbuffer);
+  edited[0].weight[0] ^= 0x01;
+  put("fw_info_stale_section", BuildLegacyPair(edited, true).fw_info);
+  Bytes junk_section = BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false).fw_info;
+  junk_section.insert(junk_section.end(), 16, 0x5C);
+  put("fw_info_junk_section", junk_section);
+  // Key files: only zero words, a pipe; a fw_info.bin alone; junk.
+  put("key_zero", Bytes(1024, 0));
+  if (mkfifo((dir + "/key_fifo").c_str(), 0644) != 0) throw std::runtime_error("mkfifo failed");
+  put("fw_info_only", pair300.fw_info);
+  put("junk", Bytes(4096, 0xA5));
+
+  const std::string good = dir + "/good";
+  mkdir(good.c_str(), 0755);
+  WriteSampleTxm(good + "/good.txm");
+  WriteLegacyPair(BuildLegacyPair(SampleLegacyModels(LegacySetupForm::kFlatbuffer), false), good + "/good_fw_info.bin",
+                  good + "/good_all_models.bin");
+  WriteText(good + "/addr.json", R"({"input_addr": "0x80000000", "output_addr": "0x80100000",)"
+                                 R"( "dram_base_addr": "0x80200000", "cpu_tmp_addr": "0x80300000"})");
+  WriteBytes(good + "/good.bnx", BuildBnx(SampleBnx()));
+  WriteBytes(good + "/good.key", PayloadBytes(1024, 3));
+}
+
 
 std::vector<std::string> Split(const std::string& text, char sep) {
   std::vector<std::string> parts;
@@ -209,7 +185,20 @@ std::string Lines(const Knobs& k, const std::string& key, const std::string& fal
   return t;
 }
 long Num(const Knobs& k, const std::string& key, long fallback) {
-  return k.count(key) ? static_cast<long>(std::strtoul(k.at(key).c_str(), nullptr, 0)) : fallback;
+  return k.count(key) ? std::strtol(k.at(key).c_str(), nullptr, 0) : fallback;
+}
+// AT < 0 counts from the end.
+size_t At(const Bytes& bytes, long at) { return at < 0 ? bytes.size() - static_cast<size_t>(-at) : static_cast<size_t>(at); }
+
+// Damages of a finished fw_info.bin: fw-xor=AT, fw-put=AT:WORD, then seal=1.
+void Damage(Bytes& fw, const Knobs& k) {
+  if (k.count("fw-xor")) fw[At(fw, Num(k, "fw-xor", 0))] ^= 1;
+  if (k.count("fw-size")) fw.resize(static_cast<size_t>(Num(k, "fw-size", 0)));
+  if (k.count("fw-put")) {
+    const auto v = Split(k.at("fw-put"), ':');
+    PutLE32(fw, At(fw, std::strtol(v[0].c_str(), nullptr, 0)), static_cast<uint32_t>(std::strtoul(v[1].c_str(), nullptr, 0)));
+  }
+  if (Num(k, "seal", 0)) PutLE32(fw, fw.size() - 4, Crc32(fw, 0, fw.size() - 4));
 }
 std::vector<uint32_t> Nums(const std::string& text) {
   std::vector<uint32_t> v;
@@ -260,8 +249,10 @@ std::vector<LegacyModel> LegacyModels(const Knobs& k) {
   uint32_t next = 0x60100000;  // where the builder lays out the pieces
   for (size_t i = 0; i < ids.size() && !Lines(k, "ids", "7,9").empty(); ++i) {
     const std::vector<uint32_t> versions = Nums(Lines(k, "version", "3,4"));
+    const std::vector<std::string> setups = Split(Lines(k, "setup", "raw"), ',');
     LegacyModel m = MakeLegacyModel(ids[i], versions[std::min(i, versions.size() - 1)], cmd[i], wt[i],
-                                    Setup(Lines(k, "setup", "raw"), k));
+                                    Setup(setups[std::min(i, setups.size() - 1)], k));
+    if (k.count("cut")) m.setup.resize(static_cast<size_t>(Num(k, "cut", 0)));
     if (!tz100.empty()) {  // {rdma, wdma, getw, super, dram, cmd, out}
       const auto& t = tz100[i];
       m.cmd = LE32Words({Tz100Conf(0x0e, t[0]), Tz100Conf(0x0f, t[0] >> 16), Tz100Conf(0x36, t[1]),
@@ -290,6 +281,7 @@ std::vector<LegacyModel> LegacyModels(const Knobs& k) {
     if (k.count("xw")) m.weight = Xor(m.weight, Nums(k.at("xw")));
     models.push_back(m);
   }
+  if (Num(k, "edit", 0)) models.at(0).cmd.at(0) ^= 0x5A;
   return models;
 }
 
@@ -315,12 +307,14 @@ SampleTxmOptions TxmOptions(const Knobs& k) {
     o.models.back().cmd_bytes = cmd[std::min(i, cmd.size() - 1)];
     o.models.back().weight_bytes = static_cast<size_t>(Num(k, "weight", 1024));
   }
+  o.with_header = Num(k, "header", 1) != 0;
   if (k.count("in_addr")) o.header_buffer_info[0].start_addr = static_cast<uint64_t>(Num(k, "in_addr", 0));
   if (k.count("encrypted")) o.models[static_cast<size_t>(Num(k, "encrypted", 0))].encrypt_mode = TalvexTXM::EncryptedMode::EFuse;
   return o;
 }
 
-std::vector<uint8_t> TxmFile(const Knobs& k) {
+Bytes TxmFile(const Knobs& k) {
+  if (k.count("wrap")) return ReadBytes(k.at("wrap"));
   TalvexTXM::TXMContentT txm = BuildSampleTxmObject(TxmOptions(k));
   if (k.count("drop")) {  // model:core, both positions
     const auto mc = Nums(Lines(k, "drop", ""));
@@ -331,7 +325,13 @@ std::vector<uint8_t> TxmFile(const Knobs& k) {
     auto& loop = txm.models[0]->cores[2];
     loop->exe_unit.insert(loop->exe_unit.begin(), std::make_unique<TalvexTXM::CoreT>(*loop));
   }
-  return PackTxm(txm);
+  if (Num(k, "cores", 1) == 0) {
+    for (auto& m : txm.models) m->cores.clear();
+  }
+  if (k.count("input")) txm.models[0]->header->inputs[0]->name = k.at("input");
+  Bytes bytes = PackTxm(txm);
+  if (Num(k, "shift", 0)) std::printf("cmd at %zu\n", ShiftPayload(bytes, 0, TxmPayload::kCmd, 0));
+  return bytes;
 }
 
 SampleBnx Container(const Knobs& k) {
@@ -348,7 +348,7 @@ SampleBnx Container(const Knobs& k) {
   } else if (payload == "junk") {
     s.all_models = std::vector<uint8_t>(static_cast<size_t>(Num(k, "size", 100)), 0xAB);
   } else {
-    s.all_models = k.count("nest") || k.count("drop") ? TxmFile(k) : BuildSampleTxm(TxmOptions(k));
+    s.all_models = TxmFile(k);
     ids = Nums(Lines(k, "ids", "1,2"));
   }
   if (k.count("crc")) s.crc = static_cast<uint32_t>(Num(k, "crc", 0));
@@ -359,44 +359,38 @@ SampleBnx Container(const Knobs& k) {
   s.toolchain_version = Lines(k, "toolchain", s.toolchain_version), s.solution_id = Lines(k, "sid", s.solution_id);
   s.solution_tag = Lines(k, "stag", s.solution_tag);
   s.models = ModelTable(k, ids);
+  for (long i = 0; i < Num(k, "fw", 0); ++i) s.fw_info.push_back(static_cast<uint8_t>(9 - i));
+  Damage(s.fw_info, k);
+  if (k.count("payload-xor")) {  // a bit of the payload flipped after the header crc was taken
+    s.crc = Crc32(s.all_models);
+    s.all_models[At(s.all_models, Num(k, "payload-xor", 0))] ^= 0x40;
+  }
   return s;
 }
 
 int Make(int argc, char** argv) {
   const std::string kind = argc > 1 ? argv[1] : "";
-  if (argc < 3) throw std::runtime_error("usage: make_input KIND PATH... [key=value...]");
+  const int paths = kind == "pair" ? 2 : 1;
+  if (argc < 2 + paths) throw std::runtime_error("usage: make_input KIND PATH... [key=value...]");
   const std::string path = argv[2];
+  const Knobs k = Read(argc, argv, 2 + paths);
   if (kind == "samples") {
     Samples(path);
+  } else if (kind == "corpus") {
+    Corpus(path);
   } else if (kind == "txm") {
-    WriteBytes(path, TxmBytes(Options(argc, argv, 3)));
+    WriteBytes(path, TxmFile(k));
   } else if (kind == "bnx") {
-    const auto opts = Options(argc, argv, 3);
-    SampleBnx s;
-    s.target = static_cast<int32_t>(Get(opts, "target", 3));
-    s.all_models = TxmBytes(opts);
-    WriteBytes(path, Container(s, opts));
-  } else if (kind == "legacy-bnx") {
-    const auto opts = Options(argc, argv, 3);
-    Opts pair = opts;
-    pair.erase("fw-put");  // a damage of the container's copy
-    WriteBytes(path, Container(LegacyBnx(static_cast<int32_t>(Get(opts, "target", 2)), Pair(pair, true)), opts));
-  } else if (kind == "setup") {
-    WriteBytes(path, Lines(Options(argc, argv, 3), "form", "raw") == "raw" ? BuildRawSetup100() : BuildFbSetup());
-  } else if (kind == "legacy-pair") {
-    if (argc < 4) throw std::runtime_error("usage: make_input legacy-pair FW ALL [key=value...]");
-    const auto opts = Options(argc, argv, 4);
-    WriteLegacyPair(Pair(opts, Get(opts, "crc", 0) != 0), path, argv[3]);
-  } else if (kind == "container") {
-    const SampleBnx s = Container(Options(argc, argv, 3));
+    const SampleBnx s = Container(k);
     WriteBytes(path, BuildBnx(s));
     std::printf("%s\n", DefaultPrefix(s).c_str());
   } else if (kind == "pair") {
-    if (argc < 4) throw std::runtime_error("usage: make_input pair FW ALL [key=value...]");
-    const Knobs k = Options(argc, argv, 4);
-    WriteLegacyPair(BuildLegacyPair(LegacyModels(k), true, static_cast<uint8_t>(Num(k, "pad", 0))), path, argv[3]);
-  } else if (kind == "txm-file") {
-    WriteBytes(path, TxmFile(Options(argc, argv, 3)));
+    LegacyPair pair = BuildLegacyPair(LegacyModels(k), Num(k, "section", 1) != 0, static_cast<uint8_t>(Num(k, "pad", 0)));
+    pair.all_models.insert(pair.all_models.end(), static_cast<size_t>(Num(k, "tail", 0)), 0xEE);
+    Damage(pair.fw_info, k);
+    WriteLegacyPair(pair, path, argv[3]);
+  } else if (kind == "setup") {
+    WriteBytes(path, Setup(Lines(k, "setup", "raw"), k));
   } else {
     throw std::runtime_error("unknown kind: " + kind);
   }
