@@ -24,6 +24,8 @@ config.substitutions.append(('%inputs', os.path.join(here, 'Inputs')))
 config.substitutions.append(('%flatc', params['flatc']))
 config.substitutions.append(('%schemas', params['schemas']))
 config.substitutions.append(('%bin', params['tool']))
+for name in ('build', 'srcroot', 'cmake'):  # the install case's
+    config.substitutions.append(('%' + name, params.get(name, '')))
 llvm_bin = params.get('llvm_bin', '/usr/lib/llvm-14/bin')
 for name in ('FileCheck', 'split-file'):
     if os.path.exists(os.path.join(llvm_bin, name)):
