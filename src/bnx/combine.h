@@ -43,10 +43,9 @@ struct CombineSource {
 // a known target.
 talvex::Status OpenCombineSource(const std::string& path, CombineSource& src);
 
-// Whether the inputs can be combined. A refusal carries one line for standard error:
-// "All BNX should be the same target.", "Error: Setup bin format is not same.", "Not support
-// combine encrypted BNX", "tv_number should be 0x0." or "model_id <id> existed. Please make
-// sure it unique.". Checks stop at the first failure.
+// Whether the inputs can be combined: one target and one setup form for all, none encrypted or
+// carrying a tv_number, no model id twice. A refusal carries one line for standard error; checks
+// stop at the first failure.
 talvex::Status CheckBNX(const std::vector<CombineSource>& srcs);
 // The same from paths (each opened as above); 0 or -1 with *message set to the lines.
 int CheckBNX(std::vector<std::string> bnxs, std::string* message);
@@ -54,8 +53,8 @@ int CheckBNX(std::vector<std::string> bnxs, std::string* message);
 // New records for all models of all containers (container order, then fw_info.bin order):
 // one shared input buffer, the output buffers packed after it, one shared working buffer, then
 // each model's command, weight and setup binaries, every region starting on 16 bytes.
-// Refused ("Input address should be the same!", "dedicated output buffer should be enable", or
-// a layout beyond 32-bit addresses) with *status set and an empty result.
+// Refused when the models' input buffers differ, a model has no dedicated output buffer, or the
+// layout reaches past 32-bit addresses: *status says why and the result is empty.
 std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
                                         talvex::Status* status);
 
@@ -110,10 +109,9 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
 // compiler and schema version of the first file; its buffer layout; every model of every
 // container, ascending id within a container, a later model of the same id replacing an
 // earlier one), packed as TxmWriter packs it, one unpacked model in memory at a time.
-// model_ids receives the ids of the merged models in order. A failure carries "TXM target did
-// not match!" or "Input addr should be the same, root:<a>, another:<b>" (standard output)
-// and "Failed to CombineTxm" (standard error), or the reason: no input buffer ("There is no
-// match buffer"), an invalid TXM file, a model without header.
+// model_ids receives the ids of the merged models in order. Refused when the files' targets or
+// input addresses differ, a file has no input buffer or is not a valid TXM file, or a model has
+// no header; the status carries the lines for both streams.
 //
 // With pieces, the payload vectors of a megabyte or more that come from file mappings are not
 // kept in fbb (their pages are given back as each model is packed, and read as zeros there): the
