@@ -15,9 +15,12 @@ config.test_exec_root = lit_config.params.get('exec_root', os.path.join(config.t
 
 here = config.test_source_root
 params = lit_config.params
-# The interpreter that runs lit, by its own path: a "python3" found on PATH may be a slow shim.
-config.substitutions.append(('%tool', f"{sys.executable} {here}/run_tool.py {params['tool']}"))
-config.substitutions.append(('%python', sys.executable))
+# The interpreter that runs lit, by its own path (a "python3" found on PATH may be a slow shim),
+# without the site module: the helpers need only the standard library, and site's start-up
+# costs more than the tool's own run.
+python = f"{sys.executable} -S"
+config.substitutions.append(('%tool', f"{python} {here}/run_tool.py {params['tool']}"))
+config.substitutions.append(('%python', python))
 config.substitutions.append(('%parser', params['parser']))
 config.substitutions.append(('%make', params['make_input']))
 config.substitutions.append(('%inputs', os.path.join(here, 'Inputs')))
