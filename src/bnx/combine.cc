@@ -162,12 +162,6 @@ talvex::Status FirstSetupIsFbs(const CombineSource& src, bool* fbs) {
   return {};
 }
 
-int MajorForTarget(const std::string& target) {
-  if (target == "100") return 0;
-  if (target == "400" || target == "600") return 2;
-  return 1;  // 300, 500; 200 depends on its first setup
-}
-
 }  // namespace
 
 std::string CombineSource::Key(const std::string& key) const { return ReadBNXKey(bnx, key); }
@@ -493,12 +487,8 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
 
   GenInputs in;
   in.target = GetTargetEnum(args.target);
-  in.major = MajorForTarget(args.target);
-  if (args.target == "200") {
-    // As generation decides it: from the form of the first model's setup.
-    const bool fbs = !combined.setup.empty() && Setup::IsFBSetup(combined.setup[0].first, combined.setup[0].second);
-    in.major = fbs ? 1 : 0;
-  }
+  in.major = combined.setup.empty() ? SchemaMajorFor(in.target, nullptr, 0)
+                                    : SchemaMajorFor(in.target, combined.setup[0].first, combined.setup[0].second);
   in.payload_size = static_cast<size_t>(combined.all_models_size);
   in.payload_crc = args.uuid;
 

@@ -14,6 +14,7 @@
 
 #include "bnx/bnx_file.h"
 #include "bnx/crc32.h"
+#include "setup/setup_recognise.h"
 #include "common/fb_unpack.h"
 #include "common/bytes.h"
 #include "common/format_ids.h"
@@ -123,6 +124,17 @@ TalvexBNX::NPUTarget GetTargetEnum(const std::string& target) {
   const int index = talvex::TargetIndex(target);
   if (index >= 0) return static_cast<TalvexBNX::NPUTarget>(index);
   throw TalvexException(ErrorCode::UnexpectedValue, fmt::format("Undefine Target! [{}]", target));
+}
+
+uint32_t SchemaMajorFor(TalvexBNX::NPUTarget target, const uint8_t* first_setup, size_t size) {
+  if (IsTxmTarget(target)) return 2;
+  if (target == TalvexBNX::NPUTarget::TZ100) return 0;
+  if (target == TalvexBNX::NPUTarget::TZ200) return Setup::IsFBSetup(first_setup, size) ? 1 : 0;
+  return 1;
+}
+
+bool IsTxmTarget(TalvexBNX::NPUTarget target) {
+  return target == TalvexBNX::NPUTarget::TZ400 || target == TalvexBNX::NPUTarget::TZ600;
 }
 
 std::string GetTargetStr(TalvexBNX::NPUTarget target) {

@@ -38,6 +38,12 @@ std::string GetEncModeStr(TalvexBNX::ENCMode mode);
 std::string GetHexFromUInt(uint32_t value);
 std::string GetSchemaVersionStr(const TalvexBNX::SchemaVersion* v);
 std::string GetSchemaMajorVersionStr(const TalvexBNX::SchemaVersion* v);
+// The schema major a container of target carries, which tells readers the payload's form: 0 for
+// TZ100 (raw setups), 2 for TZ400 and TZ600 (a TXM file), 1 for TZ300 and TZ500 (flatbuffer
+// setups); TZ200's follows the form of its first setup (a flatbuffer: 1, otherwise 0).
+uint32_t SchemaMajorFor(TalvexBNX::NPUTarget target, const uint8_t* first_setup, size_t size);
+// Whether a container of target carries a TXM file (schema major 2).
+bool IsTxmTarget(TalvexBNX::NPUTarget target);
 
 // Verifier rule shared by every loader: whole range, standard limits, no identifier.
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size);

@@ -27,15 +27,6 @@ namespace {
 constexpr size_t kTailRoom = 4096;
 
 
-int MajorFor(TalvexBNX::NPUTarget target) {
-  switch (target) {
-    case TalvexBNX::NPUTarget::TZ100: return 0;
-    case TalvexBNX::NPUTarget::TZ400:
-    case TalvexBNX::NPUTarget::TZ600: return 2;
-    default: return 1;  // TZ300, TZ500; TZ200 is decided by its first setup
-  }
-}
-
 flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateBytes(flatbuffers::FlatBufferBuilder& fbb,
                                                               const uint8_t* data, size_t size) {
   return fbb.CreateVector(size == 0 ? nullptr : data, size);
@@ -47,13 +38,6 @@ flatbuffers::Offset<flatbuffers::Vector<uint8_t>> CreateBytes(flatbuffers::FlatB
 }
 
 }  // namespace
-
-int GetMajorNumber(BNX_Args& args) {
-  const TalvexBNX::NPUTarget target = GetTargetEnum(args.target);
-  if (target != TalvexBNX::NPUTarget::TZ200) return MajorFor(target);
-  const std::vector<uint8_t> setup = GetSetupBinContent(args.all_models_path, args.fw_info_path);
-  return Setup::IsFBSetup(setup.data(), setup.size()) ? 1 : 0;
-}
 
 const MappedFile* FileHolding(const std::vector<MappedFile>& files, const uint8_t* p, size_t n, uint64_t* offset) {
   const auto at = reinterpret_cast<uintptr_t>(p);
@@ -108,7 +92,7 @@ void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
   }
   if (in.target == TalvexBNX::NPUTarget::TZ200) {
     const std::vector<uint8_t> setup = FirstSetupBin(in.fw_records, in.payload, in.payload_size);
-    in.major = Setup::IsFBSetup(setup.data(), setup.size()) ? 1 : 0;
+    in.major = SchemaMajorFor(in.target, setup.data(), setup.size());
   }
   // Readers take every setup's form from the major, so all must have it (TZ200: the first's).
   talvex::Status forms = CheckSetupForms(in.fw_records, in.payload, in.payload_size, in.major,
@@ -129,7 +113,7 @@ void LoadGenInputsChecked(const BNX_Args& args, GenInputs& in) {
   }
   in.payload = in.payload_file.data();
   in.payload_size = in.payload_file.size();
-  in.major = MajorFor(in.target);
+  in.major = SchemaMajorFor(in.target, nullptr, 0);  // TZ200's: from its first setup, below
 
   if (in.major == 2) {
     if (!TXM::VerifyTXMBuffer(in.payload, in.payload_size)) {

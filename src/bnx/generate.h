@@ -66,9 +66,6 @@ void LoadGenInputs(const BNX_Args& args, GenInputs& in);
 // (TZ200: the first model's), a TXM that fails the alignment check.
 talvex::Status GenBNXFile(BNX_Args& args, std::string output_name);
 
-// Schema major number for args.target (0, 1 or 2); TZ200 reads its first setup's form.
-int GetMajorNumber(BNX_Args& args);
-
 // The three parts of the container, created in this order from the same in-memory inputs.
 // GenModelBin leaves the all_models content unwritten (CreateAllModelsSpace); GenBNXFile has
 // GenBNXBinary write it from in.payload.

@@ -89,8 +89,7 @@ SourceBNX OpenSource(const std::string& path) {
   s.target = h->target();
   s.target_str = GetTargetStr(s.target);
   s.major = h->schema_version()->major_num();
-  const bool txm_target = s.target == TalvexBNX::NPUTarget::TZ400 || s.target == TalvexBNX::NPUTarget::TZ600;
-  if ((s.major == 2) != txm_target) {
+  if ((s.major == 2) != IsTxmTarget(s.target)) {
     Refuse(fmt::format("Schema major {} does not fit target {}: {}", s.major, s.target_str, path));
   }
   s.fw_info = s.root->model_bin()->fw_info();
@@ -650,15 +649,8 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   in.target = GetTargetEnum(args.target);
   in.payload_size = enc.all_models_size;
   in.payload_crc = enc.all_models_crc;
-  if (in.target == TalvexBNX::NPUTarget::TZ100) {
-    in.major = 0;
-  } else if (in.target == TalvexBNX::NPUTarget::TZ200) {
-    const std::vector<uint8_t> none;
-    const std::vector<uint8_t>& first = enc.setups.empty() ? none : enc.setups[0];
-    in.major = Setup::IsFBSetup(first.data(), first.size()) ? 1 : 0;
-  } else {
-    in.major = 1;
-  }
+  in.major = enc.setups.empty() ? SchemaMajorFor(in.target, nullptr, 0)
+                                : SchemaMajorFor(in.target, enc.setups[0].data(), enc.setups[0].size());
   PayloadFill fill;
   fill.size = enc.all_models_size;
   fill.crc = enc.all_models_crc;

@@ -163,8 +163,7 @@ int CombineBnx(const CmdArgs& cmd) {
       return -1;
     }
   }
-  const bool txm_target = srcs[0].target == "400" || srcs[0].target == "600";
-  if ((major == 2) != txm_target) {
+  if ((major == 2) != BNXUtils::IsTxmTarget(BNXUtils::GetTargetEnum(srcs[0].target))) {
     std::cerr << "Schema version major " << major << " does not fit target " << srcs[0].target << ": "
               << srcs[0].path << std::endl;
     return -1;
