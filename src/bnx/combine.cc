@@ -501,12 +501,7 @@ std::string WriteCombinedBNX(const std::vector<CombineSource>& srcs, const Legac
 }
 
 void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const LegacyCombined& combined) {
-  auto write = [](const std::string& path, const void* data, size_t size) {
-    std::string error;
-    if (!talvex::WriteFileAtomic(path, data, size, &error)) {
-      throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, error));
-    }
-  };
+  const auto write = talvex::WriteFileOrThrow;
   const std::string dir = GetOutputDir();
   size_t k = 0;
   for (size_t c = 0; c < srcs.size(); ++c) {

@@ -100,13 +100,6 @@ std::string FWInfoText(const std::vector<BNX_FW_INFO_MODEL>& records, uint32_t d
   return txt;
 }
 
-void WriteOrThrow(const std::string& path, const void* data, size_t len) {
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, data, len, &error)) {
-    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, error));
-  }
-}
-
 }  // namespace
 
 std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t size) {
@@ -369,8 +362,8 @@ int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::strin
   for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
   std::string txt;
   const std::vector<uint8_t> bin = BuildFWInfo(records, ComputeCRCSection(records, all.data(), all.size(), all.fd()), &txt);
-  WriteOrThrow(fw_info_path, bin.data(), bin.size());
-  WriteOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
+  talvex::WriteFileOrThrow(fw_info_path, bin.data(), bin.size());
+  talvex::WriteFileOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
   return 0;
 }
 

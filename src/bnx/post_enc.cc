@@ -115,13 +115,6 @@ void CheckNotInput(const std::string& out, const std::string& input, const PostE
   }
 }
 
-void WriteOrRefuse(const std::string& path, const void* data, size_t len) {
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, data, len, &error)) {
-    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, error));
-  }
-}
-
 // stoi of the text as the model table is read; a text it cannot read is kept as it is.
 std::string VersionText(const std::string& text) {
   try {
@@ -638,7 +631,7 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
     if (!all.Commit()) fail(all, all_path);
     result.intermediates.push_back(all_path);
     auto keep = [&](const std::string& path, const void* data, size_t len) {
-      WriteOrRefuse(path, data, len);
+      talvex::WriteFileOrThrow(path, data, len);
       result.intermediates.push_back(path);
     };
     keep(dir + prefix + "_fw_info.bin", fw_info.data(), fw_info.size());
@@ -753,7 +746,7 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   in.payload_crc = Crc32Update(0, packed, packed_size);
 
   if (!txm_path.empty()) {
-    WriteOrRefuse(txm_path, packed, packed_size);
+    talvex::WriteFileOrThrow(txm_path, packed, packed_size);
     result.intermediates.push_back(txm_path);
   }
   result.output_path = WriteContainer(args, in, nullptr, {}, out_name);

@@ -229,13 +229,6 @@ std::vector<uint8_t> LoadExact(const std::string& path, int size, const char* wh
   return std::vector<uint8_t>(fb.data(), fb.data() + fb.size());
 }
 
-void StoreFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::string error;
-  if (!talvex::WriteFileAtomic(path, bytes.data(), bytes.size(), &error)) {
-    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, error));
-  }
-}
-
 }  // namespace
 
 int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
@@ -260,7 +253,7 @@ int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t 
     CollectAddrEdits(bytes.data(), bytes.size(), reg, new_base, old_base, new_obuf_base, old_obuf_base, edits);
     if (edits.empty()) return 0;
     ApplyEdits(bytes.data(), edits);
-    StoreFile(path, bytes);
+    talvex::WriteFileOrThrow(path, bytes.data(), bytes.size());
     return 0;
   } catch (const TalvexException& e) {
     return Failed(e, nullptr, log);
@@ -291,7 +284,7 @@ int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo
     CollectCommandEdits(bytes.data(), bytes.size(), new_finfo, old_finfo, edits);
     if (edits.empty()) return 0;
     ApplyEdits(bytes.data(), edits);
-    StoreFile(cmd_path, bytes);
+    talvex::WriteFileOrThrow(cmd_path, bytes.data(), bytes.size());
     return 0;
   } catch (const TalvexException& e) {
     return Failed(e, nullptr, log);
@@ -317,7 +310,7 @@ int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInf
     std::vector<uint8_t> bytes = LoadExact(path, size, "setup.bin");
     const std::vector<uint8_t> before = bytes;
     RelocateSetup(bytes.data(), bytes.size(), new_finfo, old_finfo);
-    if (bytes != before) StoreFile(path, bytes);
+    if (bytes != before) talvex::WriteFileOrThrow(path, bytes.data(), bytes.size());
     return 0;
   } catch (const TalvexException& e) {
     return Failed(e, nullptr, log);
@@ -369,7 +362,7 @@ int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_f
         ++index;
       }
     }
-    for (const Rewrite& r : rewrites) StoreFile(r.path, r.bytes);
+    for (const Rewrite& r : rewrites) talvex::WriteFileOrThrow(r.path, r.bytes.data(), r.bytes.size());
   } catch (const TalvexException& e) {
     return Failed(e, nullptr, log);
   }

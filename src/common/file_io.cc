@@ -20,6 +20,7 @@
 
 #include <fmt/format.h>
 
+#include "common/exceptions.h"
 #include "common/logger.h"
 #include "common/strings.h"
 
@@ -720,6 +721,13 @@ bool WriteFileAtomic(const std::string& path, const void* data, size_t len, std:
   bool ok = w.Write(data, len) && w.Commit();
   if (!ok && error != nullptr) *error = w.error();
   return ok;
+}
+
+void WriteFileOrThrow(const std::string& path, const void* data, size_t len) {
+  std::string error;
+  if (!WriteFileAtomic(path, data, len, &error)) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, error));
+  }
 }
 
 Status WriteNewFile(const std::string& path, const void* data, size_t len, LogCateg categ) {

@@ -190,6 +190,10 @@ class FileLock {
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len,
                      std::string* error = nullptr);
 
+// The same for steps that stop their command on a failed write: throws TalvexException
+// ("Failed to write file <path>: <reason>").
+void WriteFileOrThrow(const std::string& path, const void* data, size_t len);
+
 // The same, for the common case of a failure that is simply reported: the failed Status holds
 // the log line "Failed to write the file: <path> (<reason>)" in category categ.
 Status WriteNewFile(const std::string& path, const void* data, size_t len, LogCateg categ = LogCateg::Common);
