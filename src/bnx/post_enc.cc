@@ -3,7 +3,6 @@
 #include "common/format_ids.h"
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -104,13 +103,10 @@ SourceBNX OpenSource(const std::string& path) {
   return s;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-void CheckNotInput(const std::string& out, const std::string& input, const PostEncOptions& options) {
-  if (!options.replace_original && SameFile(out, input)) {
+// Refused before any work: the front end's protection of the inputs (all of them unless
+// --replace_original names the container) would only stop the write at the end.
+void CheckNotInput(const std::string& out) {
+  if (!talvex::InputClash(out).empty()) {
     Refuse(fmt::format("The output {} is the input container; use --replace_original to replace it", out));
   }
 }
@@ -584,7 +580,7 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   const std::string prefix = output_file_prefix.empty() ? "BNX_" + src.crc_text : output_file_prefix;
   const std::string out_name = EncOutputName(src.target_str, prefix);
   result.output_path = GetOutputFilePath(src.target_str, out_name);
-  CheckNotInput(result.output_path, bnx_path, options);
+  CheckNotInput(result.output_path);
 
   const KeyMaterial key = KeyMaterialOf(keys);
 
@@ -672,7 +668,7 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   PostEncResult result;
   result.txm_payload = true;
   result.output_path = GetOutputFilePath(src.target_str, out_name);
-  CheckNotInput(result.output_path, bnx_path, options);
+  CheckNotInput(result.output_path);
 
   BNX_Args args = ArgsFromSource(src);
   args.tv_number = tv_number;
@@ -695,7 +691,7 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
     // Named as the TXM writer names a dumped file.
     const TalvexTXM::NPUTarget txm_target = txm.header ? txm.header->target : TalvexTXM::NPUTarget::UNKNOW;
     txm_path = TxmWriter::OutputPath(txm_target, output_folder, output_name, -1, -1, "");
-    CheckNotInput(txm_path, bnx_path, options);
+    CheckNotInput(txm_path);
   }
 
   const KeyMaterial key = KeyMaterialOf(keys);

@@ -41,7 +41,6 @@ PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_
 
 struct PostEncOptions {
   bool keep_intermediate = false;  // also write the encrypted payload files (-l)
-  bool replace_original = false;   // the output may replace the input container
 };
 
 // What a post-encryption wrote.

@@ -1,5 +1,4 @@
 // -c (COMBINE_BNX): several containers of one target merged into one container.
-#include <sys/stat.h>
 
 #include <iostream>
 
@@ -21,22 +20,13 @@ namespace {
 
 using BNXUtils::CombineSource;
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-// An output that would take the place of an input needs --replace_original.
-bool RefuseOverwrite(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, const std::string& out) {
-  if (cmd.blReplaceOriginal) return false;
-  for (const CombineSource& src : srcs) {
-    if (SameFile(src.path, out)) {
-      std::cerr << "Output file " << out << " is the input " << src.path
-                << "; use --replace_original to replace it" << std::endl;
-      return true;
-    }
-  }
-  return false;
+// An output that would take the place of an input needs --replace_original: refused before any
+// work by the front end's protection of the inputs, which would only stop the write at the end.
+bool RefuseOverwrite(const std::string& out) {
+  const std::string clash = talvex::InputClash(out);
+  if (clash.empty()) return false;
+  std::cerr << "Output file " << out << ": " << clash << "; use --replace_original to replace it" << std::endl;
+  return true;
 }
 
 // What extraction reports for each container; the combine reads the containers in memory, so
@@ -75,7 +65,7 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
   const auto target = root->header() ? root->header()->target() : TalvexTXM::NPUTarget::UNKNOW;
   const std::string txm_path = TxmWriter::OutputPath(target, cmd.output_folder, cmd.output_name, -1, -1, "");
   const std::string bnx_path = BNXUtils::GetOutputFilePath(srcs[0].target, cmd.output_name);
-  if (RefuseOverwrite(cmd, srcs, bnx_path) || (cmd.blKeepAll && RefuseOverwrite(cmd, srcs, txm_path))) return -1;
+  if (RefuseOverwrite(bnx_path) || (cmd.blKeepAll && RefuseOverwrite(txm_path))) return -1;
 
   BNX_Args args;
   args.target = srcs[0].target;
@@ -123,7 +113,7 @@ int CombineLegacyPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs
   talvex::Report(st);  // the refusal, or the progress lines
   if (!st.ok()) return -1;
   const std::string bnx_path = BNXUtils::GetOutputFilePath(srcs.back().target, cmd.output_name);
-  if (RefuseOverwrite(cmd, srcs, bnx_path)) return -1;
+  if (RefuseOverwrite(bnx_path)) return -1;
   try {
     if (cmd.blKeepAll) BNXUtils::WriteLegacyIntermediates(srcs, combined);
     talvex::Status notes;

@@ -23,7 +23,6 @@ int PostEnc(const CmdArgs& cmd) {
         BNXUtils::ReducePostEncKeys(cmd.tv_number, cmd.customer_key, cmd.efuse_key, cmd.key_file);
     BNXUtils::PostEncOptions options;
     options.keep_intermediate = cmd.blKeepAll;
-    options.replace_original = cmd.blReplaceOriginal;
     const BNXUtils::PostEncResult result =
         BNXUtils::PostEncContainer(path, keys, cmd.tv_number, cmd.output_folder, cmd.output_name, options);
     talvex::Report(result.notes);
