@@ -20,12 +20,12 @@ class BnxFile {
   BnxFile(const BnxFile&) = delete;
   BnxFile& operator=(const BnxFile&) = delete;
 
-  // Maps and verifies path; never throws. When it is not ok(), open_status() says why:
-  // a missing or empty file carries no message, an unreadable one "Failed to read the file:
-  // <path> (<reason>)", one that does not verify "Not a valid BNX file." (log lines).
+  // Maps and verifies path; never throws. When it is not ok(), open_status() says why: a
+  // missing or empty file carries no message, an unreadable one or one that does not verify
+  // says so in log lines.
   static BnxFile Open(const std::string& path);
-  // Open, with every failure said once: a missing file "BNX file not exist: <path>", an empty
-  // one "Failed to read the file: <path> (file is empty)", else the reasons of open_status().
+  // Open, with every failure said once: a missing or empty file too, and otherwise the reasons
+  // of open_status().
   static talvex::Status Open(const std::string& path, BnxFile& file);
 
   const std::string& path() const { return path_; }

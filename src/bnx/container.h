@@ -22,7 +22,7 @@ uint32_t crc32(const uint8_t* data, size_t size);
 // CRC-32 of a whole file; 0 for a missing or unreadable file.
 uint32_t GetFileCRC(const std::string& path);
 // As GetFileCRC, but tells failure apart from a CRC of 0: a missing file fails without a
-// message, an unreadable one with "Failed to read the file: <path>" (log lines).
+// message, an unreadable one with a log line naming it.
 talvex::Status ComputeFileCRC(const std::string& path, uint32_t* crc);
 // Appends the CRC-32 of the file's content to its end (4 bytes, little-endian).
 int TailPaddingCRCInfo(const std::string& path);
@@ -49,15 +49,15 @@ bool IsTxmTarget(TalvexBNX::NPUTarget target);
 bool VerifyBNXBuffer(const uint8_t* buf, size_t size);
 
 // The one loader rule: reads path whole and verifies it. A missing or empty file fails without
-// a message; an unreadable one with "Failed to read the file: <path> (<reason>)", one that
-// does not verify with not_valid (log lines in categ). out receives the buffer on success.
+// a message; an unreadable one with a log line naming it and the reason, one that does not
+// verify with not_valid (log lines in categ). out receives the buffer on success.
 talvex::Status LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t), LogCateg categ,
                             const char* not_valid, talvex::FileBuffer& out);
 
 // The whole verified file, or a buffer that is not ok(). Prefer BnxFile::Open, which also
 // says why.
 talvex::FileBuffer GetBNXBuffer(const std::string& path);
-// A verified TXM file (LoadVerified with "Not a valid BNX file.", the loaders' shared text).
+// A verified TXM file (LoadVerified, with the loaders' shared text for one that does not verify).
 talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out);
 talvex::FileBuffer GetTXMBuffer(const std::string& path);
 // Unpacks an opened container into obj; false (obj untouched) when it is not ok() or would

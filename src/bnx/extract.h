@@ -46,7 +46,7 @@ struct ExtractLayout {
 // Extracts an opened container with file names prefixed by prefix + "_" (none when empty);
 // setups, if given, receives the absolute path of every per-model setup binary written, in
 // record order. A container that is not ok() fails with the reasons of its opening (when not
-// taken already) and "Cannot extract <path>: ...". One that fails the integrity checks of
+// taken already) and a line naming it. One that fails the integrity checks of
 // --verify is refused with nothing written, or with Damaged::kWarn extracted after warnings.
 talvex::Status ExtractBNX(BnxFile& bnx, const std::string& prefix, std::vector<std::string>* setups,
                           ExtractedFiles* written = nullptr, Damaged damaged = Damaged::kRefuse,
@@ -85,8 +85,8 @@ talvex::Status SplitAllModels(const uint8_t* all_models, size_t all_models_size,
                               size_t fw_info_size, const std::string& prefix, TalvexBNX::NPUTarget target,
                               std::vector<std::string>* setups);
 
-// Writes size bytes from data + offset to a new file at path; fails with "Failed to write
-// the file: ..." when it cannot be written.
+// Writes size bytes from data + offset to a new file at path; fails, naming it, when it cannot
+// be written.
 talvex::Status ExtractBin(const std::string& path, const uint8_t* data, size_t offset, size_t size);
 
 // The folder part of path made absolute and canonical, the last component kept as it is: an

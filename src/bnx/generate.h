@@ -150,8 +150,8 @@ std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vecto
 
 // Writes a finished builder to GetOutputFilePath(target, output_name) with its CRC trailer,
 // after checking the alignment in memory; all through one atomic write. With fill, the
-// all_models bytes are written from fill instead of the builder. Throws TalvexException
-// ("Detect alignment issue in bnx", or the write failure); no file then. Returns the path.
+// all_models bytes are written from fill instead of the builder. Throws TalvexException on a
+// misaligned payload or a failed write; no file then. Returns the path.
 std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuilder& fbb,
                          const std::string& output_name, const PayloadFill* fill = nullptr);
 

@@ -90,7 +90,7 @@ std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t siz
 bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error = nullptr);
 
 // As DecodeFWInfo, but the size must be exactly 56n + 12 or 60n + 20; otherwise throws
-// InvalidProgramInput "Undefine file size of fw_info.bin".
+// InvalidProgramInput.
 FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size);
 
 FirmInfo ToFirmInfo(const BNX_FW_INFO_MODEL& rec);

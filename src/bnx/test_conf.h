@@ -33,7 +33,7 @@ AddrInfo GetAddrInfo(const BNX_FW_INFO_MODEL& finfo);
 
 // Writes output_name + "modelid_" + id + "_test.conf" (TZ100, TZ200) or "_apb.npu" (TZ300,
 // TZ500); other targets get nothing. output_name is a folder + prefix, e.g. "out/P_".
-// Fails with "Failed to write the file: ..." when the script cannot be written.
+// Fails, naming the file, when the script cannot be written.
 talvex::Status GenAddrConf(const BNX_FW_INFO_MODEL& finfo, const std::string& output_name,
                            TalvexBNX::NPUTarget target);
 

@@ -13,15 +13,15 @@
 constexpr int FW_INFO_REPORT_WIDTH = talvex::kReportWidth;
 
 // Builds the whole report into text. setup_paths[i] is the extracted setup binary of model i.
-// Fails with text unchanged when fw_info.bin cannot be read or decoded, lists no model ("No
-// model info in fw_info.bin", a line for standard output), fewer setup paths than models are
+// Fails with text unchanged when fw_info.bin cannot be read or decoded, lists no model (a line
+// for standard output), fewer setup paths than models are
 // given or a setup binary cannot be read (one log line each). The conversion failures of the
 // setup views are reported as they happen; such a model shows an empty summary.
 talvex::Status GetAllFwInfoText(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
                                 bool first_generation, std::string& text);
 
-// Prints the report to standard output. -1 when fw_info.bin lists no model ("No model info in
-// fw_info.bin" on standard output) or, with a logged message, for any other failure of
+// Prints the report to standard output. -1 when fw_info.bin lists no model (said on standard
+// output) or, with a logged message, for any other failure of
 // GetAllFwInfoText (nothing of the report is printed then); else 0.
 int ParseAllFwInfo(const std::string& fw_info_path, const std::vector<std::string>& setup_paths,
                    bool first_generation);

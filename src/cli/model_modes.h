@@ -10,7 +10,7 @@
 #include "txm_generated.h"
 
 // TXM::LoadTxmObj on one file; a file that does not parse ends the command: throws
-// TalvexException(ErrorCode::UnexpectedValue, "Failed to read the txm file").
+// TalvexException (UnexpectedValue).
 TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path);
 
 // One TXM file per model of the single file cmd.model_path[0] (only cmd.model_id unless it

@@ -158,11 +158,10 @@ void ProtectInputs(const std::vector<std::string>& paths);
 // of one of them keeps its permissions and, where the process may set them, its owner and
 // group; through a symlink, the link's target gets the new bytes and the link stays.
 void AllowReplacing(const std::vector<std::string>& paths);
-// The reason text when path names a protected input ("it is an input of this command ..."),
-// else an empty text.
+// The reason text when path names a protected input, else an empty text.
 std::string InputClash(const std::string& path);
-// Failed, with the stderr line "Refusing to replace the input file <path> (use
-// --replace_original to replace it)", when path names a protected input.
+// Failed, with a line naming path and pointing to --replace_original, when path names a
+// protected input.
 Status CheckNotInput(const std::string& path);
 
 // The files that commits put in place while a command runs. A command that fails takes them
@@ -190,12 +189,12 @@ class FileLock {
 bool WriteFileAtomic(const std::string& path, const void* data, size_t len,
                      std::string* error = nullptr);
 
-// The same for steps that stop their command on a failed write: throws TalvexException
-// ("Failed to write file <path>: <reason>").
+// The same for steps that stop their command on a failed write: throws TalvexException naming
+// the file and the reason.
 void WriteFileOrThrow(const std::string& path, const void* data, size_t len);
 
 // The same, for the common case of a failure that is simply reported: the failed Status holds
-// the log line "Failed to write the file: <path> (<reason>)" in category categ.
+// a log line in category categ naming the file and the reason.
 Status WriteNewFile(const std::string& path, const void* data, size_t len, LogCateg categ = LogCateg::Common);
 
 }  // namespace talvex

@@ -21,7 +21,7 @@ void SpdLogKey(LogCateg categ, const std::string& msg);
 void SetLogLevel(LogCateg categ, unsigned int log_level);
 std::string LogLevelToStr(unsigned int level);
 std::string GetLogLevelStr(char sep);
-// Throws std::invalid_argument("Invalid log level [...]") for "off" or unknown names.
+// Throws std::invalid_argument for "off" or unknown names.
 unsigned int StrToLogLevel(const std::string& str);
 std::string GetEnv(const std::string& key);
 

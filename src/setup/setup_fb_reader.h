@@ -10,11 +10,10 @@
 class SetupFBReader {
  public:
   // Verifies as Setup::IsFBSetup does, then unpacks the whole tree into content (replacing
-  // what it held). Fails (-1) with "Not a valid setup flatbuffer file.",
-  // content untouched. Buffers whose unpacked tree would exceed MaxUnpackedBytes(size)
+  // what it held). Fails (-1) on a buffer that does not verify, content untouched. Buffers whose unpacked tree would exceed MaxUnpackedBytes(size)
   // (offsets that share one large string or vector many times) are refused the same way.
   static talvex::Status Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size);
-  // Reads the whole file first; "Failed to read the file[path]" and -1 when it cannot.
+  // Reads the whole file first; -1, with a line naming it, when it cannot.
   static talvex::Status Parse(TalvexSetup::INFContentT& content, const std::string& path);
   // Packs a whole tree. Every caller packs through here so that the generated packer, most of
   // the code the schema produces, is compiled once.

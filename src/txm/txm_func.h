@@ -19,7 +19,7 @@ constexpr size_t TXM_PAYLOAD_ALIGN = 64;
 // Location -> (start address, length); a later entry of the same Location wins.
 using BufferLayout = std::map<TalvexTXM::Location, std::pair<uint64_t, uint64_t>>;
 
-// TxmReader::Parse(txm, file); a failure also says "Failed to parse the txm file: <file>".
+// TxmReader::Parse(txm, file); a failure also names the file.
 // The status carries the reader's code.
 talvex::Status LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file);
 // Appends one object per file, in order; stops at the first failure and returns it
@@ -42,8 +42,8 @@ std::vector<BufferLayout> GetHeaderBufferInfos(const std::vector<TalvexTXM::TXMC
 // The JSON-like text of txm (mini-reflection: newline delimiter, quoted names, two-space
 // indent, one vector element per line).
 std::string GetDebugText(const TalvexTXM::TXMContentT& txm);
-// Writes GetDebugText(txm) to path, replacing it; fails with "Failed to write the file: ..."
-// when it cannot be written. dummy_arg has no effect.
+// Writes GetDebugText(txm) to path, replacing it; fails, naming it, when it cannot be written.
+// dummy_arg has no effect.
 talvex::Status DumpDebugText(const TalvexTXM::TXMContentT& txm, const std::string& path, bool dummy_arg);
 
 }  // namespace TXM

@@ -17,10 +17,10 @@ class TxmReader {
   static constexpr int kInvalid = 102;    // verification failed
 
   // Verifies data[0..size) as a TXMContent buffer and unpacks it into obj (which is
-  // replaced as a whole). Code 0, or 102 with "Not a valid TXM file." (obj untouched).
+  // replaced as a whole). Code 0, or 102 with a line saying so (obj untouched).
   static talvex::Status Parse(TalvexTXM::TXMContentT& obj, const uint8_t* data, size_t size);
   // Reads the whole file, then as above. 100: empty or missing (no message); 101:
-  // unreadable ("Failed to read the file: <path>"); otherwise the buffer form's result.
+  // unreadable (a line naming it); otherwise the buffer form's result.
   static talvex::Status Parse(TalvexTXM::TXMContentT& obj, const std::string& path);
   // Reads union tags without a value in one unpacked model as "no union", as Parse does for
   // every model, so the model can be packed again.

@@ -28,7 +28,7 @@ TalvexTXM::ModelT* GetModel(const TxmModels& models, int32_t id);
 // Depth-first through exe_unit: first core with header id `id` (any core for -1); nullptr
 // when none, silently.
 TalvexTXM::CoreT* GetCore(const TxmCores& cores, int32_t id);
-// Start address (low 32 bits) of the first entry of `location`; throws "There is no match buffer".
+// Start address (low 32 bits) of the first entry of `location`; throws when there is none.
 uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, TalvexTXM::Location location);
 
 // Initial builder size for packing a container of this one model: its payloads, with some room
@@ -37,9 +37,8 @@ size_t PackCapacity(const TalvexTXM::ModelT& model);
 
 // Merges txms (at least one) into result: the first container's magic and header with
 // hdr_buf_info as the header's buffer list, then every model of every input in order.
-// -1 with "TXM target did not match!" or "Input addr should be the same, ..." (lines for
-// standard output); a parse code when the packed result does not verify. result changes only
-// on success.
+// -1 when the targets or the input addresses differ (lines for standard output); a parse code
+// when the packed result does not verify. result changes only on success.
 talvex::Status CombineTxm(TalvexTXM::TXMContentT& result, const std::vector<TalvexTXM::TXMContentT>& txms,
                           const BufferLayout& hdr_buf_info);
 
@@ -56,7 +55,7 @@ talvex::Status TrimModel(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMCon
 // Stand-alone container for core core_id of the single model of txm: one core (id 0, type
 // NPU, no dependency) and a model header whose buffer list is the file header's, relocated
 // to the addresses of the JSON file json_path. The source is left unchanged.
-// -1 when the core is not there ("Unable to find the core with the core_id: <id>").
+// -1 when the core is not there.
 talvex::Status TrimCore(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMContentT& txm, int32_t core_id,
              const std::string& json_path);
 

@@ -29,7 +29,7 @@ class TxmWriter {
   size_t GetSize() const;
 
   // Finish(content), then copies the bytes to buf. len = finished length. Fails (nothing
-  // copied, "The buffer size[..] is not enough for data len[..]") when len > size.
+  // copied) when len > size.
   talvex::Status Dump(const TalvexTXM::TXMContentT& content, uint8_t* buf, size_t size, size_t& len);
   // Finish(content), then GenBin to OutputPath(...), which path receives.
   talvex::Status Dump(const TalvexTXM::TXMContentT& content, const std::string& folder,
