@@ -236,25 +236,6 @@ talvex::Status CheckBNX(const std::vector<CombineSource>& srcs) {
   return {};
 }
 
-int CheckBNX(std::vector<std::string> bnxs, std::string* message) {
-  auto lines = [](const talvex::Status& st) {
-    std::string text;
-    for (const talvex::Message& m : st.messages()) text += m.text + "\n";
-    return text;
-  };
-  std::vector<CombineSource> srcs(bnxs.size());
-  for (size_t i = 0; i < bnxs.size(); ++i) {
-    const talvex::Status st = OpenCombineSource(bnxs[i], srcs[i]);
-    if (!st.ok()) {
-      if (message != nullptr) *message = lines(st);
-      return -1;
-    }
-  }
-  const talvex::Status st = CheckBNX(srcs);
-  if (message != nullptr) *message = lines(st);
-  return st.ok() ? 0 : -1;
-}
-
 std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
                                         talvex::Status* status) {
   *status = {};
@@ -729,15 +710,6 @@ std::string WriteTxmBNX(BNX_Args& args, PayloadFill& fill, const std::vector<int
   return WriteBNXAround(args, in, {}, fill, output_name);
 }
 }  // namespace
-
-std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
-                        const std::string& output_name) {
-  PayloadFill fill;
-  fill.data = txm;
-  fill.size = size;
-  fill.crc = crc32(txm, size);
-  return WriteTxmBNX(args, fill, model_ids, output_name);
-}
 
 std::string WriteTxmBNX(BNX_Args& args, const TxmPieces& txm, const std::vector<int32_t>& model_ids,
                         const std::string& output_name) {

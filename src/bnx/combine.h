@@ -47,8 +47,6 @@ talvex::Status OpenCombineSource(const std::string& path, CombineSource& src);
 // carrying a tv_number, no model id twice. A refusal carries one line for standard error; checks
 // stop at the first failure.
 talvex::Status CheckBNX(const std::vector<CombineSource>& srcs);
-// The same from paths (each opened as above); 0 or -1 with *message set to the lines.
-int CheckBNX(std::vector<std::string> bnxs, std::string* message);
 
 // New records for all models of all containers (container order, then fw_info.bin order):
 // one shared input buffer, the output buffers packed after it, one shared working buffer, then
@@ -128,12 +126,10 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
 // Writes the merged TXM file of pieces to path (atomically); a failure says which file.
 talvex::Status WriteTxmPieces(const std::string& path, const TxmPieces& txm);
 
-// Writes the container around a TXM file in memory as generation does (schema major 2,
-// header crc and uuid the CRC of the TXM bytes, one model entry per id) to
-// GetOutputFilePath(args.target, output_name); returns the path. Throws TalvexException on
-// a failed write (no file then).
-std::string WriteTxmBNX(BNX_Args& args, const uint8_t* txm, size_t size, const std::vector<int32_t>& model_ids,
-                        const std::string& output_name);
+// Writes the container around the merged TXM file as generation does (schema major 2, header
+// crc and uuid the CRC of the TXM bytes, one model entry per id) to
+// GetOutputFilePath(args.target, output_name), the TXM bytes taken from txm's pieces; returns
+// the path. Throws TalvexException on a failed write (no file then).
 std::string WriteTxmBNX(BNX_Args& args, const TxmPieces& txm, const std::vector<int32_t>& model_ids,
                         const std::string& output_name);
 

@@ -83,24 +83,6 @@ talvex::Status ComputeFileCRC(const std::string& path, uint32_t* crc) {
   return talvex::Status();
 }
 
-uint32_t GetFileCRC(const std::string& path) {
-  uint32_t crc = 0;
-  (void)ComputeFileCRC(path, &crc);
-  return crc;
-}
-
-int TailPaddingCRCInfo(const std::string& path) {
-  uint32_t crc = 0;
-  if (!ComputeFileCRC(path, &crc).ok()) return -1;
-  FILE* f = fopen(path.c_str(), "r+b");
-  if (f == nullptr) return -1;
-  uint8_t le[4];
-  talvex::StoreLE32(le, crc);
-  bool ok = fseek(f, 0, SEEK_END) == 0 && fwrite(le, 1, 4, f) == 4;
-  ok = fclose(f) == 0 && ok;
-  return ok ? 0 : -1;
-}
-
 talvex::Status CheckBNXAlignment(const uint8_t* buf, size_t size) {
   if (!VerifyBNXBuffer(buf, size)) return TALVEX_STATUS_ERROR(LogCateg::Common, "{}", kNotValid);
   auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf);
@@ -112,12 +94,6 @@ talvex::Status CheckBNXAlignment(const uint8_t* buf, size_t size) {
     return TALVEX_STATUS_ERROR(LogCateg::Common, "all_models[{}] not align {} in bnx", offset, ALL_MODELS_ALIGN);
   }
   return talvex::Status();
-}
-
-talvex::Status CheckBNXAlignment(const std::string& path) {
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (!fb.ok()) return TALVEX_STATUS_ERROR(LogCateg::Common, "Failed to read the file: {}", path);
-  return CheckBNXAlignment(fb.data(), fb.size());
 }
 
 TalvexBNX::NPUTarget GetTargetEnum(const std::string& target) {
@@ -168,32 +144,8 @@ bool VerifyBNXBuffer(const uint8_t* buf, size_t size) {
   return talvex::VerifyRoot<TalvexBNX::BNXContent>(buf, size);
 }
 
-talvex::FileBuffer GetBNXBuffer(const std::string& path) {
-  talvex::FileBuffer fb;
-  (void)LoadVerified(path, VerifyBNXBuffer, LogCateg::Common, kNotValid, fb);
-  return fb;
-}
-
 talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out) {
   return LoadVerified(path, TXM::VerifyTXMBuffer, LogCateg::Common, kNotValid, out);
-}
-
-talvex::FileBuffer GetTXMBuffer(const std::string& path) {
-  talvex::FileBuffer fb;
-  (void)GetTXMBuffer(path, fb);
-  return fb;
-}
-
-bool UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj) {
-  if (!file.ok()) return false;
-  // A model description shared many times would unpack into far more memory than the file holds.
-  if (!talvex::UnpacksWithinBudget(file.data(), file.size(), TalvexBNX::BNXContentTypeTable())) return false;
-  file.root()->UnPackTo(&obj);
-  return true;
-}
-
-bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj) {
-  return UnpackBNX(BnxFile::Open(path), obj);
 }
 
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key) {
@@ -215,20 +167,9 @@ std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key)
   return "";
 }
 
-std::string ReadBNX(const std::string& path, const std::string& key) { return BnxFile::Open(path).Key(key); }
-
-uint32_t GetBNXModelSize(const std::string& path) { return BnxFile::Open(path).model_count(); }
-
-std::string GenDefaultOutputPrefix(const std::string& path) { return BnxFile::Open(path).default_prefix(); }
-
 bool CheckFileExist(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
-}
-
-uint64_t GetFileSizeFromPath(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
 std::string GetRealpath(const std::string& path) {

@@ -19,17 +19,12 @@ constexpr size_t CRC_TRAILER_BYTES = 4;
 constexpr uint32_t BNX_RESIDUE_CRC = 0x2144DF1C;
 
 uint32_t crc32(const uint8_t* data, size_t size);
-// CRC-32 of a whole file; 0 for a missing or unreadable file.
-uint32_t GetFileCRC(const std::string& path);
 // As GetFileCRC, but tells failure apart from a CRC of 0: a missing file fails without a
 // message, an unreadable one with a log line naming it.
 talvex::Status ComputeFileCRC(const std::string& path, uint32_t* crc);
-// Appends the CRC-32 of the file's content to its end (4 bytes, little-endian).
-int TailPaddingCRCInfo(const std::string& path);
 
 // Ok when the buffer verifies as a container and its all_models data is 32-aligned.
 talvex::Status CheckBNXAlignment(const uint8_t* buf, size_t size);
-talvex::Status CheckBNXAlignment(const std::string& path);
 
 // Unknown texts and stored values outside TZ100..TZ600 throw TalvexException.
 TalvexBNX::NPUTarget GetTargetEnum(const std::string& target);
@@ -54,29 +49,13 @@ bool VerifyBNXBuffer(const uint8_t* buf, size_t size);
 talvex::Status LoadVerified(const std::string& path, bool (*verify)(const uint8_t*, size_t), LogCateg categ,
                             const char* not_valid, talvex::FileBuffer& out);
 
-// The whole verified file, or a buffer that is not ok(). Prefer BnxFile::Open, which also
-// says why.
-talvex::FileBuffer GetBNXBuffer(const std::string& path);
 // A verified TXM file (LoadVerified, with the loaders' shared text for one that does not verify).
 talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out);
-talvex::FileBuffer GetTXMBuffer(const std::string& path);
-// Unpacks an opened container into obj; false (obj untouched) when it is not ok() or would
-// unpack into far more memory than the file holds (tables shared many times).
-bool UnpackBNX(const BnxFile& file, TalvexBNX::BNXContentT& obj);
-// Opens and unpacks a container into obj; false (obj untouched) when it is not ok().
-bool GetBNXObj(const std::string& path, TalvexBNX::BNXContentT& obj);
 
-// Text of one header key; empty for an invalid file, a missing header or an unknown key
-// (BnxFile::Open(path).Key(key)).
-std::string ReadBNX(const std::string& path, const std::string& key);
 // Same, on a container already verified in memory.
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key);
-uint32_t GetBNXModelSize(const std::string& path);
-// BnxFile::default_prefix of the container at path: empty when it cannot be read.
-std::string GenDefaultOutputPrefix(const std::string& path);
 
 bool CheckFileExist(const std::string& path);
-uint64_t GetFileSizeFromPath(const std::string& path);
 std::string GetRealpath(const std::string& path);
 // OUTPUT_DIR + name + ".bnx", or OUTPUT_DIR + "models_" + target + ".bnx" for an empty name.
 std::string GetOutputFilePath(const std::string& target, std::string name);

@@ -31,8 +31,6 @@ namespace {
 constexpr const char* kFwInfoName = "fw_info.bin";
 constexpr const char* kAllModelsName = "all_models.bin";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
 
 // The payload of one container, viewed in place (the container stays mapped meanwhile).
 struct PayloadView {
@@ -182,40 +180,6 @@ std::string AbsoluteFilePath(const std::string& path) {
   return dir + name;
 }
 
-talvex::Status ExtractBin(const std::string& path, const uint8_t* data, size_t offset, size_t size) {
-  static const uint8_t kNothing = 0;
-  const uint8_t* from = size == 0 || data == nullptr ? &kNothing : data + offset;
-  return talvex::WriteNewFile(path, from, size);
-}
-
-void SplitPathAndPrefix(const std::string& path_and_prefix, std::string& path, std::string& prefix) {
-  const std::string text = Trim(path_and_prefix);
-  path = text;
-  prefix.clear();
-  if (text.empty() || CheckFileExist(text)) return;
-  // Everything before the last blank run, for a path with blanks followed by its prefix.
-  size_t last = text.size();
-  while (last > 0 && !IsBlank(text[last - 1])) --last;
-  if (last > 0) {
-    size_t end = last;
-    while (end > 0 && IsBlank(text[end - 1])) --end;
-    const std::string head = text.substr(0, end);
-    if (CheckFileExist(head)) {
-      path = head;
-      prefix = text.substr(last);
-      return;
-    }
-  }
-  size_t first = 0;
-  while (first < text.size() && !IsBlank(text[first])) ++first;
-  path = text.substr(0, first);
-  size_t second = first;
-  while (second < text.size() && IsBlank(text[second])) ++second;
-  size_t second_end = second;
-  while (second_end < text.size() && !IsBlank(text[second_end])) ++second_end;
-  prefix = text.substr(second, second_end - second);
-}
-
 std::vector<std::string> ResolveContainerPaths(const std::vector<std::string>& pieces) {
   std::vector<std::string> out;
   size_t i = 0;
@@ -239,12 +203,6 @@ std::vector<std::string> ResolveContainerPaths(const std::vector<std::string>& p
     ++i;
   }
   return out;
-}
-
-talvex::Status ExtractBNX(const std::string& path_and_prefix, std::vector<std::string>* setups) {
-  std::string path, prefix;
-  SplitPathAndPrefix(path_and_prefix, path, prefix);
-  return ExtractBNX(path, prefix, setups);
 }
 
 talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
@@ -349,46 +307,6 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
   st.Merge(WritePayload(p, payload_prefix, written, all_out.get()));
   if (!st.ok() || !split || !layout.pieces) return st;
   return st.Merge(SplitChecked(table.records, p, prefix, p.target, setups));
-}
-
-talvex::Status Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix) {
-  if (!obj.model_bin) return talvex::Status(-1);
-  if (!obj.header) {
-    return TALVEX_STATUS_ERROR(LogCateg::Common, "BNX object has no header: cannot name its payload files");
-  }
-  PayloadView p;
-  p.major = obj.header->schema_version ? obj.header->schema_version->major_num : 0;
-  p.target = obj.header->target;
-  talvex::Status st = TargetText(p.target, "BNX object", p.target_str);
-  if (!st.ok()) return st;
-  p.fw_info = obj.model_bin->fw_info.data();
-  p.fw_info_size = obj.model_bin->fw_info.size();
-  p.all_models = obj.model_bin->all_models.data();
-  p.all_models_size = obj.model_bin->all_models.size();
-  return WritePayload(p, prefix, nullptr);
-}
-
-talvex::Status SplitAllModels(const uint8_t* all_models, size_t all_models_size, const uint8_t* fw_info,
-                              size_t fw_info_size, const std::string& prefix, TalvexBNX::NPUTarget target,
-                              std::vector<std::string>* setups) {
-  FWInfoTable table;
-  talvex::Status st = CheckLegacyPayload(fw_info, fw_info_size, all_models_size, table, "fw_info.bin");
-  if (!st.ok()) return st;
-  PayloadView p;
-  p.all_models = all_models;
-  p.all_models_size = all_models_size;
-  return SplitChecked(table.records, p, prefix, target, setups);
-}
-
-talvex::Status ExtractAllModels(const std::string& all_models, const std::string& fw_info, const std::string& prefix,
-                                TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
-  const talvex::FileBuffer all = talvex::FileBuffer::Load(all_models);
-  const talvex::FileBuffer fw = talvex::FileBuffer::Load(fw_info);
-  // An empty all_models.bin can still be split along records of empty pieces.
-  const bool all_ok = all.ok() || all.status() == talvex::ReadStatus::kEmpty;
-  const bool fw_ok = fw.ok() || fw.status() == talvex::ReadStatus::kEmpty;
-  if (!all_ok || !fw_ok) return talvex::Status(-1);
-  return SplitAllModels(all.data(), all.size(), fw.data(), fw.size(), prefix, target, setups);
 }
 
 }  // namespace BNXUtils

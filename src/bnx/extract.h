@@ -55,39 +55,11 @@ talvex::Status ExtractBNX(BnxFile& bnx, const std::string& prefix, std::vector<s
 talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix, std::vector<std::string>* setups,
                           ExtractedFiles* written = nullptr);
 
-// The same with path and prefix in one text separated by white space. A path with blanks is
-// recognised when the whole text, or everything before its last blank run, names an existing
-// file; otherwise the text splits at its first blank run (a missing prefix is empty).
-talvex::Status ExtractBNX(const std::string& path_and_prefix, std::vector<std::string>* setups);
-// How ExtractBNX(path_and_prefix, ...) reads its text.
-void SplitPathAndPrefix(const std::string& path_and_prefix, std::string& path, std::string& prefix);
-
 // The container paths of a mode argument that the command line split at single blanks.
 // Pieces are joined back where that names an existing file: from each piece on, the longest
 // run of pieces whose blank-joined text exists is one path (the whole argument first of all);
 // a piece that starts no such run stays a path of its own.
 std::vector<std::string> ResolveContainerPaths(const std::vector<std::string>& pieces);
-
-// Writes the payload vectors of an unpacked container. Fails without model_bin or header (or
-// for an unknown target, or a failed write).
-talvex::Status Extract_ModelBins(TalvexBNX::BNXContentT& obj, std::string prefix);
-
-// Splits all_models.bin along the records of fw_info.bin into
-// OUTPUT_DIR + [prefix + "_"] + "modelid_<id>" + "_command.bin" / "_weight.bin" / "_setup.bin",
-// and writes each model's test configuration. Fails when either file cannot be read (no
-// message), or, with a message, when the records do not fit all_models.bin (nothing written
-// then) or a write fails.
-talvex::Status ExtractAllModels(const std::string& all_models, const std::string& fw_info, const std::string& prefix,
-                                TalvexBNX::NPUTarget target, std::vector<std::string>* setups);
-
-// The same on both files in memory.
-talvex::Status SplitAllModels(const uint8_t* all_models, size_t all_models_size, const uint8_t* fw_info,
-                              size_t fw_info_size, const std::string& prefix, TalvexBNX::NPUTarget target,
-                              std::vector<std::string>* setups);
-
-// Writes size bytes from data + offset to a new file at path; fails, naming it, when it cannot
-// be written.
-talvex::Status ExtractBin(const std::string& path, const uint8_t* data, size_t offset, size_t size);
 
 // The folder part of path made absolute and canonical, the last component kept as it is: an
 // absolute name for a file that need not exist yet (and a link there is not followed).

@@ -103,7 +103,8 @@ void LoadLegacyInputs(const BNX_Args& args, GenInputs& in) {
 }  // namespace
 
 namespace {
-// Everything LoadGenInputs does but the payload's CRC.
+// Reads and checks everything generation needs, before anything is written; the payload's CRC
+// is left to the write, which reads the payload once.
 void LoadGenInputsChecked(const BNX_Args& args, GenInputs& in) {
   in.target = GetTargetEnum(args.target);
   in.payload_file = talvex::FileBuffer::Load(args.all_models_path);
@@ -159,11 +160,6 @@ void ComputePayloadCrc(GenInputs& in) {
 }
 }  // namespace
 
-void LoadGenInputs(const BNX_Args& args, GenInputs& in) {
-  LoadGenInputsChecked(args, in);
-  ComputePayloadCrc(in);
-}
-
 flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const GenInputs& in,
                                                        flatbuffers::FlatBufferBuilder& fbb) {
   auto platform = fbb.CreateString(args.platform);
@@ -217,11 +213,6 @@ flatbuffers::Offset<TalvexBNX::ModelBin> ModelBinAround(flatbuffers::FlatBufferB
   return TalvexBNX::CreateModelBin(fbb, fw_info, all_models);
 }
 }  // namespace
-
-flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb, talvex::Status* notes) {
-  return ModelBinAround(fbb, StoredFWInfo(args, in, notes), in.payload_size);
-}
 
 void BuildBNXAround(flatbuffers::FlatBufferBuilder& fbb, BNX_Args& args, const GenInputs& in,
                     const std::vector<uint8_t>& fw_info, size_t payload_size,
@@ -572,14 +563,6 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     if (colon != std::string::npos) msg.erase(0, colon + 2);
     throw TalvexException(e.code(), msg, std::move(st));
   }
-}
-
-int GetBinData(const std::string& path, std::vector<uint8_t>& vec) {
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (fb.status() == talvex::ReadStatus::kEmpty) return 0;
-  if (!fb.ok()) return 1;
-  vec.insert(vec.end(), fb.data(), fb.data() + fb.size());
-  return 0;
 }
 
 }  // namespace BNXUtils

@@ -54,9 +54,6 @@ struct GenInputs {
   std::vector<int32_t> txm_model_ids;  // major 2
 };
 
-// Reads and checks everything generation needs, before anything is written.
-void LoadGenInputs(const BNX_Args& args, GenInputs& in);
-
 // Builds and writes GetOutputFilePath(args.target, output_name). The status is ok (it may
 // note "BNX included crc information" at debug level): every failure throws TalvexException
 // (a missing payload file, an unknown target, unreadable or inconsistent inputs, or a failed
@@ -66,17 +63,13 @@ void LoadGenInputs(const BNX_Args& args, GenInputs& in);
 // (TZ200: the first model's), a TXM that fails the alignment check.
 talvex::Status GenBNXFile(BNX_Args& args, std::string output_name);
 
-// The three parts of the container, created in this order from the same in-memory inputs.
-// GenModelBin leaves the all_models content unwritten (CreateAllModelsSpace); GenBNXFile has
-// GenBNXBinary write it from in.payload.
+// Two of the three parts of the container, created in this order from the same in-memory
+// inputs; the model bin leaves the all_models content unwritten (CreateAllModelsSpace) and
+// GenBNXFile has GenBNXBinary write it from in.payload.
 flatbuffers::Offset<TalvexBNX::BNXHeader> GenBNXHeader(BNX_Args& args, const GenInputs& in,
                                                        flatbuffers::FlatBufferBuilder& fbb);
 flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<TalvexBNX::ModelInfo>>> GenModelInfo(
     BNX_Args& args, const GenInputs& in, flatbuffers::FlatBufferBuilder& fbb);
-// notes, if given, receives what GenFWBinData noted.
-flatbuffers::Offset<TalvexBNX::ModelBin> GenModelBin(BNX_Args& args, const GenInputs& in,
-                                                     flatbuffers::FlatBufferBuilder& fbb,
-                                                     talvex::Status* notes = nullptr);
 
 // Initial capacity of a builder that is to take payload_bytes of vectors. FlatBufferBuilder
 // grows by half its capacity when it runs out: right after a large payload went in, that would
@@ -154,8 +147,5 @@ std::string WriteBNXAround(BNX_Args& args, const GenInputs& in, const std::vecto
 // misaligned payload or a failed write; no file then. Returns the path.
 std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuilder& fbb,
                          const std::string& output_name, const PayloadFill* fill = nullptr);
-
-// Appends the whole file to vec; 0, or 1 when the file cannot be read (vec unchanged).
-int GetBinData(const std::string& path, std::vector<uint8_t>& vec);
 
 }  // namespace BNXUtils

@@ -33,53 +33,10 @@ using talvex::LoadLE32;
 uint64_t SizeWithoutCRC(uint64_t n) { return 56 * n + 12; }
 uint64_t SizeWithCRC(uint64_t n) { return 60 * n + 20; }
 
-// A file that must be there: missing, unreadable or too large stops the operation.
-// An empty file is returned as an ok-less buffer with status kEmpty.
-talvex::FileBuffer LoadInput(const std::string& what, const std::string& path) {
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (!fb.ok() && fb.status() != talvex::ReadStatus::kEmpty) {
-    throw TalvexException(ErrorCode::Common, fmt::format("Failed to read {} [{}]: {}", what, path,
-                                                         talvex::ReadStatusText(fb.status())));
-  }
-  return fb;
-}
-
 std::vector<uint8_t> CRCSectionBytes(const std::vector<uint32_t>& crcs) {
   std::vector<uint8_t> out;
   for (uint32_t crc : crcs) AppendLE32(out, crc);
   return out;
-}
-
-// Appends bytes to a file that must still have the size it had when it was read; a failed
-// write is undone, so the file never ends up with half a CRC section.
-void AppendInPlace(const std::string& path, uint64_t expected_size, const std::vector<uint8_t>& bytes) {
-  talvex::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (!fd.valid()) {
-    throw TalvexException(ErrorCode::Common,
-                          fmt::format("Failed to open {} for writing: {}", path, std::strerror(errno)));
-  }
-  struct stat st {};
-  if (fstat(fd.get(), &st) != 0 || static_cast<uint64_t>(st.st_size) != expected_size) {
-    throw TalvexException(ErrorCode::Common, talvex::ChangedWhileRead(path));
-  }
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = pwrite(fd.get(), bytes.data() + done, bytes.size() - done, static_cast<off_t>(expected_size + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  const int write_errno = errno;
-  bool ok = done == bytes.size();
-  if (!ok && ftruncate(fd.get(), static_cast<off_t>(expected_size)) != 0) {
-    // Nothing more can be done; the error below names the file.
-  }
-  ok = fd.reset() == 0 && ok;
-  if (!ok) {
-    throw TalvexException(ErrorCode::Common,
-                          fmt::format("Failed to append the crc information to {}: {}", path,
-                                      std::strerror(write_errno != 0 ? write_errno : EIO)));
-  }
 }
 
 std::string FWInfoText(const std::vector<BNX_FW_INFO_MODEL>& records, uint32_t dram_addr_end,
@@ -222,18 +179,6 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
   return crcs;
 }
 
-void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos) {
-  talvex::FileBuffer fb = LoadInput("fw_info.bin", path);
-  FWInfoTable table;
-  std::string error;
-  if (!DecodeFWInfo(fb.data(), fb.size(), table, &error)) {
-    throw InvalidProgramInput(fmt::format("{} [{}]", error, path));
-  }
-  infos.clear();
-  infos.reserve(table.records.size());
-  for (const auto& r : table.records) infos.push_back(ToFirmInfo(r));
-}
-
 talvex::Status CheckFWInfoOwnCRC(const uint8_t* fw_info, size_t fw_info_size, const std::string& fw_info_path,
                                  const std::string& all_models_path) {
   if (fw_info == nullptr || fw_info_size < 4) {
@@ -339,34 +284,6 @@ talvex::Status GenFWBinData(const std::string& fw_info_path, const std::string& 
   return talvex::Status();
 }
 
-talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out) {
-  talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
-  talvex::FileBuffer fw = LoadInput("fw_info.bin", args.fw_info_path);
-  return GenFWBinData(args.fw_info_path, args.all_models_path, fw.data(), fw.size(), all.data(), all.size(), out,
-                      all.fd());
-}
-
-void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos) {
-  talvex::FileBuffer all = LoadInput("all_models.bin", args.all_models_path);
-  std::vector<BNX_FW_INFO_MODEL> records;
-  records.reserve(infos.size());
-  for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
-  const std::vector<uint8_t> tail = CRCSectionBytes(ComputeCRCSection(records, all.data(), all.size(), all.fd()));
-  AppendInPlace(args.fw_info_path, GetFileSizeFromPath(args.fw_info_path), tail);
-}
-
-int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path) {
-  talvex::FileBuffer all = LoadInput("all_models.bin", all_models_path);
-  std::vector<BNX_FW_INFO_MODEL> records;
-  records.reserve(infos.size());
-  for (const auto& f : infos) records.push_back(ToFWInfoModel(f));
-  std::string txt;
-  const std::vector<uint8_t> bin = BuildFWInfo(records, ComputeCRCSection(records, all.data(), all.size(), all.fd()), &txt);
-  talvex::WriteFileOrThrow(fw_info_path, bin.data(), bin.size());
-  talvex::WriteFileOrThrow(GetOutputDir() + "fw_info.txt", txt.data(), txt.size());
-  return 0;
-}
-
 std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
                                    size_t all_models_size) {
   if (records.empty()) return {};
@@ -380,43 +297,6 @@ std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records
   }
   const uint8_t* p = all_models + start;
   return std::vector<uint8_t>(p, p + r.size_fw);
-}
-
-std::vector<uint8_t> GetSetupBinContent(const std::string& all_models_path, const std::string& fw_info_path) {
-  talvex::FileBuffer fw = talvex::FileBuffer::Load(fw_info_path);
-  talvex::FileBuffer all = talvex::FileBuffer::Load(all_models_path);
-  auto opened = [](const talvex::FileBuffer& fb) { return fb.ok() || fb.status() == talvex::ReadStatus::kEmpty; };
-  if (!opened(fw) || !opened(all)) {
-    throw TalvexException(ErrorCode::Common,
-                          fmt::format("ifs_m.is_open() && ifs_f.is_open() [{}] [{}]", all_models_path, fw_info_path));
-  }
-  FWInfoTable table;
-  std::string error;
-  if (!DecodeFWInfo(fw.data(), fw.size(), table, &error)) {
-    throw InvalidProgramInput(fmt::format("{} [{}]", error, fw_info_path));
-  }
-  return FirstSetupBin(table.records, all.data(), all.size());
-}
-
-bool IsSetupBinFbs(const std::string& bnx_path) {
-  talvex::FileBuffer fb = GetBNXBuffer(bnx_path);
-  if (!fb.ok()) throw InvalidProgramInput(fmt::format("Failed to read BNX file [{}]", bnx_path));
-  const auto* bnx = flatbuffers::GetRoot<TalvexBNX::BNXContent>(fb.data());
-  const auto* bin = bnx->model_bin();
-  const auto* fw = bin == nullptr ? nullptr : bin->fw_info();
-  const auto* all = bin == nullptr ? nullptr : bin->all_models();
-  const uint32_t count = fw != nullptr && fw->size() >= 4 ? LoadLE32(fw->data()) : 0;
-  if (bnx->model_info() == nullptr || bnx->model_info()->size() == 0 || count == 0) {
-    throw InvalidProgramInput(fmt::format("model count should not be zero: {}", bnx_path));
-  }
-  FWInfoTable table;
-  std::string error;
-  if (!DecodeFWInfo(fw->data(), fw->size(), table, &error)) {
-    throw InvalidProgramInput(fmt::format("{} [{}]", error, bnx_path));
-  }
-  const std::vector<uint8_t> setup =
-      FirstSetupBin(table.records, all == nullptr ? nullptr : all->data(), all == nullptr ? 0 : all->size());
-  return Setup::IsFBSetup(setup.data(), setup.size());
 }
 
 std::vector<uint8_t> BuildFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,

@@ -130,15 +130,6 @@ talvex::Status CheckSetupForms(const std::vector<BNX_FW_INFO_MODEL>& records, co
                                size_t all_models_size, int major, bool major_from_first,
                                const std::string& fw_info_path, const std::string& all_models_path);
 
-// fw_info.bin read into one FirmInfo per model; the CRC section, if any, is not read.
-void ParseFWInfoBin(const std::string& path, std::vector<FirmInfo>& infos);
-
-// The content of args.fw_info_path with its CRC section (and the file's own CRC) added in
-// memory when absent, in out; the file itself is never modified. A section already there must
-// match all_models.bin (CheckCRCSection): a mismatch throws InvalidProgramInput with that
-// status, and a match is noted "BNX included crc information" (debug level). Other failures
-// throw too.
-talvex::Status GenFWBinData(BNX_Args& args, std::vector<uint8_t>& out);
 // Same, with both files already in memory (fw_info holds the file at fw_info_path as read):
 // the CRCs are computed from exactly these bytes (all_models_fd as in ComputeCRCSection), and
 // all_models_crc (if given) receives their CRC of all of all_models.
@@ -147,26 +138,13 @@ talvex::Status GenFWBinData(const std::string& fw_info_path, const std::string& 
                             size_t all_models_size, std::vector<uint8_t>& out, int all_models_fd = -1,
                             std::optional<uint32_t>* all_models_crc = nullptr);
 
-// Appends the CRCs of all_models.bin and of each model block to fw_info.bin.
-void WriteCRCInfo(BNX_Args& args, std::vector<FirmInfo>& infos);
-
-// Writes a complete fw_info.bin (CRC section and own CRC included) at fw_info_path and
-// OUTPUT_DIR + "fw_info.txt" from infos. Everything is computed before anything is written;
-// both files are replaced atomically, so a failure leaves the earlier files as they were.
-// Returns 0; failures throw.
-int GenFWInfo(std::vector<FirmInfo>& infos, std::string fw_info_path, std::string all_models_path);
 // A complete fw_info.bin (CRC section and own CRC included) for records whose CRC section is
 // crcs (CRC of all of all_models.bin, then one per block); *text, if given, gets fw_info.txt.
 std::vector<uint8_t> BuildFWInfo(const std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<uint32_t>& crcs,
                                  std::string* text = nullptr);
 
-// The first model's setup binary; empty when fw_info.bin lists no model.
-std::vector<uint8_t> GetSetupBinContent(const std::string& all_models_path, const std::string& fw_info_path);
 // First model's setup binary within in-memory legacy files; empty when there is no model.
 std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
                                    size_t all_models_size);
-
-// Whether the first model of a legacy container has a flatbuffer setup binary.
-bool IsSetupBinFbs(const std::string& bnx_path);
 
 }  // namespace BNXUtils

@@ -73,22 +73,6 @@ std::string GetBNXModelInfo(const BnxFile& file, int idx) {
   return out;
 }
 
-std::string GetBNXModelInfo(const std::string& path, int idx) { return GetBNXModelInfo(BnxFile::Open(path), idx); }
-
-std::string ReadBNXModelInfo(const std::string& path, int idx) { return GetBNXModelInfo(path, idx); }
-
-void ReadBNXModelInfo(const std::string& path, int idx, std::string& id, std::string& version, std::string& name) {
-  // Flat access: the payload is not copied just to read one description.
-  const BnxFile file = BnxFile::Open(path);
-  if (!file.ok() || idx < 0) return;
-  const auto* infos = file.root()->model_info();
-  if (infos == nullptr || static_cast<flatbuffers::uoffset_t>(idx) >= infos->size()) return;
-  const auto* m = infos->Get(static_cast<flatbuffers::uoffset_t>(idx));
-  id = std::to_string(m->id());
-  version = Text(m->version());
-  name = Text(m->name());
-}
-
 talvex::Status ModifyModelInfo(const BnxFile& file, const std::vector<std::string>& versions,
                                const std::vector<std::string>& names, const std::string& output_name,
                                std::string* written_path) {
@@ -115,11 +99,6 @@ talvex::Status ModifySolutionInfo(const BnxFile& file, const std::string& soluti
   if (!solution_tag.empty()) obj.header->solution_tag = solution_tag;
   WriteAroundPayload(file, obj, output_name, written_path);
   return talvex::Status();
-}
-
-uint32_t GetUuidInBnx(const std::string& path) {
-  const BnxFile file = BnxFile::Open(path);
-  return file.header() == nullptr ? 0 : file.header()->uuid();
 }
 
 }  // namespace BNXUtils

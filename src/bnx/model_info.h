@@ -13,10 +13,6 @@ namespace BNXUtils {
 // idx < 0, else only position idx (nothing when the position is beyond the list or the file is
 // not a readable container).
 std::string GetBNXModelInfo(const BnxFile& file, int idx);
-std::string GetBNXModelInfo(const std::string& path, int idx);
-std::string ReadBNXModelInfo(const std::string& path, int idx);
-// The description at position idx as texts; the texts stay unchanged when there is none.
-void ReadBNXModelInfo(const std::string& path, int idx, std::string& id, std::string& version, std::string& name);
 
 // Write a copy of an opened container (OpenForUse) with new model versions/names (list
 // position = model position) or new solution fields (empty texts leave the stored value).
@@ -29,8 +25,5 @@ talvex::Status ModifyModelInfo(const BnxFile& file, const std::vector<std::strin
 talvex::Status ModifySolutionInfo(const BnxFile& file, const std::string& solution_id,
                                   const std::string& solution_tag, const std::string& output_name,
                                   std::string* written_path = nullptr);
-
-// The header's uuid; 0 when the file, the header or the field is absent.
-uint32_t GetUuidInBnx(const std::string& path);
 
 }  // namespace BNXUtils

@@ -301,17 +301,6 @@ bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {
   return fill.complete;
 }
 
-talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
-  PayloadBuffer thin;
-  if (!MakeThinTxm(data, size, thin)) return TxmReader::Parse(txm, data, size);
-  talvex::Status parsed = TxmReader::Parse(txm, thin.data(), size);
-  if (!parsed.ok()) return parsed;
-  PayloadFiller fill;
-  WalkPayloads(flatbuffers::GetRoot<TalvexTXM::TXMContent>(data), &txm, fill);
-  // A tree that does not mirror the buffer (it never should) is unpacked the plain way.
-  return fill.complete ? parsed : TxmReader::Parse(txm, data, size);
-}
-
 namespace {
 
 std::string ModelName(const BNX_FW_INFO_MODEL& r, size_t i) { return fmt::format("model {} (#{})", r.model_id, i); }
@@ -750,17 +739,6 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
 }
 
 }  // namespace
-
-PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
-                         const PostEncOptions& options) {
-  return PostEncLegacy(OpenSource(bnx_path), bnx_path, keys, output_file_prefix, options);
-}
-
-PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
-                         const std::string& output_folder, const std::string& output_name,
-                         const PostEncOptions& options) {
-  return PostEncTxmPayload(OpenSource(bnx_path), bnx_path, keys, tv_number, output_folder, output_name, options);
-}
 
 PostEncResult PostEncContainer(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
                                const std::string& output_folder, const std::string& output_name,

@@ -119,16 +119,7 @@ bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& enc
 // fw_info.bin (CRC section and own CRC included) and fw_info.txt for an encrypted payload.
 std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text = nullptr);
 
-// Encrypts a legacy container into GetOutputFilePath(target, EncOutputName(target, prefix)),
-// prefix being output_file_prefix or, when empty, GenDefaultOutputPrefix(bnx_path).
-PostEncResult PostEncBNX(const std::string& bnx_path, const PostEncKeys& keys, const std::string& output_file_prefix,
-                         const PostEncOptions& options = {});
-
 // ---- TXM payload (schema major 2) ----
-
-// The tree TxmReader::Parse gives for a TXM buffer, with the payload vectors copied at memory
-// speed (the generated unpacking copies them byte by byte).
-talvex::Status UnpackTxm(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
 
 // The two halves of that, for unpacking one model at a time. MakeThinTxm copies a verified TXM
 // buffer with every payload vector reading as empty (its bytes are not copied, so the pages stay
@@ -145,15 +136,8 @@ void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBu
 // the thin copy of that model; false when tree does not mirror flat.
 bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);
 
-// Encrypts a container carrying a TXM file through TXM::PostEnc. The output is
-// GetOutputFilePath(target, EncOutputName(target, output_name)); with keep_intermediate the
-// encrypted TXM file goes to TxmWriter::OutputPath(target, output_folder, output_name, -1, -1, "").
-PostEncResult PostEncTXM(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
-                         const std::string& output_folder, const std::string& output_name,
-                         const PostEncOptions& options = {});
-
-// The whole mode on one container, opened once: PostEncTXM for schema major 2, otherwise
-// PostEncBNX with output_name as the prefix.
+// The whole mode on one container, opened once: a container carrying a TXM file (schema major
+// 2) has its TXM file encrypted, a legacy one its pieces, with output_name as the prefix.
 PostEncResult PostEncContainer(const std::string& bnx_path, const PostEncKeys& keys, uint32_t tv_number,
                                const std::string& output_folder, const std::string& output_name,
                                const PostEncOptions& options = {});

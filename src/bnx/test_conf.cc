@@ -124,17 +124,6 @@ talvex::Status GenApbNpu(const AddrInfo& addr_info, const std::string& path, int
   return WriteText(path, GetApbNpuText(addr_info, run_val));
 }
 
-void PostCleanUpTmpBin(const std::vector<std::string>& vecBnxPaths, const std::string& strOutputName,
-                       bool blDeleteAll) {
-  std::vector<std::string> names;
-  for (const std::string& bnx : vecBnxPaths) {
-    // An unreadable container has no CRC and so no files of its own to remove.
-    const std::string name = strOutputName.empty() ? BnxFile::Open(bnx).default_prefix() : strOutputName;
-    if (!name.empty()) names.push_back(name);
-  }
-  PostCleanUpPrefixes(names, blDeleteAll);
-}
-
 void PostCleanUpPrefixes(const std::vector<std::string>& names, bool blDeleteAll) {
   static const char* const kModelSuffixes[] = {"_command.bin", "_weight.bin", "_setup.bin",
                                                "_setup.bin.json", "_apb.npu", "_test.conf"};

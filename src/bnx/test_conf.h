@@ -47,14 +47,6 @@ talvex::Status Gen100TestConf(const std::string& path);
 talvex::Status Gen200TestConf(const AddrInfo& addr_info, const std::string& path);
 talvex::Status GenApbNpu(const AddrInfo& addr_info, const std::string& path, int run_val);
 
-// Per container, with prefix = OUTPUT_DIR + strOutputName (or + its default prefix when the
-// name is empty): removes prefix + "_modelid_<id>" + "_command.bin", "_weight.bin",
-// "_setup.bin", "_setup.bin.json", "_apb.npu", "_test.conf" for every complete model record
-// of prefix + "_fw_info.bin". With blDeleteAll also that pair of prefixed files, then
-// OUTPUT_DIR + "all_models.bin", "fw_info.bin" and "fw_info.txt". Missing files are skipped
-// silently; only regular files (or links) are removed, and nothing outside the output folder.
-void PostCleanUpTmpBin(const std::vector<std::string>& vecBnxPaths, const std::string& strOutputName,
-                       bool blDeleteAll);
 // The same for file name prefixes already known (one per container), without opening any
 // container.
 void PostCleanUpPrefixes(const std::vector<std::string>& names, bool blDeleteAll);

@@ -217,18 +217,6 @@ int Failed(const TalvexException& e, std::string* error, talvex::Status* log) {
   return -1;
 }
 
-// The file's bytes, which must be exactly `size` long.
-std::vector<uint8_t> LoadExact(const std::string& path, int size, const char* what) {
-  const talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (!fb.ok() && !(fb.status() == talvex::ReadStatus::kEmpty && size == 0)) {
-    RefuseRelocation(fmt::format("Failed to open {} [{}]: {}", what, path, talvex::ReadStatusText(fb.status())));
-  }
-  if (size < 0 || fb.size() != static_cast<size_t>(size)) {
-    RefuseRelocation(fmt::format("{} size should be {} bytes, [{}] has {}", what, size, path, fb.size()));
-  }
-  return std::vector<uint8_t>(fb.data(), fb.data() + fb.size());
-}
-
 }  // namespace
 
 int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
@@ -241,22 +229,6 @@ int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_bas
     return 0;
   } catch (const TalvexException& e) {
     return Failed(e, error, log);
-  }
-}
-
-int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t new_base, uint32_t old_base,
-                       uint32_t new_obuf_base, uint32_t old_obuf_base, talvex::Status* log) {
-  const LogTo to(log);
-  try {
-    std::vector<uint8_t> bytes = LoadExact(path, size, "command.bin");
-    std::vector<HalfEdit> edits;
-    CollectAddrEdits(bytes.data(), bytes.size(), reg, new_base, old_base, new_obuf_base, old_obuf_base, edits);
-    if (edits.empty()) return 0;
-    ApplyEdits(bytes.data(), edits);
-    talvex::WriteFileOrThrow(path, bytes.data(), bytes.size());
-    return 0;
-  } catch (const TalvexException& e) {
-    return Failed(e, nullptr, log);
   }
 }
 
@@ -275,22 +247,6 @@ int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo,
   }
 }
 
-int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo, FirmInfo old_finfo,
-                          talvex::Status* log) {
-  const LogTo to(log);
-  try {
-    std::vector<uint8_t> bytes = LoadExact(cmd_path, bin_size, "command.bin");
-    std::vector<HalfEdit> edits;
-    CollectCommandEdits(bytes.data(), bytes.size(), new_finfo, old_finfo, edits);
-    if (edits.empty()) return 0;
-    ApplyEdits(bytes.data(), edits);
-    talvex::WriteFileOrThrow(cmd_path, bytes.data(), bytes.size());
-    return 0;
-  } catch (const TalvexException& e) {
-    return Failed(e, nullptr, log);
-  }
-}
-
 int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
                         std::string* error, talvex::Status* log) {
   const LogTo to(log);
@@ -302,71 +258,6 @@ int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, c
   } catch (const TalvexException& e) {
     return Failed(e, error, log);
   }
-}
-
-int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInfo& old_finfo, talvex::Status* log) {
-  const LogTo to(log);
-  try {
-    std::vector<uint8_t> bytes = LoadExact(path, size, "setup.bin");
-    const std::vector<uint8_t> before = bytes;
-    RelocateSetup(bytes.data(), bytes.size(), new_finfo, old_finfo);
-    if (bytes != before) talvex::WriteFileOrThrow(path, bytes.data(), bytes.size());
-    return 0;
-  } catch (const TalvexException& e) {
-    return Failed(e, nullptr, log);
-  }
-}
-
-int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v, talvex::Status* log) {
-  const LogTo to(log);
-  // Every model is rewritten in memory first; the files change only when all of them could be,
-  // so a refused model never leaves the earlier ones relocated and the later ones not.
-  struct Rewrite {
-    std::string path;
-    std::vector<uint8_t> bytes;
-  };
-  std::vector<Rewrite> rewrites;
-  size_t index = 0;
-  try {
-    for (const std::string& bnx : bnxs) {
-      const std::string crc = ReadBNX(bnx, "crc");
-      if (crc.empty()) RefuseRelocation("Not a valid BNX file: " + bnx);
-      const std::string prefix = GetOutputDir() + "BNX_" + crc;
-      std::vector<FirmInfo> old_infos;
-      ParseFWInfoBin(prefix + "_fw_info.bin", old_infos);
-      for (const FirmInfo& of : old_infos) {
-        if (index >= new_firminfo_v.size()) {
-          RefuseRelocation(fmt::format("new record of model {} should exist ({} new records)", of.model_id,
-                             new_firminfo_v.size()));
-        }
-        const FirmInfo& nf = new_firminfo_v[index];
-        if (nf.model_id != of.model_id) {
-          RefuseRelocation(fmt::format("model id should be the same! (old {}, new {})", of.model_id, nf.model_id));
-        }
-        const std::string stem = prefix + "_modelid_" + std::to_string(of.model_id);
-        Rewrite cmd{stem + "_command.bin", {}};
-        TZ100_DEBUG("Update NPU command.bin: {:s}", cmd.path);
-        cmd.bytes = LoadExact(cmd.path, static_cast<int>(nf.cmd_size), "command.bin");
-        std::vector<HalfEdit> edits;
-        CollectCommandEdits(cmd.bytes.data(), cmd.bytes.size(), nf, of, edits);
-        if (!edits.empty()) {
-          ApplyEdits(cmd.bytes.data(), edits);
-          rewrites.push_back(std::move(cmd));
-        }
-        Rewrite setup{stem + "_setup.bin", {}};
-        TZ100_DEBUG("Update tz100 setup.bin: {:s}", setup.path);
-        setup.bytes = LoadExact(setup.path, static_cast<int>(nf.fw_code_size), "setup.bin");
-        const std::vector<uint8_t> before = setup.bytes;
-        RelocateSetup(setup.bytes.data(), setup.bytes.size(), nf, of);
-        if (setup.bytes != before) rewrites.push_back(std::move(setup));
-        ++index;
-      }
-    }
-    for (const Rewrite& r : rewrites) talvex::WriteFileOrThrow(r.path, r.bytes.data(), r.bytes.size());
-  } catch (const TalvexException& e) {
-    return Failed(e, nullptr, log);
-  }
-  return 0;
 }
 
 }  // namespace BNXUtils

@@ -44,31 +44,15 @@ constexpr int16_t TZ100_ACL_NPU_GETW0 = 0x2e;
 int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
                        uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error = nullptr,
                        talvex::Status* log = nullptr);
-// The same on the file at path, whose length must be size.
-int UpdateAddrCMDValue(const std::string& path, int size, int16_t reg, uint32_t new_base, uint32_t old_base,
-                       uint32_t new_obuf_base, uint32_t old_obuf_base, talvex::Status* log = nullptr);
 
 // Moves the weight fetch (GETW0), read-DMA source (RDMA0) and write-DMA destination (WDMA0)
 // addresses of a command stream from old_finfo's regions to new_finfo's. All or nothing.
 int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
                           std::string* error = nullptr, talvex::Status* log = nullptr);
-// The same on the file cmd_path, whose length must be bin_size. Untouched when nothing moved.
-int UpdateTZ100CommandBin(std::string cmd_path, int bin_size, FirmInfo new_finfo, FirmInfo old_finfo,
-                          talvex::Status* log = nullptr);
 
 // Rewrites a raw TZ100 setup: the header's dram, cmd, weight and input starts (which must equal
 // old_finfo's) and every super node address (in the old working or output buffer).
 int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
                         std::string* error = nullptr, talvex::Status* log = nullptr);
-// The same on the file at path, whose length must be size.
-int UpdateTZ100SetupBin(std::string path, int size, FirmInfo& new_finfo, FirmInfo& old_finfo,
-                        talvex::Status* log = nullptr);
-
-// For every model of every container (records in container order, then fw_info.bin order),
-// rewrites the extracted OUTPUT_DIR + "BNX_<crc>_modelid_<id>" + "_command.bin" / "_setup.bin"
-// from the old records (prefix + "_fw_info.bin") to new_firminfo_v. All or nothing: the files
-// change only when every model could be relocated.
-int UpdateTZ100Bins(std::vector<std::string>& bnxs, std::vector<FirmInfo>& new_firminfo_v,
-                    talvex::Status* log = nullptr);
 
 }  // namespace BNXUtils
