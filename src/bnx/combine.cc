@@ -535,7 +535,7 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
     return talvex::Status::Error("No TXM content to combine");
   }
   auto target_of = [](const T::TXMContent* r) { return r->header() ? r->header()->target() : T::NPUTarget::UNKNOW; };
-  // Start of the first INPUT_BUFFER entry (low 32 bits), as TXM::GetBufferAddr reads it.
+  // Start of the first INPUT_BUFFER entry (low 32 bits).
   auto input_addr = [](const T::TXMContent* r, uint32_t* addr) {
     const auto* infos = r->header() ? r->header()->buffer_info() : nullptr;
     for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {

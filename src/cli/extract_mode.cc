@@ -145,12 +145,6 @@ int ExtractBnxUtils(BNXUtils::BnxFile& bnx, const std::string& prefix_in, bool k
   return r;
 }
 
-int ExtractBnxUtils(const std::string& bnx, const std::string& prefix, bool keep, std::string& fw_info_out,
-                    std::string& all_models_out, std::vector<std::string>* setups) {
-  BNXUtils::BnxFile file = BNXUtils::BnxFile::Open(bnx);
-  return ExtractBnxUtils(file, prefix, keep, fw_info_out, all_models_out, setups);
-}
-
 int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, std::vector<std::string>& txm_files,
                   bool keep) {
   if (files.empty()) {
@@ -200,11 +194,6 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, st
     if (r != 0) status = r;
   }
   return status;
-}
-
-int ExtractBnxAll(const CmdArgs& args, std::vector<std::string>& txm_files, bool keep) {
-  std::vector<BNXUtils::BnxFile> files = OpenContainers(args);
-  return ExtractBnxAll(args, files, txm_files, keep);
 }
 
 int ExtractOpened(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files) {

@@ -20,8 +20,6 @@ std::vector<BNXUtils::BnxFile> OpenContainers(const CmdArgs& args);
 // container at all.
 int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, std::vector<std::string>& txm_files,
                   bool keep);
-// The same on the containers of args.model_path (OpenContainers first).
-int ExtractBnxAll(const CmdArgs& args, std::vector<std::string>& txm_files, bool keep);
 
 // Extracts one container; fw_info_out / all_models_out receive the absolute paths of its
 // fw_info and all-models (or TXM) files, left empty when none was written; setups the paths
@@ -29,8 +27,6 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<std::string>& txm_files, bool
 int ExtractBnxUtils(BNXUtils::BnxFile& bnx, const std::string& prefix, bool keep, std::string& fw_info_out,
                     std::string& all_models_out, std::vector<std::string>* setups,
                     BNXUtils::Damaged damaged = BNXUtils::Damaged::kRefuse);
-int ExtractBnxUtils(const std::string& bnx, const std::string& prefix, bool keep, std::string& fw_info_out,
-                    std::string& all_models_out, std::vector<std::string>* setups);
 
 // The -X handler on containers already opened (also the tail of -I -s): the extraction, then,
 // unless -l, the removal of the per-model files.

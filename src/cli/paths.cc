@@ -14,11 +14,6 @@ std::string GetCurrentWorkingDirectory() {
   return slash == std::string::npos ? exe : exe.substr(0, slash + 1);
 }
 
-std::string GetFileExtention(const std::string& path) {
-  size_t dot = path.rfind('.');
-  return dot == std::string::npos ? "" : path.substr(dot + 1);
-}
-
 std::string GetFilenameWithoutExt(const std::string& path) {
   std::string base = Basename(path);
   size_t dot = base.rfind('.');

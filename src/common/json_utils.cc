@@ -25,14 +25,6 @@ Json::Value Str2Json(const std::string& str) {
   return Istream2Json(in);
 }
 
-int SaveJson(const std::string& path, const Json::Value& json, bool compact) {
-  Json::StreamWriterBuilder builder;
-  if (compact) builder["indentation"] = "";
-  const std::string text = Json::writeString(builder, json);
-  // Through a temporary file and a rename: never a half-written file at `path`.
-  return talvex::WriteFileAtomic(path, text.data(), text.size()) ? 0 : -1;
-}
-
 std::string Json2Str(const Json::Value& val) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";

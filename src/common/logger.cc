@@ -129,32 +129,6 @@ void SetLogLevel(LogCateg categ, unsigned int log_level) {
   loggers_[c]->set_level(static_cast<spdlog::level::level_enum>(log_level));
 }
 
-std::string LogLevelToStr(unsigned int level) {
-  return level < kLevelNames.size() ? kLevelNames[level] : "";
-}
-
-std::string GetLogLevelStr(char sep) {
-  std::string out;
-  for (unsigned int l = kFirstValidLevel; l <= kLastValidLevel; ++l) {
-    if (!out.empty()) out += sep;
-    out += kLevelNames[l];
-  }
-  return out;
-}
-
-unsigned int StrToLogLevel(const std::string& str) {
-  unsigned int level = kOff;
-  for (unsigned int l = 0; l < kLevelNames.size(); ++l) {
-    if (str == kLevelNames[l]) level = l;
-  }
-  if (level == kOff) {
-    if (str == "warn") level = kWarn;
-    else if (str == "err") level = kError;
-  }
-  if (level > kLastValidLevel) throw std::invalid_argument(fmt::format("Invalid log level [{}]", str));
-  return level;
-}
-
 std::string GetEnv(const std::string& key) {
   const char* v = std::getenv(key.c_str());
   return v ? std::string(v) : std::string();

@@ -19,10 +19,6 @@ void SpdLog(LogCateg categ, int level, const std::string& msg);
 // level never puts keys into a build log.
 void SpdLogKey(LogCateg categ, const std::string& msg);
 void SetLogLevel(LogCateg categ, unsigned int log_level);
-std::string LogLevelToStr(unsigned int level);
-std::string GetLogLevelStr(char sep);
-// Throws std::invalid_argument for "off" or unknown names.
-unsigned int StrToLogLevel(const std::string& str);
 std::string GetEnv(const std::string& key);
 
 namespace talvex {

@@ -108,30 +108,6 @@ std::vector<int> Str2Ints(const std::string& str, char delim) {
   return out;
 }
 
-int64_t PadToN(int64_t val, int64_t n) {
-  if (val > 0) return static_cast<int64_t>(std::ceil(static_cast<double>(val) / static_cast<double>(n))) * n;
-  if (val == 0) return 0;  // -0 would recurse forever
-  return -PadToN(-val, n);
-}
-
-size_t GetFileSize(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    std::cout << "Failed to stat file [" << path << "] with errno [" << errno << "]" << std::endl;
-    return 0;
-  }
-  return static_cast<size_t>(st.st_size);
-}
-
-size_t GetFileSize(FILE* file) {
-  struct stat st {};
-  if (file == nullptr || fstat(fileno(file), &st) != 0) {
-    std::cout << "Failed to fstat file with errno [" << errno << "]" << std::endl;
-    return 0;
-  }
-  return static_cast<size_t>(st.st_size);
-}
-
 std::string Dirname(std::string path) {
   if (path.empty()) return "";
   if (path.back() == '/') path.pop_back();

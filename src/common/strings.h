@@ -12,10 +12,6 @@ std::string Trim(std::string s);
 std::vector<std::string> SplitStr(const std::string& str, char delim);
 // Pieces read with std::stoi; throws std::invalid_argument / std::out_of_range ("stoi").
 std::vector<int> Str2Ints(const std::string& str, char delim);
-// Rounds away from zero to a multiple of n (n != 0).
-int64_t PadToN(int64_t val, int64_t n);
-size_t GetFileSize(const std::string& path);
-size_t GetFileSize(FILE* file);
 std::string Dirname(std::string path);
 std::string Basename(std::string path);
 uint32_t ParseHex(const std::string& hex_addr);

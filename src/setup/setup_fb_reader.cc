@@ -36,12 +36,6 @@ talvex::Status SetupFBReader::Parse(TalvexSetup::INFContentT& content, const uin
   return talvex::Status();
 }
 
-talvex::Status SetupFBReader::Parse(TalvexSetup::INFContentT& content, const std::string& path) {
-  talvex::FileBuffer file = talvex::FileBuffer::Load(path);
-  if (!file.ok()) return talvex::Status::Error("Failed to read the file[" + path + "]");
-  return Parse(content, file.data(), file.size());
-}
-
 flatbuffers::Offset<TalvexSetup::INFContent> SetupFBReader::Pack(flatbuffers::FlatBufferBuilder& fbb,
                                                                  const TalvexSetup::INFContentT& content) {
   return TalvexSetup::INFContent::Pack(fbb, &content);

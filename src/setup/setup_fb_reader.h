@@ -13,8 +13,6 @@ class SetupFBReader {
   // what it held). Fails (-1) on a buffer that does not verify, content untouched. Buffers whose unpacked tree would exceed MaxUnpackedBytes(size)
   // (offsets that share one large string or vector many times) are refused the same way.
   static talvex::Status Parse(TalvexSetup::INFContentT& content, const uint8_t* bin, size_t size);
-  // Reads the whole file first; -1, with a line naming it, when it cannot.
-  static talvex::Status Parse(TalvexSetup::INFContentT& content, const std::string& path);
   // Packs a whole tree. Every caller packs through here so that the generated packer, most of
   // the code the schema produces, is compiled once.
   static flatbuffers::Offset<TalvexSetup::INFContent> Pack(flatbuffers::FlatBufferBuilder& fbb,

@@ -52,44 +52,6 @@ talvex::Status LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file) 
   return st;
 }
 
-talvex::Status LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files) {
-  for (const std::string& file : files) {
-    TalvexTXM::TXMContentT txm;
-    talvex::Status st = LoadTxmObj(txm, file);
-    if (!st.ok()) return st;
-    txms.push_back(std::move(txm));
-  }
-  return talvex::Status();
-}
-
-std::string ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key) {
-  // A missing header prints like one holding only default values.
-  static const TalvexTXM::TXMHeaderT kEmptyHeader;
-  static const TalvexTXM::SchemaVersionT kEmptyVersion;
-  const TalvexTXM::TXMHeaderT& h = txm.header ? *txm.header : kEmptyHeader;
-  const TalvexTXM::SchemaVersionT& v = h.schema_version ? *h.schema_version : kEmptyVersion;
-  const bool all = header_key.empty();
-  std::string out = "TXM Header:\n";
-  if (all || header_key == "compiler_version") {
-    out += "  compiler_version: " + h.compiler_version + "\n";
-  }
-  if (all || header_key == "target") {
-    out += std::string("  target: ") + TalvexTXM::EnumNameNPUTarget(h.target) + "\n";
-  }
-  if (all || header_key == "schema_version") {
-    out += fmt::format("  schema version: v{}.{}.{}\n", v.major_num, v.minor_num, v.revision_num);
-  }
-  if (all || header_key == "buffer_info") {
-    out += "  Buffer Information\n";
-    for (const auto& info : h.buffer_info) {
-      if (!info) continue;
-      out += std::string("    location:") + TalvexTXM::EnumNameLocation(info->buffer) + "\n";
-      out += fmt::format("       addr:0x{:x}\n", info->start_addr);
-    }
-  }
-  return out;
-}
-
 talvex::Status CheckAlignment(const uint8_t* data, size_t size) {
   if (!VerifyTXMBuffer(data, size)) return talvex::Status::Error("Not a valid TXM file.");
   const TalvexTXM::TXMContent* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(data);
@@ -118,22 +80,6 @@ talvex::Status CheckAlignment(const std::string& path) {
   talvex::Status st = CheckAlignment(fb.data(), fb.size());
   if (!st.ok()) st.Err("The alignment check of " + path + " failed");
   return st;
-}
-
-BufferLayout GetHeaderBufferInfo(const TalvexTXM::TXMContentT& txm) {
-  BufferLayout layout;
-  if (!txm.header) return layout;
-  for (const auto& info : txm.header->buffer_info) {
-    if (info) layout[info->buffer] = {info->start_addr, info->len};
-  }
-  return layout;
-}
-
-std::vector<BufferLayout> GetHeaderBufferInfos(const std::vector<TalvexTXM::TXMContentT>& txms) {
-  std::vector<BufferLayout> layouts;
-  layouts.reserve(txms.size());
-  for (const auto& txm : txms) layouts.push_back(GetHeaderBufferInfo(txm));
-  return layouts;
 }
 
 }  // namespace TXM

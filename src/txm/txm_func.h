@@ -22,22 +22,12 @@ using BufferLayout = std::map<TalvexTXM::Location, std::pair<uint64_t, uint64_t>
 // TxmReader::Parse(txm, file); a failure also names the file.
 // The status carries the reader's code.
 talvex::Status LoadTxmObj(TalvexTXM::TXMContentT& txm, const std::string& file);
-// Appends one object per file, in order; stops at the first failure and returns it
-// (objects loaded before it stay in txms).
-talvex::Status LoadTxmObjs(std::vector<TalvexTXM::TXMContentT>& txms, const std::vector<std::string>& files);
-
-// "TXM Header:" and the item named by header_key ("compiler_version", "target",
-// "schema_version", "buffer_info"), or every item for an empty key.
-std::string ReadTxmHeader(const TalvexTXM::TXMContentT& txm, const std::string& header_key);
 
 // Ok when every model's const_input and every NPU core's cmd / weight (LOOP cores searched
 // through exe_unit) start on a 64-byte boundary of the file; -1 with a line for standard
 // error otherwise, or when the file is unreadable or not a valid TXM buffer.
 talvex::Status CheckAlignment(const std::string& path);
 talvex::Status CheckAlignment(const uint8_t* data, size_t size);
-
-BufferLayout GetHeaderBufferInfo(const TalvexTXM::TXMContentT& txm);
-std::vector<BufferLayout> GetHeaderBufferInfos(const std::vector<TalvexTXM::TXMContentT>& txms);
 
 // The JSON-like text of txm (mini-reflection: newline delimiter, quoted names, two-space
 // indent, one vector element per line).

@@ -14,20 +14,6 @@ namespace {
 
 using TensorList = flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Tensor>>;
 
-// The whole file, verified; a buffer that is not ok() (failure logged) otherwise.
-talvex::Status LoadVerifiedTxm(const std::string& path, talvex::FileBuffer& out) {
-  talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
-  if (!fb.ok()) {
-    return TALVEX_STATUS_ERROR(LogCateg::Txm, "Failed to read the file: {} ({})", path,
-                               talvex::ReadStatusText(fb.status()));
-  }
-  if (!TXM::VerifyTXMBuffer(fb.data(), fb.size())) {
-    return TALVEX_STATUS_ERROR(LogCateg::Txm, "Not a valid TXM file: {}", path);
-  }
-  out = std::move(fb);
-  return talvex::Status();
-}
-
 template <typename T>
 uint64_t DataOffset(const flatbuffers::Vector<T>* vec, const uint8_t* base) {
   if (vec == nullptr) return 0;
@@ -242,14 +228,6 @@ talvex::Status ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t*
   return talvex::Status();
 }
 
-talvex::Status ReadTXMModelInfo(const std::string& path, int idx, MODEL_HEADER& record) {
-  talvex::FileBuffer fb;
-  talvex::Status st = LoadVerifiedTxm(path, fb);
-  if (!st.ok()) return st;
-  return ReadTXMModelInfo(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), fb.data(), idx,
-                          record);
-}
-
 talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
                                 std::vector<MODEL_CORES>& cores, bool copy_payloads) {
   talvex::Status st;
@@ -289,14 +267,6 @@ talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t*
   return talvex::Status();
 }
 
-talvex::Status ReadTXMModelCore(const std::string& path, int idx, std::vector<MODEL_CORES>& cores) {
-  talvex::FileBuffer fb;
-  talvex::Status st = LoadVerifiedTxm(path, fb);
-  if (!st.ok()) return st;
-  return ReadTXMModelCore(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), fb.data(), idx,
-                          cores);
-}
-
 talvex::Status ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out) {
   const TalvexTXM::TXMHeader* header = txm != nullptr ? txm->header() : nullptr;
   if (header == nullptr) return TALVEX_STATUS_ERROR(LogCateg::Txm, "The TXM file has no header");
@@ -321,35 +291,6 @@ talvex::Status ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory*
   mm.model_size_no_header_buff = sum;
   mm.DDR_space_needed = sum + mm.DDR_end_addr - mm.DDR_start_addr;
   if (out != nullptr) *out = mm;
-  return talvex::Status();
-}
-
-talvex::Status ReadBNXModelMemory(const std::string& txm_path, ModelMemory* out) {
-  talvex::FileBuffer fb;
-  talvex::Status st = LoadVerifiedTxm(txm_path, fb);
-  if (!st.ok()) return st;
-  return ReadBNXModelMemory(flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data()), out);
-}
-
-talvex::Status GetTXMAll(const std::string& path, BNX_CONTENT_TXM& record) {
-  talvex::FileBuffer fb;
-  talvex::Status st = LoadVerifiedTxm(path, fb);
-  if (!st.ok()) return st;
-  const auto* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data());
-  BNX_CONTENT_TXM rec;
-  rec.header = ReadTXMHeader(txm->header());
-  st = ReadBNXModelMemory(txm, &rec.memory);
-  if (!st.ok()) return st;
-  const int count = txm->models() ? static_cast<int>(txm->models()->size()) : 0;
-  rec.models.resize(static_cast<size_t>(count));
-  for (int m = 0; m < count; ++m) {
-    MODEL_INFO& info = rec.models[static_cast<size_t>(m)];
-    st = ReadTXMModelInfo(txm, fb.data(), m, info.model_header);
-    if (!st.ok()) return st;
-    st = ReadTXMModelCore(txm, fb.data(), m, info.model_core);
-    if (!st.ok()) return st;
-  }
-  record = std::move(rec);
   return talvex::Status();
 }
 

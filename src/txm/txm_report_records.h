@@ -165,29 +165,15 @@ TXM_HEADER ReadTXMHeader(const TalvexTXM::TXMHeader* header);
 // Record of one tensor (default record for nullptr).
 TXM_TENSOR ReadTXMTensorInfo(const TalvexTXM::Tensor* tensor);
 
-// Model number idx (0-based, by position) of the file. Fails (one log line)
-// when the file does not load or verify, idx is out of range, the model has no header
-// or its header has fewer than four buffer_info entries. record is replaced.
-talvex::Status ReadTXMModelInfo(const std::string& path, int idx, MODEL_HEADER& record);
 // Same, on a verified buffer (base = its first byte, for the payload offsets).
 talvex::Status ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
                      MODEL_HEADER& record);
 
-// One record per top-level core of model idx; cmd and weight bytes are copied.
-// Fails (one log line) when the file does not load or idx is out of range. cores is replaced.
-talvex::Status ReadTXMModelCore(const std::string& path, int idx, std::vector<MODEL_CORES>& cores);
 // Same, on a verified buffer. Without copy_payloads the cmd and weight vectors stay empty; their
 // offsets and sizes are filled all the same, for a caller that copies the bytes file to file.
 talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
                      std::vector<MODEL_CORES>& cores, bool copy_payloads = true);
 
-// Memory summary. Fails (one log line) when the file does not load, or when the file header or a
-// model header lacks a header or has fewer than four buffer_info entries.
-talvex::Status ReadBNXModelMemory(const std::string& txm_path, ModelMemory* out);
 talvex::Status ReadBNXModelMemory(const TalvexTXM::TXMContent* txm, ModelMemory* out);
-
-// Header, memory summary, and header and cores of every model, from one read of the file.
-// Fails when any part fails.
-talvex::Status GetTXMAll(const std::string& path, BNX_CONTENT_TXM& record);
 
 }  // namespace BNXUtils

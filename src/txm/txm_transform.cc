@@ -212,92 +212,10 @@ void RemoveCoreBinary(T::CoreT& core, int depth) {
 
 }  // namespace
 
-T::ModelT* GetModel(const TxmModels& models, int32_t id) {
-  for (const auto& model : models) {
-    if (model && (id == -1 || ModelId(*model) == id)) return model.get();
-  }
-  return nullptr;
-}
-
 namespace {
-T::CoreT* FindCore(const TxmCores& cores, int32_t id, int depth) {
-  for (const auto& core : cores) {
-    if (!core) continue;
-    if (id == -1 || CoreId(*core) == id) return core.get();
-    if (depth < 64) {
-      if (T::CoreT* found = FindCore(core->exe_unit, id, depth + 1)) return found;
-    }
-  }
-  return nullptr;
-}
 }  // namespace
 
-T::CoreT* GetCore(const TxmCores& cores, int32_t id) { return FindCore(cores, id, 0); }
-
-uint32_t GetBufferAddr(const TxmBufferInfos& buffer_info, T::Location location) {
-  for (const auto& info : buffer_info) {
-    if (info && info->buffer == location) return static_cast<uint32_t>(info->start_addr);
-  }
-  FailPrecondition("There is no match buffer");
-}
-
 size_t PackCapacity(const T::ModelT& model) { return BuilderCapacity(PayloadBytes(model)); }
-
-talvex::Status CombineTxm(T::TXMContentT& result, const std::vector<T::TXMContentT>& txms,
-                          const BufferLayout& hdr_buf_info) {
-  if (txms.empty()) FailPrecondition("No TXM content to combine");
-  static const TxmBufferInfos kNoBuffers;
-  auto buffers_of = [](const T::TXMContentT& txm) -> const TxmBufferInfos& {
-    return txm.header ? txm.header->buffer_info : kNoBuffers;
-  };
-  auto target_of = [](const T::TXMContentT& txm) {
-    return txm.header ? txm.header->target : T::NPUTarget::UNKNOW;
-  };
-  const T::TXMContentT& root = txms[0];
-  const uint32_t root_addr = GetBufferAddr(buffers_of(root), T::Location::INPUT_BUFFER);
-  for (size_t i = 1; i < txms.size(); ++i) {
-    if (target_of(txms[i]) != target_of(root)) {
-      return talvex::Status(-1).Out("TXM target did not match!");
-    }
-    const uint32_t addr = GetBufferAddr(buffers_of(txms[i]), T::Location::INPUT_BUFFER);
-    if (addr != root_addr) {
-      return talvex::Status(-1).Out(fmt::format("Input addr should be the same, root:{}, another:{}", root_addr, addr));
-    }
-  }
-
-  T::TXMHeaderT header;
-  header.target = target_of(root);
-  if (root.header) {
-    header.compiler_version = root.header->compiler_version;
-    header.schema_version = Clone(root.header->schema_version);
-  }
-  for (const auto& [location, range] : hdr_buf_info) {
-    auto info = std::make_unique<T::BufferInfoT>();
-    info->buffer = location;
-    info->start_addr = range.first;
-    info->len = range.second;
-    header.buffer_info.push_back(std::move(info));
-  }
-
-  uint64_t payload = 0;
-  for (const auto& txm : txms) {
-    for (const auto& model : txm.models) payload += model ? PayloadBytes(*model) : 0;
-  }
-  talvex::Status fits = FitsOneBuffer(payload);
-  if (!fits.ok()) return fits.Err("Failed to create TXMContentT object");
-  FlatBufferBuilder fbb(BuilderCapacity(payload));
-  std::vector<Offset<T::Model>> models;
-  for (const auto& txm : txms) {
-    for (const auto& model : txm.models) {
-      if (model) models.push_back(T::Model::Pack(fbb, model.get()));
-    }
-  }
-  const auto models_off = PackOffsets(fbb, models);
-  const auto header_off = T::TXMHeader::Pack(fbb, &header);
-  talvex::Status st = FinishAndParse(fbb, T::CreateTXMContent(fbb, root.magic, header_off, models_off), result);
-  if (!st.ok()) st.Err("Failed to create TXMContentT object");
-  return st;
-}
 
 namespace {
 talvex::Status PackOneModel(T::TXMContentT& one, const T::TXMContentT& txm, const T::ModelT& model) {
@@ -311,18 +229,6 @@ talvex::Status PackOneModel(T::TXMContentT& one, const T::TXMContentT& txm, cons
   return FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
 }
 }  // namespace
-
-talvex::Status TrimModel(std::map<int32_t, T::TXMContentT>& results, const T::TXMContentT& txm, int32_t model_id) {
-  results.clear();
-  for (const auto& model : txm.models) {
-    if (!model || (model_id != -1 && ModelId(*model) != model_id)) continue;
-    T::TXMContentT one;
-    talvex::Status st = PackOneModel(one, txm, *model);
-    if (!st.ok()) return st.Err(fmt::format("Failed to create TXMContentT object with model_id: {}", model_id));
-    results[ModelId(*model)] = std::move(one);
-  }
-  return talvex::Status();
-}
 
 talvex::Status TrimModel(T::TXMContentT& result, const T::TXMContentT& txm, const T::ModelT& model) {
   T::TXMContentT one;
@@ -442,45 +348,6 @@ talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32
   return st;
 }
 
-talvex::Status DeepCopy(T::TXMContentT& dst, const T::TXMContentT& src) {
-  uint64_t payload = 0;
-  for (const auto& model : src.models) payload += model ? PayloadBytes(*model) : 0;
-  talvex::Status fits = FitsOneBuffer(payload);
-  if (!fits.ok()) return fits;
-  FlatBufferBuilder fbb(BuilderCapacity(payload));
-  return FinishAndParse(fbb, T::TXMContent::Pack(fbb, &src), dst);
-}
-
-talvex::Status UpdateWeight(T::TXMContentT& txm, int32_t model_id, int32_t core_id, const std::string& src_wt,
-                            int32_t wt_ref_model_id) {
-  talvex::FileBuffer file = talvex::FileBuffer::Load(src_wt);
-  // An empty file is read whole (zero bytes): the weight becomes empty.
-  if (!file.ok() && file.status() != talvex::ReadStatus::kEmpty) {
-    return talvex::Status::Error("Failed to read the file: " + src_wt);
-  }
-  T::ModelT* model = GetModel(txm.models, model_id);
-  if (model == nullptr) {
-    return talvex::Status::Error(fmt::format("Unable to find the model with the id: {}", model_id), -2);
-  }
-  T::CoreT* core = GetCore(model->cores, core_id);
-  if (core == nullptr) return talvex::Status(-3);
-  T::NPUEUParamsT* npu = core->eu_params.AsNPUEUParams();
-  if (npu == nullptr) {
-    return talvex::Status::Error(
-        fmt::format("Without weight field for the EUParamsType: {}", static_cast<int>(core->eu_params.type)), -4);
-  }
-  if (!model->header) model->header = std::make_unique<T::ModelHeaderT>();
-  model->header->wt_ref_model_id = wt_ref_model_id;
-  npu->weight.assign(file.data(), file.data() + file.size());
-  return talvex::Status();
-}
-
-void RemoveModelCores(T::TXMContentT& txm) {
-  for (auto& model : txm.models) {
-    if (model) TxmCores().swap(model->cores);
-  }
-}
-
 void RemoveAllCoresBinaryPayload(T::TXMContentT& txm) {
   for (auto& model : txm.models) {
     if (!model) continue;
@@ -496,28 +363,9 @@ void RemoveModelConstantInputData(T::TXMContentT& txm) {
   }
 }
 
-void RemoveModelHeaderInputsOutputsDma(T::TXMContentT& txm) {
-  for (auto& model : txm.models) {
-    if (!model || !model->header) continue;
-    model->header->inputs.clear();
-    model->header->outputs.clear();
-    model->header->dma_bank_info.clear();
-  }
-}
-
 void TrimBinary(T::TXMContentT& txm, bool reserve_core_binary, bool reserve_const_input) {
   if (!reserve_core_binary) RemoveAllCoresBinaryPayload(txm);
   if (!reserve_const_input) RemoveModelConstantInputData(txm);
-}
-
-int PostEnc(T::TXMContentT& txm, uint32_t tv_number, uint32_t c_key, const std::string& key_file) {
-  if (key_file.empty()) return PostEnc(txm, Encoder(c_key, tv_number, nullptr), {});
-  const KeyFile file = Encoder::LoadKeyFile(key_file);
-  std::vector<uint8_t> key_bytes;
-  for (uint32_t word : Encoder::GenDecryptKeyData(c_key, file)) {
-    for (int b = 0; b < 4; ++b) key_bytes.push_back(static_cast<uint8_t>(word >> (8 * b)));
-  }
-  return PostEnc(txm, Encoder(c_key, tv_number, &file), key_bytes);
 }
 
 int PostEnc(T::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_bytes) {

@@ -28,19 +28,6 @@ const uint8_t* TxmWriter::GetBufferPointer() const {
   return IsFinished() ? builder_.GetBufferPointer() : nullptr;
 }
 
-size_t TxmWriter::GetSize() const { return IsFinished() ? builder_.GetSize() : 0; }
-
-talvex::Status TxmWriter::Dump(const TalvexTXM::TXMContentT& content, uint8_t* buf, size_t size,
-                               size_t& len) {
-  Finish(content);
-  len = GetSize();
-  if (len > size || (buf == nullptr && len > 0)) {
-    return talvex::Status::Error(fmt::format("The buffer size[{}] is not enough for data len[{}]", size, len));
-  }
-  std::memcpy(buf, GetBufferPointer(), len);
-  return talvex::Status();
-}
-
 std::string TxmWriter::OutputPath(TalvexTXM::NPUTarget target, const std::string& folder,
                                   const std::string& out_name, int model_id, int core_id,
                                   const std::string& postfix) {

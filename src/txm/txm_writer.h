@@ -26,11 +26,7 @@ class TxmWriter {
   bool IsFinished() const { return finished_; }
   // The finished bytes; nullptr and 0 while nothing is finished.
   const uint8_t* GetBufferPointer() const;
-  size_t GetSize() const;
 
-  // Finish(content), then copies the bytes to buf. len = finished length. Fails (nothing
-  // copied) when len > size.
-  talvex::Status Dump(const TalvexTXM::TXMContentT& content, uint8_t* buf, size_t size, size_t& len);
   // Finish(content), then GenBin to OutputPath(...), which path receives.
   talvex::Status Dump(const TalvexTXM::TXMContentT& content, const std::string& folder,
                       const std::string& out_name, int model_id, int core_id,
