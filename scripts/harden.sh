@@ -52,7 +52,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 ctest --test-dir build-fuzz --output-on-failure -j"$jobs"
 step "test suite"
 
-# Each target starts from its seeds (never written to) and keeps what it finds in
+# Each target starts from the seed corpus (never written to) and keeps what it finds in
 # build-fuzz/fuzz/corpus/<target>; a finding is written to build-fuzz/fuzz/findings/.
 fuzz_dir=build-fuzz/fuzz
 mkdir -p "$fuzz_dir/findings"
@@ -72,7 +72,7 @@ for exe in "$fuzz_dir"/fuzz_*; do
   fuzz_started=$SECONDS
   if ! "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=1048576 \
         -close_fd_mask=1 -print_final_stats=1 \
-        -artifact_prefix="$fuzz_dir/findings/$target-" "$corpus" "$fuzz_dir/seeds/$target" \
+        -artifact_prefix="$fuzz_dir/findings/$target-" "$corpus" "$fuzz_dir/seeds" \
         >"$log" 2>&1; then
     failed=1
     echo "FAIL fuzz $target (log: $log)" >&2

@@ -1,4 +1,5 @@
-// The container loader and the header / model-info readers: every read-only command.
+// The container loader and the header / model-info readers (every read-only command), and
+// extraction with the information report's setup views.
 #include "fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -9,5 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Run({"-M", bnx, "-N", "0"});
   fuzz::Run({"-C", bnx});
   fuzz::Run({"-A", bnx});
+  fuzz::Run({"-X", bnx, "-O", fuzz::OutDir()});
+  fuzz::Run({"-I", bnx, "-s", "-O", fuzz::OutDir()});
   return 0;
 }

@@ -1,12 +1,12 @@
 #include "fuzz_common.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 
 #include "cli/driver.h"
 #include "common/exceptions.h"
@@ -39,14 +39,8 @@ std::string WriteInput(const std::string& name, const uint8_t* data, size_t size
 }
 
 void ClearOutput() {
-  const std::string out = OutDir();
-  if (DIR* d = opendir(out.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") std::remove((out + "/" + name).c_str());
-    }
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(OutDir(), ec)) std::filesystem::remove_all(e.path(), ec);
 }
 
 int Run(const std::vector<std::string>& args) {

@@ -1,4 +1,7 @@
-// The TXM reader, the repack of what it read, and the TXM JSON view (-j).
+// The TXM reader, the repack of what it read, the TXM JSON view (-j) and the TXM model report
+// (which also writes each NPU core's buffers into the output folder).
+#include "cli/txm_report.h"
+#include "common/output_dir.h"
 #include "fuzz_common.h"
 #include "txm/txm_reader.h"
 #include "txm/txm_writer.h"
@@ -8,5 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (TxmReader::Parse(obj, data, size).ok()) TxmWriter().Finish(obj);
   const std::string txm = fuzz::WriteInput("in.txm", data, size);
   fuzz::Run({"-j", txm, "-O", fuzz::OutDir()});
+  BNXUtils::SetOutputDir(fuzz::OutDir());
+  (void)GetTXMModelInfo(txm);
+  fuzz::ClearOutput();
   return 0;
 }
