@@ -60,7 +60,6 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::vector<HalfEdit>& edits) {
   TZ100_DEBUG("old_base: 0x{:08x}, new base: 0x{:08x}", old_base, new_base);
   const bool with_obuf = new_obuf_base != 0 || old_obuf_base != 0;
-  if (with_obuf && reg != TZ100_ACL_NPU_WDMA0_DST0) RefuseRelocation("Register index should be WDMA0_DST0");
   const uint16_t acl = static_cast<uint16_t>(reg);
   const uint16_t ach = static_cast<uint16_t>(reg + 1);
   bool have_low = false;
@@ -218,19 +217,6 @@ int Failed(const TalvexException& e, std::string* error, talvex::Status* log) {
 }
 
 }  // namespace
-
-int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
-                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error, talvex::Status* log) {
-  const LogTo to(log);
-  try {
-    std::vector<HalfEdit> edits;
-    CollectAddrEdits(data, size, reg, new_base, old_base, new_obuf_base, old_obuf_base, edits);
-    ApplyEdits(data, edits);
-    return 0;
-  } catch (const TalvexException& e) {
-    return Failed(e, error, log);
-  }
-}
 
 int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
                           std::string* error, talvex::Status* log) {

@@ -37,14 +37,6 @@ constexpr int16_t TZ100_ACL_NPU_RDMA0_SRC0 = 0x0e;
 constexpr int16_t TZ100_ACL_NPU_WDMA0_DST0 = 0x36;
 constexpr int16_t TZ100_ACL_NPU_GETW0 = 0x2e;
 
-// Rewrites every ACL/ACH write of register reg in a command stream in memory.
-// new_obuf_base / old_obuf_base (both 0 when unused, only for WDMA0_DST0): addresses below
-// old_base move with the output buffer instead. On failure the bytes stay unchanged and
-// *error (if given) holds the condition.
-int UpdateAddrCMDValue(uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
-                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::string* error = nullptr,
-                       talvex::Status* log = nullptr);
-
 // Moves the weight fetch (GETW0), read-DMA source (RDMA0) and write-DMA destination (WDMA0)
 // addresses of a command stream from old_finfo's regions to new_finfo's. All or nothing.
 int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,

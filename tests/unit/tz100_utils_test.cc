@@ -28,89 +28,70 @@ FirmInfo Regions(uint32_t dram, uint32_t out, uint32_t cmd, uint32_t wt, uint32_
   return f;
 }
 
-struct AddrCase {
-  const char* name;
-  std::vector<uint32_t> in;
-  int16_t reg;
-  uint32_t new_base, old_base, new_obuf, old_obuf;
-  int result;
-  std::vector<uint32_t> out;  // expected words (unchanged input on failure)
-  const char* error;          // part of the message on failure
-};
-
-TEST(TZ100Relocation, AddressRegisterTable) {
-  const uint32_t kOld = 0x60000000, kNew = 0x60100000;
-  const std::vector<AddrCase> cases = {
-      {"low then high half move together", {Conf(0x0e, 0x1234), Conf(0x0f, 0x6000)}, 0x0e, kNew, kOld, 0, 0, 0,
-       {Conf(0x0e, 0x1234), Conf(0x0f, 0x6010)}, ""},
-      {"unrelated CONF between the halves is fine",
-       {Conf(0x0e, 0x0010), Conf(0x20, 0x5555), Conf(0x0f, 0x6000)}, 0x0e, kNew, kOld, 0, 0, 0,
-       {Conf(0x0e, 0x0010), Conf(0x20, 0x5555), Conf(0x0f, 0x6010)}, ""},
-      {"RDMA between the halves", {Conf(0x0e, 0x1234), Insn(4, 0, 0), Conf(0x0f, 0x6000)}, 0x0e, kNew, kOld, 0, 0,
-       -1, {}, "register of acl and ach should be continue!"},
-      {"other opcodes pass", {Insn(0, 0, 1), Insn(1, 0, 1), Insn(2, 0, 1), Insn(5, 0, 1), Insn(6, 0, 1), Insn(7, 0, 1)},
-       0x0e, kNew, kOld, 0, 0, 0, {Insn(0, 0, 1), Insn(1, 0, 1), Insn(2, 0, 1), Insn(5, 0, 1), Insn(6, 0, 1), Insn(7, 0, 1)},
-       ""},
-      {"undefined opcode 3", {Insn(3, 0, 0)}, 0x0e, kNew, kOld, 0, 0, -1, {}, "Undefinded OP code!"},
-      {"undefined opcode 0xf", {Conf(0x0e, 0), Conf(0x0f, 0x6000), Insn(0xf, 0, 0)}, 0x0e, kNew, kOld, 0, 0, -1, {},
-       "Undefinded OP code!"},
-      {"address below the old base", {Conf(0x0e, 0xfff0), Conf(0x0f, 0x5fff)}, 0x0e, kNew, kOld, 0, 0, -1, {},
-       "reg value out of range!"},
-      {"offset of 2^31 or more", {Conf(0x2e, 0), Conf(0x2f, 0x8000)}, 0x2e, 0x10000000, 0x00000000, 0, 0, -1, {},
-       "offset should >= zero!"},
-      {"high half without low half is left alone", {Conf(0x0f, 0x6000), Conf(0x0e, 1), Conf(0x0f, 0x6000)}, 0x0e, kNew,
-       kOld, 0, 0, 0, {Conf(0x0f, 0x6000), Conf(0x0e, 1), Conf(0x0f, 0x6010)}, ""},
-      {"WDMA0 above the working buffer moves with it", {Conf(0x36, 0x0040), Conf(0x37, 0x6000)}, 0x36, kNew, kOld,
-       0x50100000, 0x50000000, 0, {Conf(0x36, 0x0040), Conf(0x37, 0x6010)}, ""},
-      {"WDMA0 below the working buffer moves with the output buffer", {Conf(0x36, 0x0040), Conf(0x37, 0x5000)}, 0x36,
-       kNew, kOld, 0x50100000, 0x50000000, 0, {Conf(0x36, 0x0040), Conf(0x37, 0x5010)}, ""},
-      {"WDMA0 below both buffers", {Conf(0x36, 0x0040), Conf(0x37, 0x4000)}, 0x36, kNew, kOld, 0x50100000,
-       0x50000000, -1, {}, "address out of range"},
-      {"output bases for another register", {Conf(0x0e, 0)}, 0x0e, kNew, kOld, 0x50100000, 0x50000000, -1, {},
-       "Register index should be WDMA0_DST0"},
-      {"new address beyond 32 bits", {Conf(0x0e, 0), Conf(0x0f, 0x6100)}, 0x0e, 0xFFF00000, kOld, 0, 0, -1, {},
-       "beyond 32 bits"},
+// Each row moves the working buffer (RDMA0, WDMA0 above it), the output buffer (WDMA0 below the
+// working buffer) and the weights (GETW0) from the old layout to (dram, out, wt); out empty: refused,
+// the stream unchanged.
+TEST(TZ100Relocation, CommandStreamTable) {
+  const uint32_t kDram = 0x60000000, kOut = 0x50000000, kWt = 0x62000000;
+  const FirmInfo old_f = Regions(kDram, kOut, 0x61000000, kWt, 0x40000000);
+  const std::vector<uint32_t> stream = {Conf(0x2e, 0x0100), Conf(0x2f, 0x6200), Insn(7, 0, 0), Conf(0x0e, 0x0200),
+                                        Conf(0x0f, 0x6000), Insn(4, 0, 0), Conf(0x36, 0x0300), Conf(0x37, 0x5000),
+                                        Insn(5, 0, 0)};
+  auto with = [&](std::vector<uint32_t> words, std::initializer_list<uint32_t> more) {
+    words.insert(words.end(), more);
+    return words;
   };
-  for (const AddrCase& c : cases) {
+  struct Case {
+    const char* name;
+    std::vector<uint32_t> in;
+    uint32_t dram, out, wt;
+    std::vector<uint32_t> want;
+    const char* error;
+  };
+  const uint32_t kNew = 0x60100000;
+  const std::vector<Case> cases = {
+      {"low then high half move together", {Conf(0x0e, 0x1234), Conf(0x0f, 0x6000)}, kNew, kOut, kWt,
+       {Conf(0x0e, 0x1234), Conf(0x0f, 0x6010)}, ""},
+      {"unrelated CONF between the halves is fine", {Conf(0x0e, 0x0010), Conf(0x20, 0x5555), Conf(0x0f, 0x6000)},
+       kNew, kOut, kWt, {Conf(0x0e, 0x0010), Conf(0x20, 0x5555), Conf(0x0f, 0x6010)}, ""},
+      {"RDMA between the halves", {Conf(0x0e, 0x1234), Insn(4, 0, 0), Conf(0x0f, 0x6000)}, kNew, kOut, kWt, {},
+       "register of acl and ach should be continue!"},
+      {"other opcodes pass", {Insn(0, 0, 1), Insn(1, 0, 1), Insn(2, 0, 1), Insn(5, 0, 1), Insn(6, 0, 1), Insn(7, 0, 1)},
+       kNew, kOut, kWt, {Insn(0, 0, 1), Insn(1, 0, 1), Insn(2, 0, 1), Insn(5, 0, 1), Insn(6, 0, 1), Insn(7, 0, 1)}, ""},
+      {"undefined opcode 3", {Insn(3, 0, 0)}, kNew, kOut, kWt, {}, "Undefinded OP code!"},
+      {"undefined opcode 0xf", {Conf(0x0e, 0), Conf(0x0f, 0x6000), Insn(0xf, 0, 0)}, kNew, kOut, kWt, {},
+       "Undefinded OP code!"},
+      {"address below the old base", {Conf(0x0e, 0xfff0), Conf(0x0f, 0x5fff)}, kNew, kOut, kWt, {},
+       "reg value out of range!"},
+      {"offset of 2^31 or more", {Conf(0x2e, 0), Conf(0x2f, 0xe200)}, kDram, kOut, 0x62100000, {},
+       "offset should >= zero!"},
+      {"high half without low half is left alone", {Conf(0x0f, 0x6000), Conf(0x0e, 1), Conf(0x0f, 0x6000)}, kNew, kOut,
+       kWt, {Conf(0x0f, 0x6000), Conf(0x0e, 1), Conf(0x0f, 0x6010)}, ""},
+      {"WDMA0 above the working buffer moves with it", {Conf(0x36, 0x0040), Conf(0x37, 0x6000)}, kNew, 0x50100000,
+       kWt, {Conf(0x36, 0x0040), Conf(0x37, 0x6010)}, ""},
+      {"WDMA0 below the working buffer moves with the output buffer", {Conf(0x36, 0x0040), Conf(0x37, 0x5000)}, kNew,
+       0x50100000, kWt, {Conf(0x36, 0x0040), Conf(0x37, 0x5010)}, ""},
+      {"WDMA0 below both buffers", {Conf(0x36, 0x0040), Conf(0x37, 0x4000)}, kNew, 0x50100000, kWt, {},
+       "address out of range"},
+      {"new address beyond 32 bits", {Conf(0x0e, 0), Conf(0x0f, 0x6100)}, 0xFFF00000, kOut, kWt, {}, "beyond 32 bits"},
+      // Nothing moved: no pass, not a byte changed (even words no pass could read stay).
+      {"nothing moved", with(stream, {Insn(3, 0, 0)}), kDram, kOut, kWt, with(stream, {Insn(3, 0, 0)}), ""},
+      {"every region moved", stream, 0x70000000, 0x58000000, 0x72000000,
+       {Conf(0x2e, 0x0100), Conf(0x2f, 0x7200), Insn(7, 0, 0), Conf(0x0e, 0x0200), Conf(0x0f, 0x7000), Insn(4, 0, 0),
+        Conf(0x36, 0x0300), Conf(0x37, 0x5800), Insn(5, 0, 0)}, ""},
+      // A failure in the last pass leaves the earlier passes' registers unchanged too.
+      {"last pass fails", with(stream, {Conf(0x36, 0), Conf(0x37, 0x4000)}), 0x70000000, 0x58000000, 0x72000000, {},
+       "address out of range"},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes data = Words(c.in);
     std::string error;
-    EXPECT_EQ(BNXUtils::UpdateAddrCMDValue(data.data(), data.size(), c.reg, c.new_base, c.old_base, c.new_obuf,
-                                           c.old_obuf, &error),
-              c.result);
-    EXPECT_EQ(data, Words(c.result == 0 ? c.out : c.in));
+    const FirmInfo new_f = Regions(c.dram, c.out, 0x61000000, c.wt, 0x40000000);
+    EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(data.data(), data.size(), new_f, old_f, &error), c.want.empty() ? -1 : 0);
+    EXPECT_EQ(data, Words(c.want.empty() ? c.in : c.want));
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
   }
-}
-
-TEST(TZ100Relocation, CommandStreamMovesEachRegionOrNothing) {
-  const FirmInfo old_f = Regions(0x60000000, 0x50000000, 0x61000000, 0x62000000, 0x40000000);
-  const Bytes stream = Words({Conf(0x2e, 0x0100), Conf(0x2f, 0x6200), Insn(7, 0, 0), Conf(0x0e, 0x0200),
-                              Conf(0x0f, 0x6000), Insn(4, 0, 0), Conf(0x36, 0x0300), Conf(0x37, 0x5000),
-                              Insn(5, 0, 0)});
-  // Nothing moved: no pass, not a byte changed (even words no pass could read stay).
-  Bytes same = stream;
-  AppendLE32(same, Insn(3, 0, 0));
-  const Bytes before = same;
-  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(same.data(), same.size(), old_f, old_f), 0);
-  EXPECT_EQ(same, before);
-
-  FirmInfo new_f = Regions(0x70000000, 0x58000000, 0x71000000, 0x72000000, 0x40000000);
-  Bytes moved = stream;
-  ASSERT_EQ(BNXUtils::UpdateTZ100CommandBin(moved.data(), moved.size(), new_f, old_f), 0);
-  EXPECT_EQ(moved, Words({Conf(0x2e, 0x0100), Conf(0x2f, 0x7200), Insn(7, 0, 0), Conf(0x0e, 0x0200),
-                          Conf(0x0f, 0x7000), Insn(4, 0, 0), Conf(0x36, 0x0300), Conf(0x37, 0x5800),
-                          Insn(5, 0, 0)}));
-
-  // A failure in the last pass leaves the earlier passes' registers unchanged too.
-  Bytes bad = stream;
-  AppendLE32(bad, Conf(0x36, 0));
-  AppendLE32(bad, Conf(0x37, 0x4000));  // below both old buffers
-  const Bytes bad_before = bad;
-  std::string error;
-  EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(bad.data(), bad.size(), new_f, old_f, &error), -1);
-  EXPECT_EQ(bad, bad_before);
-  EXPECT_NE(error.find("address out of range"), std::string::npos);
 }
 
 RawTZ100Header HeaderOf(const FirmInfo& f) {
