@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < size; ++i) src[i] = static_cast<char>(i * 131u);
   std::memcpy(dst.data(), src.data(), size);
 
-  const Encoder encoder(0, 0x1234, "");
+  const Encoder encoder(0, 0x1234, nullptr);
   const int runs = 5;
   const double t_copy = BestSeconds(runs, [&] { std::memcpy(dst.data(), src.data(), size); });
   const double t4 = BestSeconds(runs, [&] { encoder.Encode(dst.data(), size, 4); });

@@ -145,23 +145,12 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "payload words are litt
 
 namespace {
 
-uint32_t KeyOfPath(uint32_t orig_key, uint32_t efuse_key, const std::string& key_table_path) {
-  if (key_table_path.empty()) return EncoderDetail::GenEncKey(orig_key, efuse_key, nullptr);
-  const KeyFile file = Encoder::LoadKeyFile(key_table_path);
-  return EncoderDetail::GenEncKey(orig_key, efuse_key, &file);
-}
-
 void LogKey(uint32_t key) {
   SpdLogKey(LogCateg::Common,
             talvex::FailPrefix(__FILE__, __LINE__, "Encoder") + fmt::format("Encryption Key: [0x{:08X}]", key));
 }
 
 }  // namespace
-
-Encoder::Encoder(uint32_t orig_key, uint32_t efuse_key, std::string key_table_path)
-    : key_(KeyOfPath(orig_key, efuse_key, key_table_path)) {
-  LogKey(key_);
-}
 
 Encoder::Encoder(uint32_t orig_key, uint32_t efuse_key, const KeyFile* key_file)
     : key_(EncoderDetail::GenEncKey(orig_key, efuse_key, key_file)) {
@@ -187,26 +176,6 @@ void Encoder::Encode(char* data, size_t size, size_t garble_unit) const {
   } else {
     EncoderDetail::Fail(prefix, fmt::format("Invalid garble unit [{}]", garble_unit));
   }
-}
-
-void Encoder::Encode(const std::string& path, size_t garble_unit) const {
-  const std::string prefix = talvex::FailPrefix(__FILE__, __LINE__, "Encode");
-  talvex::FileBuffer in = talvex::FileBuffer::Load(path);
-  std::vector<char> data;
-  if (in.ok()) {
-    data.assign(in.data(), in.data() + in.size());
-  } else if (in.status() != talvex::ReadStatus::kEmpty) {
-    EncoderDetail::Fail(prefix, fmt::format("Failed to read file [{}] with errno [{}]", path, errno));
-  }
-  Encode(data.data(), data.size(), garble_unit);
-  std::string err;
-  if (!talvex::WriteFileAtomic(path, data.data(), data.size(), &err)) {
-    EncoderDetail::Fail(prefix, fmt::format("Failed to write file [{}] with errno [{}]", path, errno));
-  }
-}
-
-std::vector<uint32_t> Encoder::GenDecryptKeyData(uint32_t orig_key, const std::string& key_table_path) {
-  return GenDecryptKeyData(orig_key, LoadKeyFile(key_table_path));
 }
 
 std::vector<uint32_t> Encoder::GenDecryptKeyData(uint32_t orig_key, const KeyFile& key_file) {

@@ -18,22 +18,17 @@ struct KeyFile {
 
 class Encoder {
  public:
-  // An empty key_table_path selects efuse mode (orig_key must then be 0); otherwise the key
-  // file is read with LoadKeyFile. Throws std::runtime_error when the key cannot be derived.
-  Encoder(uint32_t orig_key, uint32_t efuse_key, std::string key_table_path);
-  // The same with the key file read already; null selects efuse mode.
+  // key_file: customer key mode; null selects efuse mode (orig_key must then be 0). Throws
+  // std::runtime_error when the key cannot be derived.
   Encoder(uint32_t orig_key, uint32_t efuse_key, const KeyFile* key_file);
 
   // Scrambles data in place; its own inverse. Throws std::runtime_error (data unchanged)
   // for a unit other than 4 or 16 or a size that is not a multiple of the unit.
   void Encode(char* data, size_t size, size_t garble_unit) const;
-  // Scrambles a whole file; the file is replaced atomically, so a failure leaves it as it was.
-  void Encode(const std::string& path, size_t garble_unit) const;
 
   uint32_t key() const { return key_; }
 
   // 8 masking words carrying the 16-bit customer key, then the 256 key-table words.
-  static std::vector<uint32_t> GenDecryptKeyData(uint32_t orig_key, const std::string& key_table_path);
   static std::vector<uint32_t> GenDecryptKeyData(uint32_t orig_key, const KeyFile& key_file);
 
   // Warns when the file is shorter than the table. Throws std::runtime_error naming the file

@@ -11,14 +11,14 @@ using Bytes = std::vector<unsigned char>;
 
 TEST(EncoderTest, KeysAndKeyData) {
   // Key values and the scrambled bytes of both units are checked end to end (post_enc_test).
-  EXPECT_THROW(Encoder(5, 0x51A9, ""), std::runtime_error);  // "orig_key == 0"
-  testsupport::TempDir dir;
-  EXPECT_THROW(Encoder(1, 2, dir / "missing"), std::runtime_error);
+  EXPECT_THROW(Encoder(5, 0x51A9, nullptr), std::runtime_error);  // "orig_key == 0"
   // A short key file fills the table from the front; the rest stays 0.
+  testsupport::TempDir dir;
   testsupport::WriteBytes(dir / "short", {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
-  const std::vector<uint32_t> a = Encoder::GenDecryptKeyData(0xA5C3, dir / "short");
+  const KeyFile file = Encoder::LoadKeyFile(dir / "short");
+  const std::vector<uint32_t> a = Encoder::GenDecryptKeyData(0xA5C3, file);
   ASSERT_EQ(a.size(), 264u);
-  EXPECT_EQ(a, Encoder::GenDecryptKeyData(0xA5C3, dir / "short"));
+  EXPECT_EQ(a, Encoder::GenDecryptKeyData(0xA5C3, file));
   EXPECT_EQ(std::vector<uint32_t>(a.begin() + 8, a.begin() + 12),
             (std::vector<uint32_t>{0x04030201u, 0x08070605u, 0x0A09u, 0}));
   EXPECT_EQ(a[263], 0u);
@@ -29,7 +29,7 @@ TEST(EncoderTest, KeysAndKeyData) {
 }
 
 TEST(EncoderTest, TwiceRestoresAndBadInputChangesNothing) {
-  const Encoder enc(0, 0xBEEF, "");
+  const Encoder enc(0, 0xBEEF, nullptr);
   Bytes data(4096);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 37 + 11);
   Bytes work = data;
