@@ -19,12 +19,6 @@
 
 namespace {
 
-const std::array<const char*, 7> kLevelNames = {"trace", "debug", "info", "warning",
-                                                "error", "critical", "off"};
-constexpr unsigned int kFirstValidLevel = 0;
-constexpr unsigned int kLastValidLevel = 5;
-
-unsigned int log_level_ = kOff;
 constexpr int kCategCount = static_cast<int>(LogCateg::LOG_CATEG_SIZE);
 std::array<std::shared_ptr<spdlog::logger>, kCategCount> loggers_;
 // Whether SPDLOG_LEVEL asks for debug output of the category (key material is shown only then).
@@ -70,7 +64,6 @@ const std::map<LogCateg, std::string>& EnumStrMap<LogCateg>() {
 
 void InitLoggers(unsigned int log_level, bool to_stdout, const std::string& log_file,
                  const std::string& format) {
-  log_level_ = log_level;
   key_lines_asked_.fill(false);
   std::vector<spdlog::sink_ptr> sinks;
   if (to_stdout) {
