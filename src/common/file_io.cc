@@ -141,12 +141,6 @@ void GiveBackSlot(int slot) {
 }
 }  // namespace
 
-bool FileBuffer::Changed() const {
-  if (slot_ < 0) return false;
-  std::lock_guard<std::mutex> lock(g_map_mu);
-  return SlotChanged(slot_);
-}
-
 FileBuffer::FileBuffer(FileBuffer&& other) noexcept { *this = std::move(other); }
 
 FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {

@@ -48,7 +48,9 @@ enum class ReadStatus { kOk, kMissing, kEmpty, kTooLarge, kUnreadable };
 const char* ReadStatusText(ReadStatus status);
 
 // The whole content of one file, read-only. Mapped when the file allows it, so that
-// commands reading only a header do not pay for the payload.
+// commands reading only a header do not pay for the payload. Reading bytes that a mapped file
+// lost meanwhile ends the program with status 255 and the command's outputs taken back, never
+// with SIGBUS.
 class FileBuffer {
  public:
   FileBuffer() = default;
@@ -74,11 +76,6 @@ class FileBuffer {
   void ReleasePages(size_t offset, size_t len) const;
   // Whether the content is a read-only mapping of the file (rather than a heap copy).
   bool mapped() const { return map_ != nullptr; }
-  // Whether the mapped file changed size or was written to since it was mapped. (Reading bytes
-  // that the file lost ends the program at once with status 255, "<path> changed while it was
-  // being read" and the command's outputs taken back, never with SIGBUS.) A heap copy never
-  // changes.
-  bool Changed() const;
 
  private:
   void Release();

@@ -170,20 +170,6 @@ std::unique_ptr<T::ModelT> MakeModel(const SampleTxmOptions& o, const SampleTxmM
   return model;
 }
 
-// Position of field `field_id` of the table at table_pos; 0 when the field is absent.
-size_t FieldPos(const std::vector<uint8_t>& buf, size_t table_pos, int field_id) {
-  int32_t soff;
-  std::memcpy(&soff, buf.data() + table_pos, 4);
-  const size_t vtable = table_pos - static_cast<size_t>(static_cast<int64_t>(soff));
-  uint16_t vt_size;
-  std::memcpy(&vt_size, buf.data() + vtable, 2);
-  const size_t slot = 4 + 2 * static_cast<size_t>(field_id);
-  if (slot + 2 > vt_size) return 0;
-  uint16_t voff;
-  std::memcpy(&voff, buf.data() + vtable + slot, 2);
-  return voff == 0 ? 0 : table_pos + voff;
-}
-
 const T::Core* FindCore(const flatbuffers::Vector<flatbuffers::Offset<T::Core>>* cores, int id) {
   if (cores == nullptr) return nullptr;
   for (const T::Core* c : *cores) {
@@ -264,32 +250,22 @@ void WriteSampleTxm(const std::string& path, const SampleTxmOptions& options) {
 
 bool FindPayload(const std::vector<uint8_t>& buf, int model_index, TxmPayload kind, int core_id,
                  PayloadRef* ref) {
-  const uint8_t* base = buf.data();
-  const T::TXMContent* txm = flatbuffers::GetRoot<T::TXMContent>(base);
-  if (txm->models() == nullptr || model_index < 0 ||
-      static_cast<size_t>(model_index) >= txm->models()->size()) {
-    return false;
-  }
-  const T::Model* model = txm->models()->Get(static_cast<flatbuffers::uoffset_t>(model_index));
-  const void* table = nullptr;
-  int field_id = 0;
-  if (kind == TxmPayload::kConstInput) {
-    table = model;
-    field_id = 2;  // Model.const_input
-  } else {
+  const auto* models = flatbuffers::GetRoot<T::TXMContent>(buf.data())->models();
+  if (models == nullptr || model_index < 0 || static_cast<size_t>(model_index) >= models->size()) return false;
+  const T::Model* model = models->Get(static_cast<flatbuffers::uoffset_t>(model_index));
+  const flatbuffers::Table* table = reinterpret_cast<const flatbuffers::Table*>(model);
+  flatbuffers::voffset_t field = T::Model::VT_CONST_INPUT;
+  if (kind != TxmPayload::kConstInput) {
     const T::Core* core = FindCore(model->cores(), core_id);
     if (core == nullptr || core->eu_params_as_NPUEUParams() == nullptr) return false;
-    table = core->eu_params_as_NPUEUParams();
-    field_id = kind == TxmPayload::kCmd ? 0 : 1;  // NPUEUParams.cmd / weight
+    table = reinterpret_cast<const flatbuffers::Table*>(core->eu_params_as_NPUEUParams());
+    field = kind == TxmPayload::kCmd ? T::NPUEUParams::VT_CMD : T::NPUEUParams::VT_WEIGHT;
   }
-  const size_t table_pos = static_cast<size_t>(static_cast<const uint8_t*>(table) - base);
-  const size_t field = FieldPos(buf, table_pos, field_id);
-  if (field == 0) return false;
-  uint32_t off;
-  std::memcpy(&off, base + field, 4);
-  ref->field_pos = field;
-  ref->vector_pos = field + off;
-  std::memcpy(&ref->length, base + ref->vector_pos, 4);
+  const uint8_t* at = table->GetAddressOf(field);
+  if (at == nullptr) return false;
+  ref->field_pos = static_cast<size_t>(at - buf.data());
+  ref->vector_pos = ref->field_pos + flatbuffers::ReadScalar<uint32_t>(at);
+  ref->length = flatbuffers::ReadScalar<uint32_t>(buf.data() + ref->vector_pos);
   return true;
 }
 
