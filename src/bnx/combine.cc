@@ -333,14 +333,12 @@ talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legac
   for (size_t c = 0; c < srcs.size(); ++c) {
     size_t all_size = 0;
     const uint8_t* all = srcs[c].AllModels(&all_size);
-    uint64_t off = 0;
+    const std::vector<ModelPieces> layout = PieceLayout(raw[c]);
     for (const BNX_FW_INFO_MODEL& r : raw[c]) {
-      BytePiece cmd{all + off, r.size_cmd};
-      off += Pad16(r.size_cmd);
-      BytePiece weight{all + off, r.size_wt};
-      off += Pad16(r.size_wt);
-      BytePiece setup{all + off, r.size_fw};
-      off += Pad16(r.size_fw);
+      const ModelPieces& at = layout[static_cast<size_t>(&r - raw[c].data())];
+      BytePiece cmd{all + at.cmd, r.size_cmd};
+      BytePiece weight{all + at.weight, r.size_wt};
+      BytePiece setup{all + at.setup, r.size_fw};
       if (tz100) {
         const FirmInfo& nf = out.new_records[k];
         const FirmInfo& of = out.old_records[c][&r - raw[c].data()];
@@ -372,36 +370,38 @@ talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legac
     }
   }
 
-  // Every piece starts on 16 bytes; the file ends right after the last setup. Each block's CRC
-  // is taken from its pieces; the whole file's CRC is combined from the blocks' CRCs.
+  // The pieces laid out as in any all_models.bin. Each block's CRC is taken from its pieces; the
+  // whole file's CRC is combined from the blocks' CRCs.
   const size_t n = out.new_records.size();
+  std::vector<BNX_FW_INFO_MODEL> new_records;
+  for (const FirmInfo& f : out.new_records) new_records.push_back(ToFWInfoModel(f));
+  const std::vector<ModelPieces> layout = PieceLayout(new_records);
   std::vector<uint32_t> block_crcs;
-  uint64_t total = 0;
   uint32_t all_crc = 0;
   for (size_t i = 0; i < n; ++i) {
-    const bool last = i + 1 == n;
     uint32_t crc = 0;
-    uint64_t block = 0;
-    const BytePiece parts[] = {out.cmd[i], out.weight[i], out.setup[i]};
+    const ModelPieces& at = layout[i];
+    const std::pair<BytePiece, uint64_t> parts[] = {{out.cmd[i], at.weight}, {out.weight[i], at.setup},
+                                                    {out.setup[i], at.end}};
     static const char* const kSuffix[] = {"_command.bin", "_weight.bin", "_setup.bin"};
+    uint64_t pos = at.cmd;
     for (int p = 0; p < 3; ++p) {
-      const BytePiece& piece = parts[p];
+      const auto& [piece, next] = parts[p];
       TALVEX_STATUS_LOG(notes, LogCateg::Tool, kDebug, "write file {:s} with len {:d} at pos {:d}",
-                        stems[i] + kSuffix[p], piece.second, total + block);
+                        stems[i] + kSuffix[p], piece.second, pos);
       if (piece.second != 0) out.all_models.push_back(piece);
       crc = Crc32Piece(out.files, crc, piece.first, piece.second);
-      block += piece.second;
-      const size_t pad = static_cast<size_t>(Pad16(piece.second) - piece.second);
-      if (pad != 0 && !(last && p == 2)) {
+      const size_t pad = static_cast<size_t>(next - pos - piece.second);
+      if (pad != 0) {
         out.all_models.push_back({kZeros, pad});
         crc = Crc32Update(crc, kZeros, pad);
-        block += pad;
       }
+      pos = next;
     }
     block_crcs.push_back(crc);
-    all_crc = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(all_crc, crc, static_cast<z_off_t>(block)));
-    total += block;
+    all_crc = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(all_crc, crc, static_cast<z_off_t>(at.size())));
   }
+  const uint64_t total = layout.empty() ? 0 : layout.back().end;
   if (total > talvex::kMaxInputBytes) {
     return talvex::Status::Error(fmt::format("the combined all_models.bin of {} bytes does not fit in a BNX file", total));
   }

@@ -136,24 +136,21 @@ talvex::Status SplitChecked(const std::vector<BNX_FW_INFO_MODEL>& records, const
                             const std::string& prefix, TalvexBNX::NPUTarget target, std::vector<std::string>* setups) {
   const std::string base = prefix.empty() ? GetOutputDir() : GetOutputDir() + prefix + "_";
   talvex::Status st;
-  uint64_t offset = 0;
+  const std::vector<ModelPieces> layout = PieceLayout(records);
   for (size_t i = 0; i < records.size(); ++i) {
     const BNX_FW_INFO_MODEL& rec = records[i];
     // A test configuration that cannot be written is reported, but the model is still cut out.
     st.Note(GenAddrConf(rec, base, target));
     const std::string stem = AbsoluteFilePath(base + "modelid_" + std::to_string(rec.model_id));
     if (setups != nullptr) setups->push_back(stem + "_setup.bin");
-    const uint64_t cmd_at = offset;
-    const uint64_t wt_at = cmd_at + Pad16(rec.size_cmd);
-    const uint64_t fw_at = wt_at + Pad16(rec.size_wt);
-    for (const auto& [suffix, at, size] : {std::make_tuple("_command.bin", cmd_at, rec.size_cmd),
-                                           std::make_tuple("_weight.bin", wt_at, rec.size_wt),
-                                           std::make_tuple("_setup.bin", fw_at, rec.size_fw)}) {
+    const ModelPieces& pieces = layout[i];
+    for (const auto& [suffix, at, size] : {std::make_tuple("_command.bin", pieces.cmd, rec.size_cmd),
+                                           std::make_tuple("_weight.bin", pieces.weight, rec.size_wt),
+                                           std::make_tuple("_setup.bin", pieces.setup, rec.size_fw)}) {
       const uint8_t* from = p.all_models == nullptr ? nullptr : p.all_models + at;
       talvex::Status piece = ExtractRange(stem + suffix, p, from, size);
       if (!piece.ok()) return st.Merge(std::move(piece));
     }
-    offset += ModelBlockSize(rec, i + 1 == records.size());
   }
   return st;
 }
@@ -280,10 +277,9 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
     const uint64_t at = static_cast<uint64_t>(p.all_models - p.file_base);
     const uint64_t len = p.all_models_size;
     std::vector<uint64_t> cuts;
-    uint64_t block_at = at;
-    for (size_t i = 0; split && i < table.records.size() && block_at < at + len; ++i) {
-      cuts.push_back(block_at);
-      block_at += ModelBlockSize(table.records[i], i + 1 == table.records.size());
+    for (const ModelPieces& pieces : split ? PieceLayout(table.records) : std::vector<ModelPieces>()) {
+      if (pieces.cmd >= len) break;
+      cuts.push_back(at + pieces.cmd);
     }
     cuts.push_back(at + len);
     all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, payload_prefix));

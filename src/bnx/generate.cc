@@ -367,7 +367,7 @@ uint8_t* FieldAddress(uint8_t* table, flatbuffers::voffset_t field) {
 class BlockCrcs {
  public:
   explicit BlockCrcs(const std::vector<BNX_FW_INFO_MODEL>& records) {
-    for (size_t i = 0; i < records.size(); ++i) sizes_.push_back(ModelBlockSize(records[i], i + 1 == records.size()));
+    for (const ModelPieces& p : PieceLayout(records)) sizes_.push_back(p.size());
     left_ = sizes_.empty() ? 0 : sizes_[0];
   }
   void Add(const uint8_t* d, size_t n) {

@@ -135,27 +135,36 @@ BNX_FW_INFO_MODEL ToFWInfoModel(const FirmInfo& f) {
                            f.weight_start, f.weight_size, f.fw_code_start, f.fw_code_size};
 }
 
-uint64_t ModelBlockSize(const BNX_FW_INFO_MODEL& rec, bool last) {
-  return Pad16(rec.size_cmd) + Pad16(rec.size_wt) + (last ? uint64_t{rec.size_fw} : Pad16(rec.size_fw));
+std::vector<ModelPieces> PieceLayout(const std::vector<BNX_FW_INFO_MODEL>& records) {
+  std::vector<ModelPieces> layout(records.size());
+  uint64_t at = 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const BNX_FW_INFO_MODEL& r = records[i];
+    ModelPieces& p = layout[i];
+    p.cmd = at;
+    p.weight = p.cmd + Pad16(r.size_cmd);
+    p.setup = p.weight + Pad16(r.size_wt);
+    p.end = at = p.setup + (i + 1 == records.size() ? uint64_t{r.size_fw} : Pad16(r.size_fw));
+  }
+  return layout;
 }
 
-void CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size) {
-  uint64_t offset = 0;
-  for (size_t i = 0; i < records.size(); ++i) {
-    const uint64_t block = ModelBlockSize(records[i], i + 1 == records.size());
-    if (offset + block > all_models_size) {
+std::vector<ModelPieces> CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size) {
+  std::vector<ModelPieces> layout = PieceLayout(records);
+  for (size_t i = 0; i < layout.size(); ++i) {
+    if (layout[i].end > all_models_size) {
       throw InvalidProgramInput(fmt::format(
           "fw_info.bin lists more model data than all_models.bin holds: model #{} (id {}) needs bytes {}..{}, "
           "all_models.bin has {} bytes",
-          i, records[i].model_id, offset, offset + block, all_models_size));
+          i, records[i].model_id, layout[i].cmd, layout[i].end, all_models_size));
     }
-    offset += block;
   }
+  return layout;
 }
 
 std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
                                         size_t all_models_size, int all_models_fd) {
-  CheckBlocksFit(records, all_models_size);
+  const std::vector<ModelPieces> layout = CheckBlocksFit(records, all_models_size);
   // One pass: the whole file's CRC is put together from the models' blocks, which follow each
   // other from its start, and whatever follows the last one.
   std::vector<uint32_t> crcs(1, 0);
@@ -166,13 +175,11 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
     return crc32(all_models + at, static_cast<size_t>(len));
   };
   uint32_t whole = 0;
-  uint64_t offset = 0;
-  for (size_t i = 0; i < records.size(); ++i) {
-    const uint64_t block = ModelBlockSize(records[i], i + 1 == records.size());
-    crcs.push_back(crc_of(offset, block));
-    whole = static_cast<uint32_t>(::crc32_combine(whole, crcs.back(), static_cast<z_off_t>(block)));
-    offset += block;
+  for (const ModelPieces& p : layout) {
+    crcs.push_back(crc_of(p.cmd, p.size()));
+    whole = static_cast<uint32_t>(::crc32_combine(whole, crcs.back(), static_cast<z_off_t>(p.size())));
   }
+  const uint64_t offset = layout.empty() ? 0 : layout.back().end;
   const uint64_t rest = all_models_size - offset;
   if (rest != 0) whole = static_cast<uint32_t>(::crc32_combine(whole, crc_of(offset, rest), static_cast<z_off_t>(rest)));
   crcs[0] = whole;
@@ -229,12 +236,11 @@ talvex::Status CheckSetupForms(const std::vector<BNX_FW_INFO_MODEL>& records, co
                                size_t all_models_size, int major, bool major_from_first,
                                const std::string& fw_info_path, const std::string& all_models_path) {
   const bool raw = major == 0;
-  uint64_t offset = 0;
+  const std::vector<ModelPieces> layout = PieceLayout(records);
   for (size_t i = 0; i < records.size(); ++i) {
     const BNX_FW_INFO_MODEL& r = records[i];
-    const uint64_t block = ModelBlockSize(r, i + 1 == records.size());
-    const uint64_t at = offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
-    if (all_models == nullptr || offset + block > all_models_size) {
+    const uint64_t at = layout[i].setup;
+    if (all_models == nullptr || layout[i].end > all_models_size) {
       return TALVEX_STATUS_ERROR(LogCateg::Common,
                                  "setup.bin of model #{} (id {}) lies beyond the {} bytes of all_models.bin "
                                  "(fw_info: {}, all_models: {})",
@@ -250,7 +256,6 @@ talvex::Status CheckSetupForms(const std::vector<BNX_FW_INFO_MODEL>& records, co
                                  major_from_first ? " (the major follows the first model's setup.bin)" : "", r.size_fw,
                                  at, fw_info_path, all_models_path);
     }
-    offset += block;
   }
   return talvex::Status();
 }
@@ -288,7 +293,7 @@ std::vector<uint8_t> FirstSetupBin(const std::vector<BNX_FW_INFO_MODEL>& records
                                    size_t all_models_size) {
   if (records.empty()) return {};
   const BNX_FW_INFO_MODEL& r = records[0];
-  const uint64_t start = Pad16(r.size_cmd) + Pad16(r.size_wt);
+  const uint64_t start = PieceLayout({r})[0].setup;
   if (start + r.size_fw > all_models_size) {
     throw InvalidProgramInput(fmt::format(
         "fw_info.bin lists more model data than all_models.bin holds: the first setup.bin needs bytes {}..{}, "

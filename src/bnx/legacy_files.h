@@ -96,11 +96,21 @@ FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size);
 FirmInfo ToFirmInfo(const BNX_FW_INFO_MODEL& rec);
 BNX_FW_INFO_MODEL ToFWInfoModel(const FirmInfo& info);
 
-// Length of model i's block in all_models.bin: pieces rounded to 16, except that the last
-// model's setup is not rounded.
-uint64_t ModelBlockSize(const BNX_FW_INFO_MODEL& rec, bool last);
-// Throws InvalidProgramInput when the records' blocks reach beyond all_models_size bytes.
-void CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size);
+// Where one model's pieces lie in all_models.bin. Its block holds the command, the weight and
+// the setup, each starting on a 16-byte boundary; only the last model's setup is not padded, so
+// that the file ends right after it.
+struct ModelPieces {
+  uint64_t cmd = 0;  // where the block starts
+  uint64_t weight = 0;
+  uint64_t setup = 0;
+  uint64_t end = 0;  // where the block ends: the next model's command
+  uint64_t size() const { return end - cmd; }
+};
+// The pieces of the records' models from offset 0 (64-bit offsets, checked against no file).
+std::vector<ModelPieces> PieceLayout(const std::vector<BNX_FW_INFO_MODEL>& records);
+// PieceLayout of records whose blocks all lie within all_models_size bytes; throws
+// InvalidProgramInput naming the first that does not.
+std::vector<ModelPieces> CheckBlocksFit(const std::vector<BNX_FW_INFO_MODEL>& records, uint64_t all_models_size);
 
 // CRC section of fw_info.bin for these records: CRC of all of all_models, then one CRC per
 // block. Checks the blocks first (CheckBlocksFit). all_models_fd, when given, is the open file

@@ -415,13 +415,10 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
                                  const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
                                  const std::vector<uint8_t>& key_data, const SourceReadDone& read_done) {
   const bool customer = !key_data.empty();
-  CheckBlocksFit(records, all_models_size);
-
   EncryptedLegacy enc;
+  enc.source_layout = CheckBlocksFit(records, all_models_size);
   // Everything that can refuse runs before the payload is touched: sizes, setups, new records.
-  std::vector<uint64_t> old_offsets;  // block start of each model in the source
   std::vector<std::vector<uint8_t>> setups;
-  uint64_t offset = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     const BNX_FW_INFO_MODEL& r = records[i];
     if (r.size_cmd % 4 != 0) {
@@ -432,41 +429,37 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
       Refuse(fmt::format("Weight of {} has {} bytes, cannot be scrambled: length % 16 == 0", ModelName(r, i),
                          r.size_wt));
     }
-    old_offsets.push_back(offset);
-    const uint64_t setup_at = offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
-    setups.push_back(MarkSetup(all_models + setup_at, r.size_fw, key_data, ModelName(r, i), enc.notes));
-    offset += ModelBlockSize(r, i + 1 == records.size());
+    setups.push_back(
+        MarkSetup(all_models + enc.source_layout[i].setup, r.size_fw, key_data, ModelName(r, i), enc.notes));
   }
 
   enc.records = records;
+  for (size_t i = 0; i < records.size(); ++i) enc.records[i].size_fw = static_cast<uint32_t>(setups[i].size());
+  enc.layout = PieceLayout(enc.records);
   if (customer && !records.empty()) {
-    // The setups grew: lay the pieces out again from the first command start, each padded to 16.
-    uint64_t addr = records[0].addr_cmd;
+    // The setups grew: the pieces move in device memory as they do in the file, from the first
+    // command start (every setup padded to 16 there).
+    const uint64_t base = records[0].addr_cmd;
     for (size_t i = 0; i < enc.records.size(); ++i) {
       BNX_FW_INFO_MODEL& r = enc.records[i];
-      r.addr_cmd = static_cast<uint32_t>(addr);
-      const uint64_t wt = addr + Pad16(r.size_cmd);
-      const uint64_t fw = wt + Pad16(r.size_wt);
-      addr = fw + Pad16(setups[i].size());
-      if (addr > std::numeric_limits<uint32_t>::max()) {
+      const ModelPieces& p = enc.layout[i];
+      if (base + p.setup + Pad16(r.size_fw) > std::numeric_limits<uint32_t>::max()) {
         Refuse(fmt::format("The binaries of {} pass the end of the 32-bit address space after the key data was added",
                            ModelName(r, i)));
       }
-      r.addr_wt = static_cast<uint32_t>(wt);
-      r.addr_fw = static_cast<uint32_t>(fw);
-      r.size_fw = static_cast<uint32_t>(setups[i].size());
+      r.addr_cmd = static_cast<uint32_t>(base + p.cmd);
+      r.addr_wt = static_cast<uint32_t>(base + p.weight);
+      r.addr_fw = static_cast<uint32_t>(base + p.setup);
     }
   }
 
-  uint64_t total = 0;
-  for (size_t i = 0; i < enc.records.size(); ++i) total += ModelBlockSize(enc.records[i], i + 1 == enc.records.size());
+  const uint64_t total = enc.layout.empty() ? 0 : enc.layout.back().end;
   if (total > talvex::kMaxInputBytes) {
     Refuse(fmt::format("The encrypted all_models.bin would hold {} bytes, more than a BNX file can carry (2 GiB)",
                        total));
   }
   enc.all_models_size = static_cast<size_t>(total);
   enc.source = all_models;
-  enc.source_offsets = std::move(old_offsets);
   enc.source_records = records;
   enc.setups = std::move(setups);
   enc.relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
@@ -480,9 +473,8 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
       crc = Crc32Update(crc, d, n);
       return true;
     }, &enc.notes);
-    const uint64_t block = ModelBlockSize(enc.records[i], i + 1 == enc.records.size());
     enc.block_crcs.push_back(crc);
-    whole = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(whole, crc, static_cast<z_off_t>(block)));
+    whole = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(whole, crc, static_cast<z_off_t>(enc.layout[i].size())));
   }
   enc.all_models_crc = whole;
   return enc;
@@ -491,9 +483,10 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
 bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& encoder, const LegacySink& sink,
                         talvex::Status* notes) {
   const BNX_FW_INFO_MODEL& r = enc.records[i];
-  const bool last = i + 1 == enc.records.size();
-  const uint8_t* cmd = enc.source + enc.source_offsets[i];
-  const uint8_t* wt = cmd + Pad16(r.size_cmd);
+  const ModelPieces& from = enc.source_layout[i];
+  const ModelPieces& to = enc.layout[i];
+  const uint8_t* cmd = enc.source + from.cmd;
+  const uint8_t* wt = enc.source + from.weight;
   static const uint8_t kZeros[16] = {};
   auto put = [&](LegacyPart part, const uint8_t* d, size_t n) { return n == 0 || sink(part, d, n); };
   std::vector<uint8_t> chunk(std::min<size_t>(kChunk, std::max<size_t>(r.size_cmd, r.size_wt)));
@@ -522,12 +515,12 @@ bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& enc
   } else {
     ok = scrambled(LegacyPart::kCommand, cmd, r.size_cmd, 4);
   }
-  ok = ok && put(LegacyPart::kPad, kZeros, Pad16(r.size_cmd) - r.size_cmd);
+  ok = ok && put(LegacyPart::kPad, kZeros, to.weight - to.cmd - r.size_cmd);
   ok = ok && scrambled(LegacyPart::kWeight, wt, r.size_wt, 16);  // a multiple of 16
   const std::vector<uint8_t>& setup = enc.setups[i];
   ok = ok && put(LegacyPart::kSetup, setup.data(), setup.size());
-  if (!last) ok = ok && put(LegacyPart::kPad, kZeros, Pad16(setup.size()) - setup.size());
-  if (enc.read_done) enc.read_done(enc.source_offsets[i], ModelBlockSize(enc.source_records[i], last));
+  ok = ok && put(LegacyPart::kPad, kZeros, to.end - to.setup - setup.size());
+  if (enc.read_done) enc.read_done(from.cmd, from.size());
   return ok;
 }
 

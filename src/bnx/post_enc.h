@@ -89,7 +89,8 @@ struct EncryptedLegacy {
   talvex::Status notes;              // warnings about setups that could not be marked
   const uint8_t* source = nullptr;   // the plain all_models
   std::vector<BNX_FW_INFO_MODEL> source_records;
-  std::vector<uint64_t> source_offsets;      // block start of each model in the source
+  std::vector<ModelPieces> source_layout;    // where each model's pieces lie in the source
+  std::vector<ModelPieces> layout;           // and in the encrypted all_models
   std::vector<std::vector<uint8_t>> setups;  // the marked setups
   bool relocate = false;                     // TZ100 command streams moved to the new addresses
   std::function<void(uint64_t, uint64_t)> read_done;  // see SourceReadDone

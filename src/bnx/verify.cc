@@ -82,22 +82,20 @@ void CheckLegacy(const Source& src, const uint8_t* fw, size_t fw_size, const uin
   }
   const size_t section = 12 + FW_INFO_MODEL_BYTES * n;
   c.Crc("fw_info.bin crc of all_models.bin", all_crc, talvex::LoadLE32(fw + section));
-  uint64_t offset = 0;
+  const std::vector<ModelPieces> layout = PieceLayout(table.records);
   for (size_t i = 0; i < n; ++i) {
     const BNX_FW_INFO_MODEL& r = table.records[i];
+    const ModelPieces& p = layout[i];
     const std::string model = fmt::format("model #{}", i + 1);
-    const uint64_t block = ModelBlockSize(r, i + 1 == n);
-    if (offset + block > all_size) {
-      c.Fail(model + " bounds", fmt::format("bytes {}..{} inside all_models.bin", offset, offset + block),
+    if (p.end > all_size) {
+      c.Fail(model + " bounds", fmt::format("bytes {}..{} inside all_models.bin", p.cmd, p.end),
              fmt::format("all_models.bin has {} bytes", all_size));
-      offset += block;
       continue;
     }
     c.Pass(model + " bounds");
-    c.Crc(model + " crc", src.Crc(all + offset, static_cast<size_t>(block)),
-          talvex::LoadLE32(fw + section + 4 + 4 * i));
+    c.Crc(model + " crc", src.Crc(all + p.cmd, static_cast<size_t>(p.size())), talvex::LoadLE32(fw + section + 4 + 4 * i));
     // Readers take the setup form from the schema major: 0 raw, anything else a flatbuffer.
-    const uint8_t* setup = all + offset + Pad16(r.size_cmd) + Pad16(r.size_wt);
+    const uint8_t* setup = all + p.setup;
     const bool raw = major == 0;
     const bool form_ok = raw ? Setup::IsRawSetup(setup, r.size_fw) : Setup::IsFBSetup(setup, r.size_fw);
     if (form_ok) {
@@ -106,7 +104,6 @@ void CheckLegacy(const Source& src, const uint8_t* fw, size_t fw_size, const uin
       c.Fail(model + " setup", raw ? "a raw setup.bin" : "a flatbuffer setup.bin",
              fmt::format("{} bytes in neither that form", r.size_fw));
     }
-    offset += block;
   }
   const size_t own = section + 4 + 4 * n;
   c.Crc("fw_info.bin trailer crc", crc32(fw, own), talvex::LoadLE32(fw + own));
