@@ -4,8 +4,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <climits>
 #include <cerrno>
@@ -28,7 +26,9 @@
 #include "common/output_dir.h"
 #include "setup/setup_recognise.h"
 #include "txm/txm_func.h"
+#include "common/payload_memory.h"
 #include "txm/txm_object.h"
+#include "txm/txm_payloads.h"
 #include "txm/txm_reader.h"
 #include "txm/txm_verify.h"
 
@@ -39,95 +39,9 @@ constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
 const uint8_t kZeros[ALL_MODELS_PIECE_ALIGN] = {};
 
 
-// Gives back the resident pages of an input range that will not be read again; the mapping
-// stays valid (a later read would fetch the bytes from the file again).
-void DropPages(const uint8_t* data, size_t size) {
-  const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) / page * page;
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) / page * page;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-}
-
-void DropPayloadPages(const TalvexTXM::NPUEUParams* npu) {
-  if (npu == nullptr) return;
-  if (npu->cmd() != nullptr) DropPages(npu->cmd()->data(), npu->cmd()->size());
-  if (npu->weight() != nullptr) DropPages(npu->weight()->data(), npu->weight()->size());
-}
-
-void DropPayloadPages(const TalvexTXM::Core* core, int depth = 0) {
-  if (core == nullptr || depth > 64) return;
-  DropPayloadPages(core->eu_params_as_NPUEUParams());
-  if (const auto* loop = core->eu_params_as_LoopEUParams()) DropPayloadPages(loop->npu_params());
-  const auto* subs = core->exe_unit();
-  for (flatbuffers::uoffset_t i = 0; subs != nullptr && i < subs->size(); ++i) DropPayloadPages(subs->Get(i), depth + 1);
-}
-
-// Builder memory for a whole merged payload, mapped on its own so that pages can be given back.
-// Populated up front when the whole buffer is to stay (touching a large fresh buffer page by
-// page costs more than copying into it); not when its payload pages are given back as they go.
-class MappedAllocator : public flatbuffers::Allocator {
- public:
-  explicit MappedAllocator(bool populate) : populate_(populate) {}
-  uint8_t* allocate(size_t size) override {
-    const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (populate_ ? MAP_POPULATE : 0);
-    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    return static_cast<uint8_t*>(p);
-  }
-  void deallocate(uint8_t* p, size_t size) override { munmap(p, size); }
-
- private:
-  bool populate_;
-};
-
 // Payload vectors from this size on are left to the inputs' files when the merged TXM is kept
 // as pieces; smaller ones are not worth a piece of their own.
 constexpr size_t kPieceFrom = size_t{1} << 20;
-
-// A payload vector packed into the builder and the input vector holding the same bytes.
-struct PackedPayload {
-  const uint8_t* packed;
-  const uint8_t* input;
-  size_t size;
-};
-
-void PairPayload(const flatbuffers::Vector<uint8_t>* packed, const flatbuffers::Vector<uint8_t>* input,
-                 std::vector<PackedPayload>& out) {
-  if (packed != nullptr && input != nullptr && packed->size() == input->size() && packed->size() >= kPieceFrom) {
-    out.push_back({packed->data(), input->data(), packed->size()});
-  }
-}
-
-void PairPayloads(const TalvexTXM::NPUEUParams* packed, const TalvexTXM::NPUEUParams* input,
-                  std::vector<PackedPayload>& out) {
-  if (packed == nullptr || input == nullptr) return;
-  PairPayload(packed->cmd(), input->cmd(), out);
-  PairPayload(packed->weight(), input->weight(), out);
-}
-
-// The payloads of a core packed from input (same tree, so walked side by side).
-void PairPayloads(const TalvexTXM::Core* packed, const TalvexTXM::Core* input, std::vector<PackedPayload>& out,
-                  int depth = 0) {
-  if (packed == nullptr || input == nullptr || depth > 64) return;
-  PairPayloads(packed->eu_params_as_NPUEUParams(), input->eu_params_as_NPUEUParams(), out);
-  const auto* packed_loop = packed->eu_params_as_LoopEUParams();
-  const auto* input_loop = input->eu_params_as_LoopEUParams();
-  if (packed_loop != nullptr && input_loop != nullptr) {
-    PairPayloads(packed_loop->npu_params(), input_loop->npu_params(), out);
-  }
-  const auto *a = packed->exe_unit(), *b = input->exe_unit();
-  for (flatbuffers::uoffset_t i = 0; a != nullptr && b != nullptr && i < a->size() && i < b->size(); ++i) {
-    PairPayloads(a->Get(i), b->Get(i), out, depth + 1);
-  }
-}
-
-void PairPayloads(const TalvexTXM::Model* packed, const TalvexTXM::Model* input, std::vector<PackedPayload>& out) {
-  PairPayload(packed->const_input(), input->const_input(), out);
-  const auto *a = packed->cores(), *b = input->cores();
-  for (flatbuffers::uoffset_t i = 0; a != nullptr && b != nullptr && i < a->size() && i < b->size(); ++i) {
-    PairPayloads(a->Get(i), b->Get(i), out);
-  }
-}
 
 // The records of a legacy container's fw_info vector, checked against its all_models vector.
 talvex::Status DecodeRecords(const CombineSource& src, std::vector<BNX_FW_INFO_MODEL>& records) {
@@ -511,65 +425,88 @@ void WriteLegacyIntermediates(const std::vector<CombineSource>& srcs, const Lega
   }
 }
 
-talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
-                                 std::vector<int32_t>& model_ids, TxmPieces* pieces) {
-  namespace T = TalvexTXM;
-  model_ids.clear();
-  std::vector<const T::TXMContent*> roots;
-  std::vector<std::pair<const uint8_t*, size_t>> buffers;
-  uint64_t payload = 0;
+namespace {
+
+namespace T = TalvexTXM;
+
+// The TXM file of one source, verified.
+struct TxmSource {
+  const T::TXMContent* root = nullptr;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  bool mapped = false;         // a file mapping: its pages can be given back
+  talvex::PayloadBuffer thin;  // its tables without the payloads (when thin_ok)
+  bool thin_ok = false;
+};
+
+talvex::Status OpenTxmSources(const std::vector<CombineSource>& srcs, std::vector<TxmSource>& txms) {
   for (const CombineSource& src : srcs) {
-    size_t size = 0;
-    const uint8_t* data = src.AllModels(&size);
-    // Models are unpacked one by one below: a table shared many times must not expand them
-    // beyond what the file could hold, as the TXM reader refuses it too.
-    if (!TXM::VerifyTXMBuffer(data, size) ||
-        !talvex::UnpacksWithinBudget(data, size, T::TXMContentTypeTable())) {
+    TxmSource t;
+    t.data = src.AllModels(&t.size);
+    // Models are unpacked one by one: a table shared many times must not expand them beyond
+    // what the file could hold, as the TXM reader refuses it too.
+    if (!TXM::VerifyTXMBuffer(t.data, t.size) ||
+        !talvex::UnpacksWithinBudget(t.data, t.size, T::TXMContentTypeTable())) {
       return talvex::Status::Error("Not a valid TXM file in " + src.path);
     }
-    roots.push_back(flatbuffers::GetRoot<T::TXMContent>(data));
-    buffers.emplace_back(data, size);
-    payload += size;
+    t.root = flatbuffers::GetRoot<T::TXMContent>(t.data);
+    t.mapped = src.file.mapped();
+    txms.push_back(std::move(t));
   }
-  if (roots.empty()) {
-    return talvex::Status::Error("No TXM content to combine");
-  }
-  auto target_of = [](const T::TXMContent* r) { return r->header() ? r->header()->target() : T::NPUTarget::UNKNOW; };
-  // Start of the first INPUT_BUFFER entry (low 32 bits).
-  auto input_addr = [](const T::TXMContent* r, uint32_t* addr) {
-    const auto* infos = r->header() ? r->header()->buffer_info() : nullptr;
-    for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
-      if (infos->Get(i)->buffer() == T::Location::INPUT_BUFFER) {
-        *addr = static_cast<uint32_t>(infos->Get(i)->start_addr());
-        return true;
-      }
+  if (txms.empty()) return talvex::Status::Error("No TXM content to combine");
+  return {};
+}
+
+T::NPUTarget TargetOf(const T::TXMContent* r) { return r->header() ? r->header()->target() : T::NPUTarget::UNKNOW; }
+
+// Start of the first INPUT_BUFFER entry (low 32 bits).
+bool InputAddr(const T::TXMContent* r, uint32_t* addr) {
+  const auto* infos = r->header() ? r->header()->buffer_info() : nullptr;
+  for (flatbuffers::uoffset_t i = 0; infos != nullptr && i < infos->size(); ++i) {
+    if (infos->Get(i)->buffer() == T::Location::INPUT_BUFFER) {
+      *addr = static_cast<uint32_t>(infos->Get(i)->start_addr());
+      return true;
     }
-    return false;
-  };
+  }
+  return false;
+}
+
+// The files must be of one target and share the start of their input buffer.
+talvex::Status CheckTxmSourcesAgree(const std::vector<TxmSource>& txms) {
   uint32_t root_addr = 0;
   const talvex::Status no_input_buffer =
       talvex::Status::Error("Failed to CombineTxm").Err("There is no match buffer: no INPUT_BUFFER in the TXM header");
-  if (!input_addr(roots[0], &root_addr)) return no_input_buffer;
-  for (size_t i = 1; i < roots.size(); ++i) {
-    if (target_of(roots[i]) != target_of(roots[0])) {
+  if (!InputAddr(txms[0].root, &root_addr)) return no_input_buffer;
+  for (size_t i = 1; i < txms.size(); ++i) {
+    if (TargetOf(txms[i].root) != TargetOf(txms[0].root)) {
       return talvex::Status(-1).Out("TXM target did not match!").Err("Failed to CombineTxm");
     }
     uint32_t addr = 0;
-    if (!input_addr(roots[i], &addr)) return no_input_buffer;
+    if (!InputAddr(txms[i].root, &addr)) return no_input_buffer;
     if (addr != root_addr) {
       return talvex::Status(-1)
           .Out(fmt::format("Input addr should be the same, root:{}, another:{}", root_addr, addr))
           .Err("Failed to CombineTxm");
     }
   }
+  return {};
+}
 
-  // Models in ascending id per container, as the per-model split lists them.
-  std::vector<const T::Model*> models;
-  std::vector<bool> mapped;  // per model: its container is a file mapping
-  std::vector<size_t> source_of;  // per model: the index of its container
-  for (size_t c = 0; c < roots.size(); ++c) {
+// A model of the merged file and the source it comes from.
+struct MergedModel {
+  const T::Model* model;
+  size_t source;
+};
+
+// The models in ascending id per container (one per id, the last listed), as the per-model split
+// lists them.
+talvex::Status ModelsInIdOrder(const std::vector<CombineSource>& srcs, const std::vector<TxmSource>& txms,
+                               std::vector<MergedModel>& models) {
+  const auto by_id = [](const T::Model* a, const T::Model* b) { return a->header()->id() < b->header()->id(); };
+  const auto same_id = [](const T::Model* a, const T::Model* b) { return a->header()->id() == b->header()->id(); };
+  for (size_t c = 0; c < txms.size(); ++c) {
     std::vector<const T::Model*> own;
-    const auto* list = roots[c]->models();
+    const auto* list = txms[c].root->models();
     for (flatbuffers::uoffset_t i = 0; list != nullptr && i < list->size(); ++i) {
       if (list->Get(i)->header() == nullptr) {
         return talvex::Status::Error(fmt::format("TXM model #{} has no header in {}", i, srcs[c].path));
@@ -577,25 +514,18 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
       own.push_back(list->Get(i));
     }
     std::reverse(own.begin(), own.end());
-    std::stable_sort(own.begin(), own.end(),
-                     [](const T::Model* a, const T::Model* b) { return a->header()->id() < b->header()->id(); });
-    own.erase(std::unique(own.begin(), own.end(),
-                          [](const T::Model* a, const T::Model* b) { return a->header()->id() == b->header()->id(); }),
-              own.end());
-    models.insert(models.end(), own.begin(), own.end());
-    mapped.insert(mapped.end(), own.size(), srcs[c].file.mapped());
-    source_of.insert(source_of.end(), own.size(), c);
+    std::stable_sort(own.begin(), own.end(), by_id);
+    own.erase(std::unique(own.begin(), own.end(), same_id), own.end());
+    for (const T::Model* m : own) models.push_back({m, c});
   }
-  // The generated unpacking copies payload vectors byte by byte: models are unpacked from thin
-  // copies whose payloads read as empty, and the payloads copied at memory speed afterwards.
-  std::vector<PayloadBuffer> thin(roots.size());
-  std::vector<bool> thin_ok(roots.size(), false);
-  for (size_t c = 0; c < roots.size(); ++c) thin_ok[c] = MakeThinTxm(buffers[c].first, buffers[c].second, thin[c]);
+  return {};
+}
 
-  // The header of the first file, with its buffer layout (a later entry of a location wins).
+// The header of the first file, with its buffer layout (a later entry of a location wins).
+T::TXMHeaderT MergedHeader(const T::TXMContent* root) {
   T::TXMHeaderT header;
-  header.target = target_of(roots[0]);
-  const T::TXMHeader* first = roots[0]->header();
+  header.target = TargetOf(root);
+  const T::TXMHeader* first = root->header();
   TXM::BufferLayout layout;
   if (first != nullptr) {
     if (first->compiler_version() != nullptr) header.compiler_version = first->compiler_version()->str();
@@ -612,86 +542,105 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
     info->len = range.second;
     header.buffer_info.push_back(std::move(info));
   }
+  return header;
+}
 
+// Large payloads packed from a file mapping: where they lie, as distances from the end of the
+// builder's buffer (which do not move while it grows at the front), and the input bytes they copy.
+using LeftToFiles = std::vector<std::pair<size_t, TXM::PackedPayload>>;
+
+// Unpacks model m of txm and packs it into fbb. Its input pages are given back once its payloads
+// are copied; with left_to_files, its large payloads are noted there and their builder pages
+// given back too (they will be written from the input files).
+flatbuffers::Offset<T::Model> RepackModel(flatbuffers::FlatBufferBuilder& fbb, const TxmSource& txm, const T::Model* m,
+                                          LeftToFiles* left_to_files, std::vector<int32_t>& model_ids) {
+  std::unique_ptr<T::ModelT> obj;
+  if (txm.thin_ok) {
+    const size_t at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(m) - txm.data);
+    obj = TXM::UnpackModel(*reinterpret_cast<const T::Model*>(txm.thin.data() + at));
+    TxmReader::ClearEmptyUnions(*obj);
+    if (!TXM::FillModelPayloads(m, obj.get())) obj.reset();
+  }
+  if (!obj) {
+    obj = TXM::UnpackModel(*m);
+    TxmReader::ClearEmptyUnions(*obj);
+  }
+  // Only a file mapping can give its pages back (a heap copy would lose its bytes).
+  if (txm.mapped) TXM::ForEachModelPayload(m, talvex::DropPages);
+  const flatbuffers::Offset<T::Model> off = TXM::PackModel(fbb, *obj);
+  model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
+  obj.reset();
+  if (txm.mapped && left_to_files != nullptr) {
+    std::vector<TXM::PackedPayload> packed;
+    TXM::PairPackedPayloads(flatbuffers::GetTemporaryPointer(fbb, off), m, kPieceFrom, packed);
+    const uint8_t* end = fbb.GetCurrentBufferPointer() + fbb.GetSize();
+    for (const TXM::PackedPayload& p : packed) {
+      left_to_files->emplace_back(static_cast<size_t>(end - p.packed), p);
+      talvex::DropPages(p.packed, p.size);
+    }
+  }
+  return off;
+}
+
+// The finished buffer as pieces, in file order: builder bytes between the payloads that lie in
+// the inputs.
+void FinishedAsPieces(const flatbuffers::FlatBufferBuilder& fbb, LeftToFiles left_to_files,
+                      const std::vector<CombineSource>& srcs, TxmPieces& pieces) {
+  pieces.bytes.clear();
+  const uint8_t* buf = fbb.GetBufferPointer();
+  const uint8_t* end = buf + fbb.GetSize();
+  const uint8_t* at = buf;
+  std::sort(left_to_files.begin(), left_to_files.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& [from_end, input] : left_to_files) {
+    const uint8_t* packed = end - from_end;
+    if (packed > at) pieces.bytes.emplace_back(at, static_cast<size_t>(packed - at));
+    pieces.bytes.emplace_back(input.input, input.size);
+    at = packed + input.size;
+  }
+  if (end > at) pieces.bytes.emplace_back(at, static_cast<size_t>(end - at));
+  pieces.size = fbb.GetSize();
+  pieces.files.clear();
+  for (const CombineSource& src : srcs) {
+    if (src.file.mapped()) pieces.files.push_back({src.file.data(), src.file.size(), src.file.fd()});
+  }
+  pieces.crc = 0;
+  for (const BytePiece& piece : pieces.bytes) pieces.crc = Crc32Piece(pieces.files, pieces.crc, piece.first, piece.second);
+}
+
+}  // namespace
+
+talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuffers::FlatBufferBuilder& fbb,
+                                 std::vector<int32_t>& model_ids, TxmPieces* pieces) {
+  model_ids.clear();
+  std::vector<TxmSource> txms;
+  std::vector<MergedModel> models;
+  talvex::Status st = OpenTxmSources(srcs, txms);
+  if (st.ok()) st = CheckTxmSourcesAgree(txms);
+  if (st.ok()) st = ModelsInIdOrder(srcs, txms, models);
+  if (!st.ok()) return st;
+  uint64_t payload = 0;
+  for (TxmSource& t : txms) {
+    t.thin_ok = TXM::MakeThinTxm(t.data, t.size, t.thin);
+    payload += t.size;
+  }
   if (payload + payload / 32 + 4096 >= talvex::kMaxInputBytes) {
     return talvex::Status::Error(fmt::format("The TXM content needs {} bytes, more than one TXM file can hold", payload));
   }
   // Room for everything at once: growing would copy all that was built so far.
-  static MappedAllocator populated(true), lazy(false);
+  using Pages = talvex::MappedBuilderAllocator::Pages;
+  static talvex::MappedBuilderAllocator populated(Pages::kPopulated), lazy(Pages::kLazy);
   fbb = flatbuffers::FlatBufferBuilder(static_cast<size_t>(payload + payload / 32 + 4096),
                                        pieces != nullptr ? &lazy : &populated);
-  // Large payloads packed from a file mapping: where they lie, as distances from the end of the
-  // buffer (which do not move while it grows at the front), and the input bytes they copy.
-  std::vector<std::pair<size_t, PackedPayload>> left_to_files;
   // Packed in the order the generated packer uses for a whole tree: header, then models.
-  const auto header_off = TXM::PackTxmHeader(fbb, header);
+  const auto header_off = TXM::PackTxmHeader(fbb, MergedHeader(txms[0].root));
+  LeftToFiles left_to_files;
   std::vector<flatbuffers::Offset<T::Model>> offsets;
-  // Each model is unpacked, packed and freed in turn: keep freed memory in the heap so that the
-  // next model reuses its pages instead of mapping and faulting in fresh ones.
-  mallopt(M_MMAP_MAX, 0);
-  mallopt(M_TRIM_THRESHOLD, INT_MAX);
-  for (size_t k = 0; k < models.size(); ++k) {
-    const T::Model* m = models[k];
-    const size_t c = source_of[k];
-    std::unique_ptr<T::ModelT> obj;
-    if (thin_ok[c]) {
-      const size_t at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(m) - buffers[c].first);
-      obj = TXM::UnpackModel(*reinterpret_cast<const T::Model*>(thin[c].data() + at));
-      TxmReader::ClearEmptyUnions(*obj);
-      if (!FillModelPayloads(m, obj.get())) obj.reset();
-    }
-    if (!obj) {
-      obj = TXM::UnpackModel(*m);
-      TxmReader::ClearEmptyUnions(*obj);
-    }
-    // This model's payload now lives in obj; its input pages are not needed again (nor held
-    // while it is packed). Only a file mapping can give them back (a heap copy would lose its bytes).
-    if (mapped[k]) {
-      if (m->const_input() != nullptr) DropPages(m->const_input()->data(), m->const_input()->size());
-      for (flatbuffers::uoffset_t i = 0; m->cores() != nullptr && i < m->cores()->size(); ++i) {
-        DropPayloadPages(m->cores()->Get(i));
-      }
-    }
-    offsets.push_back(TXM::PackModel(fbb, *obj));
-    model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
-    obj.reset();
-    if (mapped[k] && pieces != nullptr) {
-      // The large payloads are written from the files: the builder gives their pages back.
-      std::vector<PackedPayload> packed;
-      PairPayloads(flatbuffers::GetTemporaryPointer(fbb, offsets.back()), m, packed);
-      const uint8_t* end = fbb.GetCurrentBufferPointer() + fbb.GetSize();
-      for (const PackedPayload& p : packed) {
-        left_to_files.emplace_back(static_cast<size_t>(end - p.packed), p);
-        DropPages(p.packed, p.size);
-      }
-    }
+  for (const MergedModel& m : models) {
+    offsets.push_back(RepackModel(fbb, txms[m.source], m.model, pieces != nullptr ? &left_to_files : nullptr, model_ids));
   }
   const auto models_off = offsets.empty() ? 0 : fbb.CreateVector(offsets);
-  fbb.Finish(T::CreateTXMContent(fbb, roots[0]->magic(), header_off, models_off));
-  if (pieces != nullptr) {
-    // The finished buffer as pieces, in file order: builder bytes between the payloads that
-    // lie in the inputs.
-    pieces->bytes.clear();
-    const uint8_t* buf = fbb.GetBufferPointer();
-    const uint8_t* end = buf + fbb.GetSize();
-    const uint8_t* at = buf;
-    std::sort(left_to_files.begin(), left_to_files.end(),
-              [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [from_end, input] : left_to_files) {
-      const uint8_t* packed = end - from_end;
-      if (packed > at) pieces->bytes.emplace_back(at, static_cast<size_t>(packed - at));
-      pieces->bytes.emplace_back(input.input, input.size);
-      at = packed + input.size;
-    }
-    if (end > at) pieces->bytes.emplace_back(at, static_cast<size_t>(end - at));
-    pieces->size = fbb.GetSize();
-    pieces->files.clear();
-    for (const CombineSource& src : srcs) {
-      if (src.file.mapped()) pieces->files.push_back({src.file.data(), src.file.size(), src.file.fd()});
-    }
-    pieces->crc = 0;
-    for (const BytePiece& piece : pieces->bytes) pieces->crc = Crc32Piece(pieces->files, pieces->crc, piece.first, piece.second);
-  }
+  fbb.Finish(T::CreateTXMContent(fbb, txms[0].root->magic(), header_off, models_off));
+  if (pieces != nullptr) FinishedAsPieces(fbb, std::move(left_to_files), srcs, *pieces);
   return {};
 }
 

@@ -26,7 +26,9 @@
 #include "encoder/encoder.h"
 #include "setup/setup_fb_reader.h"
 #include "setup/setup_func.h"
+#include "common/payload_memory.h"
 #include "txm/txm_object.h"
+#include "txm/txm_payloads.h"
 #include "txm/txm_reader.h"
 #include "txm/txm_transform.h"
 #include "txm/txm_verify.h"
@@ -167,142 +169,6 @@ BNX_Args ArgsFromSource(const SourceBNX& s) {
   return args;
 }
 
-// Builder memory on huge pages, as PayloadBuffer.
-class HugePageAllocator : public flatbuffers::Allocator {
- public:
-  uint8_t* allocate(size_t size) override {
-    const size_t len = Round(size);
-    void* m = mmap(nullptr, len, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (m == MAP_FAILED) throw std::bad_alloc();
-    madvise(m, len, MADV_HUGEPAGE);
-    return static_cast<uint8_t*>(m);
-  }
-  void deallocate(uint8_t* p, size_t size) override { munmap(p, Round(size)); }
-
- private:
-  static size_t Round(size_t size) {
-    constexpr size_t kHuge = size_t{2} << 20;
-    return std::max<size_t>((size + kHuge - 1) / kHuge * kHuge, kHuge);
-  }
-};
-
-// ---- TXM payload unpacking ----
-// The generated UnPack copies byte vectors element by element through an iterator, far below
-// memory speed. The payload vectors (NPU cmd / weight, loop npu_params, const_input) are
-// therefore unpacked from a copy in which their lengths read 0, and filled with memcpy after.
-
-using FlatBytes = flatbuffers::Vector<uint8_t>;
-constexpr int kMaxCoreDepth = 64;
-
-// Visits the payload vectors of one core and its nested cores, in a fixed order; tree is null
-// while only the flat buffer is walked.
-template <typename Visit>
-void WalkCore(const TalvexTXM::Core* flat, TalvexTXM::CoreT* tree, int depth, Visit& visit) {
-  if (flat == nullptr) return;
-  auto npu = [&](const TalvexTXM::NPUEUParams* f, TalvexTXM::NPUEUParamsT* t) {
-    if (f == nullptr) return;
-    visit(f->cmd(), t != nullptr ? &t->cmd : nullptr);
-    visit(f->weight(), t != nullptr ? &t->weight : nullptr);
-  };
-  if (const auto* f = flat->eu_params_as_NPUEUParams()) {
-    npu(f, tree != nullptr ? tree->eu_params.AsNPUEUParams() : nullptr);
-  } else if (const auto* loop = flat->eu_params_as_LoopEUParams()) {
-    TalvexTXM::LoopEUParamsT* t = tree != nullptr ? tree->eu_params.AsLoopEUParams() : nullptr;
-    npu(loop->npu_params(), t != nullptr ? t->npu_params.get() : nullptr);
-  }
-  const auto* subs = flat->exe_unit();
-  if (subs == nullptr || depth >= kMaxCoreDepth) return;
-  for (flatbuffers::uoffset_t i = 0; i < subs->size(); ++i) {
-    TalvexTXM::CoreT* sub = tree != nullptr && i < tree->exe_unit.size() ? tree->exe_unit[i].get() : nullptr;
-    WalkCore(subs->Get(i), sub, depth + 1, visit);
-  }
-}
-
-template <typename Visit>
-void WalkModel(const TalvexTXM::Model* fm, TalvexTXM::ModelT* tm, Visit& visit) {
-  visit(fm->const_input(), tm != nullptr ? &tm->const_input : nullptr);
-  const auto* cores = fm->cores();
-  if (cores == nullptr) return;
-  for (flatbuffers::uoffset_t c = 0; c < cores->size(); ++c) {
-    TalvexTXM::CoreT* tc = tm != nullptr && c < tm->cores.size() ? tm->cores[c].get() : nullptr;
-    WalkCore(cores->Get(c), tc, 0, visit);
-  }
-}
-
-template <typename Visit>
-void WalkPayloads(const TalvexTXM::TXMContent* flat, TalvexTXM::TXMContentT* tree, Visit& visit) {
-  const auto* models = flat->models();
-  if (models == nullptr) return;
-  for (flatbuffers::uoffset_t m = 0; m < models->size(); ++m) {
-    TalvexTXM::ModelT* tm = tree != nullptr && m < tree->models.size() ? tree->models[m].get() : nullptr;
-    WalkModel(models->Get(m), tm, visit);
-  }
-}
-
-// Fills tree's payload vectors from flat's; complete turns false where the tree lacks one.
-struct PayloadFiller {
-  bool complete = true;
-  void operator()(const FlatBytes* v, std::vector<uint8_t>* t) {
-    if (v == nullptr || v->size() == 0) return;
-    if (t == nullptr) {
-      complete = false;
-      return;
-    }
-    t->assign(v->Data(), v->Data() + v->size());
-  }
-};
-
-}  // namespace
-
-bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin) {
-  const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(data);
-  std::vector<std::pair<size_t, size_t>> ranges;  // length word offset, bytes after it
-  auto collect = [&](const FlatBytes* v, std::vector<uint8_t>*) {
-    if (v != nullptr && v->size() != 0) ranges.emplace_back(static_cast<size_t>(v->Data() - data) - 4, v->size());
-  };
-  WalkPayloads(root, nullptr, collect);
-  std::sort(ranges.begin(), ranges.end());
-  for (size_t i = 1; i < ranges.size(); ++i) {
-    // Shared or overlapping vectors: the plain way keeps every reference intact.
-    if (ranges[i - 1].first + 4 + ranges[i - 1].second > ranges[i].first) return false;
-  }
-  thin = PayloadBuffer(size, false);  // only the tables between the payloads are written
-  size_t at = 0;
-  for (const auto& r : ranges) {
-    std::memcpy(thin.data() + at, data + at, r.first - at);
-    talvex::StoreLE32(thin.data() + r.first, 0);
-    at = r.first + 4 + r.second;
-  }
-  std::memcpy(thin.data() + at, data + at, size - at);
-  return true;
-}
-
-talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size) {
-  PayloadBuffer thin;
-  // MakeThinTxm walks the buffer: only a verified one, within the unpacking budget, gets there.
-  const bool parses = TXM::VerifyTXMBuffer(data, size) &&
-                      talvex::UnpacksWithinBudget(data, size, TalvexTXM::TXMContentTypeTable());
-  if (parses && MakeThinTxm(data, size, thin)) return TxmReader::Parse(txm, thin.data(), size);
-  talvex::Status parsed = TxmReader::Parse(txm, data, size);
-  if (parsed.ok()) TXM::TrimBinary(txm, false, false);
-  return parsed;
-}
-
-void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBuffer& file) {
-  auto release = [&](const FlatBytes* v, std::vector<uint8_t>*) {
-    if (v != nullptr && v->size() != 0) file.ReleasePages(static_cast<size_t>(v->Data() - file.data()), v->size());
-  };
-  WalkModel(flat, nullptr, release);
-}
-
-bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {
-  PayloadFiller fill;
-  WalkModel(flat, tree, fill);
-  return fill.complete;
-}
-
-namespace {
-
 std::string ModelName(const BNX_FW_INFO_MODEL& r, size_t i) { return fmt::format("model {} (#{})", r.model_id, i); }
 
 // ---- legacy pieces ----
@@ -351,40 +217,6 @@ std::vector<uint8_t> MarkSetup(const uint8_t* setup, size_t size, const std::vec
 }
 
 }  // namespace
-
-PayloadBuffer::PayloadBuffer(size_t size, bool huge) : size_(size) {
-  if (size == 0) return;
-  constexpr size_t kHuge = size_t{2} << 20;
-  mapped_ = (size + kHuge - 1) / kHuge * kHuge;
-  void* m = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (m == MAP_FAILED) throw std::bad_alloc();
-  // Only a hint: without huge pages the buffer works the same, with more page faults.
-  if (huge) madvise(m, mapped_, MADV_HUGEPAGE);
-  data_ = static_cast<uint8_t*>(m);
-}
-
-PayloadBuffer::PayloadBuffer(PayloadBuffer&& other) noexcept
-    : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
-  other.data_ = nullptr;
-  other.size_ = other.mapped_ = 0;
-}
-
-PayloadBuffer& PayloadBuffer::operator=(PayloadBuffer&& other) noexcept {
-  if (this != &other) {
-    this->~PayloadBuffer();
-    data_ = other.data_;
-    size_ = other.size_;
-    mapped_ = other.mapped_;
-    other.data_ = nullptr;
-    other.size_ = other.mapped_ = 0;
-  }
-  return *this;
-}
-
-PayloadBuffer::~PayloadBuffer() {
-  if (data_ != nullptr) munmap(data_, mapped_);
-  data_ = nullptr;
-}
 
 PostEncKeys ReducePostEncKeys(uint32_t tv_number, uint32_t customer_key, uint32_t efuse_key,
                               const std::string& key_file) {
@@ -660,7 +492,7 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   // Only the tables are unpacked up front; each model gets its payloads just before it is
   // encrypted and packed, and lets them go after, so one model's payloads are held at a time.
   TalvexTXM::TXMContentT txm;
-  talvex::Status parsed = UnpackTxmTables(txm, txm_bytes, txm_size);
+  talvex::Status parsed = TXM::UnpackTxmTables(txm, txm_bytes, txm_size);
   if (!parsed.ok()) Refuse(std::move(parsed), fmt::format("Failed to parse the txm file in {}", bnx_path));
   const size_t model_count = txm.models.size();
   const auto* flat_models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(txm_bytes)->models();
@@ -680,24 +512,22 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
 
   // Room for the whole packed file up front: growing a builder of this size would hold the
   // old and the new buffer at once.
-  HugePageAllocator allocator;
+  talvex::MappedBuilderAllocator allocator(talvex::MappedBuilderAllocator::Pages::kHuge);
   flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
   // Packed in the order the generated packer uses for a whole tree (TXM::PackTxm): header, then
   // the models in turn, then the root, so the bytes are those of packing the encrypted tree.
   const auto header_off = txm.header ? TXM::PackTxmHeader(reserved, *txm.header) : 0;
   std::vector<flatbuffers::Offset<TalvexTXM::Model>> model_offs;
-  const size_t source_at = static_cast<size_t>(txm_bytes - src.file.data());
   for (size_t i = 0; i < model_count; ++i) {
     const TalvexTXM::Model* flat = flat_models->Get(static_cast<flatbuffers::uoffset_t>(i));
     TalvexTXM::TXMContentT one;
     one.models.push_back(std::move(txm.models[i]));
-    if (!FillModelPayloads(flat, one.models[0].get())) {
+    if (!TXM::FillModelPayloads(flat, one.models[0].get())) {
       Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
     }
-    auto release = [&](const FlatBytes* v, std::vector<uint8_t>*) {
-      if (v != nullptr && v->size() != 0) src.file.ReleasePages(source_at + static_cast<size_t>(v->Data() - txm_bytes), v->size());
-    };
-    WalkModel(flat, nullptr, release);
+    TXM::ForEachModelPayload(flat, [&](const uint8_t* d, size_t n) {
+      src.file.ReleasePages(static_cast<size_t>(d - src.file.data()), n);
+    });
     TXM::PostEnc(one, key.encoder, key.key_data);
     model_offs.push_back(TXM::PackModel(reserved, *one.models[0]));
   }

@@ -54,28 +54,6 @@ struct PostEncResult {
 // "<name>.enc": the output name under which GetOutputFilePath gives the ".enc." container.
 std::string EncOutputName(const std::string& target, const std::string& name);
 
-// Owned scratch memory for a whole payload: anonymous pages, asked for as huge pages so that a
-// gigabyte costs a few hundred page faults rather than a quarter million. Contents start zeroed.
-class PayloadBuffer {
- public:
-  PayloadBuffer() = default;
-  // Throws std::bad_alloc when the memory is not there. Without huge, plain pages: for buffers
-  // of which only scattered parts are touched.
-  explicit PayloadBuffer(size_t size, bool huge = true);
-  PayloadBuffer(PayloadBuffer&& other) noexcept;
-  PayloadBuffer& operator=(PayloadBuffer&& other) noexcept;
-  PayloadBuffer(const PayloadBuffer&) = delete;
-  PayloadBuffer& operator=(const PayloadBuffer&) = delete;
-  ~PayloadBuffer();
-  uint8_t* data() const { return data_; }
-  size_t size() const { return size_; }
-
- private:
-  uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-  size_t mapped_ = 0;
-};
-
 // ---- Legacy payload (schema major 0 and 1) ----
 
 // The encrypted legacy payload as a plan: its layout and CRCs, and what each block is made of.
@@ -119,23 +97,6 @@ bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& enc
 
 // fw_info.bin (CRC section and own CRC included) and fw_info.txt for an encrypted payload.
 std::vector<uint8_t> EncryptedFWInfo(const EncryptedLegacy& enc, std::string* text = nullptr);
-
-// ---- TXM payload (schema major 2) ----
-
-// The two halves of that, for unpacking one model at a time. MakeThinTxm copies a verified TXM
-// buffer with every payload vector reading as empty (its bytes are not copied, so the pages stay
-// untouched); false when payload vectors are shared or overlap (unpack the plain way then).
-// A table at offset x of data lies at offset x of thin.
-bool MakeThinTxm(const uint8_t* data, size_t size, PayloadBuffer& thin);
-// The tree TxmReader::Parse gives, less its payload vectors (they read as empty, as
-// TXM::TrimBinary(txm, false, false) leaves them), unpacked from a copy of the tables: the
-// payload bytes are neither read nor copied. Refuses what TxmReader::Parse refuses.
-talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
-// Lets file drop the pages of the payload vectors of flat, a model of file's verified content.
-void ReleaseModelPayloadPages(const TalvexTXM::Model* flat, const talvex::FileBuffer& file);
-// Copies the payload vectors of flat (a model of the original buffer) into tree, unpacked from
-// the thin copy of that model; false when tree does not mirror flat.
-bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);
 
 // The whole mode on one container, opened once: a container carrying a TXM file (schema major
 // 2) has its TXM file encrypted, a legacy one its pieces, with output_name as the prefix.

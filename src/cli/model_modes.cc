@@ -8,7 +8,6 @@
 #include <fmt/format.h>
 
 #include "bnx/container.h"
-#include "bnx/post_enc.h"
 #include "cli/handlers.h"
 #include "common/exceptions.h"
 #include "common/file_io.h"
@@ -16,6 +15,7 @@
 #include "common/output_dir.h"
 #include "common/strings.h"
 #include "txm/txm_func.h"
+#include "txm/txm_payloads.h"
 #include "txm/txm_transform.h"
 #include "txm/txm_writer.h"
 
@@ -97,13 +97,13 @@ TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
 
 namespace {
 // The tree of a TXM file with its payload vectors read as empty (never copied), the file held in
-// file so that they can be filled from it model by model (BNXUtils::FillModelPayloads).
+// file so that they can be filled from it model by model (TXM::FillModelPayloads).
 // Refuses what LoadTxmObj refuses.
 TalvexTXM::TXMContentT LoadTxmTables(const std::string& txm_path, talvex::FileBuffer& file) {
   file = talvex::FileBuffer::Load(txm_path);
   if (!file.ok()) return LoadTxmObj(txm_path);  // fails as every TXM mode does on such a file
   TalvexTXM::TXMContentT txm;
-  talvex::Status st = BNXUtils::UnpackTxmTables(txm, file.data(), file.size());
+  talvex::Status st = TXM::UnpackTxmTables(txm, file.data(), file.size());
   if (!st.ok()) {
     st.Err("Failed to parse the txm file: " + txm_path);
     talvex::Report(st);
@@ -174,11 +174,13 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
     for (auto& model : container.models) {
       const auto found = flat_of.find(model.get());
       if (found == flat_of.end()) continue;
-      if (!BNXUtils::FillModelPayloads(found->second, model.get())) {
+      if (!TXM::FillModelPayloads(found->second, model.get())) {
         TALVEX_LOG_ERROR(LogCateg::Tool, "Model {} of {} does not unpack as it is stored", model_id, cmd.model_path[0]);
         return -1;
       }
-      BNXUtils::ReleaseModelPayloadPages(found->second, file);
+      TXM::ForEachModelPayload(found->second, [&](const uint8_t* d, size_t n) {
+        file.ReleasePages(static_cast<size_t>(d - file.data()), n);
+      });
     }
     // Room for this model, not for the whole file: mapping and unmapping a builder as large as
     // the file for every model made many small models cost quadratic time.
