@@ -213,91 +213,82 @@ std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>
   return result;
 }
 
-int GenFWInfo(std::vector<FirmInfo>& firminfo_v, const std::vector<uint32_t>& crcs, std::vector<uint8_t>& bin,
-              std::string& txt) {
-  std::vector<BNX_FW_INFO_MODEL> records;
-  records.reserve(firminfo_v.size());
-  for (const FirmInfo& f : firminfo_v) records.push_back(ToFWInfoModel(f));
-  bin = BuildFWInfo(records, crcs, &txt);
-  return 0;
+namespace {
+
+// Copies of a TZ100 model's command and setup moved to its new layout; cmd and setup then view
+// the copies (kept in out.owned).
+talvex::Status RelocateTz100Pieces(const CombineSource& src, const BNX_FW_INFO_MODEL& r, const FirmInfo& nf,
+                                   const FirmInfo& of, BytePiece& cmd, BytePiece& setup, LegacyCombined& out,
+                                   talvex::Status& notes) {
+  std::string error;
+  talvex::Status progress;
+  TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin", src.prefix,
+                    r.model_id);
+  out.owned.emplace_back(cmd.first, cmd.first + cmd.second);
+  if (UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+    return talvex::Status::Error(
+        fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, src.path, error));
+  }
+  cmd = {out.owned.back().data(), cmd.second};
+  TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin", src.prefix,
+                    r.model_id);
+  out.owned.emplace_back(setup.first, setup.first + setup.second);
+  if (UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+    return talvex::Status::Error(
+        fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, src.path, error));
+  }
+  setup = {out.owned.back().data(), setup.second};
+  notes.Merge(std::move(progress));
+  return {};
 }
 
-talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out) {
-  out = LegacyCombined();
-  std::vector<std::vector<BNX_FW_INFO_MODEL>> raw(srcs.size());
-  for (size_t c = 0; c < srcs.size(); ++c) {
-    talvex::Status st = DecodeRecords(srcs[c], raw[c]);
-    if (!st.ok()) return st;
-    out.old_records.emplace_back();
-    for (const auto& r : raw[c]) out.old_records.back().push_back(ToFirmInfo(r));
-  }
-  talvex::Status st;
-  out.new_records = RelayoutDDRBuffer(out.old_records, &st);
-  if (!st.ok()) return st;
-  talvex::Status notes;  // progress lines (debug level)
-
-  // The pieces of every model, as views of the inputs (their blocks were checked to fit).
+// The pieces of every model, in new_records order, as views of the inputs (their blocks were
+// checked to fit) or, for TZ100, of relocated copies; stems gets the name stem extraction would
+// give each model, for the log.
+talvex::Status CollectPieces(const std::vector<CombineSource>& srcs, const std::vector<std::vector<BNX_FW_INFO_MODEL>>& raw,
+                             LegacyCombined& out, std::vector<std::string>& stems, talvex::Status& notes) {
   const bool tz100 = !srcs.empty() && srcs[0].target == "100";
-  size_t k = 0;
-  std::vector<std::string> stems;  // of the files extraction would have written, for the log
   size_t owned_count = 0;
   for (const auto& records : raw) owned_count += tz100 ? 2 * records.size() : 0;
   out.owned.reserve(owned_count);  // pieces point into these vectors: no reallocation
   for (const CombineSource& src : srcs) out.files.push_back({src.file.data(), src.file.size(), src.file.fd()});
+  size_t k = 0;
   for (size_t c = 0; c < srcs.size(); ++c) {
     size_t all_size = 0;
     const uint8_t* all = srcs[c].AllModels(&all_size);
     const std::vector<ModelPieces> layout = PieceLayout(raw[c]);
-    for (const BNX_FW_INFO_MODEL& r : raw[c]) {
-      const ModelPieces& at = layout[static_cast<size_t>(&r - raw[c].data())];
-      BytePiece cmd{all + at.cmd, r.size_cmd};
-      BytePiece weight{all + at.weight, r.size_wt};
-      BytePiece setup{all + at.setup, r.size_fw};
+    for (size_t i = 0; i < raw[c].size(); ++i, ++k) {
+      const BNX_FW_INFO_MODEL& r = raw[c][i];
+      BytePiece cmd{all + layout[i].cmd, r.size_cmd};
+      BytePiece setup{all + layout[i].setup, r.size_fw};
       if (tz100) {
-        const FirmInfo& nf = out.new_records[k];
-        const FirmInfo& of = out.old_records[c][&r - raw[c].data()];
-        std::string error;
-        talvex::Status progress;
-        TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin",
-                          srcs[c].prefix, r.model_id);
-        out.owned.emplace_back(cmd.first, cmd.first + cmd.second);
-        if (UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
-          return talvex::Status::Error(
-              fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, srcs[c].path, error));
-        }
-        cmd = {out.owned.back().data(), cmd.second};
-        TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin",
-                          srcs[c].prefix, r.model_id);
-        out.owned.emplace_back(setup.first, setup.first + setup.second);
-        if (UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
-          return talvex::Status::Error(
-              fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, srcs[c].path, error));
-        }
-        setup = {out.owned.back().data(), setup.second};
-        notes.Merge(std::move(progress));
+        talvex::Status st =
+            RelocateTz100Pieces(srcs[c], r, out.new_records[k], out.old_records[c][i], cmd, setup, out, notes);
+        if (!st.ok()) return st;
       }
       stems.push_back(GetOutputDir() + srcs[c].prefix + "_modelid_" + std::to_string(r.model_id));
       out.cmd.push_back(cmd);
-      out.weight.push_back(weight);
+      out.weight.push_back({all + layout[i].weight, r.size_wt});
       out.setup.push_back(setup);
-      ++k;
     }
   }
+  return {};
+}
 
-  // The pieces laid out as in any all_models.bin. Each block's CRC is taken from its pieces; the
-  // whole file's CRC is combined from the blocks' CRCs.
-  const size_t n = out.new_records.size();
+// The pieces laid out as in any all_models.bin, padding included. Each block's CRC is taken
+// from its pieces; the whole file's CRC is combined from the blocks' CRCs.
+talvex::Status LayOutPieces(LegacyCombined& out, const std::vector<std::string>& stems, talvex::Status& notes) {
   std::vector<BNX_FW_INFO_MODEL> new_records;
   for (const FirmInfo& f : out.new_records) new_records.push_back(ToFWInfoModel(f));
   const std::vector<ModelPieces> layout = PieceLayout(new_records);
+  static const char* const kSuffix[] = {"_command.bin", "_weight.bin", "_setup.bin"};
   std::vector<uint32_t> block_crcs;
   uint32_t all_crc = 0;
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = 0; i < layout.size(); ++i) {
     uint32_t crc = 0;
     const ModelPieces& at = layout[i];
     const std::pair<BytePiece, uint64_t> parts[] = {{out.cmd[i], at.weight}, {out.weight[i], at.setup},
                                                     {out.setup[i], at.end}};
-    static const char* const kSuffix[] = {"_command.bin", "_weight.bin", "_setup.bin"};
     uint64_t pos = at.cmd;
     for (int p = 0; p < 3; ++p) {
       const auto& [piece, next] = parts[p];
@@ -322,8 +313,29 @@ talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legac
   out.all_models_size = total;
   out.crcs.push_back(all_crc);
   out.crcs.insert(out.crcs.end(), block_crcs.begin(), block_crcs.end());
-  GenFWInfo(out.new_records, out.crcs, out.fw_info_bin, out.fw_info_txt);
-  return notes;
+  out.fw_info_bin = BuildFWInfo(new_records, out.crcs, &out.fw_info_txt);
+  return {};
+}
+
+}  // namespace
+
+talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out) {
+  out = LegacyCombined();
+  std::vector<std::vector<BNX_FW_INFO_MODEL>> raw(srcs.size());
+  for (size_t c = 0; c < srcs.size(); ++c) {
+    talvex::Status st = DecodeRecords(srcs[c], raw[c]);
+    if (!st.ok()) return st;
+    out.old_records.emplace_back();
+    for (const auto& r : raw[c]) out.old_records.back().push_back(ToFirmInfo(r));
+  }
+  talvex::Status st;
+  out.new_records = RelayoutDDRBuffer(out.old_records, &st);
+  if (!st.ok()) return st;
+  talvex::Status notes;  // progress lines (debug level)
+  std::vector<std::string> stems;
+  st = CollectPieces(srcs, raw, out, stems, notes);
+  if (st.ok()) st = LayOutPieces(out, stems, notes);
+  return st.ok() ? notes : st;
 }
 
 std::string JoinKeyEachTerminated(const std::vector<CombineSource>& srcs, const std::string& key) {

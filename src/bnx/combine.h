@@ -79,11 +79,6 @@ struct LegacyCombined {
 // padding between pieces (none after the last), and the new fw_info.bin / fw_info.txt.
 talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, LegacyCombined& out);
 
-// fw_info.bin (CRC section and own CRC included) and fw_info.txt for the new records; crcs are
-// the CRC of all_models.bin followed by one per model block.
-int GenFWInfo(std::vector<FirmInfo>& firminfo_v, const std::vector<uint32_t>& crcs, std::vector<uint8_t>& bin,
-              std::string& txt);
-
 // Header texts of every container, each followed by ", " (legacy) or joined with "," (TXM).
 std::string JoinKeyEachTerminated(const std::vector<CombineSource>& srcs, const std::string& key);
 std::string JoinKey(const std::vector<CombineSource>& srcs, const std::string& key);
