@@ -208,6 +208,84 @@ talvex::Status ExtractBNX(const std::string& bnx_path, const std::string& prefix
   return ExtractBNX(bnx, prefix, setups, written, Damaged::kRefuse);
 }
 
+namespace {
+
+// What extraction writes from a container, read before the CRCs are known.
+struct ExtractPlan {
+  PayloadView p;
+  FWInfoTable table;
+  bool split = false;  // a legacy payload cut along its records
+  std::string payload_prefix;
+};
+
+talvex::Status PlanExtraction(const BnxFile& file, const std::string& prefix, const ExtractLayout& layout,
+                              ExtractPlan& plan) {
+  const std::string& bnx_path = file.path();
+  const TalvexBNX::BNXHeader* header = file.header();
+  if (header == nullptr) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
+  }
+  if (!file.has_major()) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
+  }
+  const TalvexBNX::ModelBin* bin = file.root()->model_bin();
+  if (bin == nullptr) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)",
+                               bnx_path);
+  }
+  PayloadView& p = plan.p;
+  p.file_base = file.data();
+  p.file_fd = file.fd();
+  p.major = file.major();
+  p.target = header->target();
+  talvex::Status st = TargetText(p.target, bnx_path, p.target_str);
+  if (!st.ok()) return st;
+  if (bin->fw_info() != nullptr) {
+    p.fw_info = bin->fw_info()->data();
+    p.fw_info_size = bin->fw_info()->size();
+  }
+  if (bin->all_models() != nullptr) {
+    p.all_models = bin->all_models()->data();
+    p.all_models_size = bin->all_models()->size();
+  }
+  // Only the legacy layout is split per model, and only along records that fit.
+  plan.split = p.major != 2 && p.fw_info_size != 0;
+  plan.payload_prefix = layout.plain_legacy_names && p.major != 2 ? "" : prefix;
+  if (!plan.split) return {};
+  return CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, plan.table, bnx_path);
+}
+
+// The payload is read once, through the file (faulting in every page of the mapping costs more
+// than the CRC itself): the payload file is written in the same pass, each piece added to the
+// CRCs of its model's block while still in cache, and the rest of the body's CRCs taken around
+// it. The checks then take those CRCs instead of reading the bytes again. Null (and known left
+// empty) when the pass failed: the checks meet the failure again and report it.
+std::unique_ptr<talvex::AtomicFileWriter> CopyPayloadWithCrcs(const ExtractPlan& plan, size_t body, RangeCrcs& known) {
+  const PayloadView& p = plan.p;
+  const uint64_t at = static_cast<uint64_t>(p.all_models - p.file_base);
+  const uint64_t len = p.all_models_size;
+  std::vector<uint64_t> cuts;
+  for (const ModelPieces& pieces : plan.split ? PieceLayout(plan.table.records) : std::vector<ModelPieces>()) {
+    if (pieces.cmd >= len) break;
+    cuts.push_back(at + pieces.cmd);
+  }
+  cuts.push_back(at + len);
+  auto all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, plan.payload_prefix));
+  uint32_t head = 0, tail = 0;
+  known.BeginPieces(at, std::move(cuts));
+  const auto feed = [&known](const uint8_t* d, size_t n) { known.Feed(d, n); };
+  const bool done = Crc32FileRange(p.file_fd, 0, at, &head) && all_out->CopyFrom(p.file_fd, at, len, feed) &&
+                    Crc32FileRange(p.file_fd, at + len, body - at - len, &tail);
+  known.Finish();
+  known.Record(0, at, head);
+  known.Record(at + len, body - at - len, tail);
+  if (done) return all_out;
+  known = RangeCrcs();
+  return nullptr;
+}
+
+}  // namespace
+
 talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<std::string>* setups,
                           ExtractedFiles* written, Damaged damaged, const ExtractLayout& layout) {
   if (written != nullptr) *written = ExtractedFiles();
@@ -222,87 +300,21 @@ talvex::Status ExtractBNX(BnxFile& file, const std::string& prefix, std::vector<
   if (file.size() < CRC_TRAILER_BYTES) {
     return TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no CRC trailer", bnx_path);
   }
-  const size_t body = file.size() - CRC_TRAILER_BYTES;
-
-  // What to write, checked before the CRC is known; a failure is reported after the CRC's.
-  talvex::Status meta;
-  PayloadView p;
-  FWInfoTable table;
-  bool split = false;
-  std::string payload_prefix = prefix;
-  do {
-    const TalvexBNX::BNXHeader* header = file.header();
-    if (header == nullptr) {
-      meta = TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no header", bnx_path);
-      break;
-    }
-    if (!file.has_major()) {
-      meta = TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no schema version", bnx_path);
-      break;
-    }
-    const TalvexBNX::ModelBin* bin = file.root()->model_bin();
-    if (bin == nullptr) {
-      meta = TALVEX_STATUS_ERROR(LogCateg::Common, "Cannot extract {}: the BNX file has no payload (model_bin)",
-                                 bnx_path);
-      break;
-    }
-    p.file_base = file.data();
-    p.file_fd = file.fd();
-    p.major = file.major();
-    p.target = header->target();
-    meta = TargetText(p.target, bnx_path, p.target_str);
-    if (!meta.ok()) break;
-    if (bin->fw_info() != nullptr) {
-      p.fw_info = bin->fw_info()->data();
-      p.fw_info_size = bin->fw_info()->size();
-    }
-    if (bin->all_models() != nullptr) {
-      p.all_models = bin->all_models()->data();
-      p.all_models_size = bin->all_models()->size();
-    }
-    // Only the legacy layout is split per model, and only along records that fit.
-    split = p.major != 2 && p.fw_info_size != 0;
-    if (layout.plain_legacy_names && p.major != 2) payload_prefix.clear();
-    if (split) meta = CheckLegacyPayload(p.fw_info, p.fw_info_size, p.all_models_size, table, bnx_path);
-  } while (false);
-
-  // The payload is read once, through the file (faulting in every page of the mapping costs
-  // more than the CRC itself): when all is in order, the payload file is written in the same
-  // pass, each piece added to the CRCs of its model's block while still in cache. The checks
-  // then take those CRCs instead of reading the bytes again, and the file is kept only if
-  // they hold; otherwise nothing at all is written.
+  // What to write is checked before the CRCs; a failure is reported after theirs.
+  ExtractPlan plan;
+  talvex::Status meta = PlanExtraction(file, prefix, layout, plan);
   RangeCrcs known;
   std::unique_ptr<talvex::AtomicFileWriter> all_out;
-  if (meta.ok() && p.file_fd >= 0 && p.all_models_size != 0) {
-    const uint64_t at = static_cast<uint64_t>(p.all_models - p.file_base);
-    const uint64_t len = p.all_models_size;
-    std::vector<uint64_t> cuts;
-    for (const ModelPieces& pieces : split ? PieceLayout(table.records) : std::vector<ModelPieces>()) {
-      if (pieces.cmd >= len) break;
-      cuts.push_back(at + pieces.cmd);
-    }
-    cuts.push_back(at + len);
-    all_out = std::make_unique<talvex::AtomicFileWriter>(AllModelsPath(p, payload_prefix));
-    uint32_t head = 0, tail = 0;
-    known.BeginPieces(at, std::move(cuts));
-    const auto feed = [&known](const uint8_t* d, size_t n) { known.Feed(d, n); };
-    const bool done = Crc32FileRange(p.file_fd, 0, at, &head) && all_out->CopyFrom(p.file_fd, at, len, feed) &&
-                      Crc32FileRange(p.file_fd, at + len, body - at - len, &tail);
-    known.Finish();
-    known.Record(0, at, head);
-    known.Record(at + len, body - at - len, tail);
-    // A failed write is met again, and reported, the ordinary way below.
-    if (!done) {
-      all_out.reset();
-      known = RangeCrcs();
-    }
+  if (meta.ok() && plan.p.file_fd >= 0 && plan.p.all_models_size != 0) {
+    all_out = CopyPayloadWithCrcs(plan, file.size() - CRC_TRAILER_BYTES, known);
   }
   talvex::Status st = CheckForUse(file, damaged, &known);
   if (!st.ok()) return st.Note(std::move(meta));
   if (!meta.ok()) return st.Merge(std::move(meta));
-  st.Merge(WritePayload(p, payload_prefix, written, all_out.get()));
-  if (!st.ok() || !split || !layout.pieces) return st;
-  return st.Merge(SplitChecked(table.records, p, prefix, p.target, setups));
+  // The payload file is kept only now that the checks hold; otherwise nothing at all is written.
+  st.Merge(WritePayload(plan.p, plan.payload_prefix, written, all_out.get()));
+  if (!st.ok() || !plan.split || !layout.pieces) return st;
+  return st.Merge(SplitChecked(plan.table.records, plan.p, prefix, plan.p.target, setups));
 }
 
 }  // namespace BNXUtils
