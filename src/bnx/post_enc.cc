@@ -378,6 +378,68 @@ KeyMaterial KeyMaterialOf(const PostEncKeys& keys) {
   return key;
 }
 
+// With -l: the encrypted per-model files and all_models.bin, made in one pass and put in place in
+// that order, then fw_info.bin and fw_info.txt.
+void WriteEncryptedPieces(const EncryptedLegacy& enc, const Encoder& encoder, const std::string& prefix,
+                          const std::vector<uint8_t>& fw_info, const std::string& text,
+                          std::vector<std::string>& intermediates) {
+  const std::string dir = GetOutputDir();
+  auto fail = [](talvex::AtomicFileWriter& out, const std::string& path) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, out.error()));
+  };
+  const std::string all_path = dir + prefix + "_all_models.bin";
+  talvex::AtomicFileWriter all(all_path);
+  for (size_t i = 0; i < enc.records.size(); ++i) {
+    const std::string stem = dir + prefix + "_modelid_" + std::to_string(enc.records[i].model_id);
+    const std::string paths[3] = {stem + "_command.bin", stem + "_weight.bin", stem + "_setup.bin"};
+    talvex::AtomicFileWriter cmd(paths[0]), wt(paths[1]), setup(paths[2]);
+    talvex::AtomicFileWriter* part_file[] = {&cmd, &wt, &setup};
+    const bool ok = EmitEncryptedBlock(enc, i, encoder, [&](LegacyPart part, const uint8_t* d, size_t n) {
+      const bool kept = part == LegacyPart::kPad || part_file[static_cast<int>(part)]->Write(d, n);
+      return kept && all.Write(d, n);
+    });
+    for (int k = 0; k < 3 && !ok; ++k) {
+      if (!part_file[k]->ok()) fail(*part_file[k], paths[k]);
+    }
+    if (!ok) fail(all, all_path);
+    for (int k = 0; k < 3; ++k) {
+      if (!part_file[k]->Commit()) fail(*part_file[k], paths[k]);
+      intermediates.push_back(paths[k]);
+    }
+  }
+  if (!all.Commit()) fail(all, all_path);
+  intermediates.push_back(all_path);
+  for (const auto& [path, bytes] : {std::make_pair(dir + prefix + "_fw_info.bin", std::string(fw_info.begin(), fw_info.end())),
+                                    std::make_pair(dir + "fw_info.txt", text)}) {
+    talvex::WriteFileOrThrow(path, bytes.data(), bytes.size());
+    intermediates.push_back(path);
+  }
+}
+
+// The new container around the encrypted payload, made block by block as it is written.
+std::string WriteEncryptedContainer(BNX_Args& args, const EncryptedLegacy& enc, const Encoder& encoder,
+                                    const std::vector<uint8_t>& fw_info, const std::string& out_name,
+                                    const std::vector<ModelInfoText>& models) {
+  GenInputs in;
+  in.target = GetTargetEnum(args.target);
+  in.payload_size = enc.all_models_size;
+  in.payload_crc = enc.all_models_crc;
+  in.major = enc.setups.empty() ? SchemaMajorFor(in.target, nullptr, 0)
+                                : SchemaMajorFor(in.target, enc.setups[0].data(), enc.setups[0].size());
+  PayloadFill fill;
+  fill.size = enc.all_models_size;
+  fill.crc = enc.all_models_crc;
+  fill.write = [&](talvex::AtomicFileWriter& out) {
+    for (size_t i = 0; i < enc.records.size(); ++i) {
+      const bool ok = EmitEncryptedBlock(enc, i, encoder,
+                                         [&](LegacyPart, const uint8_t* d, size_t n) { return out.Write(d, n); });
+      if (!ok) return false;
+    }
+    return true;
+  };
+  return WriteBNXAround(args, in, fw_info, fill, out_name, &models);
+}
+
 PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
                             const std::string& output_file_prefix, const PostEncOptions& options) {
   PostEncResult result;
@@ -412,61 +474,55 @@ PostEncResult PostEncLegacy(SourceBNX src, const std::string& bnx_path, const Po
   std::string text;
   const std::vector<uint8_t> fw_info = EncryptedFWInfo(enc, &text);
 
-  if (options.keep_intermediate) {
-    const std::string dir = GetOutputDir();
-    auto fail = [](talvex::AtomicFileWriter& out, const std::string& path) {
-      throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, out.error()));
-    };
-    // One pass makes the per-model files and all_models.bin; they are put in place in that order.
-    const std::string all_path = dir + prefix + "_all_models.bin";
-    talvex::AtomicFileWriter all(all_path);
-    for (size_t i = 0; i < enc.records.size(); ++i) {
-      const std::string stem = dir + prefix + "_modelid_" + std::to_string(enc.records[i].model_id);
-      const std::string paths[3] = {stem + "_command.bin", stem + "_weight.bin", stem + "_setup.bin"};
-      talvex::AtomicFileWriter cmd(paths[0]), wt(paths[1]), setup(paths[2]);
-      talvex::AtomicFileWriter* part_file[] = {&cmd, &wt, &setup};
-      const bool ok = EmitEncryptedBlock(enc, i, key.encoder, [&](LegacyPart part, const uint8_t* d, size_t n) {
-        const bool kept = part == LegacyPart::kPad || part_file[static_cast<int>(part)]->Write(d, n);
-        return kept && all.Write(d, n);
-      });
-      for (int k = 0; k < 3 && !ok; ++k) {
-        if (!part_file[k]->ok()) fail(*part_file[k], paths[k]);
-      }
-      if (!ok) fail(all, all_path);
-      for (int k = 0; k < 3; ++k) {
-        if (!part_file[k]->Commit()) fail(*part_file[k], paths[k]);
-        result.intermediates.push_back(paths[k]);
-      }
-    }
-    if (!all.Commit()) fail(all, all_path);
-    result.intermediates.push_back(all_path);
-    auto keep = [&](const std::string& path, const void* data, size_t len) {
-      talvex::WriteFileOrThrow(path, data, len);
-      result.intermediates.push_back(path);
-    };
-    keep(dir + prefix + "_fw_info.bin", fw_info.data(), fw_info.size());
-    keep(dir + "fw_info.txt", text.data(), text.size());
-  }
+  if (options.keep_intermediate) WriteEncryptedPieces(enc, key.encoder, prefix, fw_info, text, result.intermediates);
 
-  GenInputs in;
-  in.target = GetTargetEnum(args.target);
-  in.payload_size = enc.all_models_size;
-  in.payload_crc = enc.all_models_crc;
-  in.major = enc.setups.empty() ? SchemaMajorFor(in.target, nullptr, 0)
-                                : SchemaMajorFor(in.target, enc.setups[0].data(), enc.setups[0].size());
-  PayloadFill fill;
-  fill.size = enc.all_models_size;
-  fill.crc = enc.all_models_crc;
-  fill.write = [&](talvex::AtomicFileWriter& out) {
-    for (size_t i = 0; i < enc.records.size(); ++i) {
-      const bool ok = EmitEncryptedBlock(enc, i, key.encoder,
-                                         [&](LegacyPart, const uint8_t* d, size_t n) { return out.Write(d, n); });
-      if (!ok) return false;
-    }
-    return true;
-  };
-  result.output_path = WriteBNXAround(args, in, fw_info, fill, out_name, &models);
+  result.output_path = WriteEncryptedContainer(args, enc, key.encoder, fw_info, out_name, models);
   return result;
+}
+
+// Packs the encrypted tree into reserved in the order the generated packer uses for a whole tree
+// (TXM::PackTxm): header, then the models in turn, then the root, so the bytes are those of
+// packing the encrypted tree. txm holds the tables only: each model gets its payloads from flat
+// just before it is encrypted and packed, and lets them go after, so one model's payloads are
+// held at a time (their pages in file given back as well).
+void PackEncryptedTxm(TalvexTXM::TXMContentT& txm, const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Model>>* flat,
+                      const BnxFile& file, const KeyMaterial& key, const std::string& bnx_path,
+                      flatbuffers::FlatBufferBuilder& reserved) {
+  const auto header_off = txm.header ? TXM::PackTxmHeader(reserved, *txm.header) : 0;
+  std::vector<flatbuffers::Offset<TalvexTXM::Model>> model_offs;
+  for (size_t i = 0; i < txm.models.size(); ++i) {
+    const TalvexTXM::Model* flat_model = flat->Get(static_cast<flatbuffers::uoffset_t>(i));
+    TalvexTXM::TXMContentT one;
+    one.models.push_back(std::move(txm.models[i]));
+    if (!TXM::FillModelPayloads(flat_model, one.models[0].get())) {
+      Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
+    }
+    TXM::ForEachModelPayload(flat_model, [&](const uint8_t* d, size_t n) {
+      file.ReleasePages(static_cast<size_t>(d - file.data()), n);
+    });
+    TXM::PostEnc(one, key.encoder, key.key_data);
+    model_offs.push_back(TXM::PackModel(reserved, *one.models[0]));
+  }
+  const auto models_off = model_offs.empty() ? 0 : reserved.CreateVector(model_offs);
+  reserved.Finish(TalvexTXM::CreateTXMContent(reserved, txm.magic, header_off, models_off));
+}
+
+// The generation inputs of a container carrying the packed TXM file: its model ids and CRC.
+GenInputs TxmPayloadInputs(TalvexBNX::NPUTarget target, const uint8_t* packed, size_t packed_size,
+                           const std::string& bnx_path) {
+  GenInputs in;
+  in.target = target;
+  in.major = 2;
+  in.payload = packed;
+  in.payload_size = packed_size;
+  const auto* models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(packed)->models();
+  for (flatbuffers::uoffset_t i = 0; models != nullptr && i < models->size(); ++i) {
+    const auto* header = models->Get(i)->header();
+    if (header == nullptr) Refuse(fmt::format("TXM model #{} has no header: {}", i, bnx_path));
+    in.txm_model_ids.push_back(header->id());
+  }
+  in.payload_crc = Crc32Update(0, packed, packed_size);
+  return in;
 }
 
 PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, const PostEncKeys& keys,
@@ -514,44 +570,14 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   // old and the new buffer at once.
   talvex::MappedBuilderAllocator allocator(talvex::MappedBuilderAllocator::Pages::kHuge);
   flatbuffers::FlatBufferBuilder reserved(txm_size + model_count * (KEY_DATA_BYTES + 64) + (1 << 20), &allocator);
-  // Packed in the order the generated packer uses for a whole tree (TXM::PackTxm): header, then
-  // the models in turn, then the root, so the bytes are those of packing the encrypted tree.
-  const auto header_off = txm.header ? TXM::PackTxmHeader(reserved, *txm.header) : 0;
-  std::vector<flatbuffers::Offset<TalvexTXM::Model>> model_offs;
-  for (size_t i = 0; i < model_count; ++i) {
-    const TalvexTXM::Model* flat = flat_models->Get(static_cast<flatbuffers::uoffset_t>(i));
-    TalvexTXM::TXMContentT one;
-    one.models.push_back(std::move(txm.models[i]));
-    if (!TXM::FillModelPayloads(flat, one.models[0].get())) {
-      Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
-    }
-    TXM::ForEachModelPayload(flat, [&](const uint8_t* d, size_t n) {
-      src.file.ReleasePages(static_cast<size_t>(d - src.file.data()), n);
-    });
-    TXM::PostEnc(one, key.encoder, key.key_data);
-    model_offs.push_back(TXM::PackModel(reserved, *one.models[0]));
-  }
-  const auto models_off = model_offs.empty() ? 0 : reserved.CreateVector(model_offs);
-  reserved.Finish(TalvexTXM::CreateTXMContent(reserved, txm.magic, header_off, models_off));
+  PackEncryptedTxm(txm, flat_models, src.file, key, bnx_path, reserved);
   txm = TalvexTXM::TXMContentT();
   src = SourceBNX();
   const uint8_t* packed = reserved.GetBufferPointer();
   const size_t packed_size = reserved.GetSize();
 
-  GenInputs in;
-  in.target = GetTargetEnum(args.target);
-  in.major = 2;
-  in.payload = packed;
-  in.payload_size = packed_size;
-  const auto* models = flatbuffers::GetRoot<TalvexTXM::TXMContent>(packed)->models();
-  if (models != nullptr) {
-    for (flatbuffers::uoffset_t i = 0; i < models->size(); ++i) {
-      const auto* header = models->Get(i)->header();
-      if (header == nullptr) Refuse(fmt::format("TXM model #{} has no header: {}", i, bnx_path));
-      in.txm_model_ids.push_back(header->id());
-    }
-  }
-  in.payload_crc = Crc32Update(0, packed, packed_size);
+  GenInputs in = TxmPayloadInputs(GetTargetEnum(args.target), packed, packed_size, bnx_path);
+
 
   if (!txm_path.empty()) {
     talvex::WriteFileOrThrow(txm_path, packed, packed_size);
