@@ -238,87 +238,98 @@ talvex::Status TrimModel(T::TXMContentT& result, const T::TXMContentT& txm, cons
   return st;
 }
 
+namespace {
+
+// A core at the top level, or one level down inside another core; null when there is none.
+const T::CoreT* FindTrimmedCore(const T::ModelT& model, int32_t core_id, bool& top_level) {
+  for (const auto& core : model.cores) {
+    if (!core) continue;
+    if (CoreId(*core) == core_id) {
+      top_level = true;
+      return core.get();
+    }
+    for (const auto& sub : core->exe_unit) {
+      if (!sub) continue;
+      if (sub->eu_params.type == T::EUParams::LoopEUParams) FailPrecondition("core type should not be loop");
+      if (CoreId(*sub) == core_id) return sub.get();
+    }
+  }
+  return nullptr;
+}
+
+// The file header's layout, moved to the addresses the core will run at.
+TxmBufferInfos RelocatedBuffers(const T::TXMContentT& txm, const std::string& json_path) {
+  AddressFile addresses(json_path);
+  TxmBufferInfos relocated;
+  if (!txm.header) return relocated;
+  for (const auto& info : txm.header->buffer_info) {
+    if (!info) continue;
+    const char* key = AddrKey(info->buffer);
+    if (key == nullptr) throw InvalidProgramInput(fmt::format("Undefinded buffer:[{}]", static_cast<int>(info->buffer)));
+    auto entry = std::make_unique<T::BufferInfoT>();
+    entry->buffer = info->buffer;
+    entry->len = info->len;
+    entry->start_addr = addresses.Get(key);
+    relocated.push_back(std::move(entry));
+  }
+  return relocated;
+}
+
+// The header of the one-core model: the core's tensors, the model's settings, the new layout.
+T::ModelHeaderT TrimmedModelHeader(const T::ModelT& model, const T::CoreT& taken, TxmBufferInfos relocated) {
+  T::ModelHeaderT header;
+  const T::ModelHeaderT* src = model.header.get();
+  header.id = ModelId(model);
+  if (taken.header) {
+    header.inputs = CloneAll(taken.header->inputs);
+    header.outputs = CloneAll(taken.header->outputs);
+  }
+  header.core_number = 1;
+  if (src != nullptr) {
+    header.npu_run_val = src->npu_run_val;
+    header.dma_bank_info = CloneAll(src->dma_bank_info);
+    header.encrypt_info = Clone(src->encrypt_info);
+    header.compiler_version = src->compiler_version;
+    header.schema_version = Clone(src->schema_version);
+  }
+  header.buffer_info = std::move(relocated);
+  header.wt_ref_model_id = -1;
+  return header;
+}
+
+// The taken core's header as core 0 of its own model.
+T::CoreHeaderT TrimmedCoreHeader(const T::CoreT& taken) {
+  T::CoreHeaderT header;
+  header.id = 0;
+  if (taken.header) {
+    header.inputs = CloneAll(taken.header->inputs);
+    header.outputs = CloneAll(taken.header->outputs);
+    header.parent = taken.header->parent;
+    header.children = taken.header->children;
+  }
+  header.type = T::CoreType::NPU;
+  return header;
+}
+
+}  // namespace
+
 talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32_t core_id,
                         const std::string& json_path) {
   if (txm.models.size() != 1 || !txm.models[0]) FailPrecondition("Should only one model");
   if (core_id < 0) FailPrecondition("Need a specific core_id");
   const T::ModelT& model = *txm.models[0];
-
-  // A core at the top level, or one level down inside another core.
-  const T::CoreT* taken = nullptr;
   bool top_level = false;
-  for (const auto& core : model.cores) {
-    if (!core) continue;
-    if (CoreId(*core) == core_id) {
-      taken = core.get();
-      top_level = true;
-      break;
-    }
-    for (const auto& sub : core->exe_unit) {
-      if (!sub) continue;
-      if (sub->eu_params.type == T::EUParams::LoopEUParams) FailPrecondition("core type should not be loop");
-      if (CoreId(*sub) == core_id) {
-        taken = sub.get();
-        break;
-      }
-    }
-    if (taken != nullptr) break;
-  }
+  const T::CoreT* taken = FindTrimmedCore(model, core_id, top_level);
   if (taken == nullptr) {
     return talvex::Status::Error(fmt::format("Unable to find the core with the core_id: {}", core_id));
   }
-
-  // The file header's layout, moved to the addresses the core will run at.
-  AddressFile addresses(json_path);
-  TxmBufferInfos relocated;
-  if (txm.header) {
-    for (const auto& info : txm.header->buffer_info) {
-      if (!info) continue;
-      const char* key = AddrKey(info->buffer);
-      if (key == nullptr) {
-        throw InvalidProgramInput(fmt::format("Undefinded buffer:[{}]", static_cast<int>(info->buffer)));
-      }
-      auto entry = std::make_unique<T::BufferInfoT>();
-      entry->buffer = info->buffer;
-      entry->len = info->len;
-      entry->start_addr = addresses.Get(key);
-      relocated.push_back(std::move(entry));
-    }
-  }
-
+  TxmBufferInfos relocated = RelocatedBuffers(txm, json_path);
   const T::EUParams tag = taken->eu_params.type;
-  if (tag != T::EUParams::NPUEUParams && tag != T::EUParams::CPUEUParams &&
-      tag != T::EUParams::LoopEUParams) {
+  if (tag != T::EUParams::NPUEUParams && tag != T::EUParams::CPUEUParams && tag != T::EUParams::LoopEUParams) {
     throw InvalidProgramInput(fmt::format("Unknown eu_params:[{}]", static_cast<int>(tag)));
   }
-
-  T::ModelHeaderT model_header;
-  const T::ModelHeaderT* src = model.header.get();
-  model_header.id = ModelId(model);
-  if (taken->header) {
-    model_header.inputs = CloneAll(taken->header->inputs);
-    model_header.outputs = CloneAll(taken->header->outputs);
-  }
-  model_header.core_number = 1;
-  if (src != nullptr) {
-    model_header.npu_run_val = src->npu_run_val;
-    model_header.dma_bank_info = CloneAll(src->dma_bank_info);
-    model_header.encrypt_info = Clone(src->encrypt_info);
-    model_header.compiler_version = src->compiler_version;
-    model_header.schema_version = Clone(src->schema_version);
-  }
-  model_header.buffer_info = std::move(relocated);
-  model_header.wt_ref_model_id = -1;
-
-  T::CoreHeaderT core_header;
-  core_header.id = 0;
-  if (taken->header) {
-    core_header.inputs = CloneAll(taken->header->inputs);
-    core_header.outputs = CloneAll(taken->header->outputs);
-    core_header.parent = taken->header->parent;
-    core_header.children = taken->header->children;
-  }
-  core_header.type = T::CoreType::NPU;
+  const T::ModelHeaderT model_header = TrimmedModelHeader(model, *taken, std::move(relocated));
+  const T::CoreHeaderT core_header = TrimmedCoreHeader(*taken);
 
   // A LOOP core taken at the top level runs alone: its nested cores stay behind.
   const bool keep_nested = !(top_level && tag == T::EUParams::LoopEUParams);
@@ -328,10 +339,8 @@ talvex::Status TrimCore(T::TXMContentT& result, const T::TXMContentT& txm, int32
   // The taken core's payloads are packed straight from the source, never copied in between.
   FlatBufferBuilder fbb(BuilderCapacity(payload));
   std::vector<Offset<T::Core>> nested;
-  if (keep_nested) {
-    for (const auto& sub : taken->exe_unit) {
-      if (sub) nested.push_back(T::Core::Pack(fbb, sub.get()));
-    }
+  for (const auto& sub : taken->exe_unit) {
+    if (sub && keep_nested) nested.push_back(T::Core::Pack(fbb, sub.get()));
   }
   const auto nested_off = PackOffsets(fbb, nested);
   const auto eu_off = taken->eu_params.Pack(fbb);
