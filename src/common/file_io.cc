@@ -527,84 +527,103 @@ bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len) {
 
 bool AtomicFileWriter::CopyFrom(int src_fd, uint64_t offset, uint64_t len, const Observer& observe) {
   if (!ok()) return false;
-  std::string read_error;
-  if (len < kRingFrom) {  // one thread reads, shows and writes each piece in turn
-    const std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min<uint64_t>(len, kPiece))]);
-    while (len > 0) {
-      const size_t want = NextPiece(written_, len);
-      if (!ReadFull(src_fd, buf.get(), want, offset, read_error)) {
-        error_ = read_error;
-        return false;
-      }
-      if (observe) observe(buf.get(), want);
-      if (!Write(buf.get(), want)) return false;
-      offset += want;
-      len -= want;
-    }
-    return true;
-  }
+  return len < kRingFrom ? CopyThroughBuffer(src_fd, offset, len, observe) : CopyThroughRing(src_fd, offset, len, observe);
+}
 
-  // A second thread reads pieces into a small ring and shows them to observe while they are
-  // still in its cache; this thread writes them. Both passes over the bytes run side by side,
-  // and the bytes cross memory once each way, as in a kernel copy.
-  constexpr int kSlots = 4;
-  const std::unique_ptr<uint8_t[]> ring(new uint8_t[kSlots * kPiece]);
+// One thread reads, shows and writes each piece in turn.
+bool AtomicFileWriter::CopyThroughBuffer(int src_fd, uint64_t offset, uint64_t len, const Observer& observe) {
+  std::string read_error;
+  const std::unique_ptr<uint8_t[]> buf(new uint8_t[static_cast<size_t>(std::min<uint64_t>(len, kPiece))]);
+  while (len > 0) {
+    const size_t want = NextPiece(written_, len);
+    if (!ReadFull(src_fd, buf.get(), want, offset, read_error)) {
+      error_ = read_error;
+      return false;
+    }
+    if (observe) observe(buf.get(), want);
+    if (!Write(buf.get(), want)) return false;
+    offset += want;
+    len -= want;
+  }
+  return true;
+}
+
+namespace {
+
+// The pieces in flight between the reading and the writing thread of a ring copy.
+struct PieceRing {
+  static constexpr int kSlots = 4;
+  std::unique_ptr<uint8_t[]> bytes{new uint8_t[kSlots * kPiece]};
   size_t piece_len[kSlots] = {};
   int filled = 0;  // pieces read and not yet written
   bool reading_done = false, read_failed = false, stop = false;
   std::mutex mu;
   std::condition_variable changed;
-  const uint64_t start_pos = written_;
-  std::thread reader([&] {
-    uint64_t out_pos = start_pos, at = offset, left = len;
-    for (int slot = 0; left > 0; slot = (slot + 1) % kSlots) {
-      {
-        std::unique_lock<std::mutex> lock(mu);
-        changed.wait(lock, [&] { return filled < kSlots || stop; });
-        if (stop) break;
-      }
-      uint8_t* buf = ring.get() + slot * kPiece;
-      const size_t want = NextPiece(out_pos, left);
-      const bool read = ReadFull(src_fd, buf, want, at, read_error);
-      if (read && observe) observe(buf, want);
-      std::lock_guard<std::mutex> lock(mu);
-      if (!read) {
-        read_failed = true;
-        break;
-      }
-      piece_len[slot] = want;
-      ++filled;
-      changed.notify_all();
-      out_pos += want;
-      at += want;
-      left -= want;
-    }
-    std::lock_guard<std::mutex> lock(mu);
-    reading_done = true;
-    changed.notify_all();
-  });
-  for (int slot = 0;; slot = (slot + 1) % kSlots) {
-    size_t n = 0;
+  std::string read_error;
+  uint8_t* slot(int i) const { return bytes.get() + i * kPiece; }
+};
+
+// The reading thread: fills the ring's slots in turn with the pieces of [at, at + left) (cut as
+// the output at out_pos wants them) and shows each to observe, until done, failed or stopped.
+void FillRing(PieceRing& ring, int src_fd, uint64_t out_pos, uint64_t at, uint64_t left,
+              const AtomicFileWriter::Observer& observe) {
+  for (int slot = 0; left > 0; slot = (slot + 1) % PieceRing::kSlots) {
     {
-      std::unique_lock<std::mutex> lock(mu);
-      changed.wait(lock, [&] { return filled > 0 || reading_done; });
-      if (filled == 0) break;
-      n = piece_len[slot];
+      std::unique_lock<std::mutex> lock(ring.mu);
+      ring.changed.wait(lock, [&] { return ring.filled < PieceRing::kSlots || ring.stop; });
+      if (ring.stop) break;
     }
-    const bool wrote = Write(ring.get() + slot * kPiece, n);
-    std::lock_guard<std::mutex> lock(mu);
-    if (!wrote) {
-      stop = true;
-      changed.notify_all();
+    const size_t want = NextPiece(out_pos, left);
+    const bool read = ReadFull(src_fd, ring.slot(slot), want, at, ring.read_error);
+    if (read && observe) observe(ring.slot(slot), want);
+    std::lock_guard<std::mutex> lock(ring.mu);
+    if (!read) {
+      ring.read_failed = true;
       break;
     }
-    --filled;
-    changed.notify_all();
+    ring.piece_len[slot] = want;
+    ++ring.filled;
+    ring.changed.notify_all();
+    out_pos += want;
+    at += want;
+    left -= want;
+  }
+  std::lock_guard<std::mutex> lock(ring.mu);
+  ring.reading_done = true;
+  ring.changed.notify_all();
+}
+
+}  // namespace
+
+// A second thread reads pieces into a small ring and shows them to observe while they are still
+// in its cache; this thread writes them. Both passes over the bytes run side by side, and the
+// bytes cross memory once each way, as in a kernel copy.
+bool AtomicFileWriter::CopyThroughRing(int src_fd, uint64_t offset, uint64_t len, const Observer& observe) {
+  PieceRing ring;
+  const uint64_t start_pos = written_;  // read here: this thread's writes move it meanwhile
+  std::thread reader([&] { FillRing(ring, src_fd, start_pos, offset, len, observe); });
+  for (int slot = 0;; slot = (slot + 1) % PieceRing::kSlots) {
+    size_t n = 0;
+    {
+      std::unique_lock<std::mutex> lock(ring.mu);
+      ring.changed.wait(lock, [&] { return ring.filled > 0 || ring.reading_done; });
+      if (ring.filled == 0) break;
+      n = ring.piece_len[slot];
+    }
+    const bool wrote = Write(ring.slot(slot), n);
+    std::lock_guard<std::mutex> lock(ring.mu);
+    if (!wrote) {
+      ring.stop = true;
+      ring.changed.notify_all();
+      break;
+    }
+    --ring.filled;
+    ring.changed.notify_all();
   }
   reader.join();
   if (!ok()) return false;
-  if (read_failed) {
-    error_ = read_error;
+  if (ring.read_failed) {
+    error_ = ring.read_error;
     return false;
   }
   return true;

@@ -128,6 +128,10 @@ class AtomicFileWriter {
   const std::string& error() const { return error_; }
 
  private:
+  // The two ways of CopyFrom with an observer: one thread for a short range, a ring of pieces
+  // between a reading and a writing thread for a long one.
+  bool CopyThroughBuffer(int src_fd, uint64_t offset, uint64_t len, const Observer& observe);
+  bool CopyThroughRing(int src_fd, uint64_t offset, uint64_t len, const Observer& observe);
   void Fail(const char* what);
 
   bool PutInPlace();
