@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <isa-l/crc.h>
+#include <zlib.h>
 
 namespace BNXUtils {
 
@@ -34,6 +35,22 @@ bool Crc32FileRange(int fd, uint64_t offset, uint64_t len, uint32_t* crc) {
   }
   *crc = value;
   return true;
+}
+
+uint32_t Crc32Mirrored(uint32_t crc, const uint8_t* p, size_t n, int fd, uint64_t offset) {
+  uint32_t from_file = crc;
+  if (fd >= 0 && Crc32FileRange(fd, offset, n, &from_file)) return from_file;
+  return Crc32Update(crc, p, n);
+}
+
+uint32_t Crc32Around(const uint8_t* head, size_t head_size, uint32_t payload_crc, uint64_t payload_size,
+                     const uint8_t* tail, size_t tail_size) {
+  uint32_t crc = Crc32Update(0, head, head_size);
+  if (payload_size != 0) crc = static_cast<uint32_t>(::crc32_combine(crc, payload_crc, static_cast<z_off_t>(payload_size)));
+  if (tail_size != 0) {
+    crc = static_cast<uint32_t>(::crc32_combine(crc, Crc32Update(0, tail, tail_size), static_cast<z_off_t>(tail_size)));
+  }
+  return crc;
 }
 
 }  // namespace BNXUtils

@@ -60,9 +60,7 @@ bool WritePiece(talvex::AtomicFileWriter& out, const std::vector<MappedFile>& fi
 uint32_t Crc32Piece(const std::vector<MappedFile>& files, uint32_t crc, const uint8_t* p, size_t n) {
   uint64_t at = 0;
   const MappedFile* file = FileHolding(files, p, n, &at);
-  uint32_t from_file = crc;
-  if (file != nullptr && Crc32FileRange(file->fd, at, n, &from_file)) return from_file;
-  return Crc32Update(crc, p, n);
+  return Crc32Mirrored(crc, p, n, file != nullptr ? file->fd : -1, at);
 }
 
 namespace {
@@ -324,14 +322,8 @@ std::string GenBNXBinary(const std::string& target, flatbuffers::FlatBufferBuild
   }
   const uint8_t* tail = buf + head + mid;
   const size_t tail_size = size - head - mid;
-  // CRC of the whole buffer from the parts, without another pass over the payload.
-  uint32_t crc = crc32(buf, head);
-  if (mid != 0) crc = static_cast<uint32_t>(::crc32_combine(crc, mid_crc, static_cast<z_off_t>(mid)));
-  if (tail_size != 0) {
-    crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
-  }
   uint8_t trailer[CRC_TRAILER_BYTES];
-  talvex::StoreLE32(trailer, crc);
+  talvex::StoreLE32(trailer, Crc32Around(buf, head, mid_crc, mid, tail, tail_size));
   talvex::AtomicFileWriter out(path);
   bool ok = out.Write(buf, head);
   if (fill != nullptr && fill->write) {
@@ -490,13 +482,8 @@ bool WriteWithPayloadCrc(const BNX_Args& args, flatbuffers::FlatBufferBuilder& f
     if (uuid_is_crc) talvex::StoreLE32(uuid_at, payload_crc);
     const uint8_t* tail = buf + tail_at;
     const size_t tail_size = size - tail_at;
-    uint32_t crc = crc32(buf, head);
-    crc = static_cast<uint32_t>(::crc32_combine(crc, payload_crc, static_cast<z_off_t>(in.payload_size)));
-    if (tail_size != 0) {
-      crc = static_cast<uint32_t>(::crc32_combine(crc, crc32(tail, tail_size), static_cast<z_off_t>(tail_size)));
-    }
     uint8_t trailer[CRC_TRAILER_BYTES];
-    talvex::StoreLE32(trailer, crc);
+    talvex::StoreLE32(trailer, Crc32Around(buf, head, payload_crc, in.payload_size, tail, tail_size));
     ok = out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
   }
   if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));

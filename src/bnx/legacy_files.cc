@@ -170,9 +170,7 @@ std::vector<uint32_t> ComputeCRCSection(const std::vector<BNX_FW_INFO_MODEL>& re
   std::vector<uint32_t> crcs(1, 0);
   crcs.reserve(records.size() + 1);
   const auto crc_of = [&](uint64_t at, uint64_t len) {
-    uint32_t crc = 0;
-    if (all_models_fd >= 0 && Crc32FileRange(all_models_fd, at, len, &crc)) return crc;
-    return crc32(all_models + at, static_cast<size_t>(len));
+    return Crc32Mirrored(0, all_models + at, static_cast<size_t>(len), all_models_fd, at);
   };
   uint32_t whole = 0;
   for (const ModelPieces& p : layout) {

@@ -58,10 +58,7 @@ struct Source {
     const uint64_t offset = static_cast<uint64_t>(p - data);
     uint32_t crc = 0;
     if (known != nullptr && known->Find(offset, n, &crc)) return crc;
-    // Walking a large mapping page by page costs several times more than the kernel's copy
-    // out of its cache.
-    if (fd >= 0 && Crc32FileRange(fd, offset, n, &crc)) return crc;
-    return crc32(p, n);
+    return Crc32Mirrored(0, p, n, fd, offset);
   }
 };
 
