@@ -409,6 +409,65 @@ size_t CrcSectionSize(size_t records) { return 4 * (records + 1) + 4; }
 // (the file came without one) or compare it with the blocks (the file came with one).
 enum class Section { kNone, kAdd, kCheck };
 
+// Where the fields that wait for the payload's CRC lie in a finished buffer: all of them after
+// the payload, in the part still to be written once the CRC is known.
+struct PatchPoints {
+  size_t head = 0;     // bytes before the payload
+  size_t tail_at = 0;  // where the bytes after it start
+  uint8_t* crc_at = nullptr;
+  uint8_t* uuid_at = nullptr;  // only when the uuid is the payload's CRC
+  uint8_t* fw_at = nullptr;    // fw_info.bin, with room for its CRC section (Section::kAdd)
+};
+
+bool FindPatchPoints(const BNX_Args& args, flatbuffers::FlatBufferBuilder& fbb, const GenInputs& in, Section section,
+                     PatchPoints& at) {
+  uint8_t* buf = fbb.GetBufferPointer();
+  const size_t size = fbb.GetSize();
+  if (!CheckBNXAlignment(buf, size).ok()) return false;
+  const auto* root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf);
+  const auto* all = root->model_bin()->all_models();
+  if (all->size() != in.payload_size || root->header() == nullptr) return false;
+  at.head = static_cast<size_t>(all->data() - buf);
+  at.tail_at = at.head + in.payload_size;
+  auto* header = reinterpret_cast<uint8_t*>(const_cast<TalvexBNX::BNXHeader*>(root->header()));
+  at.crc_at = FieldAddress(header, TalvexBNX::BNXHeader::VT_CRC);
+  if (args.uuid_from_payload) at.uuid_at = FieldAddress(header, TalvexBNX::BNXHeader::VT_UUID);
+  const auto in_tail = [&](const uint8_t* p, size_t n) {
+    return p != nullptr && p >= buf + at.tail_at && n <= size && p <= buf + size - n;
+  };
+  if (!in_tail(at.crc_at, 4) || (args.uuid_from_payload && !in_tail(at.uuid_at, 4))) return false;
+  if (section != Section::kAdd) return true;
+  const auto* fw = root->model_bin()->fw_info();
+  if (fw == nullptr || fw->size() != in.fw_info_file.size() + CrcSectionSize(in.fw_records.size())) return false;
+  at.fw_at = const_cast<uint8_t*>(fw->data());
+  return in_tail(at.fw_at, fw->size());
+}
+
+// The CRC section the payload pass gave: checked against the one fw_info.bin brought
+// (Section::kCheck), or written into the room left for it (Section::kAdd). Returns the CRC of
+// the whole payload.
+uint32_t SealSection(const BNX_Args& args, const GenInputs& in, Section section, const BlockCrcs& blocks,
+                     uint8_t* fw_at, talvex::Status& notes) {
+  const std::vector<uint32_t> crcs = blocks.Section();
+  if (crcs.empty()) throw TalvexException(ErrorCode::Common, "all_models.bin ended inside a model block");
+  const size_t fw_size = in.fw_info_file.size();
+  if (section == Section::kCheck) {
+    // Until Commit the output is an unnamed temporary: a refusal here leaves no file.
+    talvex::Status st = CheckCRCSection(in.fw_info_file.data(), fw_size, in.fw_records, crcs, args.fw_info_path,
+                                        args.all_models_path);
+    if (!st.ok()) Refuse("fw_info.bin CRC section does not match all_models.bin", std::move(st));
+    notes.Note(std::move(st));
+    return crcs[0];
+  }
+  uint8_t* at = fw_at + fw_size;
+  for (uint32_t crc : crcs) {
+    talvex::StoreLE32(at, crc);
+    at += 4;
+  }
+  talvex::StoreLE32(at, crc32(fw_at, static_cast<size_t>(at - fw_at)));
+  return crcs[0];
+}
+
 // Writes a generated container whose header crc (and, with args.uuid_from_payload, uuid) still
 // holds 0, reading the payload only once: each piece is added to the CRC and copied from the
 // cache. The builder places the header after the payload, so the two fields are set in the
@@ -420,31 +479,10 @@ enum class Section { kNone, kAdd, kCheck };
 // throws as GenBNXBinary does. notes receives what the check noted.
 bool WriteWithPayloadCrc(const BNX_Args& args, flatbuffers::FlatBufferBuilder& fbb, const std::string& output_name,
                          GenInputs& in, Section section, talvex::Status& notes) {
-  const bool uuid_is_crc = args.uuid_from_payload;
-  uint8_t* buf = fbb.GetBufferPointer();
+  PatchPoints at;
+  if (!FindPatchPoints(args, fbb, in, section, at)) return false;
+  const uint8_t* buf = fbb.GetBufferPointer();
   const size_t size = fbb.GetSize();
-  if (!CheckBNXAlignment(buf, size).ok()) return false;
-  const auto* root = flatbuffers::GetRoot<TalvexBNX::BNXContent>(buf);
-  const auto* all = root->model_bin()->all_models();
-  if (all->size() != in.payload_size || root->header() == nullptr) return false;
-  const size_t head = static_cast<size_t>(all->data() - buf);
-  const size_t tail_at = head + in.payload_size;
-  auto* header = reinterpret_cast<uint8_t*>(const_cast<TalvexBNX::BNXHeader*>(root->header()));
-  uint8_t* crc_at = FieldAddress(header, TalvexBNX::BNXHeader::VT_CRC);
-  uint8_t* uuid_at = uuid_is_crc ? FieldAddress(header, TalvexBNX::BNXHeader::VT_UUID) : nullptr;
-  const auto in_tail = [&](const uint8_t* p, size_t n) {
-    return p != nullptr && p >= buf + tail_at && n <= size && p <= buf + size - n;
-  };
-  if (!in_tail(crc_at, 4) || (uuid_is_crc && !in_tail(uuid_at, 4))) return false;
-  uint8_t* fw_at = nullptr;
-  const size_t fw_size = in.fw_info_file.size();
-  if (section == Section::kAdd) {
-    const auto* fw = root->model_bin()->fw_info();
-    if (fw == nullptr || fw->size() != fw_size + CrcSectionSize(in.fw_records.size())) return false;
-    fw_at = const_cast<uint8_t*>(fw->data());
-    if (!in_tail(fw_at, fw->size())) return false;
-  }
-
   const std::string path = GetOutputFilePath(args.target, output_name);
   talvex::AtomicFileWriter out(path);
   uint32_t payload_crc = 0;
@@ -456,34 +494,16 @@ bool WriteWithPayloadCrc(const BNX_Args& args, flatbuffers::FlatBufferBuilder& f
       payload_crc = Crc32Update(payload_crc, d, n);
     }
   };
-  bool ok = out.Write(buf, head) && out.CopyFrom(in.payload_file.fd(), 0, in.payload_size, observe);
-  if (ok && section != Section::kNone) {
-    const std::vector<uint32_t> crcs = blocks.Section();
-    if (crcs.empty()) throw TalvexException(ErrorCode::Common, "all_models.bin ended inside a model block");
-    payload_crc = crcs[0];
-    if (section == Section::kCheck) {
-      // Until Commit the output is an unnamed temporary: a refusal here leaves no file.
-      talvex::Status st = CheckCRCSection(in.fw_info_file.data(), fw_size, in.fw_records, crcs, args.fw_info_path,
-                                          args.all_models_path);
-      if (!st.ok()) Refuse("fw_info.bin CRC section does not match all_models.bin", std::move(st));
-      notes.Note(std::move(st));
-    } else {
-      uint8_t* at = fw_at + fw_size;
-      for (uint32_t crc : crcs) {
-        talvex::StoreLE32(at, crc);
-        at += 4;
-      }
-      talvex::StoreLE32(at, crc32(fw_at, static_cast<size_t>(at - fw_at)));
-    }
-  }
+  bool ok = out.Write(buf, at.head) && out.CopyFrom(in.payload_file.fd(), 0, in.payload_size, observe);
+  if (ok && section != Section::kNone) payload_crc = SealSection(args, in, section, blocks, at.fw_at, notes);
   if (ok) {
     in.payload_crc = payload_crc;
-    talvex::StoreLE32(crc_at, payload_crc);
-    if (uuid_is_crc) talvex::StoreLE32(uuid_at, payload_crc);
-    const uint8_t* tail = buf + tail_at;
-    const size_t tail_size = size - tail_at;
+    talvex::StoreLE32(at.crc_at, payload_crc);
+    if (at.uuid_at != nullptr) talvex::StoreLE32(at.uuid_at, payload_crc);
+    const uint8_t* tail = buf + at.tail_at;
+    const size_t tail_size = size - at.tail_at;
     uint8_t trailer[CRC_TRAILER_BYTES];
-    talvex::StoreLE32(trailer, Crc32Around(buf, head, payload_crc, in.payload_size, tail, tail_size));
+    talvex::StoreLE32(trailer, Crc32Around(buf, at.head, payload_crc, in.payload_size, tail, tail_size));
     ok = out.Write(tail, tail_size) && out.Write(trailer, sizeof(trailer)) && out.Commit();
   }
   if (!ok) throw TalvexException(ErrorCode::Common, fmt::format("Failed to write {}: {}", path, out.error()));
