@@ -55,11 +55,53 @@ struct HalfEdit {
   uint16_t value;
 };
 
+// The new value of an address register: moved from old_base to new_base, or, with an output
+// buffer (WDMA0 only), from old_obuf_base to new_obuf_base when it lies below old_base.
+uint32_t RelocatedAddress(uint32_t val, uint32_t new_base, uint32_t old_base, uint32_t new_obuf_base,
+                          uint32_t old_obuf_base) {
+  const bool with_obuf = new_obuf_base != 0 || old_obuf_base != 0;
+  uint64_t offset = 0;
+  uint32_t addr = 0;
+  if (!with_obuf) {
+    if (val < old_base) RefuseRelocation(fmt::format("reg value out of range! (0x{:08x} below 0x{:08x})", val, old_base));
+    offset = uint64_t{val} - old_base;
+    if (offset >= kOffsetLimit) RefuseRelocation(fmt::format("offset should >= zero! (0x{:x})", offset));
+    addr = Rebase(new_base, offset, "reg value out of range!");
+  } else if (val >= old_base) {
+    TZ100_DEBUG("  WDMA0 for working buffer");
+    offset = uint64_t{val} - old_base;
+    if (offset >= kOffsetLimit) RefuseRelocation(fmt::format("offset should be >= 0 (0x{:x})", offset));
+    addr = Rebase(new_base, offset, "address out of range");
+  } else {
+    if (val < old_obuf_base) {
+      RefuseRelocation(fmt::format("address out of range (0x{:08x} below 0x{:08x})", val, old_obuf_base));
+    }
+    TZ100_DEBUG("  WDMA0 for output buffer");
+    offset = uint64_t{val} - old_obuf_base;
+    addr = Rebase(new_obuf_base, offset, "address out of range");
+  }
+  TZ100_DEBUG("    update binary original addr: 0x{:08x}, offset: 0x{:08x}, new addr: 0x{:08x}", val, offset, addr);
+  return addr;
+}
+
+// Instructions other than CONF are left alone, but only those the device knows.
+void CheckOpcode(uint16_t opcode, size_t pos) {
+  switch (opcode) {
+    case TZ100_OPCODE_NOP:
+    case TZ100_OPCODE_SYNC:
+    case TZ100_OPCODE_INTR:
+    case TZ100_OPCODE_RDMA:
+    case TZ100_OPCODE_WDMA:
+    case TZ100_OPCODE_CONV:
+    case TZ100_OPCODE_GETW: break;
+    default: RefuseRelocation(fmt::format("Undefinded OP code! (0x{:x} at byte {})", opcode, pos));
+  }
+}
+
 // One pass over the stream for register reg; appends the edits it would make.
 void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t new_base, uint32_t old_base,
                       uint32_t new_obuf_base, uint32_t old_obuf_base, std::vector<HalfEdit>& edits) {
   TZ100_DEBUG("old_base: 0x{:08x}, new base: 0x{:08x}", old_base, new_base);
-  const bool with_obuf = new_obuf_base != 0 || old_obuf_base != 0;
   const uint16_t acl = static_cast<uint16_t>(reg);
   const uint16_t ach = static_cast<uint16_t>(reg + 1);
   bool have_low = false;
@@ -70,57 +112,27 @@ void CollectAddrEdits(const uint8_t* data, size_t size, int16_t reg, uint32_t ne
     const uint16_t value = Half(data + pos);
     const uint16_t head = Half(data + pos + 2);
     const uint16_t opcode = static_cast<uint16_t>((head & TZ100_OPCODE_MASK) >> TZ100_OPCODE_SHIFT);
-    if (opcode == TZ100_OPCODE_CONF) {
-      const uint16_t idx = head & TZ100_REGIDX_MASK;
-      if (idx == acl) {
-        low = value;
-        low_pos = pos;
-        have_low = true;
-      } else if (idx == ach) {
-        if (!have_low) {
-          // A high half without its low half cannot be relocated; it is left as it is.
-          TZ100_LOG(kWarn, "register 0x{:x} at byte {} has no low half before it; not relocated", ach, pos);
-          continue;
-        }
-        const uint32_t val = (uint32_t{value} << 16) | low;
-        uint64_t offset = 0;
-        uint32_t addr = 0;
-        if (!with_obuf) {
-          if (val < old_base) RefuseRelocation(fmt::format("reg value out of range! (0x{:08x} below 0x{:08x})", val, old_base));
-          offset = uint64_t{val} - old_base;
-          if (offset >= kOffsetLimit) RefuseRelocation(fmt::format("offset should >= zero! (0x{:x})", offset));
-          addr = Rebase(new_base, offset, "reg value out of range!");
-        } else if (val >= old_base) {
-          TZ100_DEBUG("  WDMA0 for working buffer");
-          offset = uint64_t{val} - old_base;
-          if (offset >= kOffsetLimit) RefuseRelocation(fmt::format("offset should be >= 0 (0x{:x})", offset));
-          addr = Rebase(new_base, offset, "address out of range");
-        } else {
-          if (val < old_obuf_base) {
-            RefuseRelocation(fmt::format("address out of range (0x{:08x} below 0x{:08x})", val, old_obuf_base));
-          }
-          TZ100_DEBUG("  WDMA0 for output buffer");
-          offset = uint64_t{val} - old_obuf_base;
-          addr = Rebase(new_obuf_base, offset, "address out of range");
-        }
-        TZ100_DEBUG("    update binary original addr: 0x{:08x}, offset: 0x{:08x}, new addr: 0x{:08x}", val,
-                          offset, addr);
-        edits.push_back({low_pos, static_cast<uint16_t>(addr & 0xffff)});
-        edits.push_back({pos, static_cast<uint16_t>(addr >> 16)});
-        have_low = false;
+    if (opcode != TZ100_OPCODE_CONF) {
+      if (have_low) {
+        RefuseRelocation(fmt::format("register of acl and ach should be continue! (opcode 0x{:x} at byte {})", opcode, pos));
       }
+      CheckOpcode(opcode, pos);
       continue;
     }
-    if (have_low) RefuseRelocation(fmt::format("register of acl and ach should be continue! (opcode 0x{:x} at byte {})", opcode, pos));
-    switch (opcode) {
-      case TZ100_OPCODE_NOP:
-      case TZ100_OPCODE_SYNC:
-      case TZ100_OPCODE_INTR:
-      case TZ100_OPCODE_RDMA:
-      case TZ100_OPCODE_WDMA:
-      case TZ100_OPCODE_CONV:
-      case TZ100_OPCODE_GETW: break;
-      default: RefuseRelocation(fmt::format("Undefinded OP code! (0x{:x} at byte {})", opcode, pos));
+    const uint16_t idx = head & TZ100_REGIDX_MASK;
+    if (idx == acl) {
+      low = value;
+      low_pos = pos;
+      have_low = true;
+    } else if (idx == ach && !have_low) {
+      // A high half without its low half cannot be relocated; it is left as it is.
+      TZ100_LOG(kWarn, "register 0x{:x} at byte {} has no low half before it; not relocated", ach, pos);
+    } else if (idx == ach) {
+      const uint32_t addr =
+          RelocatedAddress((uint32_t{value} << 16) | low, new_base, old_base, new_obuf_base, old_obuf_base);
+      edits.push_back({low_pos, static_cast<uint16_t>(addr & 0xffff)});
+      edits.push_back({pos, static_cast<uint16_t>(addr >> 16)});
+      have_low = false;
     }
   }
 }
