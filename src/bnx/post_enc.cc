@@ -243,13 +243,12 @@ std::string EncOutputName(const std::string& target, const std::string& name) {
   return (name.empty() ? "models_" + target : name) + ".enc";
 }
 
-EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
-                                 const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
-                                 const std::vector<uint8_t>& key_data, const SourceReadDone& read_done) {
-  const bool customer = !key_data.empty();
-  EncryptedLegacy enc;
-  enc.source_layout = CheckBlocksFit(records, all_models_size);
-  // Everything that can refuse runs before the payload is touched: sizes, setups, new records.
+namespace {
+
+// The marked setup of every model, after the checks that its pieces can be scrambled.
+std::vector<std::vector<uint8_t>> MarkedSetups(const std::vector<BNX_FW_INFO_MODEL>& records, const uint8_t* all_models,
+                                               const std::vector<ModelPieces>& layout,
+                                               const std::vector<uint8_t>& key_data, talvex::Status& notes) {
   std::vector<std::vector<uint8_t>> setups;
   for (size_t i = 0; i < records.size(); ++i) {
     const BNX_FW_INFO_MODEL& r = records[i];
@@ -261,43 +260,31 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
       Refuse(fmt::format("Weight of {} has {} bytes, cannot be scrambled: length % 16 == 0", ModelName(r, i),
                          r.size_wt));
     }
-    setups.push_back(
-        MarkSetup(all_models + enc.source_layout[i].setup, r.size_fw, key_data, ModelName(r, i), enc.notes));
+    setups.push_back(MarkSetup(all_models + layout[i].setup, r.size_fw, key_data, ModelName(r, i), notes));
   }
+  return setups;
+}
 
-  enc.records = records;
-  for (size_t i = 0; i < records.size(); ++i) enc.records[i].size_fw = static_cast<uint32_t>(setups[i].size());
-  enc.layout = PieceLayout(enc.records);
-  if (customer && !records.empty()) {
-    // The setups grew: the pieces move in device memory as they do in the file, from the first
-    // command start (every setup padded to 16 there).
-    const uint64_t base = records[0].addr_cmd;
-    for (size_t i = 0; i < enc.records.size(); ++i) {
-      BNX_FW_INFO_MODEL& r = enc.records[i];
-      const ModelPieces& p = enc.layout[i];
-      if (base + p.setup + Pad16(r.size_fw) > std::numeric_limits<uint32_t>::max()) {
-        Refuse(fmt::format("The binaries of {} pass the end of the 32-bit address space after the key data was added",
-                           ModelName(r, i)));
-      }
-      r.addr_cmd = static_cast<uint32_t>(base + p.cmd);
-      r.addr_wt = static_cast<uint32_t>(base + p.weight);
-      r.addr_fw = static_cast<uint32_t>(base + p.setup);
+// The setups grew: the pieces move in device memory as they do in the file, from the first
+// command start (every setup padded to 16 there).
+void MovePieceAddresses(std::vector<BNX_FW_INFO_MODEL>& records, const std::vector<ModelPieces>& layout) {
+  if (records.empty()) return;
+  const uint64_t base = records[0].addr_cmd;
+  for (size_t i = 0; i < records.size(); ++i) {
+    BNX_FW_INFO_MODEL& r = records[i];
+    const ModelPieces& p = layout[i];
+    if (base + p.setup + Pad16(r.size_fw) > std::numeric_limits<uint32_t>::max()) {
+      Refuse(fmt::format("The binaries of {} pass the end of the 32-bit address space after the key data was added",
+                         ModelName(r, i)));
     }
+    r.addr_cmd = static_cast<uint32_t>(base + p.cmd);
+    r.addr_wt = static_cast<uint32_t>(base + p.weight);
+    r.addr_fw = static_cast<uint32_t>(base + p.setup);
   }
+}
 
-  const uint64_t total = enc.layout.empty() ? 0 : enc.layout.back().end;
-  if (total > talvex::kMaxInputBytes) {
-    Refuse(fmt::format("The encrypted all_models.bin would hold {} bytes, more than a BNX file can carry (2 GiB)",
-                       total));
-  }
-  enc.all_models_size = static_cast<size_t>(total);
-  enc.source = all_models;
-  enc.source_records = records;
-  enc.setups = std::move(setups);
-  enc.relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
-  enc.read_done = read_done;
-
-  // The CRCs are taken from the encrypted bytes as they are made; they are made again when written.
+// The CRCs are taken from the encrypted bytes as they are made; they are made again when written.
+void TakeEncryptedCrcs(EncryptedLegacy& enc, const Encoder& encoder) {
   uint32_t whole = 0;
   for (size_t i = 0; i < enc.records.size(); ++i) {
     uint32_t crc = 0;
@@ -309,6 +296,33 @@ EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<
     whole = i == 0 ? crc : static_cast<uint32_t>(::crc32_combine(whole, crc, static_cast<z_off_t>(enc.layout[i].size())));
   }
   enc.all_models_crc = whole;
+}
+
+}  // namespace
+
+EncryptedLegacy PostEncAllModels(TalvexBNX::NPUTarget target, const std::vector<BNX_FW_INFO_MODEL>& records,
+                                 const uint8_t* all_models, size_t all_models_size, const Encoder& encoder,
+                                 const std::vector<uint8_t>& key_data, const SourceReadDone& read_done) {
+  const bool customer = !key_data.empty();
+  EncryptedLegacy enc;
+  // Everything that can refuse runs before the payload is touched: sizes, setups, new records.
+  enc.source_layout = CheckBlocksFit(records, all_models_size);
+  enc.setups = MarkedSetups(records, all_models, enc.source_layout, key_data, enc.notes);
+  enc.records = records;
+  for (size_t i = 0; i < records.size(); ++i) enc.records[i].size_fw = static_cast<uint32_t>(enc.setups[i].size());
+  enc.layout = PieceLayout(enc.records);
+  if (customer) MovePieceAddresses(enc.records, enc.layout);
+  const uint64_t total = enc.layout.empty() ? 0 : enc.layout.back().end;
+  if (total > talvex::kMaxInputBytes) {
+    Refuse(fmt::format("The encrypted all_models.bin would hold {} bytes, more than a BNX file can carry (2 GiB)",
+                       total));
+  }
+  enc.all_models_size = static_cast<size_t>(total);
+  enc.source = all_models;
+  enc.source_records = records;
+  enc.relocate = customer && target == TalvexBNX::NPUTarget::TZ100;
+  enc.read_done = read_done;
+  TakeEncryptedCrcs(enc, encoder);
   return enc;
 }
 
