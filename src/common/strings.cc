@@ -25,9 +25,8 @@ std::vector<std::string> RawPieces(const std::string& str, char delim) {
   return out;
 }
 
-// Bytes of the sequence that starts at s[i]: a well-formed character (*ok true), or the maximal
-// subpart of an ill-formed sequence (*ok false, at least one byte): its lead and the following
-// bytes that could still continue it.
+}  // namespace
+
 size_t NextUtf8(std::string_view s, size_t i, bool* ok) {
   const auto lead = static_cast<unsigned char>(s[i]);
   *ok = lead < 0x80;
@@ -54,7 +53,6 @@ size_t NextUtf8(std::string_view s, size_t i, bool* ok) {
   *ok = k == len;
   return k;
 }
-}  // namespace
 
 bool IsValidUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {

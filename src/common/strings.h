@@ -17,7 +17,12 @@ std::string Basename(std::string path);
 uint32_t ParseHex(const std::string& hex_addr);
 std::string EraseDuplicateSlashes(const std::string& path);
 
-// Whether s is well-formed UTF-8 (shortest forms only, no surrogates, at most U+10FFFF).
+// Bytes of the sequence that starts at s[i] (i < s.size()): a well-formed UTF-8 character
+// (*ok true: shortest form, no surrogate, at most U+10FFFF), or the maximal subpart of an
+// ill-formed sequence (*ok false, at least one byte): its lead and the following bytes that could
+// still continue it.
+size_t NextUtf8(std::string_view s, size_t i, bool* ok);
+// Whether s is well-formed UTF-8.
 bool IsValidUtf8(std::string_view s);
 // s with each maximal subpart of an ill-formed sequence replaced by one U+FFFD, the
 // replacement that Unicode recommends (and browsers and Python apply); well-formed text comes

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "common/json_utils.h"
+#include "common/strings.h"
 #include "flatbuffers/minireflect.h"
 #include "setup/setup_fb_reader.h"
 #include "setup/setup_nodes.h"
@@ -70,37 +71,16 @@ void AppendJsonString(const char* s, size_t n, std::string& out) {
       ++i;
       continue;
     }
-    // Bounded UTF-8 decode: shortest form only, no surrogates, at most U+10FFFF.
-    size_t len = 0;
-    uint32_t cp = 0;
-    if (c < 0x80) {
-      len = 1;
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-      cp = c & 0x07;
-    }
-    bool valid = len != 0 && n - i >= len;
-    for (size_t k = 1; valid && k < len; ++k) {
-      const auto cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc & 0xC0) != 0x80) valid = false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (valid) {
-      static const uint32_t kMinForLen[] = {0, 0, 0x80, 0x800, 0x10000};
-      valid = cp >= kMinForLen[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    }
-    if (!valid) {
-      hex4(c);
-      ++i;
+    bool valid = false;
+    const size_t len = NextUtf8(std::string_view(s, n), i, &valid);
+    if (!valid) {  // each byte of an ill-formed sequence on its own
+      for (size_t k = 0; k < len; ++k) hex4(static_cast<unsigned char>(s[i + k]));
+      i += len;
       continue;
     }
+    static const unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    uint32_t cp = c & kLeadBits[len];
+    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     if (cp <= 0xFFFF) {
       hex4(cp);
     } else {
