@@ -140,70 +140,87 @@ talvex::Status RawToString(const uint8_t* bin, size_t size, std::string& str, bo
   return talvex::Status();
 }
 
-talvex::Status RawToJson(const uint8_t* bin, size_t size, Json::Value& json, bool is_100) {
-  std::string text;
-  talvex::Status st = RawToString(bin, size, text, is_100);
-  if (!st.ok()) return st.Err("Failed to parse old setup.bin");
+namespace {
 
+// The JSON view of a raw setup's text view: the header, network input and output info sections
+// as objects of numbers, one per section, closed by an empty line.
+class RawJsonSections {
+ public:
+  void Line(const std::string& line) {
+    if (line == "Network Input Section") {
+      Start(input_);
+    } else if (line == "Header Section") {
+      Start(header_);
+    } else if (line == "Output Info Section") {
+      Start(output_);
+    } else if (line.empty()) {
+      FinishAll();
+    } else {
+      Field(line);
+    }
+  }
+
+  Json::Value Result() {
+    FinishAll();
+    Json::Value result(Json::objectValue);
+    result["header"] = headers_.empty() ? Json::Value() : headers_[0];
+    result["inputs"] = std::move(inputs_);
+    result["outputs"] = std::move(outputs_);
+    return result;
+  }
+
+ private:
   struct Slot {
     bool open = false;
     Json::Value obj{Json::objectValue};
   };
-  Json::Value headers(Json::arrayValue);
-  Json::Value inputs(Json::arrayValue);
-  Json::Value outputs(Json::arrayValue);
-  Slot header, input, output;
-  auto start = [](Slot& slot) {
+
+  static void Start(Slot& slot) {
     slot.open = true;
     slot.obj = Json::Value(Json::objectValue);
-  };
-  auto finish = [](Slot& slot, Json::Value& list) {
+  }
+  static void Finish(Slot& slot, Json::Value& list) {
     if (!slot.open) return;
     list.append(std::move(slot.obj));
     slot.open = false;
     slot.obj = Json::Value(Json::objectValue);
-  };
-  auto finish_all = [&]() {
-    finish(input, inputs);
-    finish(output, outputs);
-    finish(header, headers);
-  };
+  }
+  void FinishAll() {
+    Finish(input_, inputs_);
+    Finish(output_, outputs_);
+    Finish(header_, headers_);
+  }
+  // "key: value" of the open section (the text between the first two colons, read as a number).
+  void Field(const std::string& line) {
+    Slot* target = input_.open ? &input_ : output_.open ? &output_ : header_.open ? &header_ : nullptr;
+    if (target == nullptr) return;  // title, input info, CPU, data and super nodes
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos) return;
+    const size_t next = line.find(':', colon + 1);
+    const size_t count = next == std::string::npos ? std::string::npos : next - colon - 1;
+    const long long number = std::strtoll(line.substr(colon + 1, count).c_str(), nullptr, 10);
+    target->obj[line.substr(0, colon)] = Json::Value(static_cast<Json::Int64>(number));
+  }
 
+  Json::Value headers_{Json::arrayValue}, inputs_{Json::arrayValue}, outputs_{Json::arrayValue};
+  Slot header_, input_, output_;
+};
+
+}  // namespace
+
+talvex::Status RawToJson(const uint8_t* bin, size_t size, Json::Value& json, bool is_100) {
+  std::string text;
+  talvex::Status st = RawToString(bin, size, text, is_100);
+  if (!st.ok()) return st.Err("Failed to parse old setup.bin");
+  RawJsonSections sections;
   size_t begin = 0;
   while (begin < text.size()) {
     size_t end = text.find('\n', begin);
     if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(begin, end - begin);
+    sections.Line(text.substr(begin, end - begin));
     begin = end + 1;
-
-    if (line == "Network Input Section") {
-      start(input);
-    } else if (line == "Header Section") {
-      start(header);
-    } else if (line == "Output Info Section") {
-      start(output);
-    } else if (line.empty()) {
-      finish_all();
-    } else {
-      Slot* target = input.open ? &input : output.open ? &output : header.open ? &header : nullptr;
-      if (target == nullptr) continue;  // title, input info, CPU, data and super nodes
-      const size_t colon = line.find(':');
-      if (colon == std::string::npos) continue;
-      const std::string key = line.substr(0, colon);
-      const size_t next = line.find(':', colon + 1);
-      const size_t count = next == std::string::npos ? std::string::npos : next - colon - 1;
-      const std::string value = line.substr(colon + 1, count);
-      const long long number = std::strtoll(value.c_str(), nullptr, 10);
-      target->obj[key] = Json::Value(static_cast<Json::Int64>(number));
-    }
   }
-  finish_all();
-
-  Json::Value result(Json::objectValue);
-  result["header"] = headers.empty() ? Json::Value() : headers[0];
-  result["inputs"] = std::move(inputs);
-  result["outputs"] = std::move(outputs);
-  json = std::move(result);
+  json = sections.Result();
   return talvex::Status();
 }
 
