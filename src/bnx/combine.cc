@@ -150,39 +150,52 @@ talvex::Status CheckBNX(const std::vector<CombineSource>& srcs) {
   return {};
 }
 
-std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
-                                        talvex::Status* status) {
-  *status = {};
+namespace {
+
+// What the combined models share: one input buffer (every model must use the same one), the
+// largest working buffer, and room for every output buffer side by side.
+struct SharedBuffers {
+  uint64_t input = 0, max_input = 0, max_working = 0, outputs = 0;
+};
+
+talvex::Status MeasureSharedBuffers(const std::vector<std::vector<FirmInfo>>& old_records, SharedBuffers& shared) {
   bool first = true;
-  uint64_t inbuf_addr = 0, max_inbuf = 0, max_wbuf = 0, obuf_acc = 0;
   for (const auto& records : old_records) {
     for (const FirmInfo& f : records) {
       if (first) {
-        inbuf_addr = f.input_start;
+        shared.input = f.input_start;
         first = false;
-      } else if (f.input_start != inbuf_addr) {
-        *status = talvex::Status::Error(fmt::format("Input address should be the same! (model {}: 0x{:x}, first: 0x{:x})",
-                                                  f.model_id, f.input_start, inbuf_addr));
-        return {};
+      } else if (f.input_start != shared.input) {
+        return talvex::Status::Error(fmt::format("Input address should be the same! (model {}: 0x{:x}, first: 0x{:x})",
+                                                 f.model_id, f.input_start, shared.input));
       }
       if (f.output_start == f.dram_start) {
-        *status = talvex::Status::Error(fmt::format("dedicated output buffer should be enable (model {})", f.model_id));
-        return {};
+        return talvex::Status::Error(fmt::format("dedicated output buffer should be enable (model {})", f.model_id));
       }
-      max_inbuf = std::max<uint64_t>(max_inbuf, f.input_size);
-      max_wbuf = std::max<uint64_t>(max_wbuf, f.dram_size);
-      obuf_acc += f.output_size;
+      shared.max_input = std::max<uint64_t>(shared.max_input, f.input_size);
+      shared.max_working = std::max<uint64_t>(shared.max_working, f.dram_size);
+      shared.outputs += f.output_size;
     }
   }
-  const uint64_t obuf_addr = Pad16(inbuf_addr + max_inbuf);
-  const uint64_t wbuf_addr = Pad16(obuf_addr + obuf_acc);
-  uint64_t addr = Pad16(wbuf_addr + max_wbuf);
+  return {};
+}
+
+}  // namespace
+
+std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
+                                        talvex::Status* status) {
+  SharedBuffers shared;
+  *status = MeasureSharedBuffers(old_records, shared);
+  if (!status->ok()) return {};
+  // Input, outputs, the working buffer, then each model's command, weight and setup in turn.
+  const uint64_t obuf_addr = Pad16(shared.input + shared.max_input);
+  const uint64_t wbuf_addr = Pad16(obuf_addr + shared.outputs);
+  uint64_t addr = Pad16(wbuf_addr + shared.max_working);
   uint64_t out_cursor = obuf_addr;
   std::vector<FirmInfo> result;
   for (const auto& records : old_records) {
     for (const FirmInfo& f : records) {
-      FirmInfo n;
-      n.dram_start = static_cast<uint32_t>(wbuf_addr);
+      FirmInfo n;  // the sizes and the identity stay; every address is new
       n.dram_size = f.dram_size;
       n.cmd_size = f.cmd_size;
       n.weight_size = f.weight_size;
@@ -195,16 +208,17 @@ std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>
       const uint64_t weight = cmd + Pad16(f.cmd_size);
       const uint64_t fw = weight + Pad16(f.weight_size);
       addr = fw + Pad16(f.fw_code_size);
-      if (addr > kAddressSpace || wbuf_addr + max_wbuf > kAddressSpace) {
+      if (addr > kAddressSpace || wbuf_addr + shared.max_working > kAddressSpace) {
         *status = talvex::Status::Error(
             fmt::format("the combined models do not fit the 32-bit address space (model {} ends at 0x{:x})",
                         f.model_id, addr));
         return {};
       }
+      n.dram_start = static_cast<uint32_t>(wbuf_addr);
       n.cmd_start = static_cast<uint32_t>(cmd);
       n.weight_start = static_cast<uint32_t>(weight);
       n.fw_code_start = static_cast<uint32_t>(fw);
-      n.input_start = static_cast<uint32_t>(inbuf_addr);
+      n.input_start = static_cast<uint32_t>(shared.input);
       n.output_start = static_cast<uint32_t>(out_cursor);
       out_cursor += f.output_size;
       result.push_back(n);

@@ -553,7 +553,6 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   result.txm_payload = true;
   result.output_path = GetOutputFilePath(src.target_str, out_name);
   CheckNotInput(result.output_path);
-
   BNX_Args args = ArgsFromSource(src);
   args.tv_number = tv_number;
   args.encryption_mode =
@@ -570,16 +569,15 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
     Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
   }
 
-  std::string txm_path;
-  if (options.keep_intermediate) {
-    // Named as the TXM writer names a dumped file.
-    const TalvexTXM::NPUTarget txm_target = txm.header ? txm.header->target : TalvexTXM::NPUTarget::UNKNOW;
-    txm_path = TxmWriter::OutputPath(txm_target, output_folder, output_name, -1, -1, "");
-    CheckNotInput(txm_path);
-  }
+  // With -l the encrypted TXM file is kept too, named as the TXM writer names a dumped file.
+  const std::string txm_path =
+      options.keep_intermediate
+          ? TxmWriter::OutputPath(txm.header ? txm.header->target : TalvexTXM::NPUTarget::UNKNOW, output_folder,
+                                  output_name, -1, -1, "")
+          : "";
+  if (!txm_path.empty()) CheckNotInput(txm_path);
 
   const KeyMaterial key = KeyMaterialOf(keys);
-
   // Room for the whole packed file up front: growing a builder of this size would hold the
   // old and the new buffer at once.
   talvex::MappedBuilderAllocator allocator(talvex::MappedBuilderAllocator::Pages::kHuge);
@@ -591,8 +589,6 @@ PostEncResult PostEncTxmPayload(SourceBNX src, const std::string& bnx_path, cons
   const size_t packed_size = reserved.GetSize();
 
   GenInputs in = TxmPayloadInputs(GetTargetEnum(args.target), packed, packed_size, bnx_path);
-
-
   if (!txm_path.empty()) {
     talvex::WriteFileOrThrow(txm_path, packed, packed_size);
     result.intermediates.push_back(txm_path);
