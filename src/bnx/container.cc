@@ -148,23 +148,48 @@ talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out) {
   return LoadVerified(path, TXM::VerifyTXMBuffer, LogCateg::Common, kNotValid, out);
 }
 
+namespace {
+using Header = TalvexBNX::BNXHeader;
+std::string FieldText(const flatbuffers::String* s) { return s == nullptr ? std::string() : s->str(); }
+}  // namespace
+
+const std::vector<HeaderKey>& HeaderKeys() {
+  using Number = std::optional<uint32_t>;
+  static const std::vector<HeaderKey> keys = {
+      {"platform", [](const Header& h) { return FieldText(h.platform()); }, nullptr, true},
+      {"target", [](const Header& h) { return GetTargetStr(h.target()); }, nullptr, true},
+      {"crc", [](const Header& h) { return GetHexFromUInt(h.crc()); }, [](const Header& h) -> Number { return h.crc(); },
+       true},
+      {"tv_number", [](const Header& h) { return GetHexFromUInt(h.tv_number()); },
+       [](const Header& h) -> Number { return h.tv_number(); }, true},
+      {"encryption_mode", [](const Header& h) { return GetEncModeStr(h.encryption_mode()); }, nullptr, true},
+      {"compiler_version", [](const Header& h) { return FieldText(h.compiler_version()); }, nullptr, true},
+      {"toolchain_version", [](const Header& h) { return FieldText(h.toolchain_version()); }, nullptr, true},
+      {"schema_version", [](const Header& h) { return GetSchemaVersionStr(h.schema_version()); }, nullptr, true},
+      {"schema_version_major", [](const Header& h) { return GetSchemaMajorVersionStr(h.schema_version()); },
+       [](const Header& h) -> Number {
+         return h.schema_version() != nullptr ? Number(h.schema_version()->major_num()) : std::nullopt;
+       },
+       false},
+      {"uuid", [](const Header& h) { return GetHexFromUInt(h.uuid()); }, [](const Header& h) -> Number { return h.uuid(); },
+       true},
+      {"solution_id", [](const Header& h) { return FieldText(h.solution_id()); }, nullptr, true},
+      {"solution_tag", [](const Header& h) { return FieldText(h.solution_tag()); }, nullptr, true},
+  };
+  return keys;
+}
+
+const HeaderKey* FindHeaderKey(const std::string& name) {
+  for (const HeaderKey& k : HeaderKeys()) {
+    if (name == k.name) return &k;
+  }
+  return nullptr;
+}
+
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key) {
-  const TalvexBNX::BNXHeader* h = bnx == nullptr ? nullptr : bnx->header();
-  if (h == nullptr) return "";
-  auto str = [](const flatbuffers::String* s) { return s == nullptr ? std::string() : s->str(); };
-  if (key == "platform") return str(h->platform());
-  if (key == "target") return GetTargetStr(h->target());
-  if (key == "crc") return GetHexFromUInt(h->crc());
-  if (key == "tv_number") return GetHexFromUInt(h->tv_number());
-  if (key == "encryption_mode") return GetEncModeStr(h->encryption_mode());
-  if (key == "compiler_version") return str(h->compiler_version());
-  if (key == "toolchain_version") return str(h->toolchain_version());
-  if (key == "schema_version") return GetSchemaVersionStr(h->schema_version());
-  if (key == "schema_version_major") return GetSchemaMajorVersionStr(h->schema_version());
-  if (key == "uuid") return GetHexFromUInt(h->uuid());
-  if (key == "solution_id") return str(h->solution_id());
-  if (key == "solution_tag") return str(h->solution_tag());
-  return "";
+  const Header* h = bnx == nullptr ? nullptr : bnx->header();
+  const HeaderKey* k = FindHeaderKey(key);
+  return h == nullptr || k == nullptr ? "" : k->text(*h);
 }
 
 bool CheckFileExist(const std::string& path) {

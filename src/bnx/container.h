@@ -3,7 +3,9 @@
 // enumeration texts and output file names.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "bnx/bnx_file.h"
 #include "bnx_generated.h"
@@ -52,7 +54,23 @@ talvex::Status LoadVerified(const std::string& path, bool (*verify)(const uint8_
 // A verified TXM file (LoadVerified, with the loaders' shared text for one that does not verify).
 talvex::Status GetTXMBuffer(const std::string& path, talvex::FileBuffer& out);
 
-// Same, on a container already verified in memory.
+// One key of a container's header: its name, its text (as -R prints it; "target" throws
+// TalvexException for a stored value outside TZ100..TZ600), the number the JSON reports give
+// instead of the text (null: the text; an empty optional: JSON null), and whether the -I report
+// lists it.
+struct HeaderKey {
+  const char* name;
+  std::string (*text)(const TalvexBNX::BNXHeader& h);
+  std::optional<uint32_t> (*number)(const TalvexBNX::BNXHeader& h);
+  bool in_info_report;
+};
+// Every header key, in the order the reports list them.
+const std::vector<HeaderKey>& HeaderKeys();
+// The key of that name; null for a name that is not a header key.
+const HeaderKey* FindHeaderKey(const std::string& name);
+
+// The text of a header key of a container already verified in memory; empty without a header or
+// for an unknown key.
 std::string ReadBNXKey(const TalvexBNX::BNXContent* bnx, const std::string& key);
 
 bool CheckFileExist(const std::string& path);

@@ -32,22 +32,10 @@ int OpenOrReport(const std::string& path, BNXUtils::BnxFile& bnx) {
   return talvex::Report(BNXUtils::BnxFile::Open(path, bnx)) != 0 ? -1 : 0;
 }
 
-const char* const kHeaderKeys[] = {"platform",          "target",         "crc",
-                                   "tv_number",         "encryption_mode", "compiler_version",
-                                   "toolchain_version", "schema_version",  "schema_version_major",
-                                   "uuid",              "solution_id",     "solution_tag"};
-
 std::string HeaderKeyList() {
   std::string out;
-  for (const char* k : kHeaderKeys) out += (out.empty() ? "" : ", ") + std::string(k);
+  for (const BNXUtils::HeaderKey& k : BNXUtils::HeaderKeys()) out += (out.empty() ? "" : ", ") + std::string(k.name);
   return out;
-}
-
-bool KnownHeaderKey(const std::string& key) {
-  for (const char* k : kHeaderKeys) {
-    if (key == k) return true;
-  }
-  return false;
 }
 
 // Texts the container is to hold must be UTF-8, or the JSON reports could not hold them as they
@@ -92,7 +80,7 @@ int ReadHeader(const CmdArgs& args) {
     std::cerr << "the header key is missing: -k(--header_key) one of " << HeaderKeyList() << std::endl;
     return -1;
   }
-  if (!KnownHeaderKey(args.header_key)) {
+  if (!BNXUtils::FindHeaderKey(args.header_key)) {
     std::cerr << "unknown header key: " << args.header_key << " (valid keys: " << HeaderKeyList() << ")" << std::endl;
     return -1;
   }

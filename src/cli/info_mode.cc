@@ -55,8 +55,9 @@ int BnxInfo(const CmdArgs& args) {
 
   std::string out = "BNX Header:\n";
   out += fmt::format("{0:-<{1}}\n", "", 60);
-  for (const char* key : {"platform", "target", "crc", "tv_number", "encryption_mode", "compiler_version",
-                          "toolchain_version", "schema_version", "uuid", "solution_id", "solution_tag"}) {
+  for (const BNXUtils::HeaderKey& k : BNXUtils::HeaderKeys()) {
+    if (!k.in_info_report) continue;
+    const char* key = k.name;
     std::string value;
     try {
       value = bnx.Key(key);

@@ -2,29 +2,23 @@
 
 #include <iostream>
 #include <memory>
+#include <optional>
 
+#include "bnx/container.h"
 #include "common/exceptions.h"
 #include "common/logger.h"
 #include "common/strings.h"
 
-namespace {
-const char* const kKeys[] = {"platform",       "target",   "crc",         "tv_number",   "encryption_mode",
-                             "compiler_version", "toolchain_version", "schema_version", "schema_version_major",
-                             "uuid",           "solution_id", "solution_tag"};
-}  // namespace
-
 Json::Value HeaderKeyJson(const BNXUtils::BnxFile& bnx, const std::string& key) {
   const TalvexBNX::BNXHeader* h = bnx.header();
-  if (h == nullptr) return Json::Value();
-  if (key == "crc") return Json::Value(h->crc());
-  if (key == "tv_number") return Json::Value(h->tv_number());
-  if (key == "uuid") return Json::Value(h->uuid());
-  if (key == "schema_version_major") return bnx.has_major() ? Json::Value(bnx.major()) : Json::Value();
-  bool known = false;
-  for (const char* k : kKeys) known = known || key == k;
-  if (!known) return Json::Value();
+  const BNXUtils::HeaderKey* k = BNXUtils::FindHeaderKey(key);
+  if (h == nullptr || k == nullptr) return Json::Value();
+  if (k->number != nullptr) {
+    const std::optional<uint32_t> n = k->number(*h);
+    return n ? Json::Value(*n) : Json::Value();
+  }
   try {
-    return Json::Value(bnx.Key(key));
+    return Json::Value(k->text(*h));
   } catch (const TalvexException& e) {
     talvex::Report(e.status());
     return Json::Value();
@@ -33,7 +27,7 @@ Json::Value HeaderKeyJson(const BNXUtils::BnxFile& bnx, const std::string& key) 
 
 Json::Value HeaderJson(const BNXUtils::BnxFile& bnx) {
   Json::Value out(Json::objectValue);
-  for (const char* k : kKeys) out[k] = HeaderKeyJson(bnx, k);
+  for (const BNXUtils::HeaderKey& k : BNXUtils::HeaderKeys()) out[k.name] = HeaderKeyJson(bnx, k.name);
   return out;
 }
 
