@@ -2,10 +2,12 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include <fmt/format.h>
 
+#include "bnx/container.h"
 #include "cli/options.h"
 #include "cli/paths.h"
 #include "cli/version.h"
@@ -18,12 +20,26 @@ namespace {
 
 void PrintVersion() { std::cout << kToolchainVersion << "\n" << kCompilerVersion << "\n"; }
 
-// "    -o, --output    : " + text
-std::string OptionLine(char short_name, const std::string& text) {
-  const OptionSpec* spec = FindOption(static_cast<unsigned char>(short_name));
-  const std::string names = fmt::format("-{}, --{}", short_name, spec->long_name);
-  // Longer names keep one blank before the colon.
-  return fmt::format("    {:<16}: {}\n", names.size() < 16 ? names : names + " ", text);
+// The usage text's option list: "    -o, --output    : " + help, in the table's usage order.
+std::string OptionLines() {
+  std::vector<const OptionSpec*> listed;
+  for (const OptionSpec& spec : OptionTable()) {
+    if (spec.usage_rank != 0) listed.push_back(&spec);
+  }
+  std::sort(listed.begin(), listed.end(), [](const auto* a, const auto* b) { return a->usage_rank < b->usage_rank; });
+  std::string keys;
+  for (const BNXUtils::HeaderKey& k : BNXUtils::HeaderKeys()) keys += (keys.empty() ? "" : ", ") + std::string(k.name);
+  std::string out;
+  for (const OptionSpec* spec : listed) {
+    const std::string names = spec->short_name != 0 ? fmt::format("-{}, --{}", spec->short_name, spec->long_name)
+                                                    : fmt::format("--{}", spec->long_name);
+    std::string help = spec->help;
+    const size_t at = help.find("{keys}");
+    if (at != std::string::npos) help.replace(at, 6, keys);
+    // Longer names keep one blank before the colon.
+    out += fmt::format("    {:<16}: {}\n", names.size() < 16 ? names : names + " ", help);
+  }
+  return out;
 }
 
 }  // namespace
@@ -55,24 +71,7 @@ std::string CmdArgs::UsageText(const char* program) {
        " <addr_json_path> (" + n('i') + " model_id)\n";
   s += "    CHECK_ALIGNMENT       : " + n('A') + " <txm_file_path>\n";
   s += "    VERIFY_BNX            : " + UsageName("verify") + " BNX_1 BNX_2... (" + UsageName("json") + ")\n";
-  s += "\n  options:\n";
-  s += OptionLine('o', "output file name, default is \"models_(target)\"");
-  s += OptionLine('O', "output folder, default is \"output/\"");
-  s += OptionLine('V', "show version number");
-  s += OptionLine('H', "show this message");
-  s += OptionLine('q', "print fewer progress lines");
-  s += OptionLine('a', "solution id of UPDATE SOLUTION INFO");
-  s += OptionLine('b', "solution tag of UPDATE SOLUTION INFO");
-  s += OptionLine('i', "model id of SPLIT_CORE, default -1 (every model)");
-  s += OptionLine('d', "core id of SPLIT_CORE");
-  s += OptionLine('p', "address json file of SPLIT_CORE");
-  s += OptionLine('k', "header key of READ_BNX: platform, target, crc, tv_number, encryption_mode, "
-                       "compiler_version, toolchain_version, schema_version, schema_version_major, uuid, "
-                       "solution_id, solution_tag");
-  s += fmt::format("    {:<16}: {}\n", UsageName("force"),
-                   "EXTRACT_BNX of a damaged container, each failing check printed as a warning");
-  s += fmt::format("    {:<16}: {}\n", UsageName("json"),
-                   "print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)");
+  s += "\n  options:\n" + OptionLines();
   s += "    \n";
   return s;
 }

@@ -25,6 +25,10 @@ struct OptionSpec {
   CmdArgs::CMDMode mode;  // kMode only
   // kSet only: stores the argument; a failed status stops option reading (exit status 1).
   talvex::Status (*set)(CmdArgs& args, const std::string& arg);
+  // Its line in the usage text's option list ("{keys}" stands for the header keys), and where
+  // in that list (0: not listed; the modes have their own lines).
+  const char* help = nullptr;
+  int usage_rank = 0;
 };
 
 // Every option, in the order of the long-option table.
