@@ -6,6 +6,7 @@
 
 #include <regex>
 
+#include "bnx/container.h"
 #include "cli/options.h"
 #include "support/run.h"
 
@@ -16,7 +17,7 @@ TEST(ParseTest, UsageWithoutAProgramName) {
 }
 
 // Every option of the table is documented in the man page and offered by the completion, by its
-// long name and its letter.
+// long name and its letter; so is every header key.
 TEST(ParseTest, ManPageAndCompletionKnowEveryOption) {
   const std::string man = testsupport::ReadText(std::string(TALVEX_SOURCE_ROOT) + "/man/talvex_bnx_utils.1");
   const std::string completion = testsupport::ReadText(std::string(TALVEX_SOURCE_ROOT) + "/completion/talvex_bnx_utils");
@@ -28,5 +29,9 @@ TEST(ParseTest, ManPageAndCompletionKnowEveryOption) {
     const std::string letter(1, spec.short_name);
     EXPECT_TRUE(std::regex_search(man, std::regex("\\\\-" + letter + "\\b"))) << "man page: -" << letter;
     EXPECT_TRUE(std::regex_search(completion, std::regex("[ \"]-" + letter + " --" + name))) << "completion: -" << letter;
+  }
+  for (const BNXUtils::HeaderKey& key : BNXUtils::HeaderKeys()) {
+    EXPECT_TRUE(std::regex_search(man, std::regex(std::string("\\b") + key.name + "\\b"))) << "man page: " << key.name;
+    EXPECT_TRUE(std::regex_search(completion, std::regex(std::string("[\\s\"]") + key.name + "[\\s\"]"))) << key.name;
   }
 }
