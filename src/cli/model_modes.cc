@@ -31,60 +31,6 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : EraseDuplicateSlashes(folder + "/" + name);
 }
 
-int32_t ModelId(const TalvexTXM::ModelT& model) { return model.header ? model.header->id : 0; }
-
-// Positions in txm.models of the models to visit (only those of model_id unless it is -1),
-// grouped by ascending id, in file order within an id. Built in one pass, so that visiting every
-// model stays linear in their number (a scan of all models per id is quadratic).
-std::map<int32_t, std::vector<size_t>> ModelsById(const TalvexTXM::TXMContentT& txm, int32_t model_id) {
-  std::map<int32_t, std::vector<size_t>> by_id;
-  for (size_t i = 0; i < txm.models.size(); ++i) {
-    const auto& model = txm.models[i];
-    if (model && (model_id == -1 || ModelId(*model) == model_id)) by_id[ModelId(*model)].push_back(i);
-  }
-  return by_id;
-}
-
-// One single-model container per model id in ascending id (for an id held by several models,
-// the last of them), handed to fn (int(int32_t id, TXMContentT&), 0 to go on; fn may empty the
-// container). The models of an id are dropped from txm once cut out, so no model is held twice
-// for long.
-template <typename Fn>
-int ForEachModel(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
-  for (const auto& [id, positions] : ModelsById(txm, model_id)) {
-    TalvexTXM::TXMContentT cut;
-    int ret = talvex::Report(TXM::TrimModel(cut, txm, *txm.models[positions.back()]));
-    if (ret != 0) {
-      std::cerr << "Failed to ExtractModel with model_id: " << model_id << std::endl;
-      return ret;
-    }
-    for (size_t i : positions) txm.models[i].reset();
-    ret = fn(id, cut);
-    if (ret != 0) return ret;
-  }
-  return 0;
-}
-
-// ForEachModel for a fn that only packs and reads the single-model container: the same models in
-// the same order, but each handed over by moving it out of txm with txm's header, instead of
-// packing and unpacking a copy of it. Packing that container gives the same bytes as packing the
-// copy: a tree read from a file comes back from a pack and unpack unchanged. The header goes back
-// into txm after each call.
-template <typename Fn>
-int ForEachModelMoved(TalvexTXM::TXMContentT& txm, int32_t model_id, Fn&& fn) {
-  for (const auto& [id, positions] : ModelsById(txm, model_id)) {
-    TalvexTXM::TXMContentT one;
-    one.magic = txm.magic;
-    one.models.push_back(std::move(txm.models[positions.back()]));
-    for (size_t i : positions) txm.models[i].reset();
-    one.header = std::move(txm.header);
-    const int ret = fn(id, one);
-    txm.header = std::move(one.header);
-    if (ret != 0) return ret;
-  }
-  return 0;
-}
-
 }  // namespace
 
 TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path) {
@@ -130,10 +76,10 @@ int SplitCore(const CmdArgs& cmd) {
     TALVEX_LOG(LogCateg::Tool, kWarn, "SplitCore doesn't support specifying output");
   }
   TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
-  return ForEachModel(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+  return TXM::ForEachModelById(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     TalvexTXM::TXMContentT result;
     int ret = talvex::Report(TXM::TrimCore(result, container, cmd.core_id, cmd.json_path));
-    container = TalvexTXM::TXMContentT();  // done with the model: free it before packing the result
+    container.models.clear();  // done with the model: free it before packing the result
     if (ret != 0) {
       std::cerr << "Failed to ExtractCore with core_id: " << cmd.core_id << std::endl;
       return ret;
@@ -166,7 +112,7 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
     }
   }
   int counter = 1;
-  return ForEachModelMoved(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+  return TXM::ForEachModelById(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     // Written under its final name at once ("01_net_model_3.txm"), not renamed afterwards,
     // so no interim "01_net" file ever appears or gets replaced.
     std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);

@@ -218,24 +218,28 @@ namespace {
 size_t PackCapacity(const T::ModelT& model) { return BuilderCapacity(PayloadBytes(model)); }
 
 namespace {
-talvex::Status PackOneModel(T::TXMContentT& one, const T::TXMContentT& txm, const T::ModelT& model) {
-  const uint64_t payload = PayloadBytes(model);
-  talvex::Status st = FitsOneBuffer(payload);
-  if (!st.ok()) return st;
-  FlatBufferBuilder fbb(BuilderCapacity(payload));
-  const Offset<T::Model> model_off = T::Model::Pack(fbb, &model);
-  const auto models_off = fbb.CreateVector(&model_off, 1);
-  const auto header_off = PackHeader(fbb, txm.header);
-  return FinishAndParse(fbb, T::CreateTXMContent(fbb, txm.magic, header_off, models_off), one);
-}
 }  // namespace
 
-talvex::Status TrimModel(T::TXMContentT& result, const T::TXMContentT& txm, const T::ModelT& model) {
-  T::TXMContentT one;
-  talvex::Status st = PackOneModel(one, txm, model);
-  if (!st.ok()) return st.Err(fmt::format("Failed to create TXMContentT object with model_id: {}", ModelId(model)));
-  result = std::move(one);
-  return st;
+int ForEachModelById(T::TXMContentT& txm, int32_t model_id,
+                     const std::function<int(int32_t id, T::TXMContentT& one)>& fn) {
+  // Positions of the models to visit, grouped by ascending id, in one pass: a scan of all models
+  // per id would make visiting every model quadratic in their number.
+  std::map<int32_t, std::vector<size_t>> by_id;
+  for (size_t i = 0; i < txm.models.size(); ++i) {
+    const auto& model = txm.models[i];
+    if (model && (model_id == -1 || ModelId(*model) == model_id)) by_id[ModelId(*model)].push_back(i);
+  }
+  for (const auto& [id, positions] : by_id) {
+    T::TXMContentT one;
+    one.magic = txm.magic;
+    one.models.push_back(std::move(txm.models[positions.back()]));
+    for (size_t i : positions) txm.models[i].reset();
+    one.header = std::move(txm.header);
+    const int ret = fn(id, one);
+    txm.header = std::move(one.header);
+    if (ret != 0) return ret;
+  }
+  return 0;
 }
 
 namespace {

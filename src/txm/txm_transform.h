@@ -7,6 +7,7 @@
 // Broken preconditions throw TalvexException(ErrorCode::UnexpectedValue, <text>); an address
 // file that cannot relocate a core throws InvalidProgramInput. Nothing is produced then.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,11 +28,14 @@ using TxmBufferInfos = std::vector<std::unique_ptr<TalvexTXM::BufferInfoT>>;
 // for the rest, so that a large model is packed without the builder growing on the way.
 size_t PackCapacity(const TalvexTXM::ModelT& model);
 
-// The single-model container of one of txm's models (txm's magic and header, that model), for
-// callers that visit many models and cannot afford a scan of txm per model. result changes
-// only on success.
-talvex::Status TrimModel(TalvexTXM::TXMContentT& result, const TalvexTXM::TXMContentT& txm,
-                         const TalvexTXM::ModelT& model);
+// Hands fn(id, one) a single-model container (txm's magic and header, one model) for each model
+// id of txm in ascending order (for an id held by several models, the last of them), only for
+// model_id unless it is -1. Each model is moved out of txm, which loses the models of an id once
+// they are handed over (no model is held twice); the header is lent to each container and put
+// back after the call (fn must leave it there). Packing such a container gives the bytes of
+// packing a copy of it. Stops at the first fn that returns non-zero, and returns that.
+int ForEachModelById(TalvexTXM::TXMContentT& txm, int32_t model_id,
+                     const std::function<int(int32_t id, TalvexTXM::TXMContentT& one)>& fn);
 
 // Stand-alone container for core core_id of the single model of txm: one core (id 0, type
 // NPU, no dependency) and a model header whose buffer list is the file header's, relocated
