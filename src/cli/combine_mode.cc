@@ -84,13 +84,8 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
           talvex::Report(extracted);
           return -1;
         }
-        CmdArgs split;
-        split.model_path = {written.all_models};
-        split.output_folder = cmd.output_folder;
-        split.output_name = src.prefix;
-        split.model_id = -1;
         std::vector<std::string> files;
-        if (ExtractTxm(split, files) != 0) {
+        if (SplitTxmFile(written.all_models, cmd.output_folder, src.prefix, -1, files) != 0) {
           std::cerr << "Failed to ExtractTxm with model_id: " << -1 << std::endl;
           return -1;
         }

@@ -27,17 +27,12 @@
 namespace {
 
 // One container per model of the extracted TXM file, named after the prefix.
-// views, if given, receives the JSON view text of each file (ExtractTxm).
+// views, if given, receives the JSON view text of each file (SplitTxmFile).
 int RunExtractTxm(const CmdArgs& args, const std::string& txm, const std::string& prefix,
                   std::vector<std::string>& txm_files, std::vector<std::string>* views = nullptr) {
-  CmdArgs cmd;
-  cmd.model_path = {txm};
-  cmd.output_folder = args.output_folder;
-  cmd.output_name = prefix;
-  cmd.model_id = -1;
   int r = -1;
   try {
-    r = ExtractTxm(cmd, txm_files, views);
+    r = SplitTxmFile(txm, args.output_folder, prefix, -1, txm_files, views);
   } catch (const TalvexException& e) {
     talvex::Report(e.status());
   } catch (const std::exception& e) {
@@ -48,7 +43,7 @@ int RunExtractTxm(const CmdArgs& args, const std::string& txm, const std::string
 }
 
 // The JSON view of every new per-model TXM file, then the model report of the whole file.
-// views holds the view texts of the files from first on when ExtractTxm made them; otherwise
+// views holds the view texts of the files from first on when SplitTxmFile made them; otherwise
 // each file is read back.
 int ReportTxm(const std::string& all_out, const std::vector<std::string>& txm_files, size_t first,
               const std::vector<std::string>& views) {
@@ -153,8 +148,7 @@ int ExtractBnxAll(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files, st
   }
   int status = 0;
   for (BNXUtils::BnxFile& bnx : files) {
-    const bool own_prefix = !args.output_name.empty() && args.mode != CmdArgs::CombineBnx;
-    const std::string prefix = own_prefix ? args.output_name : bnx.default_prefix();
+    const std::string prefix = !args.output_name.empty() ? args.output_name : bnx.default_prefix();
     std::string fw_out, all_out;
     std::vector<std::string> setups;
     int r = ExtractBnxUtils(bnx, prefix, keep, fw_out, all_out, &setups,

@@ -94,16 +94,12 @@ int SplitCore(const CmdArgs& cmd) {
   });
 }
 
-int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files) {
-  return ExtractTxm(cmd, output_files, nullptr);
-}
-
-int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::vector<std::string>* views) {
-  RequireOneFile(cmd, "should be only one txm file");
+int SplitTxmFile(const std::string& txm_path, const std::string& folder, const std::string& name, int32_t model_id,
+                 std::vector<std::string>& output_files, std::vector<std::string>* views) {
   // Only the model being written holds its payloads in memory: each is filled from the file
   // just before it is packed, and its pages of the file are given back then.
   talvex::FileBuffer file;
-  TalvexTXM::TXMContentT txm = LoadTxmTables(cmd.model_path[0], file);
+  TalvexTXM::TXMContentT txm = LoadTxmTables(txm_path, file);
   std::map<const TalvexTXM::ModelT*, const TalvexTXM::Model*> flat_of;
   if (file.ok()) {
     const auto* flat = flatbuffers::GetRoot<TalvexTXM::TXMContent>(file.data())->models();
@@ -112,16 +108,16 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
     }
   }
   int counter = 1;
-  return TXM::ForEachModelById(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+  return TXM::ForEachModelById(txm, model_id, [&](int32_t id, TalvexTXM::TXMContentT& container) {
     // Written under its final name at once ("01_net_model_3.txm"), not renamed afterwards,
     // so no interim "01_net" file ever appears or gets replaced.
-    std::string name = fmt::format("{:02d}_{}", counter++, cmd.output_name);
-    if (!cmd.output_name.empty()) name += "_model_" + std::to_string(model_id) + ".txm";
+    std::string file_name = fmt::format("{:02d}_{}", counter++, name);
+    if (!name.empty()) file_name += "_model_" + std::to_string(id) + ".txm";
     for (auto& model : container.models) {
       const auto found = flat_of.find(model.get());
       if (found == flat_of.end()) continue;
       if (!TXM::FillModelPayloads(found->second, model.get())) {
-        TALVEX_LOG_ERROR(LogCateg::Tool, "Model {} of {} does not unpack as it is stored", model_id, cmd.model_path[0]);
+        TALVEX_LOG_ERROR(LogCateg::Tool, "Model {} of {} does not unpack as it is stored", id, txm_path);
         return -1;
       }
       TXM::ForEachModelPayload(found->second, [&](const uint8_t* d, size_t n) {
@@ -132,7 +128,7 @@ int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::
     // the file for every model made many small models cost quadratic time.
     TxmWriter writer(TXM::PackCapacity(*container.models.front()));
     std::string path;
-    if (talvex::Report(writer.Dump(container, cmd.output_folder, name, model_id, -1, "", path)) != 0) return -1;
+    if (talvex::Report(writer.Dump(container, folder, file_name, id, -1, "", path)) != 0) return -1;
     output_files.push_back(BNXUtils::GetRealpath(path));
     if (views != nullptr) {
       // The container is dropped after this call: trimming it in place costs nothing.

@@ -13,17 +13,15 @@
 // TalvexException (UnexpectedValue).
 TalvexTXM::TXMContentT LoadTxmObj(const std::string& txm_path);
 
-// One TXM file per model of the single file cmd.model_path[0] (only cmd.model_id unless it
-// is -1), in ascending model id, in cmd.output_folder: "01_<output_name>_model_<id>.txm",
-// "02_...", or the bare "01_", "02_" ... when output_name is empty. Appends the canonical
-// path of every file written. 0, or the failing operation's code. More than one file throws
-// TalvexException(UnexpectedValue, "should be only one txm file").
-int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files);
-// The same; views, if given, also receives for every file written the text of its JSON view
-// without payloads (TXM::GetDebugText after TXM::TrimBinary(txm, false, false)), taken from the
-// model in memory: exactly the text that reading the file back would give, without reading and
-// unpacking its payloads again.
-int ExtractTxm(const CmdArgs& cmd, std::vector<std::string>& output_files, std::vector<std::string>* views);
+// One TXM file per model of the TXM file at txm_path (only model_id unless it is -1), in
+// ascending model id, in folder: "01_<name>_model_<id>.txm", "02_...", or the bare "01_", "02_"
+// ... when name is empty. Appends the canonical path of every file written. 0, or the failing
+// operation's code. views, if given, also receives for every file written the text of its JSON
+// view without payloads (TXM::GetDebugText after TXM::TrimBinary(txm, false, false)), taken from
+// the model in memory: exactly the text that reading the file back would give, without reading
+// and unpacking its payloads again.
+int SplitTxmFile(const std::string& txm_path, const std::string& folder, const std::string& name, int32_t model_id,
+                 std::vector<std::string>& output_files, std::vector<std::string>* views = nullptr);
 
 // Writes buffer to <output folder>/<output_file_name>.bin, replacing it (atomically). A file
 // that cannot be written is logged and left as it was.
