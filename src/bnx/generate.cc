@@ -565,10 +565,7 @@ talvex::Status GenBNXFile(BNX_Args& args, std::string output_name) {
     const std::string inputs =
         args.fw_info_path.empty() ? args.all_models_path : args.fw_info_path + " and " + args.all_models_path;
     st.Err("Cannot generate a container from " + inputs);
-    std::string msg = e.what();  // "<code name>: <message>"; the constructor adds the name again
-    const size_t colon = msg.find(": ");
-    if (colon != std::string::npos) msg.erase(0, colon + 2);
-    throw TalvexException(e.code(), msg, std::move(st));
+    throw TalvexException(e.code(), e.message(), std::move(st));
   }
 }
 

@@ -20,12 +20,12 @@ const std::map<ErrorCode, std::string>& EnumStrMap<ErrorCode>() {
   return names;
 }
 
-TalvexException::TalvexException(ErrorCode code, const std::string& msg) : err_code_(code) {
+TalvexException::TalvexException(ErrorCode code, const std::string& msg) : err_code_(code), message_(msg) {
   msg_ = EnumStrMap<ErrorCode>().at(code) + ": " + msg;
   status_ = TALVEX_STATUS_ERROR(LogCateg::Common, "{}", msg_);
 }
 
 TalvexException::TalvexException(ErrorCode code, const std::string& msg, talvex::Status status)
-    : err_code_(code), msg_(EnumStrMap<ErrorCode>().at(code) + ": " + msg), status_(std::move(status)) {}
+    : err_code_(code), message_(msg), msg_(EnumStrMap<ErrorCode>().at(code) + ": " + msg), status_(std::move(status)) {}
 
 int HandleTalvexException(const TalvexException& e) { return static_cast<int>(e.code()); }

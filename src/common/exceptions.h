@@ -34,10 +34,13 @@ class TalvexException : public std::exception {
   ~TalvexException() override = default;
   const char* what() const noexcept override { return msg_.c_str(); }
   ErrorCode code() const { return err_code_; }
+  // The message as given, without the code name what() starts with.
+  const std::string& message() const { return message_; }
   const talvex::Status& status() const { return status_; }
 
  private:
   ErrorCode err_code_;
+  std::string message_;
   std::string msg_;
   talvex::Status status_;
 };
