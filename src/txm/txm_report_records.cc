@@ -129,24 +129,6 @@ talvex::Status HasLayout(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM
 
 }  // namespace
 
-TXM_HEADER ReadTXMHeader(const TalvexTXM::TXMHeader* header) {
-  TXM_HEADER rec;
-  if (header == nullptr) return rec;
-  rec.target = TalvexTXM::EnumNameNPUTarget(header->target());
-  if (header->compiler_version() != nullptr) rec.compiler_version = header->compiler_version()->str();
-  const TalvexTXM::SchemaVersion* v = header->schema_version();
-  rec.schema_version = v == nullptr ? "v0.0.0"
-                                    : fmt::format("v{}.{}.{}", v->major_num(), v->minor_num(),
-                                                  v->revision_num());
-  if (header->buffer_info() != nullptr) {
-    for (const TalvexTXM::BufferInfo* info : *header->buffer_info()) {
-      rec.buffer_info.push_back(
-          {TalvexTXM::EnumNameLocation(info->buffer()), info->start_addr(), info->len()});
-    }
-  }
-  return rec;
-}
-
 TXM_TENSOR ReadTXMTensorInfo(const TalvexTXM::Tensor* tensor) {
   TXM_TENSOR t;
   if (tensor == nullptr) return t;

@@ -21,19 +21,6 @@ struct ModelMemory {
   uint32_t model_size_no_header_buff = 0;
 };
 
-struct BUFFER_INFO {
-  std::string location;  // Location name, empty when out of range
-  uint64_t start_addr = 0;
-  uint64_t len = 0;
-};
-
-struct TXM_HEADER {
-  std::string target;            // NPUTarget name, empty when out of range
-  std::string compiler_version;
-  std::string schema_version;    // "v" major "." minor "." revision
-  std::vector<BUFFER_INFO> buffer_info;
-};
-
 // Quantisation of a tensor. scale holds the values of the raw scale bytes read as
 // scale_type (little-endian); bytes of an unknown type give no values.
 struct Quant {
@@ -150,18 +137,10 @@ struct MODEL_INFO {
   MODEL_HEADER model_header;
 };
 
-struct BNX_CONTENT_TXM {
-  TXM_HEADER header;
-  ModelMemory memory;
-  std::vector<MODEL_INFO> models;
-};
-
 // Model version reported for every TXM model, and its format text.
 constexpr uint32_t TXM_MODEL_VERSION = 123;
 constexpr const char* TXM_MODEL_FORMAT = "TXM format";
 
-// Record of a file header (default record for nullptr).
-TXM_HEADER ReadTXMHeader(const TalvexTXM::TXMHeader* header);
 // Record of one tensor (default record for nullptr).
 TXM_TENSOR ReadTXMTensorInfo(const TalvexTXM::Tensor* tensor);
 

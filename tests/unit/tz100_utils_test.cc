@@ -128,6 +128,8 @@ TEST(TZ100Relocation, SetupTable) {
   shared_out.output_start = shared_out.dram_start;
   Bytes truncated = setup_with_super(0x60000000, HeaderOf(old_f));
   truncated.resize(truncated.size() - 4);
+  // A working buffer more than 2 GiB below the commands: a super node 2^31 into it is refused.
+  const FirmInfo wide = Regions(0x10000000, 0x08000000, 0xA0000000, 0xB0000000, 0x40000000);
   const std::vector<Case> cases = {
       {"super node in the working buffer", setup_with_super(0x60000100, HeaderOf(old_f)), new_f, old_f,
        expected(0x70000100), ""},
@@ -148,6 +150,8 @@ TEST(TZ100Relocation, SetupTable) {
       {"network input node", RawSetupWriter().Header(HeaderOf(old_f)).NetworkInput().bytes(), new_f, old_f, {},
        "Undefinded node index"},
       {"truncated node", truncated, new_f, old_f, {}, "ends inside a node"},
+      {"super node 2^31 into the working buffer", setup_with_super(0x90000000, HeaderOf(wide)), wide, wide, {},
+       "output node offset should >= 0"},
       {"shorter than a header", Bytes(40, 0), new_f, old_f, {}, "shorter than the TZ100 header"},
   };
   for (const Case& c : cases) {
