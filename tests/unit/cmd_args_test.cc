@@ -16,7 +16,7 @@ TEST(ParseTest, UsageWithoutAProgramName) {
   EXPECT_EQ(CmdArgs::UsageText(nullptr).rfind("    \ntalvex_bnx_utils <section> <options>\n", 0), 0u);
 }
 
-// Every option of the table is documented in the man page and offered by the completion, by its
+// Every option of the table is described in the man page and offered by the completion, by its
 // long name and its letter; so is every header key.
 TEST(ParseTest, ManPageAndCompletionKnowEveryOption) {
   const std::string man = testsupport::ReadText(std::string(TALVEX_SOURCE_ROOT) + "/man/talvex_bnx_utils.1");
