@@ -579,13 +579,14 @@ using LeftToFiles = std::vector<std::pair<size_t, TXM::PackedPayload>>;
 // are copied; with left_to_files, its large payloads are noted there and their builder pages
 // given back too (they will be written from the input files).
 flatbuffers::Offset<T::Model> RepackModel(flatbuffers::FlatBufferBuilder& fbb, const TxmSource& txm, const T::Model* m,
-                                          LeftToFiles* left_to_files, std::vector<int32_t>& model_ids) {
+                                          LeftToFiles* left_to_files, std::vector<int32_t>& model_ids,
+                                          TXM::PayloadSpares& spares) {
   std::unique_ptr<T::ModelT> obj;
   if (txm.thin_ok) {
     const size_t at = static_cast<size_t>(reinterpret_cast<const uint8_t*>(m) - txm.data);
     obj = TXM::UnpackModel(*reinterpret_cast<const T::Model*>(txm.thin.data() + at));
     TxmReader::ClearEmptyUnions(*obj);
-    if (!TXM::FillModelPayloads(m, obj.get())) obj.reset();
+    if (!TXM::FillModelPayloads(m, obj.get(), &spares)) obj.reset();
   }
   if (!obj) {
     obj = TXM::UnpackModel(*m);
@@ -595,6 +596,7 @@ flatbuffers::Offset<T::Model> RepackModel(flatbuffers::FlatBufferBuilder& fbb, c
   if (txm.mapped) TXM::ForEachModelPayload(m, talvex::DropPages);
   const flatbuffers::Offset<T::Model> off = TXM::PackModel(fbb, *obj);
   model_ids.push_back(obj->header ? obj->header->id : m->header()->id());
+  spares.Take(m, obj.get());
   obj.reset();
   if (txm.mapped && left_to_files != nullptr) {
     std::vector<TXM::PackedPayload> packed;
@@ -661,8 +663,10 @@ talvex::Status CombineTxmSources(const std::vector<CombineSource>& srcs, flatbuf
   const auto header_off = TXM::PackTxmHeader(fbb, MergedHeader(txms[0].root));
   LeftToFiles left_to_files;
   std::vector<flatbuffers::Offset<T::Model>> offsets;
+  TXM::PayloadSpares spares;
   for (const MergedModel& m : models) {
-    offsets.push_back(RepackModel(fbb, txms[m.source], m.model, pieces != nullptr ? &left_to_files : nullptr, model_ids));
+    offsets.push_back(
+        RepackModel(fbb, txms[m.source], m.model, pieces != nullptr ? &left_to_files : nullptr, model_ids, spares));
   }
   const auto models_off = offsets.empty() ? 0 : fbb.CreateVector(offsets);
   fbb.Finish(T::CreateTXMContent(fbb, txms[0].root->magic(), header_off, models_off));

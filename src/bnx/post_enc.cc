@@ -504,11 +504,12 @@ void PackEncryptedTxm(TalvexTXM::TXMContentT& txm, const flatbuffers::Vector<fla
                       flatbuffers::FlatBufferBuilder& reserved) {
   const auto header_off = txm.header ? TXM::PackTxmHeader(reserved, *txm.header) : 0;
   std::vector<flatbuffers::Offset<TalvexTXM::Model>> model_offs;
+  TXM::PayloadSpares spares;
   for (size_t i = 0; i < txm.models.size(); ++i) {
     const TalvexTXM::Model* flat_model = flat->Get(static_cast<flatbuffers::uoffset_t>(i));
     TalvexTXM::TXMContentT one;
     one.models.push_back(std::move(txm.models[i]));
-    if (!TXM::FillModelPayloads(flat_model, one.models[0].get())) {
+    if (!TXM::FillModelPayloads(flat_model, one.models[0].get(), &spares)) {
       Refuse(fmt::format("Failed to parse the txm file in {}", bnx_path));
     }
     TXM::ForEachModelPayload(flat_model, [&](const uint8_t* d, size_t n) {
@@ -516,6 +517,7 @@ void PackEncryptedTxm(TalvexTXM::TXMContentT& txm, const flatbuffers::Vector<fla
     });
     TXM::PostEnc(one, key.encoder, key.key_data);
     model_offs.push_back(TXM::PackModel(reserved, *one.models[0]));
+    spares.Take(flat_model, one.models[0].get());
   }
   const auto models_off = model_offs.empty() ? 0 : reserved.CreateVector(model_offs);
   reserved.Finish(TalvexTXM::CreateTXMContent(reserved, txm.magic, header_off, models_off));

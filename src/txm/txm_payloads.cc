@@ -66,6 +66,7 @@ void WalkPayloads(const TalvexTXM::TXMContent* flat, TalvexTXM::TXMContentT* tre
 
 // Fills tree's payload vectors from flat's; complete turns false where the tree lacks one.
 struct PayloadFiller {
+  PayloadSpares* spares = nullptr;
   bool complete = true;
   void operator()(const FlatBytes* v, std::vector<uint8_t>* t) {
     if (v == nullptr || v->size() == 0) return;
@@ -73,6 +74,7 @@ struct PayloadFiller {
       complete = false;
       return;
     }
+    if (spares != nullptr) *t = spares->Get(v->size());
     t->assign(v->Data(), v->Data() + v->size());
   }
 };
@@ -113,8 +115,32 @@ talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data,
   return parsed;
 }
 
-bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {
+void PayloadSpares::Take(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree) {
+  auto take = [&](const FlatBytes*, std::vector<uint8_t>* t) {
+    if (t != nullptr && t->capacity() != 0) spares_.push_back(std::move(*t));
+  };
+  WalkModel(flat, tree, take);
+}
+
+std::vector<uint8_t> PayloadSpares::Get(size_t n) {
+  auto pick = spares_.end();
+  for (auto it = spares_.begin(); it != spares_.end(); ++it) {
+    const bool fits = it->capacity() >= n;
+    const bool pick_fits = pick != spares_.end() && pick->capacity() >= n;
+    if (pick == spares_.end() || (fits && (!pick_fits || it->capacity() < pick->capacity())) ||
+        (!fits && !pick_fits && it->capacity() > pick->capacity())) {
+      pick = it;
+    }
+  }
+  if (pick == spares_.end()) return {};
+  std::vector<uint8_t> v = std::move(*pick);
+  spares_.erase(pick);
+  return v;
+}
+
+bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree, PayloadSpares* spares) {
   PayloadFiller fill;
+  fill.spares = spares;
   WalkModel(flat, tree, fill);
   return fill.complete;
 }

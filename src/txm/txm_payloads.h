@@ -23,9 +23,23 @@ bool MakeThinTxm(const uint8_t* data, size_t size, talvex::PayloadBuffer& thin);
 // TrimBinary(txm, false, false) leaves them), unpacked from a copy of the tables: the payload
 // bytes are neither read nor copied. Refuses what TxmReader::Parse refuses.
 talvex::Status UnpackTxmTables(TalvexTXM::TXMContentT& txm, const uint8_t* data, size_t size);
+// Payload vectors of models already packed, kept to be filled by the next model: its payloads
+// then land in pages already faulted in rather than in fresh mappings of the allocator, which
+// costs a page fault per 4 KiB. Held by the loop over models, so no allocator setting is needed.
+class PayloadSpares {
+ public:
+  // Moves the payload vectors of tree (unpacked from flat) here.
+  void Take(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);
+  // The spare with the least room for n bytes, else the largest (it grows), else a new one.
+  std::vector<uint8_t> Get(size_t n);
+
+ private:
+  std::vector<std::vector<uint8_t>> spares_;
+};
 // Copies the payload vectors of flat (a model of the original buffer) into tree, unpacked from
-// the thin copy of that model; false when tree does not mirror flat.
-bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree);
+// the thin copy of that model, into vectors from spares when given; false when tree does not
+// mirror flat.
+bool FillModelPayloads(const TalvexTXM::Model* flat, TalvexTXM::ModelT* tree, PayloadSpares* spares = nullptr);
 // Each non-empty payload vector of a verified model, in a fixed order.
 void ForEachModelPayload(const TalvexTXM::Model* flat, const std::function<void(const uint8_t*, size_t)>& visit);
 
