@@ -8,14 +8,15 @@
 //   make_input corpus DIR                  the damaged inputs of tests/cases/hostile.py
 // TXM knobs: ids=1,2 cmd=BYTES,... weight=BYTES in_addr=A encrypted=M (model M eFuse-marked),
 // drop=M,C (core C of model M gone), nest=1 (a loop core inside model 1's loop core), header=0
-// (no file header), cores=0 (models without cores), input=NAME (model 1's first input), shift=1
-// (model 1's first cmd starts 4 bytes late, off its 64-byte alignment; prints where).
+// (no file header), txmtarget=N (its target), cores=0 (models without cores), input=NAME (model
+// 1's first input), shift=1 (model 1's first cmd starts 4 bytes late, off its 64-byte alignment;
+// prints where).
 // Container knobs: payload=txm|legacy|junk (size=N bytes of 0xAB), wrap=FILE (FILE's bytes as the
-// payload), target, major, tv, enc, crc, uuid, platform, compiler, toolchain, sid, stag (\n for a
-// line end), models=NAME:ID:VERSION,... (default m<id>:<id>:1), fw=N (N bytes 9, 8, 7... of
-// fw_info), and damages after the CRCs: payload-xor=AT, fw-xor=AT (a bit flipped), fw-size=N,
-// fw-put=AT:WORD, seal=1 (fw_info's last word made the CRC of those before it again); AT < 0 counts
-// from the end.
+// payload), bnxheader=0 (no header), target, major, tv, enc, crc, uuid, platform, compiler,
+// toolchain, sid, stag (\n for a line end), models=NAME:ID:VERSION,... (default m<id>:<id>:1), fw=N
+// (N bytes 9, 8, 7... of fw_info), and damages after the CRCs: payload-xor=AT, fw-xor=AT (a bit
+// flipped), fw-size=N, fw-put=AT:WORD, seal=1 (fw_info's last word made the CRC of those before it
+// again); AT < 0 counts from the end.
 // Legacy knobs (payload=legacy and pair): ids=7,9 cmd=20,36 wt=40,17 (byte counts) version=3,4,
 // setup=FORM,... (per model, the last repeats: raw, fb, raw100, fbfull, fbstored), cut=N (setups cut
 // or padded to N bytes), pad=BYTE, at=IN,INSZ,OUT,OUTSZ,WBUF,WBUFSZ,CMD/... (per model; CMD 0: after
@@ -308,6 +309,7 @@ SampleTxmOptions TxmOptions(const Knobs& k) {
     o.models.back().weight_bytes = static_cast<size_t>(Num(k, "weight", 1024));
   }
   o.with_header = Num(k, "header", 1) != 0;
+  o.target = static_cast<TalvexTXM::NPUTarget>(Num(k, "txmtarget", 1));
   if (k.count("in_addr")) o.header_buffer_info[0].start_addr = static_cast<uint64_t>(Num(k, "in_addr", 0));
   if (k.count("encrypted")) o.models[static_cast<size_t>(Num(k, "encrypted", 0))].encrypt_mode = TalvexTXM::EncryptedMode::EFuse;
   return o;
@@ -354,6 +356,7 @@ SampleBnx Container(const Knobs& k) {
   if (k.count("crc")) s.crc = static_cast<uint32_t>(Num(k, "crc", 0));
   if (k.count("uuid")) s.uuid = static_cast<uint32_t>(Num(k, "uuid", 0));
   s.tv_number = static_cast<uint32_t>(Num(k, "tv", 0));
+  s.with_header = Num(k, "bnxheader", 1) != 0;
   s.encryption_mode = static_cast<int32_t>(Num(k, "enc", 0));
   s.platform = Lines(k, "platform", s.platform), s.compiler_version = Lines(k, "compiler", s.compiler_version);
   s.toolchain_version = Lines(k, "toolchain", s.toolchain_version), s.solution_id = Lines(k, "sid", s.solution_id);
