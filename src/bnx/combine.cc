@@ -64,7 +64,7 @@ talvex::Status FirstSetupIsFbs(const CombineSource& src, bool* fbs) {
   const uint8_t* all = src.AllModels(&all_size);
   const auto* infos = src.bnx->model_info();
   FWInfoTable table;
-  if (infos == nullptr || infos->size() == 0 || !DecodeFWInfo(fw, fw_size, table) || table.records.empty()) {
+  if (infos == nullptr || infos->size() == 0 || !DecodeFWInfo(fw, fw_size, table).ok() || table.records.empty()) {
     return talvex::Status::Error(fmt::format("model count should not be zero: {}", src.path));
   }
   try {
@@ -182,11 +182,12 @@ talvex::Status MeasureSharedBuffers(const std::vector<std::vector<FirmInfo>>& ol
 
 }  // namespace
 
-std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
-                                        talvex::Status* status) {
+talvex::Status RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
+                                 std::vector<FirmInfo>& new_records) {
+  new_records.clear();
   SharedBuffers shared;
-  *status = MeasureSharedBuffers(old_records, shared);
-  if (!status->ok()) return {};
+  talvex::Status measured = MeasureSharedBuffers(old_records, shared);
+  if (!measured.ok()) return measured;
   // Input, outputs, the working buffer, then each model's command, weight and setup in turn.
   const uint64_t obuf_addr = Pad16(shared.input + shared.max_input);
   const uint64_t wbuf_addr = Pad16(obuf_addr + shared.outputs);
@@ -209,10 +210,8 @@ std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>
       const uint64_t fw = weight + Pad16(f.weight_size);
       addr = fw + Pad16(f.fw_code_size);
       if (addr > kAddressSpace || wbuf_addr + shared.max_working > kAddressSpace) {
-        *status = talvex::Status::Error(
-            fmt::format("the combined models do not fit the 32-bit address space (model {} ends at 0x{:x})",
-                        f.model_id, addr));
-        return {};
+        return talvex::Status::Error(fmt::format(
+            "the combined models do not fit the 32-bit address space (model {} ends at 0x{:x})", f.model_id, addr));
       }
       n.dram_start = static_cast<uint32_t>(wbuf_addr);
       n.cmd_start = static_cast<uint32_t>(cmd);
@@ -224,7 +223,8 @@ std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>
       result.push_back(n);
     }
   }
-  return result;
+  new_records = std::move(result);
+  return {};
 }
 
 namespace {
@@ -234,25 +234,25 @@ namespace {
 talvex::Status RelocateTz100Pieces(const CombineSource& src, const BNX_FW_INFO_MODEL& r, const FirmInfo& nf,
                                    const FirmInfo& of, BytePiece& cmd, BytePiece& setup, LegacyCombined& out,
                                    talvex::Status& notes) {
-  std::string error;
-  talvex::Status progress;
   TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin", src.prefix,
                     r.model_id);
   out.owned.emplace_back(cmd.first, cmd.first + cmd.second);
-  if (UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+  talvex::Status progress = UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of);
+  if (!progress.ok()) {
     return talvex::Status::Error(
-        fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, src.path, error));
+        fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, src.path, progress.Reason()));
   }
   cmd = {out.owned.back().data(), cmd.second};
   TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin", src.prefix,
                     r.model_id);
   out.owned.emplace_back(setup.first, setup.first + setup.second);
-  if (UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of, &error, &progress) != 0) {
+  talvex::Status relocated = UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of);
+  if (!relocated.ok()) {
     return talvex::Status::Error(
-        fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, src.path, error));
+        fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, src.path, relocated.Reason()));
   }
   setup = {out.owned.back().data(), setup.second};
-  notes.Merge(std::move(progress));
+  notes.Merge(std::move(progress)).Merge(std::move(relocated));
   return {};
 }
 
@@ -342,8 +342,7 @@ talvex::Status CombineAllModelsBin(const std::vector<CombineSource>& srcs, Legac
     out.old_records.emplace_back();
     for (const auto& r : raw[c]) out.old_records.back().push_back(ToFirmInfo(r));
   }
-  talvex::Status st;
-  out.new_records = RelayoutDDRBuffer(out.old_records, &st);
+  talvex::Status st = RelayoutDDRBuffer(out.old_records, out.new_records);
   if (!st.ok()) return st;
   talvex::Status notes;  // progress lines (debug level)
   std::vector<std::string> stems;

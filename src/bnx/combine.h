@@ -52,9 +52,9 @@ talvex::Status CheckBNX(const std::vector<CombineSource>& srcs);
 // one shared input buffer, the output buffers packed after it, one shared working buffer, then
 // each model's command, weight and setup binaries, every region starting on 16 bytes.
 // Refused when the models' input buffers differ, a model has no dedicated output buffer, or the
-// layout reaches past 32-bit addresses: *status says why and the result is empty.
-std::vector<FirmInfo> RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
-                                        talvex::Status* status);
+// layout reaches past 32-bit addresses (new_records left empty then).
+talvex::Status RelayoutDDRBuffer(const std::vector<std::vector<FirmInfo>>& old_records,
+                                 std::vector<FirmInfo>& new_records);
 
 // A byte range of the new all_models.bin: a view of an input, of a relocated copy, or padding.
 using BytePiece = std::pair<const uint8_t*, size_t>;

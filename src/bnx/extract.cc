@@ -75,9 +75,9 @@ talvex::Status TargetText(TalvexBNX::NPUTarget target, const std::string& what, 
 // A legacy fw_info.bin must describe all_models.bin before any per-model file is cut from it.
 talvex::Status CheckLegacyPayload(const uint8_t* fw_info, size_t fw_info_size, uint64_t all_models_size,
                                   FWInfoTable& table, const std::string& what) {
-  std::string error;
-  if (!DecodeFWInfo(fw_info, fw_info_size, table, &error)) {
-    return TALVEX_STATUS_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, error);
+  const talvex::Status decoded = DecodeFWInfo(fw_info, fw_info_size, table);
+  if (!decoded.ok()) {
+    return TALVEX_STATUS_ERROR(LogCateg::Common, "Invalid fw_info.bin in {}: {}", what, decoded.Reason());
   }
   try {
     CheckBlocksFit(table.records, all_models_size);

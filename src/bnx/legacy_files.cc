@@ -76,11 +76,8 @@ std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t siz
   return records;
 }
 
-bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error) {
-  auto fail = [&](const std::string& why) {
-    if (error != nullptr) *error = why;
-    return false;
-  };
+talvex::Status DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table) {
+  auto fail = [](const std::string& why) { return talvex::Status::Error(why); };
   if (data == nullptr || size < 4) return fail(fmt::format("fw_info.bin is too short: {} bytes", size));
   const uint64_t n = LoadLE32(data);
   // Checked before the count sizes anything.
@@ -95,7 +92,7 @@ bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::str
   out.total_bin_size = LoadLE32(p + 4);
   out.has_crc_section = size == SizeWithCRC(n);
   table = std::move(out);
-  return true;
+  return {};
 }
 
 FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size) {
@@ -105,8 +102,8 @@ FWInfoTable DecodeFWInfoExact(const uint8_t* data, size_t size) {
   const uint64_t n = LoadLE32(data);
   if (size != SizeWithoutCRC(n) && size != SizeWithCRC(n)) throw InvalidProgramInput(kUndefinedSize);
   FWInfoTable table;
-  std::string error;
-  if (!DecodeFWInfo(data, size, table, &error)) throw InvalidProgramInput(error);
+  const talvex::Status decoded = DecodeFWInfo(data, size, table);
+  if (!decoded.ok()) throw InvalidProgramInput(decoded.Reason());
   return table;
 }
 

@@ -86,8 +86,8 @@ struct FWInfoTable {
 std::vector<BNX_FW_INFO_MODEL> ReadFWInfoRecords(const uint8_t* data, size_t size);
 
 // Decodes fw_info.bin bytes. The size must hold the count's records and the two trailing
-// words (56n + 12 or more); on failure *error says why and false is returned.
-bool DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table, std::string* error = nullptr);
+// words (56n + 12 or more); a failure's reason says why.
+talvex::Status DecodeFWInfo(const uint8_t* data, size_t size, FWInfoTable& table);
 
 // As DecodeFWInfo, but the size must be exactly 56n + 12 or 60n + 20; otherwise throws
 // InvalidProgramInput.

@@ -350,13 +350,12 @@ bool EmitEncryptedBlock(const EncryptedLegacy& enc, size_t i, const Encoder& enc
   if (enc.relocate) {
     // Addresses are rewritten in the plain words; scrambled words cannot be relocated.
     std::vector<uint8_t> relocated(cmd, cmd + r.size_cmd);
-    std::string error;
-    talvex::Status ignored;
-    if (UpdateTZ100CommandBin(relocated.data(), r.size_cmd, ToFirmInfo(r), ToFirmInfo(enc.source_records[i]), &error,
-                              notes != nullptr ? notes : &ignored) != 0) {
-      // error names the condition; the message adds the model.
-      Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), error));
+    talvex::Status moved =
+        UpdateTZ100CommandBin(relocated.data(), r.size_cmd, ToFirmInfo(r), ToFirmInfo(enc.source_records[i]));
+    if (!moved.ok()) {
+      Refuse(fmt::format("Failed to relocate the command.bin of {}: {}", ModelName(r, i), moved.Reason()));
     }
+    if (notes != nullptr) notes->Merge(std::move(moved));
     ok = scrambled(LegacyPart::kCommand, relocated.data(), r.size_cmd, 4);
   } else {
     ok = scrambled(LegacyPart::kCommand, cmd, r.size_cmd, 4);

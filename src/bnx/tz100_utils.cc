@@ -222,39 +222,40 @@ void RelocateSetup(uint8_t* data, size_t size, const FirmInfo& nf, const FirmInf
   }
 }
 
-int Failed(const TalvexException& e, std::string* error, talvex::Status* log) {
-  if (error != nullptr) *error = e.what();
-  if (log != nullptr) log->Merge(e.status());
-  return -1;
+// The refused condition ("InvalidProgramInput: ...") as the failure's reason, after the debug
+// lines of the passes that ran.
+talvex::Status Failed(talvex::Status log, const TalvexException& e) {
+  return log.Merge(talvex::Status::Error(e.what()));
 }
 
 }  // namespace
 
-int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
-                          std::string* error, talvex::Status* log) {
-  const LogTo to(log);
+talvex::Status UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo,
+                                     const FirmInfo& old_finfo) {
+  talvex::Status log;
+  const LogTo to(&log);
   try {
     // The passes touch different registers, so all of them can read the original words; the
     // edits are applied only once every pass has succeeded.
     std::vector<HalfEdit> edits;
     CollectCommandEdits(data, size, new_finfo, old_finfo, edits);
     ApplyEdits(data, edits);
-    return 0;
+    return log;
   } catch (const TalvexException& e) {
-    return Failed(e, error, log);
+    return Failed(std::move(log), e);
   }
 }
 
-int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
-                        std::string* error, talvex::Status* log) {
-  const LogTo to(log);
+talvex::Status UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo) {
+  talvex::Status log;
+  const LogTo to(&log);
   try {
     std::vector<uint8_t> copy(data, data + size);
     RelocateSetup(copy.data(), copy.size(), new_finfo, old_finfo);
     if (size != 0) std::memcpy(data, copy.data(), size);
-    return 0;
+    return log;
   } catch (const TalvexException& e) {
-    return Failed(e, error, log);
+    return Failed(std::move(log), e);
   }
 }
 

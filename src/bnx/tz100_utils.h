@@ -38,13 +38,15 @@ constexpr int16_t TZ100_ACL_NPU_WDMA0_DST0 = 0x36;
 constexpr int16_t TZ100_ACL_NPU_GETW0 = 0x2e;
 
 // Moves the weight fetch (GETW0), read-DMA source (RDMA0) and write-DMA destination (WDMA0)
-// addresses of a command stream from old_finfo's regions to new_finfo's. All or nothing.
-int UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
-                          std::string* error = nullptr, talvex::Status* log = nullptr);
+// addresses of a command stream from old_finfo's regions to new_finfo's. All or nothing: the
+// Status holds the debug lines of the passes, or fails with the condition as its reason
+// (data unchanged then).
+talvex::Status UpdateTZ100CommandBin(uint8_t* data, size_t size, const FirmInfo& new_finfo,
+                                     const FirmInfo& old_finfo);
 
 // Rewrites a raw TZ100 setup: the header's dram, cmd, weight and input starts (which must equal
-// old_finfo's) and every super node address (in the old working or output buffer).
-int UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo,
-                        std::string* error = nullptr, talvex::Status* log = nullptr);
+// old_finfo's) and every super node address (in the old working or output buffer). All or
+// nothing, as UpdateTZ100CommandBin.
+talvex::Status UpdateTZ100SetupBin(uint8_t* data, size_t size, const FirmInfo& new_finfo, const FirmInfo& old_finfo);
 
 }  // namespace BNXUtils

@@ -65,9 +65,9 @@ struct Source {
 void CheckLegacy(const Source& src, const uint8_t* fw, size_t fw_size, const uint8_t* all, size_t all_size,
                  uint32_t all_crc, uint32_t major, Checks& c) {
   FWInfoTable table;
-  std::string error;
-  if (!DecodeFWInfo(fw, fw_size, table, &error)) {
-    c.Fail("fw_info.bin", "a readable model table", error);
+  const talvex::Status decoded = DecodeFWInfo(fw, fw_size, table);
+  if (!decoded.ok()) {
+    c.Fail("fw_info.bin", "a readable model table", decoded.Reason());
     return;
   }
   const size_t n = table.records.size();

@@ -117,9 +117,9 @@ void ProtectCommandInputs(const CmdArgs& args) {
 bool PrepareOutputFolder(const CmdArgs& args) {
   // An explicitly empty -O "" asks for the working folder itself.
   if (!WritesFiles(args) || args.output_folder.empty()) return true;
-  std::string error;
-  if (BNXUtils::SetOutputDir(args.output_folder, &error)) return true;
-  std::cerr << "Failed to create the output folder " << args.output_folder << " (" << error << ")" << std::endl;
+  const talvex::Status made = BNXUtils::SetOutputDir(args.output_folder);
+  if (made.ok()) return true;
+  std::cerr << "Failed to create the output folder " << args.output_folder << " (" << made.Reason() << ")" << std::endl;
   return false;
 }
 

@@ -69,9 +69,9 @@ talvex::Status GetAllFwInfoText(const std::string& fw_info_path, const std::vect
                                talvex::ReadStatusText(fw.status()));
   }
   BNXUtils::FWInfoTable table;
-  std::string error;
-  if (!BNXUtils::DecodeFWInfo(fw.data(), fw.size(), table, &error)) {
-    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Invalid {}: {}", fw_info_path, error);
+  const talvex::Status decoded = BNXUtils::DecodeFWInfo(fw.data(), fw.size(), table);
+  if (!decoded.ok()) {
+    return TALVEX_STATUS_ERROR(LogCateg::Tool, "Invalid {}: {}", fw_info_path, decoded.Reason());
   }
   if (table.records.empty()) return talvex::Status(-1).Out(kNoModel);
   if (setup_paths.size() < table.records.size()) {

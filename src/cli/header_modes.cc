@@ -55,7 +55,7 @@ std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
   if (!args.blReplaceOriginal) return args.output_name;
   // A bare file name lies in the working folder.
   const std::string dir = Dirname(path);
-  BNXUtils::SetOutputDir(dir.empty() ? "." : dir);
+  (void)BNXUtils::SetOutputDir(dir.empty() ? "." : dir);  // it holds the input, so it exists
   return GetFilenameWithoutExt(path);
 }
 // Opens and checks the input and fixes the output name; refuses, before anything is written, a

@@ -36,6 +36,15 @@ class [[nodiscard]] Status {
   bool ok() const { return code_ == 0; }
   int code() const { return code_; }
   const std::vector<Message>& messages() const { return messages_; }
+  // Its plain lines for standard error, joined by "; ": why a check or a decoder refused, for a
+  // caller that words its own message around the reason.
+  std::string Reason() const {
+    std::string out;
+    for (const Message& m : messages_) {
+      if (m.sink == Sink::kStderr) out += (out.empty() ? "" : "; ") + m.text;
+    }
+    return out;
+  }
 
   // Adds a message (the code stays): plain line on standard error / output, or a log line.
   Status& Err(std::string line) { return Add({Sink::kStderr, LogCateg::Common, kError, std::move(line)}); }

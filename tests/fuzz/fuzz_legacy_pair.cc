@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string setup = fuzz::WriteInput("setup.bin", fw + fw_len + am_len, rest - fw_len - am_len);
 
   BNXUtils::FWInfoTable table;
-  (void)BNXUtils::DecodeFWInfo(fw, fw_len, table);
+  (void)BNXUtils::DecodeFWInfo(fw, fw_len, table).ok();
   for (const bool first_generation : {true, false}) {
     std::string text;
     (void)GetAllFwInfoText(fw_path, std::vector<std::string>(4, setup), first_generation, text);

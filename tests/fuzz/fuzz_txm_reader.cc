@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (TxmReader::Parse(obj, data, size).ok()) TxmWriter().Finish(obj);
   const std::string txm = fuzz::WriteInput("in.txm", data, size);
   fuzz::Run({"-j", txm, "-O", fuzz::OutDir()});
-  BNXUtils::SetOutputDir(fuzz::OutDir());
+  (void)BNXUtils::SetOutputDir(fuzz::OutDir());
   (void)GetTXMModelInfo(txm);
   fuzz::ClearOutput();
   return 0;

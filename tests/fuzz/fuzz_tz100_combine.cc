@@ -89,12 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return BNXUtils::ToFirmInfo(r);
   };
   const FirmInfo old_info = record(model);
-  talvex::Status status;
-  const std::vector<FirmInfo> relaid = BNXUtils::RelayoutDDRBuffer({{record(first)}, {old_info}}, &status);
-  if (relaid.size() == 2) {
-    std::string error;
-    (void)BNXUtils::UpdateTZ100CommandBin(cmd.data(), cmd.size(), relaid[1], old_info, &error);
-    (void)BNXUtils::UpdateTZ100SetupBin(setup.data(), setup.size(), relaid[1], old_info, &error);
+  std::vector<FirmInfo> relaid;
+  if (BNXUtils::RelayoutDDRBuffer({{record(first)}, {old_info}}, relaid).ok() && relaid.size() == 2) {
+    (void)BNXUtils::UpdateTZ100CommandBin(cmd.data(), cmd.size(), relaid[1], old_info).ok();
+    (void)BNXUtils::UpdateTZ100SetupBin(setup.data(), setup.size(), relaid[1], old_info).ok();
   }
 
   const std::string in = WriteContainer("in.bnx", model);

@@ -21,8 +21,9 @@ TEST(Relayout, AddressesBeyond32BitsAreRefused) {
   f.output_size = 0x10, f.dram_start = 0x62000000, f.dram_size = 0x10, f.cmd_start = 0x63000000;
   f.cmd_size = 0xF0000000, f.weight_start = 0x64000000, f.weight_size = 4, f.fw_code_start = 0x65000000;
   f.fw_code_size = 4;
-  talvex::Status st;
-  EXPECT_TRUE(BNXUtils::RelayoutDDRBuffer({{f}}, &st).empty());
+  std::vector<FirmInfo> relaid;
+  const talvex::Status st = BNXUtils::RelayoutDDRBuffer({{f}}, relaid);
+  EXPECT_TRUE(relaid.empty());
   EXPECT_NE(Text(st).find("32-bit address space"), std::string::npos) << Text(st);
 }
 

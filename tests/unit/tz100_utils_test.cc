@@ -86,11 +86,11 @@ TEST(TZ100Relocation, CommandStreamTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes data = Words(c.in);
-    std::string error;
     const FirmInfo new_f = Regions(c.dram, c.out, 0x61000000, c.wt, 0x40000000);
-    EXPECT_EQ(BNXUtils::UpdateTZ100CommandBin(data.data(), data.size(), new_f, old_f, &error), c.want.empty() ? -1 : 0);
+    const talvex::Status st = BNXUtils::UpdateTZ100CommandBin(data.data(), data.size(), new_f, old_f);
+    EXPECT_EQ(st.ok(), !c.want.empty());
     EXPECT_EQ(data, Words(c.want.empty() ? c.in : c.want));
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_NE(st.Reason().find(c.error), std::string::npos) << st.Reason();
   }
 }
 
@@ -157,11 +157,10 @@ TEST(TZ100Relocation, SetupTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bytes data = c.in;
-    std::string error;
-    const int r = BNXUtils::UpdateTZ100SetupBin(data.data(), data.size(), c.new_f, c.old_f, &error);
-    EXPECT_EQ(r, c.out.empty() ? -1 : 0);
+    const talvex::Status st = BNXUtils::UpdateTZ100SetupBin(data.data(), data.size(), c.new_f, c.old_f);
+    EXPECT_EQ(st.ok(), !c.out.empty());
     EXPECT_EQ(data, c.out.empty() ? c.in : c.out);
-    EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    EXPECT_NE(st.Reason().find(c.error), std::string::npos) << st.Reason();
   }
 }
 
