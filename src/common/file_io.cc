@@ -729,24 +729,23 @@ FileLock::FileLock(const std::string& path) {
   }
 }
 
-bool WriteFileAtomic(const std::string& path, const void* data, size_t len, std::string* error) {
+Status WriteFileAtomic(const std::string& path, const void* data, size_t len) {
   AtomicFileWriter w(path);
-  bool ok = w.Write(data, len) && w.Commit();
-  if (!ok && error != nullptr) *error = w.error();
-  return ok;
+  if (w.Write(data, len) && w.Commit()) return Status();
+  return Status::Error(w.error());
 }
 
 void WriteFileOrThrow(const std::string& path, const void* data, size_t len) {
-  std::string error;
-  if (!WriteFileAtomic(path, data, len, &error)) {
-    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, error));
+  const Status written = WriteFileAtomic(path, data, len);
+  if (!written.ok()) {
+    throw TalvexException(ErrorCode::Common, fmt::format("Failed to write file {}: {}", path, written.Reason()));
   }
 }
 
 Status WriteNewFile(const std::string& path, const void* data, size_t len, LogCateg categ) {
-  std::string error;
-  if (WriteFileAtomic(path, data, len, &error)) return Status();
-  return TALVEX_STATUS_ERROR(categ, "Failed to write the file: {} ({})", path, error);
+  const Status written = WriteFileAtomic(path, data, len);
+  if (written.ok()) return written;
+  return TALVEX_STATUS_ERROR(categ, "Failed to write the file: {} ({})", path, written.Reason());
 }
 
 }  // namespace talvex

@@ -186,9 +186,8 @@ class FileLock {
   UniqueFd fd_;
 };
 
-// One-shot form of AtomicFileWriter. On failure *error (if given) says why.
-bool WriteFileAtomic(const std::string& path, const void* data, size_t len,
-                     std::string* error = nullptr);
+// One-shot form of AtomicFileWriter; a failure's reason is the writer's.
+Status WriteFileAtomic(const std::string& path, const void* data, size_t len);
 
 // The same for steps that stop their command on a failed write: throws TalvexException naming
 // the file and the reason.

@@ -381,7 +381,7 @@ void TrimBinary(T::TXMContentT& txm, bool reserve_core_binary, bool reserve_cons
   if (!reserve_const_input) RemoveModelConstantInputData(txm);
 }
 
-int PostEnc(T::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_bytes) {
+void PostEnc(T::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_bytes) {
   // Check everything first: a refusal half-way would leave some models scrambled and
   // others not, with nothing in the tree to tell which.
   for (const auto& model : txm.models) {
@@ -430,7 +430,6 @@ int PostEnc(T::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8
       }
     }
   }
-  return 0;
 }
 
 }  // namespace TXM

@@ -52,7 +52,7 @@ void TrimBinary(TalvexTXM::TXMContentT& txm, bool reserve_core_binary, bool rese
 // Encrypts every NPU payload in place (cmd with unit 4, weight with unit 16; NPU cores nested in
 // a LOOP core too) with encoder, and marks each model CustKey with key_data (the decrypt key
 // data bytes) or, when it is empty, EFuse. Every model must be NoEnc. All checks run before the
-// first byte changes, so a refused tree stays as it was. Returns 0.
-int PostEnc(TalvexTXM::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_data);
+// first byte changes, so a refused tree stays as it was (a refusal throws: it stops the command).
+void PostEnc(TalvexTXM::TXMContentT& txm, const Encoder& encoder, const std::vector<uint8_t>& key_data);
 
 }  // namespace TXM

@@ -33,9 +33,9 @@ TEST(FileBufferTest, InputChangingUnderTheMappingFailsTheCommandNotTheProcess) {
   EXPECT_TRUE(talvex::ChangedInputs().empty());
   ASSERT_EQ(truncate(in.c_str(), 10), 0);
   EXPECT_EQ(talvex::ChangedInputs(), Names{in});
-  std::string error;
-  EXPECT_FALSE(talvex::WriteFileAtomic(tmp / "after", "x", 1, &error));
-  EXPECT_EQ(error, in + " changed while it was being read");
+  const talvex::Status after = talvex::WriteNewFile(tmp / "after", "x", 1);
+  ASSERT_FALSE(after.ok());
+  EXPECT_NE(after.messages().back().text.find("(" + in + " changed while it was being read)"), std::string::npos);
   fb = FileBuffer();  // gone, but still remembered for the command
   EXPECT_EQ(talvex::ChangedInputs(), Names{in});
   EXPECT_EQ(talvex::CheckInputsUnchanged().code(), -1);
@@ -46,11 +46,11 @@ TEST(FileBufferTest, InputChangingUnderTheMappingFailsTheCommandNotTheProcess) {
   const std::string cut = tmp / "cut";
   testsupport::WriteText(cut, std::string(size, 'x'));
   const FileBuffer mapped = FileBuffer::Load(cut);
-  ASSERT_TRUE(talvex::WriteFileAtomic(tmp / "before", "x", 1));
+  ASSERT_TRUE(talvex::WriteNewFile(tmp / "before", "x", 1).ok());
   EXPECT_EXIT(
       {
         talvex::BeginOutputs();
-        (void)talvex::WriteFileAtomic(tmp / "made", "x", 1);
+        (void)talvex::WriteNewFile(tmp / "made", "x", 1);
         if (truncate(cut.c_str(), 10) != 0) _exit(1);
         volatile uint8_t lost = mapped.data()[size - 1];
         (void)lost;

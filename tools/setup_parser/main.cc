@@ -132,8 +132,7 @@ int main(int argc, char** argv) {
   builder["indentation"] = "  ";
   const std::string text = Json::writeString(builder, json) + "\n";
   const std::string out = path + ".json";
-  if (!talvex::WriteFileAtomic(out, text.data(), text.size(), &error)) {
-    return Fail("cannot write " + out + ": " + error);
-  }
+  const talvex::Status written = talvex::WriteFileAtomic(out, text.data(), text.size());
+  if (!written.ok()) return Fail("cannot write " + out + ": " + written.Reason());
   return 0;
 }
