@@ -104,15 +104,14 @@ npu_eu_param_s ReadNpuParams(const TalvexTXM::NPUEUParams* npu, const uint8_t* b
   return p;
 }
 
-// The model at position idx, or nullptr (with *why) when there is none.
-const TalvexTXM::Model* ModelAt(const TalvexTXM::TXMContent* txm, int idx, talvex::Status* why) {
+// The model at position idx; fails when there is none.
+talvex::Status ModelAt(const TalvexTXM::TXMContent* txm, int idx, const TalvexTXM::Model*& model) {
   const size_t count = txm != nullptr && txm->models() != nullptr ? txm->models()->size() : 0;
   if (idx < 0 || static_cast<size_t>(idx) >= count) {
-    *why = TALVEX_STATUS_ERROR(LogCateg::Txm, "Model index {} is out of range: the file holds {} models", idx,
-                               count);
-    return nullptr;
+    return TALVEX_STATUS_ERROR(LogCateg::Txm, "Model index {} is out of range: the file holds {} models", idx, count);
   }
-  return txm->models()->Get(static_cast<flatbuffers::uoffset_t>(idx));
+  model = txm->models()->Get(static_cast<flatbuffers::uoffset_t>(idx));
+  return {};
 }
 
 constexpr size_t kLayoutEntries = 4;  // input, output, working buffer, weight
@@ -172,9 +171,9 @@ TXM_TENSOR ReadTXMTensorInfo(const TalvexTXM::Tensor* tensor) {
 
 talvex::Status ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
                                 MODEL_HEADER& record) {
-  talvex::Status st;
-  const TalvexTXM::Model* model = ModelAt(txm, idx, &st);
-  if (model == nullptr) return st;
+  const TalvexTXM::Model* model = nullptr;
+  talvex::Status st = ModelAt(txm, idx, model);
+  if (!st.ok()) return st;
   const TalvexTXM::ModelHeader* h = model->header();
   if (h == nullptr) return TALVEX_STATUS_ERROR(LogCateg::Txm, "Model #{} has no header", idx);
   st = HasLayout(h->buffer_info(), fmt::format("The header of model #{}", idx));
@@ -212,9 +211,9 @@ talvex::Status ReadTXMModelInfo(const TalvexTXM::TXMContent* txm, const uint8_t*
 
 talvex::Status ReadTXMModelCore(const TalvexTXM::TXMContent* txm, const uint8_t* base, int idx,
                                 std::vector<MODEL_CORES>& cores, bool copy_payloads) {
-  talvex::Status st;
-  const TalvexTXM::Model* model = ModelAt(txm, idx, &st);
-  if (model == nullptr) return st;
+  const TalvexTXM::Model* model = nullptr;
+  talvex::Status st = ModelAt(txm, idx, model);
+  if (!st.ok()) return st;
   std::vector<MODEL_CORES> out;
   if (model->cores() != nullptr) {
     out.reserve(model->cores()->size());
