@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
+
 // The parsed command line; built once by main and handed to one mode handler.
 struct CmdArgs {
   enum CMDMode : int32_t {
@@ -62,7 +64,7 @@ struct CmdArgs {
   std::string FirstPath() const { return model_path.empty() ? std::string() : model_path[0]; }
 };
 
-using ModeHandler = std::function<int(const CmdArgs&)>;
+using ModeHandler = std::function<talvex::Status(const CmdArgs&)>;
 extern const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap;
 
 // What option reading ended with.

@@ -22,11 +22,10 @@ using BNXUtils::CombineSource;
 
 // An output that would take the place of an input needs --replace_original: refused before any
 // work by the front end's protection of the inputs, which would only stop the write at the end.
-bool RefuseOverwrite(const std::string& out) {
+talvex::Status RefuseOverwrite(const std::string& out) {
   const std::string clash = talvex::InputClash(out);
-  if (clash.empty()) return false;
-  std::cerr << "Output file " << out << ": " << clash << "; use --replace_original to replace it" << std::endl;
-  return true;
+  if (clash.empty()) return {};
+  return talvex::Status::Error("Output file " + out + ": " + clash + "; use --replace_original to replace it");
 }
 
 // What extraction reports for each container; the combine reads the containers in memory, so
@@ -51,21 +50,20 @@ void PrintExtractStatus(const CmdArgs& cmd, const std::vector<CombineSource>& sr
 // Schema major 2: the merged TXM file (its tables in memory, its large payloads in the inputs),
 // then a new container generated around it; the TXM file is written only when the
 // intermediate files are kept.
-int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
+talvex::Status CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
   flatbuffers::FlatBufferBuilder merged;
   std::vector<int32_t> model_ids;
   // The large payloads stay in the inputs' files: merged holds the tables around them.
   BNXUtils::TxmPieces pieces;
-  const talvex::Status st = BNXUtils::CombineTxmSources(srcs, merged, model_ids, &pieces);
-  if (!st.ok()) {
-    talvex::Report(st);
-    return -1;
-  }
+  talvex::Status st = BNXUtils::CombineTxmSources(srcs, merged, model_ids, &pieces);
+  if (!st.ok()) return st.SetCode(-1);
   const auto* root = flatbuffers::GetRoot<TalvexTXM::TXMContent>(merged.GetBufferPointer());
   const auto target = root->header() ? root->header()->target() : TalvexTXM::NPUTarget::UNKNOW;
   const std::string txm_path = TxmWriter::OutputPath(target, cmd.output_folder, cmd.output_name, -1, -1, "");
   const std::string bnx_path = BNXUtils::GetOutputFilePath(srcs[0].target, cmd.output_name);
-  if (RefuseOverwrite(bnx_path) || (cmd.blKeepAll && RefuseOverwrite(txm_path))) return -1;
+  st = RefuseOverwrite(bnx_path);
+  if (st.ok() && cmd.blKeepAll) st = RefuseOverwrite(txm_path);
+  if (!st.ok()) return st;
 
   BNX_Args args;
   args.target = srcs[0].target;
@@ -79,86 +77,72 @@ int CombineTxmPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, s
       // merged file under its usual name.
       for (const CombineSource& src : srcs) {
         BNXUtils::ExtractedFiles written;
-        const talvex::Status extracted = BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written);
-        if (!extracted.ok()) {
-          talvex::Report(extracted);
-          return -1;
-        }
+        st = BNXUtils::ExtractBNX(src.path, src.prefix, nullptr, &written);
+        if (!st.ok()) return st.SetCode(-1);
         std::vector<std::string> files;
         if (SplitTxmFile(written.all_models, cmd.output_folder, src.prefix, -1, files) != 0) {
-          std::cerr << "Failed to ExtractTxm with model_id: " << -1 << std::endl;
-          return -1;
+          return talvex::Status::Error("Failed to ExtractTxm with model_id: -1");
         }
       }
-      if (talvex::Report(BNXUtils::WriteTxmPieces(txm_path, pieces)) != 0) return -1;
+      st = BNXUtils::WriteTxmPieces(txm_path, pieces);
+      if (!StepOk(st)) return st;
     }
     std::cout << txm_path << std::endl;
     out_path = BNXUtils::WriteTxmBNX(args, pieces, model_ids, cmd.output_name);
   } catch (const TalvexException& e) {
-    talvex::Report(e.status());
-    return -1;
+    return talvex::Status(e.status()).SetCode(-1);
   }
-  return 0;
+  return {};
 }
 
 // Legacy containers: new DRAM layout, TZ100 relocation, new all_models.bin and fw_info.bin.
-int CombineLegacyPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
+talvex::Status CombineLegacyPath(const CmdArgs& cmd, const std::vector<CombineSource>& srcs, std::string& out_path) {
   BNXUtils::LegacyCombined combined;
-  const talvex::Status st = BNXUtils::CombineAllModelsBin(srcs, combined);
-  talvex::Report(st);  // the refusal, or the progress lines
-  if (!st.ok()) return -1;
-  const std::string bnx_path = BNXUtils::GetOutputFilePath(srcs.back().target, cmd.output_name);
-  if (RefuseOverwrite(bnx_path)) return -1;
+  talvex::Status st = BNXUtils::CombineAllModelsBin(srcs, combined);  // the refusal, or the progress lines
+  if (!StepOk(st)) return st;
+  st = RefuseOverwrite(BNXUtils::GetOutputFilePath(srcs.back().target, cmd.output_name));
+  if (!st.ok()) return st;
   try {
     if (cmd.blKeepAll) BNXUtils::WriteLegacyIntermediates(srcs, combined);
     talvex::Status notes;
     out_path = BNXUtils::WriteCombinedBNX(srcs, combined, cmd.output_name, &notes);
     talvex::Report(notes);
   } catch (const TalvexException& e) {
-    talvex::Report(e.status());
-    return -1;
+    return talvex::Status(e.status()).SetCode(-1);
   }
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-int CombineBnx(const CmdArgs& cmd) {
+talvex::Status CombineBnx(const CmdArgs& cmd) {
   const std::vector<std::string> paths = BNXUtils::ResolveContainerPaths(cmd.model_path);
-  if (paths.empty()) return -1;
+  if (paths.empty()) return talvex::Status(-1);
   std::vector<CombineSource> srcs(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
-    const talvex::Status st = BNXUtils::OpenCombineSource(paths[i], srcs[i]);
-    if (!st.ok()) {
-      talvex::Report(st);
-      return -1;
-    }
+    talvex::Status st = BNXUtils::OpenCombineSource(paths[i], srcs[i]);
+    if (!st.ok()) return st.SetCode(-1);
   }
-  const talvex::Status check = BNXUtils::CheckBNX(srcs);
-  if (!check.ok()) {
-    talvex::Report(check);
-    return -1;
-  }
+  talvex::Status check = BNXUtils::CheckBNX(srcs);
+  if (!check.ok()) return check.SetCode(-1);
   // The first container chooses the path; every other one must have the same payload layout.
   const uint32_t major = srcs[0].major;
   for (const CombineSource& src : srcs) {
     if (src.major != major) {
-      std::cerr << "All BNX should be the same schema version major: " << srcs[0].path << " has " << major << ", "
-                << src.path << " has " << src.major << std::endl;
-      return -1;
+      return talvex::Status::Error(fmt::format("All BNX should be the same schema version major: {} has {}, {} has {}",
+                                               srcs[0].path, major, src.path, src.major));
     }
   }
   if ((major == 2) != BNXUtils::IsTxmTarget(BNXUtils::GetTargetEnum(srcs[0].target))) {
-    std::cerr << "Schema version major " << major << " does not fit target " << srcs[0].target << ": "
-              << srcs[0].path << std::endl;
-    return -1;
+    return talvex::Status::Error(
+        fmt::format("Schema version major {} does not fit target {}: {}", major, srcs[0].target, srcs[0].path));
   }
 
   PrintExtractStatus(cmd, srcs);
   std::string out_path;
-  const int r = major == 2 ? CombineTxmPath(cmd, srcs, out_path) : CombineLegacyPath(cmd, srcs, out_path);
-  if (r != 0) return r;
+  talvex::Status st = major == 2 ? CombineTxmPath(cmd, srcs, out_path) : CombineLegacyPath(cmd, srcs, out_path);
+  if (!st.ok()) return st;
   std::cout << "\nCombine multiple BNX file into new one in:\n\n" << BNXUtils::GetRealpath(out_path) << "\n\n"
             << std::flush;
-  return 0;
+  return {};
 }

@@ -175,7 +175,7 @@ int RunHandler(const CmdArgs& args) {
   };
   int status = -1;
   try {
-    status = ReportChangedInputs(FunctionMap.at(args.mode)(args));
+    status = ReportChangedInputs(talvex::Report(FunctionMap.at(args.mode)(args)));
   } catch (...) {
     // Reported (and given its status) by main; what the command wrote goes all the same.
     finish(-1);

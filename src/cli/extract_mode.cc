@@ -205,7 +205,8 @@ int ExtractOpened(const CmdArgs& args, std::vector<BNXUtils::BnxFile>& files) {
   return r;
 }
 
-int ExtractBnx(const CmdArgs& args) {
+talvex::Status ExtractBnx(const CmdArgs& args) {
   std::vector<BNXUtils::BnxFile> files = OpenContainers(args);
-  return ExtractOpened(args, files);
+  // Each container's failure was reported in its place among the lines of the others.
+  return talvex::Status(ExtractOpened(args, files));
 }

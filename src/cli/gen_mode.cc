@@ -95,10 +95,11 @@ bool CheckGenArguments(const CmdArgs& args) {
   return ok;
 }
 
-int GenBnx(const CmdArgs& args) {
-  if (!CheckGenArguments(args)) return -1;
+talvex::Status GenBnx(const CmdArgs& args) {
+  if (!CheckGenArguments(args)) return talvex::Status(-1);  // each problem was named
   // The container must not take the place of its own TXM or all_models file.
-  if (talvex::Report(talvex::CheckNotInput(BNXUtils::GetOutputFilePath(args.target, args.output_name))) != 0) return -1;
+  talvex::Status st = talvex::CheckNotInput(BNXUtils::GetOutputFilePath(args.target, args.output_name));
+  if (!StepOk(st)) return st;
   std::cout << BNXUtils::GetRealpath(GenNewBnx(args)) << std::endl;
-  return 0;
+  return {};
 }

@@ -1,18 +1,26 @@
 #pragma once
 #include "cli/cmd_args.h"
+#include "common/status.h"
 
-// One handler per mode; each returns the process exit status.
-int ExtractBnx(const CmdArgs& args);
-int GenBnx(const CmdArgs& args);
-int BnxInfo(const CmdArgs& args);
-int ReadHeader(const CmdArgs& args);
-int ReadModelInfo(const CmdArgs& args);
-int GetCrc(const CmdArgs& args);
-int CombineBnx(const CmdArgs& args);
-int PostEnc(const CmdArgs& args);
-int TxmToJson(const CmdArgs& args);
-int SplitCore(const CmdArgs& args);
-int CheckAlignment(const CmdArgs& args);
-int UpdateModelInfo(const CmdArgs& args);
-int UpdateSolutionInfo(const CmdArgs& args);
-int VerifyBnx(const CmdArgs& args);
+// One handler per mode. Each checks its options, runs the operation and prints what it made;
+// it returns how the command ended: success, or the failure with the messages that say why
+// (exit status -1 unless the Status names another), which the driver reports once. Notes of a
+// step that went on are reported where they occur, among the handler's own lines.
+talvex::Status ExtractBnx(const CmdArgs& args);
+talvex::Status GenBnx(const CmdArgs& args);
+talvex::Status BnxInfo(const CmdArgs& args);
+talvex::Status ReadHeader(const CmdArgs& args);
+talvex::Status ReadModelInfo(const CmdArgs& args);
+talvex::Status GetCrc(const CmdArgs& args);
+talvex::Status CombineBnx(const CmdArgs& args);
+talvex::Status PostEnc(const CmdArgs& args);
+talvex::Status TxmToJson(const CmdArgs& args);
+talvex::Status SplitCore(const CmdArgs& args);
+talvex::Status CheckAlignment(const CmdArgs& args);
+talvex::Status UpdateModelInfo(const CmdArgs& args);
+talvex::Status UpdateSolutionInfo(const CmdArgs& args);
+talvex::Status VerifyBnx(const CmdArgs& args);
+
+// For a handler's steps: reports the notes of a step that succeeded and returns true; a failed
+// step keeps its messages in st, with exit status -1, for the handler to return.
+bool StepOk(talvex::Status& st);

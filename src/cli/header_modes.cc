@@ -19,17 +19,9 @@
 
 namespace {
 // Common first step of the container commands.
-bool RequireFile(const std::string& path) {
-  if (BNXUtils::CheckFileExist(path)) return true;
-  std::cerr << "BNX file not exist: " << path << std::endl;
-  return false;
-}
-
-// The opened container, or -1 after saying why: missing ("BNX file not exist: "), empty,
-// unreadable, a folder, or not a valid container. A command never reports on a file it could
-// not read as if it were empty.
-int OpenOrReport(const std::string& path, BNXUtils::BnxFile& bnx) {
-  return talvex::Report(BNXUtils::BnxFile::Open(path, bnx)) != 0 ? -1 : 0;
+talvex::Status RequireFile(const std::string& path) {
+  if (BNXUtils::CheckFileExist(path)) return {};
+  return talvex::Status::Error("BNX file not exist: " + path);
 }
 
 std::string HeaderKeyList() {
@@ -39,15 +31,14 @@ std::string HeaderKeyList() {
 }
 
 // Texts the container is to hold must be UTF-8, or the JSON reports could not hold them as they
-// are; false, after naming the option and the offending value (mended, to be printable).
-bool RequireUtf8(const char* option, const std::vector<std::string>& values) {
+// are: refused, naming the option and the offending value (mended, to be printable).
+talvex::Status RequireUtf8(const char* option, const std::vector<std::string>& values) {
   for (const std::string& v : values) {
     if (!IsValidUtf8(v)) {
-      std::cerr << UsageName(option) << ": \"" << ToValidUtf8(v) << "\" is not valid UTF-8" << std::endl;
-      return false;
+      return talvex::Status::Error(UsageName(option) + ": \"" + ToValidUtf8(v) + "\" is not valid UTF-8");
     }
   }
-  return true;
+  return {};
 }
 
 // With --replace_original the new file takes the input's place (when it ends in ".bnx").
@@ -61,68 +52,81 @@ std::string OutputNameFor(const CmdArgs& args, const std::string& path) {
 // Opens and checks the input and fixes the output name; refuses, before anything is written, a
 // damaged container, or an output that would replace the input without --replace_original
 // (the default output folder may well hold the input already).
-int PrepareRewrite(const CmdArgs& args, const std::string& path, BNXUtils::BnxFile& bnx, std::string& name) {
-  if (talvex::Report(BNXUtils::OpenForUse(path, bnx)) != 0) return -1;
+talvex::Status PrepareRewrite(const CmdArgs& args, const std::string& path, BNXUtils::BnxFile& bnx,
+                              std::string& name) {
+  talvex::Status st = BNXUtils::OpenForUse(path, bnx);
+  if (!StepOk(st)) return st;
   std::string target;
   try {
     target = bnx.target();
   } catch (const TalvexException& e) {
-    talvex::Report(e.status());
-    return -1;
+    return talvex::Status(e.status()).SetCode(-1);
   }
   name = OutputNameFor(args, path);
-  return talvex::Report(talvex::CheckNotInput(BNXUtils::GetOutputFilePath(target, name))) != 0 ? -1 : 0;
+  talvex::Status guard = talvex::CheckNotInput(BNXUtils::GetOutputFilePath(target, name));
+  StepOk(guard);
+  return guard;
+}
+
+// The rewritten container, named on standard output; a failure adds what was not updated.
+talvex::Status ReportRewrite(talvex::Status written, const std::string& what, const std::string& path,
+                             const std::string& out_path) {
+  if (!StepOk(written)) return written.Err("Failed to update the " + what + " of " + path);
+  std::cout << "BNX file with updated " << what << " has been generated in:" << std::endl;
+  std::cout << BNXUtils::GetRealpath(out_path) << std::endl;
+  return {};
 }
 }  // namespace
 
-int ReadHeader(const CmdArgs& args) {
+talvex::Status ReadHeader(const CmdArgs& args) {
   if (args.header_key.empty()) {
-    std::cerr << "the header key is missing: -k(--header_key) one of " << HeaderKeyList() << std::endl;
-    return -1;
+    return talvex::Status::Error("the header key is missing: -k(--header_key) one of " + HeaderKeyList());
   }
   if (!BNXUtils::FindHeaderKey(args.header_key)) {
-    std::cerr << "unknown header key: " << args.header_key << " (valid keys: " << HeaderKeyList() << ")" << std::endl;
-    return -1;
+    return talvex::Status::Error("unknown header key: " + args.header_key + " (valid keys: " + HeaderKeyList() + ")");
   }
   const std::string path = args.FirstPath();
   BNXUtils::BnxFile bnx;
-  if (OpenOrReport(path, bnx) != 0) return -1;
+  talvex::Status st = BNXUtils::BnxFile::Open(path, bnx);
+  if (!StepOk(st)) return st;
   if (args.blJson) {
     Json::Value doc(Json::objectValue);
     doc["file"] = path;
     doc["key"] = args.header_key;
     doc["value"] = HeaderKeyJson(bnx, args.header_key);
     PrintJson(doc);
-    return 0;
+    return {};
   }
   std::cout << bnx.Key(args.header_key) << std::endl;
-  return 0;
+  return {};
 }
 
-int GetCrc(const CmdArgs& args) {
+talvex::Status GetCrc(const CmdArgs& args) {
   const std::string path = args.FirstPath();
-  if (!RequireFile(path)) return -1;
+  talvex::Status st = RequireFile(path);
+  if (!st.ok()) return st;
   uint32_t crc = 0;
-  if (talvex::Report(BNXUtils::ComputeFileCRC(path, &crc)) != 0) return -1;
+  st = BNXUtils::ComputeFileCRC(path, &crc);
+  if (!StepOk(st)) return st;
   std::cout << fmt::format("0x{:x}", crc) << std::endl;
-  return 0;
+  return {};
 }
 
-int CheckAlignment(const CmdArgs& args) {
+talvex::Status CheckAlignment(const CmdArgs& args) {
   // The verdict is the output; a missing or invalid file is simply "failed".
   const int rc = talvex::Report(TXM::CheckAlignment(args.FirstPath()));
   std::cout << fmt::format("CheckAlignment {}\n", rc == 0 ? "successfully" : "failed") << std::flush;
-  return rc == 0 ? 0 : -1;
+  return talvex::Status(rc == 0 ? 0 : -1);
 }
 
-int ReadModelInfo(const CmdArgs& args) {
+talvex::Status ReadModelInfo(const CmdArgs& args) {
   if (args.model_idx.empty()) {
-    std::cerr << "the model positions are missing: -N(--model_idx) \"0 1 ...\"" << std::endl;
-    return -1;
+    return talvex::Status::Error("the model positions are missing: -N(--model_idx) \"0 1 ...\"");
   }
   const std::string path = args.FirstPath();
   BNXUtils::BnxFile bnx;
-  if (OpenOrReport(path, bnx) != 0) return -1;
+  talvex::Status st = BNXUtils::BnxFile::Open(path, bnx);
+  if (!StepOk(st)) return st;
   if (args.blJson) {
     // Positions beyond the list are left out, as the text prints nothing for them.
     Json::Value doc(Json::objectValue);
@@ -139,48 +143,39 @@ int ReadModelInfo(const CmdArgs& args) {
     }
     doc["models"] = models;
     PrintJson(doc);
-    return 0;
+    return {};
   }
   for (int idx : args.model_idx) std::cout << BNXUtils::GetBNXModelInfo(bnx, idx) << "---------------" << std::endl;
-  return 0;
+  return {};
 }
 
-int UpdateModelInfo(const CmdArgs& args) {
-  if (!RequireUtf8("model_info_version", args.model_info_version_vec) ||
-      !RequireUtf8("model_info_name", args.model_info_name_vec)) {
-    return -1;
-  }
+talvex::Status UpdateModelInfo(const CmdArgs& args) {
+  talvex::Status st = RequireUtf8("model_info_version", args.model_info_version_vec);
+  if (st.ok()) st = RequireUtf8("model_info_name", args.model_info_name_vec);
+  if (!st.ok()) return st;
   const std::string path = args.FirstPath();
   std::string name;
   BNXUtils::BnxFile bnx;
-  if (PrepareRewrite(args, path, bnx, name) != 0) return -1;
+  st = PrepareRewrite(args, path, bnx, name);
+  if (!st.ok()) return st;
   std::string written;
-  if (talvex::Report(BNXUtils::ModifyModelInfo(bnx, args.model_info_version_vec, args.model_info_name_vec, name,
-                                               &written)) != 0) {
-    std::cerr << "Failed to update the model info of " << path << std::endl;
-    return -1;
-  }
-  std::cout << "BNX file with updated model info has been generated in:" << std::endl;
-  std::cout << BNXUtils::GetRealpath(written) << std::endl;
-  return 0;
+  st = BNXUtils::ModifyModelInfo(bnx, args.model_info_version_vec, args.model_info_name_vec, name, &written);
+  return ReportRewrite(std::move(st), "model info", path, written);
 }
 
-int UpdateSolutionInfo(const CmdArgs& args) {
+talvex::Status UpdateSolutionInfo(const CmdArgs& args) {
   if (args.solution_id.empty() && args.solution_tag.empty()) {
-    std::cerr << "[ERROR] Solution ID and Solution Tag are both empty" << std::endl;
-    return -1;
+    return talvex::Status::Error("[ERROR] Solution ID and Solution Tag are both empty");
   }
-  if (!RequireUtf8("solution_id", {args.solution_id}) || !RequireUtf8("solution_tag", {args.solution_tag})) return -1;
+  talvex::Status st = RequireUtf8("solution_id", {args.solution_id});
+  if (st.ok()) st = RequireUtf8("solution_tag", {args.solution_tag});
+  if (!st.ok()) return st;
   const std::string path = args.FirstPath();
   std::string name;
   BNXUtils::BnxFile bnx;
-  if (PrepareRewrite(args, path, bnx, name) != 0) return -1;
+  st = PrepareRewrite(args, path, bnx, name);
+  if (!st.ok()) return st;
   std::string written;
-  if (talvex::Report(BNXUtils::ModifySolutionInfo(bnx, args.solution_id, args.solution_tag, name, &written)) != 0) {
-    std::cerr << "Failed to update the solution info of " << path << std::endl;
-    return -1;
-  }
-  std::cout << "BNX file with updated solution info has been generated in:" << std::endl;
-  std::cout << BNXUtils::GetRealpath(written) << std::endl;
-  return 0;
+  st = BNXUtils::ModifySolutionInfo(bnx, args.solution_id, args.solution_tag, name, &written);
+  return ReportRewrite(std::move(st), "solution info", path, written);
 }

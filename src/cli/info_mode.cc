@@ -24,12 +24,11 @@ std::string OneLine(std::string value) {
 
 }  // namespace
 
-int BnxInfo(const CmdArgs& args) {
+talvex::Status BnxInfo(const CmdArgs& args) {
   // Every container is opened once; the first is reported, and -s extracts them all.
   std::vector<BNXUtils::BnxFile> files = OpenContainers(args);
   if (files.empty() || !files[0].exists()) {
-    std::cerr << "BNX file not exist: " << (files.empty() ? std::string() : files[0].path()) << std::endl;
-    return -1;
+    return talvex::Status::Error("BNX file not exist: " + (files.empty() ? std::string() : files[0].path()));
   }
   BNXUtils::BnxFile& bnx = files[0];
   // Only the header is read, whatever the payload's size. A file that is not a container
@@ -37,8 +36,7 @@ int BnxInfo(const CmdArgs& args) {
   if (!bnx.ok()) {
     talvex::Status st = bnx.TakeOpenStatus();
     if (st.messages().empty()) st.Err("Failed to read the file: " + bnx.path() + " (file is empty)");
-    talvex::Report(st);
-    return -1;
+    return st.SetCode(-1);
   }
 
   if (args.blJson) {
@@ -50,7 +48,7 @@ int BnxInfo(const CmdArgs& args) {
     doc["models"] = models;
     doc["payload"] = PayloadJson(bnx);
     PrintJson(doc);
-    return 0;
+    return {};
   }
 
   std::string out = "BNX Header:\n";
@@ -73,11 +71,10 @@ int BnxInfo(const CmdArgs& args) {
   out += fmt::format("\n{0:=<{1}}\n\n", "", 60);
   std::cout << out << std::flush;
 
-  if (!args.blParseSetupBin) return 0;
+  if (!args.blParseSetupBin) return {};
   CmdArgs quiet = args;
   quiet.blQuiet = true;
   // The report is out; a failed extraction still makes the command fail.
-  if (ExtractOpened(quiet, files) == 0) return 0;
-  std::cerr << "The extraction of " << bnx.path() << " failed" << std::endl;
-  return -1;
+  if (ExtractOpened(quiet, files) == 0) return {};
+  return talvex::Status::Error("The extraction of " + bnx.path() + " failed");
 }

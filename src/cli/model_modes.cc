@@ -59,7 +59,7 @@ TalvexTXM::TXMContentT LoadTxmTables(const std::string& txm_path, talvex::FileBu
 }
 }  // namespace
 
-int TxmToJson(const CmdArgs& cmd) {
+talvex::Status TxmToJson(const CmdArgs& cmd) {
   RequireOneFile(cmd, "should be only one txm file");
   // The view shows no payload bytes: they are never copied out of the file.
   talvex::FileBuffer file;
@@ -67,16 +67,16 @@ int TxmToJson(const CmdArgs& cmd) {
   TXM::TrimBinary(txm, false, false);
   const std::string name =
       cmd.output_name.empty() ? Basename(cmd.model_path[0]) + ".no_binary.json" : cmd.output_name;
-  return talvex::Report(TXM::DumpDebugText(txm, InFolder(cmd.output_folder, name), false));
+  return TXM::DumpDebugText(txm, InFolder(cmd.output_folder, name), false);
 }
 
-int SplitCore(const CmdArgs& cmd) {
+talvex::Status SplitCore(const CmdArgs& cmd) {
   RequireOneFile(cmd, "Should only one TXM file");
   if (!cmd.output_name.empty()) {
     TALVEX_LOG(LogCateg::Tool, kWarn, "SplitCore doesn't support specifying output");
   }
   TalvexTXM::TXMContentT txm = LoadTxmObj(cmd.model_path[0]);
-  return TXM::ForEachModelById(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
+  const int stopped = TXM::ForEachModelById(txm, cmd.model_id, [&](int32_t model_id, TalvexTXM::TXMContentT& container) {
     TalvexTXM::TXMContentT result;
     int ret = talvex::Report(TXM::TrimCore(result, container, cmd.core_id, cmd.json_path));
     container.models.clear();  // done with the model: free it before packing the result
@@ -92,6 +92,8 @@ int SplitCore(const CmdArgs& cmd) {
     std::cout << path << std::endl;
     return 0;
   });
+  // A model's failure was reported where it stopped the run, after the files made before it.
+  return talvex::Status(stopped);
 }
 
 int SplitTxmFile(const std::string& txm_path, const std::string& folder, const std::string& name, int32_t model_id,

@@ -1,5 +1,7 @@
 #include "cli/handlers.h"
 
+#include "common/logger.h"
+
 const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap = {
     {CmdArgs::ExtractBnx, ExtractBnx},
     {CmdArgs::GenBnx, GenBnx},
@@ -16,3 +18,12 @@ const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap = {
     {CmdArgs::UpdateSolutionInfo, UpdateSolutionInfo},
     {CmdArgs::VerifyBnx, VerifyBnx},
 };
+
+bool StepOk(talvex::Status& st) {
+  if (!st.ok()) {
+    st.SetCode(-1);
+    return false;
+  }
+  talvex::Report(st);
+  return true;
+}

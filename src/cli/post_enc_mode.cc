@@ -9,8 +9,9 @@
 #include "common/exceptions.h"
 #include "common/logger.h"
 
-int PostEnc(const CmdArgs& cmd) {
+talvex::Status PostEnc(const CmdArgs& cmd) {
   const std::string path = cmd.FirstPath();
+  talvex::Status failure;
   try {
     // Reached through -V the command-line checks did not run.
     if (path.empty()) throw InvalidProgramInput("model_path is empty");
@@ -33,14 +34,13 @@ int PostEnc(const CmdArgs& cmd) {
     std::cout << "\nTalvex BNX (enc.) has been generated in:\n\n"
               << BNXUtils::GetRealpath(result.output_path) << "\n\n"
               << std::flush;
-    return 0;
+    return {};
   } catch (const TalvexException& e) {
-    talvex::Report(e.status());
-    std::cerr << "Post-encryption of " << path << " stopped" << std::endl;
+    failure = e.status();
+    failure.Err("Post-encryption of " + path + " stopped");
   } catch (const std::exception& e) {
     // The encoder's key file errors, memory.
-    TALVEX_LOG_ERROR(LogCateg::Tool, "{}: {}", path, e.what());
+    failure = TALVEX_STATUS_ERROR(LogCateg::Tool, "{}: {}", path, e.what());
   }
-  std::cerr << "Failed to PostEnc with tv_number: " << cmd.tv_number << std::endl;
-  return -1;
+  return failure.Err("Failed to PostEnc with tv_number: " + std::to_string(cmd.tv_number)).SetCode(-1);
 }

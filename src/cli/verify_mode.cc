@@ -11,7 +11,7 @@
 // A container failed a check (distinct from 255: the command itself could not run).
 constexpr int kVerifyFailed = 3;
 
-int VerifyBnx(const CmdArgs& args) {
+talvex::Status VerifyBnx(const CmdArgs& args) {
   size_t total = 0;
   size_t failed = 0;
   Json::Value files(Json::arrayValue);
@@ -40,5 +40,5 @@ int VerifyBnx(const CmdArgs& args) {
                         args.model_path.size(), total, failed);
     std::cout << text << std::flush;
   }
-  return ok ? 0 : kVerifyFailed;
+  return talvex::Status(ok ? 0 : kVerifyFailed);
 }
