@@ -234,25 +234,28 @@ namespace {
 talvex::Status RelocateTz100Pieces(const CombineSource& src, const BNX_FW_INFO_MODEL& r, const FirmInfo& nf,
                                    const FirmInfo& of, BytePiece& cmd, BytePiece& setup, LegacyCombined& out,
                                    talvex::Status& notes) {
-  TALVEX_STATUS_LOG(notes, LogCateg::Common, kDebug, "Update NPU command.bin: {}_modelid_{}_command.bin", src.prefix,
-                    r.model_id);
-  out.owned.emplace_back(cmd.first, cmd.first + cmd.second);
-  talvex::Status progress = UpdateTZ100CommandBin(out.owned.back().data(), out.owned.back().size(), nf, of);
-  if (!progress.ok()) {
-    return talvex::Status::Error(
-        fmt::format("Failed to relocate command.bin of model {} of {}: {}", r.model_id, src.path, progress.Reason()));
+  using Relocate = talvex::Status (*)(uint8_t*, size_t, const FirmInfo&, const FirmInfo&);
+  const struct {
+    const char* step;
+    const char* name;
+    Relocate relocate;
+    BytePiece* piece;
+  } pieces[] = {{"Update NPU command.bin", "command.bin", UpdateTZ100CommandBin, &cmd},
+                {"Update tz100 setup.bin", "setup.bin", UpdateTZ100SetupBin, &setup}};
+  talvex::Status progress;
+  for (const auto& p : pieces) {
+    TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "{}: {}_modelid_{}_{}", p.step, src.prefix, r.model_id,
+                      p.name);
+    out.owned.emplace_back(p.piece->first, p.piece->first + p.piece->second);
+    talvex::Status moved = p.relocate(out.owned.back().data(), out.owned.back().size(), nf, of);
+    if (!moved.ok()) {
+      return talvex::Status::Error(
+          fmt::format("Failed to relocate {} of model {} of {}: {}", p.name, r.model_id, src.path, moved.Reason()));
+    }
+    *p.piece = {out.owned.back().data(), p.piece->second};
+    progress.Merge(std::move(moved));
   }
-  cmd = {out.owned.back().data(), cmd.second};
-  TALVEX_STATUS_LOG(progress, LogCateg::Common, kDebug, "Update tz100 setup.bin: {}_modelid_{}_setup.bin", src.prefix,
-                    r.model_id);
-  out.owned.emplace_back(setup.first, setup.first + setup.second);
-  talvex::Status relocated = UpdateTZ100SetupBin(out.owned.back().data(), out.owned.back().size(), nf, of);
-  if (!relocated.ok()) {
-    return talvex::Status::Error(
-        fmt::format("Failed to relocate setup.bin of model {} of {}: {}", r.model_id, src.path, relocated.Reason()));
-  }
-  setup = {out.owned.back().data(), setup.second};
-  notes.Merge(std::move(progress)).Merge(std::move(relocated));
+  notes.Merge(std::move(progress));
   return {};
 }
 
