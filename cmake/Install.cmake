@@ -3,6 +3,7 @@
 #                                                       from the folder of talvex_bnx_utils)
 #   share/man/man1/talvex_bnx_utils.1.gz, talvex_setup_parser.1.gz
 #   share/bash-completion/completions/talvex_bnx_utils, talvex_setup_parser
+#   share/talvex-bnx-utils/schema/*.schema.json           (JSON Schemas of the --json documents)
 # and the Debian package built from it by `cpack -G DEB`.
 include(GNUInstallDirs)
 
@@ -33,6 +34,9 @@ foreach(cmd talvex_bnx_utils talvex_setup_parser)
   install(FILES ${CMAKE_SOURCE_DIR}/completion/talvex_bnx_utils
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${cmd})
 endforeach()
+
+file(GLOB talvex_json_schemas ${CMAKE_SOURCE_DIR}/schemas/json/*.schema.json)
+install(FILES ${talvex_json_schemas} DESTINATION ${CMAKE_INSTALL_DATADIR}/talvex-bnx-utils/schema)
 
 # Debian package.
 set(CPACK_GENERATOR "DEB")

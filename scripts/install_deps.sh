@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and tests need; safe to run again.
 set -euo pipefail
 pkgs=(cmake g++ make pkg-config flatbuffers-compiler libflatbuffers-dev libfmt-dev libspdlog-dev
-      libjsoncpp-dev zlib1g-dev libisal-dev libgtest-dev jq python3 llvm-14-tools)
+      libjsoncpp-dev zlib1g-dev libisal-dev libgtest-dev jq python3 python3-jsonschema llvm-14-tools)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -72,7 +72,9 @@ Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::Veri
   return out;
 }
 
-void PrintJson(const Json::Value& doc) {
+void PrintJson(Json::Value doc) {
+  // Bumped when a document changes so that a reader of the old one would misread it.
+  doc["format_version"] = kJsonFormatVersion;
   Json::StreamWriterBuilder b;
   b["indentation"] = "  ";
   b["emitUTF8"] = true;

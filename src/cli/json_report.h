@@ -20,6 +20,9 @@ Json::Value ModelJson(const BNXUtils::BnxFile& bnx, int position);
 Json::Value PayloadJson(const BNXUtils::BnxFile& bnx);
 Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks);
 
-// The document on standard output, indented, with a final line end; valid UTF-8 whatever its
-// strings hold (U+FFFD for each ill-formed piece).
-void PrintJson(const Json::Value& doc);
+// The version every document carries as "format_version"; its JSON Schemas are installed under
+// share/talvex-bnx-utils/schema/ (from schemas/json/).
+constexpr int kJsonFormatVersion = 1;
+// The document, with its format_version, on standard output, indented, with a final line end;
+// valid UTF-8 whatever its strings hold (U+FFFD for each ill-formed piece).
+void PrintJson(Json::Value doc);

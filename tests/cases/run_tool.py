@@ -45,6 +45,34 @@ def option_value(args, short, long):
     return value
 
 
+# The schema of the document a --json run prints, by its mode; None when it prints none.
+SCHEMAS = {'-I': 'info', '--info': 'info', '-R': 'read', '--read': 'read', '-M': 'model_info',
+           '--model_info': 'model_info', '--verify': 'verify'}
+
+
+def json_schema(args):
+    if '--json' not in args:
+        return None
+    modes = [SCHEMAS[a] for a in args if a in SCHEMAS]
+    return os.path.join(os.path.dirname(__file__), '..', '..', 'schemas', 'json', modes[0] + '.schema.json') if modes else None
+
+
+def document_faults(schema, out, status):
+    # Refusals print no document; anything printed must be one document of the mode's schema.
+    if status not in (0, 3) and not out:
+        return []
+    import json
+    sys.path.append('/usr/lib/python3/dist-packages')  # lit runs us without the site module
+    import jsonschema
+    try:
+        doc = json.loads(out.decode('utf-8'))
+        with open(schema, encoding='utf-8') as f:
+            jsonschema.Draft202012Validator(json.load(f)).validate(doc)
+    except (ValueError, jsonschema.ValidationError) as e:
+        return [f'the --json document does not follow {os.path.basename(schema)}: {e}']
+    return []
+
+
 def main():
     tool, args = sys.argv[1], sys.argv[2:]
     want = None
@@ -58,9 +86,16 @@ def main():
     if '--replace_original' in args:
         replaced = {os.path.realpath(a) for a in args if os.path.isfile(a)}
     before = snapshot(root)
-    status = subprocess.call([tool] + args)
+    schema = json_schema(args)
+    if schema is None:
+        status = subprocess.call([tool] + args)
+    else:
+        run = subprocess.run([tool] + args, stdout=subprocess.PIPE)
+        status = run.returncode
+        sys.stdout.buffer.write(run.stdout)
+        sys.stdout.flush()
     after = snapshot(root)
-    faults = []
+    faults = [] if schema is None else document_faults(schema, run.stdout, status)
 
     def inside(rel):
         path = os.path.join(root, rel)
