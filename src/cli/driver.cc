@@ -1,7 +1,10 @@
 #include "cli/driver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <iostream>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include "cli/gen_mode.h"
+#include "cli/json_report.h"
 #include "cli/options.h"
 #include "common/file_io.h"
 #include "common/logger.h"
@@ -63,6 +67,60 @@ bool WritesFiles(const CmdArgs& args) {
     default:
       return true;
   }
+}
+
+// Modes whose --json document lists the files they wrote (the text they print is not shown).
+bool ListsWrittenFiles(CmdArgs::CMDMode mode) {
+  switch (mode) {
+    case CmdArgs::GenBnx:
+    case CmdArgs::ExtractBnx:
+    case CmdArgs::CombineBnx:
+    case CmdArgs::PostEnc:
+    case CmdArgs::UpdateModelInfo:
+    case CmdArgs::UpdateSolutionInfo:
+    case CmdArgs::TxmToJson:
+    case CmdArgs::SplitCore:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Standard output goes nowhere while it lives: the handler's text, and a child program's, would
+// break the one JSON document that takes its place. Diagnostics stay on standard error.
+class SilencedStdout {
+ public:
+  SilencedStdout() : saved_(::dup(STDOUT_FILENO)) {
+    std::cout.flush();
+    std::fflush(stdout);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved_ >= 0 && null >= 0) ::dup2(null, STDOUT_FILENO);
+    if (null >= 0) ::close(null);
+  }
+  ~SilencedStdout() {
+    std::cout.flush();
+    std::fflush(stdout);
+    if (saved_ >= 0) {
+      ::dup2(saved_, STDOUT_FILENO);
+      ::close(saved_);
+    }
+  }
+  SilencedStdout(const SilencedStdout&) = delete;
+  SilencedStdout& operator=(const SilencedStdout&) = delete;
+
+ private:
+  int saved_;
+};
+
+// The handler's failure, its lines for standard output moved to standard error: with --json
+// standard output holds the document alone.
+talvex::Status OnStderr(const talvex::Status& st) {
+  talvex::Status out(st.code());
+  for (talvex::Message m : st.messages()) {
+    if (m.sink == talvex::Sink::kStdout) m.sink = talvex::Sink::kStderr;
+    out.Add(std::move(m));
+  }
+  return out;
 }
 
 // The files -j and -S read; a missing one is named with its option. (The generation checks
@@ -174,8 +232,13 @@ int RunHandler(const CmdArgs& args) {
     if (status != 0) RemoveEmptyFolders(made);
   };
   int status = -1;
+  const bool list_files = args.blJson && ListsWrittenFiles(args.mode);
+  auto quiet = list_files ? std::make_unique<SilencedStdout>() : nullptr;
   try {
-    status = ReportChangedInputs(talvex::Report(FunctionMap.at(args.mode)(args)));
+    const talvex::Status done = FunctionMap.at(args.mode)(args);
+    quiet.reset();
+    status = ReportChangedInputs(talvex::Report(list_files ? OnStderr(done) : done));
+    if (status == 0 && list_files) PrintJson(WrittenFilesJson(talvex::PlacedOutputs()));
   } catch (...) {
     // Reported (and given its status) by main; what the command wrote goes all the same.
     finish(-1);
@@ -211,14 +274,7 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
     ok = false;
   }
   if (args.blJson) {
-    const bool json_mode = args.mode == CmdArgs::BnxInfo || args.mode == CmdArgs::ReadHeader ||
-                           args.mode == CmdArgs::ReadModelInfo || args.mode == CmdArgs::VerifyBnx;
-    if (!json_mode) {
-      std::cerr << UsageName("json") << " applies to " << UsageName('I') << ", " << UsageName('R') << ", "
-                << UsageName('M') << " and " << UsageName("verify") << ", not to " << ModeOptionName(args.mode)
-                << std::endl;
-      ok = false;
-    } else if (args.mode == CmdArgs::BnxInfo && args.blParseSetupBin) {
+    if (args.mode == CmdArgs::BnxInfo && args.blParseSetupBin) {
       std::cerr << UsageName("json") << " does not combine with " << UsageName('s') << std::endl;
       ok = false;
     }

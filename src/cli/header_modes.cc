@@ -108,6 +108,13 @@ talvex::Status GetCrc(const CmdArgs& args) {
   uint32_t crc = 0;
   st = BNXUtils::ComputeFileCRC(path, &crc);
   if (!StepOk(st)) return st;
+  if (args.blJson) {
+    Json::Value doc(Json::objectValue);
+    doc["file"] = path;
+    doc["crc32"] = crc;
+    PrintJson(doc);
+    return {};
+  }
   std::cout << fmt::format("0x{:x}", crc) << std::endl;
   return {};
 }
@@ -115,7 +122,14 @@ talvex::Status GetCrc(const CmdArgs& args) {
 talvex::Status CheckAlignment(const CmdArgs& args) {
   // The verdict is the output; a missing or invalid file is simply "failed".
   const int rc = talvex::Report(TXM::CheckAlignment(args.FirstPath()));
-  std::cout << fmt::format("CheckAlignment {}\n", rc == 0 ? "successfully" : "failed") << std::flush;
+  if (args.blJson) {
+    Json::Value doc(Json::objectValue);
+    doc["file"] = args.FirstPath();
+    doc["aligned"] = rc == 0;
+    PrintJson(doc);
+  } else {
+    std::cout << fmt::format("CheckAlignment {}\n", rc == 0 ? "successfully" : "failed") << std::flush;
+  }
   return talvex::Status(rc == 0 ? 0 : -1);
 }
 

@@ -1,5 +1,7 @@
 #include "cli/json_report.h"
 
+#include <sys/stat.h>
+
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -51,6 +53,23 @@ Json::Value PayloadJson(const BNXUtils::BnxFile& bnx) {
   out["size"] = present ? bin->all_models()->size() : 0u;
   out["fw_info_size"] = bin != nullptr && bin->fw_info() != nullptr ? bin->fw_info()->size() : 0u;
   return out;
+}
+
+Json::Value WrittenFilesJson(const std::vector<std::string>& paths) {
+  Json::Value files(Json::arrayValue);
+  for (const std::string& path : paths) {
+    struct stat st {};
+    uint32_t crc = 0;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !BNXUtils::ComputeFileCRC(path, &crc).ok()) continue;
+    Json::Value f(Json::objectValue);
+    f["path"] = BNXUtils::GetRealpath(path);
+    f["size"] = static_cast<Json::UInt64>(st.st_size);
+    f["crc32"] = crc;
+    files.append(f);
+  }
+  Json::Value doc(Json::objectValue);
+  doc["files"] = files;
+  return doc;
 }
 
 Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks) {

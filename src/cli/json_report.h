@@ -18,6 +18,9 @@ Json::Value HeaderJson(const BNXUtils::BnxFile& bnx);
 Json::Value ModelJson(const BNXUtils::BnxFile& bnx, int position);
 // {"kind": "txm" | "legacy" | "none", "size": bytes of all_models, "fw_info_size": bytes}.
 Json::Value PayloadJson(const BNXUtils::BnxFile& bnx);
+// {"files": [{"path": absolute path, "size": bytes, "crc32": CRC-32 of the whole file}]} of the
+// files among paths that are there (a temporary removed again is not listed).
+Json::Value WrittenFilesJson(const std::vector<std::string>& paths);
 Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks);
 
 // The version every document carries as "format_version"; its JSON Schemas are installed under

@@ -125,7 +125,7 @@ const std::vector<OptionSpec> kOptions = {
     {"verify", 0, true, Kind::kMode, CmdArgs::VerifyBnx, nullptr},
     {"json", 0, false, Kind::kSet, CmdArgs::None,
      [](CmdArgs& a, const std::string&) { return a.blJson = true, Done(); },
-     "print one JSON document instead of the text (DUMP_DATA, READ_BNX, READ_MODEL_INFO, VERIFY_BNX)", 13},
+     "print one JSON document instead of the text (every mode; not DUMP_DATA with -s)", 13},
     {"force", 0, false, Kind::kSet, CmdArgs::None,
      [](CmdArgs& a, const std::string&) { return a.blForce = true, Done(); },
      "EXTRACT_BNX of a damaged container, each failing check printed as a warning", 12},

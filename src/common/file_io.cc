@@ -689,6 +689,15 @@ void RecordOutput(const std::string& path) {
   if (g_journal_open) g_journal.push_back({path, std::string()});
 }
 
+std::vector<std::string> PlacedOutputs() {
+  std::lock_guard<std::mutex> lock(g_journal_mu);
+  std::vector<std::string> paths;
+  for (const Placed& p : g_journal) {
+    if (std::find(paths.begin(), paths.end(), p.path) == paths.end()) paths.push_back(p.path);
+  }
+  return paths;
+}
+
 namespace {
 // Only system calls on what is there already: the SIGBUS handler runs it too.
 void UndoJournal() {

@@ -174,6 +174,8 @@ void UndoOutputs();
 // A new file that another program wrote for the command (the setup parser's JSON view), taken
 // back like the command's own.
 void RecordOutput(const std::string& path);
+// The paths put in place since BeginOutputs, in order, each once (some may be gone again).
+std::vector<std::string> PlacedOutputs();
 
 // Holds an advisory lock (flock) on an existing file from before it is read until after it is
 // replaced, so that concurrent commands rewriting the same file take turns and none of their

@@ -46,8 +46,11 @@ def option_value(args, short, long):
 
 
 # The schema of the document a --json run prints, by its mode; None when it prints none.
-SCHEMAS = {'-I': 'info', '--info': 'info', '-R': 'read', '--read': 'read', '-M': 'model_info',
-           '--model_info': 'model_info', '--verify': 'verify'}
+SCHEMAS = {o: s for s, opts in (
+    ('info', '-I --info'), ('read', '-R --read'), ('model_info', '-M --model_info'), ('verify', '--verify'),
+    ('crc', '-C --crc'), ('alignment', '-A --alignment'),
+    ('written', '-G --gen -X --extract -c --combine_bnx -E --enc -U --update_model_info --update_solution_info '
+                '-j --txm_to_json -S --split_core')) for o in opts.split()}
 
 
 def json_schema(args):
