@@ -4,6 +4,8 @@
 #   share/man/man1/talvex_bnx_utils.1.gz, talvex_setup_parser.1.gz
 #   share/bash-completion/completions/talvex_bnx_utils, talvex_setup_parser
 #   share/talvex-bnx-utils/schema/*.schema.json           (JSON Schemas of the --json documents)
+#   lib/python3/dist-packages/talvex_bnx (prefix /usr), lib/python3.X/dist-packages/talvex_bnx
+#                                                      (other prefixes): where Debian's python3 looks
 # and the Debian package built from it by `cpack -G DEB`.
 include(GNUInstallDirs)
 
@@ -37,6 +39,21 @@ endforeach()
 
 file(GLOB talvex_json_schemas ${CMAKE_SOURCE_DIR}/schemas/json/*.schema.json)
 install(FILES ${talvex_json_schemas} DESTINATION ${CMAKE_INSTALL_DATADIR}/talvex-bnx-utils/schema)
+
+# The Python module. Debian's python3 reads /usr/lib/python3/dist-packages, but under any other
+# prefix (/usr/local) only the versioned folder; the prefix is known only when installing (and
+# ends in /usr inside the package's staging folder).
+set(Python3_FIND_STRATEGY LOCATION)
+set(Python3_ROOT_DIR /usr)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+install(CODE "
+  set(talvex_py lib/python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}/dist-packages)
+  if(CMAKE_INSTALL_PREFIX MATCHES \"/usr$\")
+    set(talvex_py lib/python3/dist-packages)
+  endif()
+  file(INSTALL ${CMAKE_SOURCE_DIR}/tools/python/talvex_bnx DESTINATION \"\${CMAKE_INSTALL_PREFIX}/\${talvex_py}\"
+       PATTERN __pycache__ EXCLUDE)
+")
 
 # Debian package.
 set(CPACK_GENERATOR "DEB")
