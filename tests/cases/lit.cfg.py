@@ -36,3 +36,6 @@ for name in ('FileCheck', 'split-file'):
 # The same plain output in every case: no colour, the default log levels.
 config.environment['NO_COLOR'] = '1'
 config.environment.pop('SPDLOG_LEVEL', None)
+# The --json documents, kept for one check against their schemas after the last case.
+if 'json_docs' in params:
+    config.environment['TALVEX_JSON_DOCS'] = params['json_docs']

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/output_dir.h"
 #include "support/bnx_builder.h"
 #include "support/legacy_builder.h"
 #include "support/run.h"
