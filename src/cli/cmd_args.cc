@@ -71,6 +71,7 @@ std::string CmdArgs::UsageText(const char* program) {
        " <addr_json_path> (" + n('i') + " model_id)\n";
   s += "    CHECK_ALIGNMENT       : " + n('A') + " <txm_file_path>\n";
   s += "    VERIFY_BNX            : " + UsageName("verify") + " BNX_1 BNX_2... (" + UsageName("json") + ")\n";
+  s += "    DIFF_BNX              : " + UsageName("diff") + " BNX_A BNX_B (" + UsageName("json") + ")\n";
   s += "\n  options:\n" + OptionLines();
   s += "    \n";
   return s;

@@ -25,6 +25,7 @@ struct CmdArgs {
     UpdateSolutionInfo = 12,
     None = 13,
     VerifyBnx = 14,
+    DiffBnx = 15,
   };
 
   CmdArgs();
@@ -57,7 +58,8 @@ struct CmdArgs {
   std::vector<std::string> model_info_name_vec;
   bool blReplaceOriginal = false;
   std::string key_file;
-  bool blJson = false;  // --json: -I, -R, -M and --verify print one JSON document instead
+  bool blJson = false;  // --json: one JSON document on standard output instead of the text
+  std::string map_path;  // --map: -I draws the memory map into this SVG file
   bool blForce = false;  // --force: -X takes apart a container that fails its integrity checks
 
   // First input file, or an empty text when the mode was given a blank argument.

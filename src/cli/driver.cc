@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/gen_mode.h"
+#include "cli/handlers.h"
 #include "cli/json_report.h"
 #include "cli/options.h"
 #include "common/file_io.h"
@@ -60,6 +61,7 @@ bool WritesFiles(const CmdArgs& args) {
     case CmdArgs::GetCrc:
     case CmdArgs::CheckAlignment:
     case CmdArgs::VerifyBnx:
+    case CmdArgs::DiffBnx:
     case CmdArgs::None:
       return false;
     case CmdArgs::BnxInfo:
@@ -85,32 +87,6 @@ bool ListsWrittenFiles(CmdArgs::CMDMode mode) {
       return false;
   }
 }
-
-// Standard output goes nowhere while it lives: the handler's text, and a child program's, would
-// break the one JSON document that takes its place. Diagnostics stay on standard error.
-class SilencedStdout {
- public:
-  SilencedStdout() : saved_(::dup(STDOUT_FILENO)) {
-    std::cout.flush();
-    std::fflush(stdout);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved_ >= 0 && null >= 0) ::dup2(null, STDOUT_FILENO);
-    if (null >= 0) ::close(null);
-  }
-  ~SilencedStdout() {
-    std::cout.flush();
-    std::fflush(stdout);
-    if (saved_ >= 0) {
-      ::dup2(saved_, STDOUT_FILENO);
-      ::close(saved_);
-    }
-  }
-  SilencedStdout(const SilencedStdout&) = delete;
-  SilencedStdout& operator=(const SilencedStdout&) = delete;
-
- private:
-  int saved_;
-};
 
 // The handler's failure, its lines for standard output moved to standard error: with --json
 // standard output holds the document alone.
@@ -273,12 +249,6 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
     if (args.json_path.empty()) std::cerr << "the address file is missing: " << UsageName('p') << std::endl;
     ok = false;
   }
-  if (args.blJson) {
-    if (args.mode == CmdArgs::BnxInfo && args.blParseSetupBin) {
-      std::cerr << UsageName("json") << " does not combine with " << UsageName('s') << std::endl;
-      ok = false;
-    }
-  }
   if (args.blForce && args.mode != CmdArgs::ExtractBnx) {
     std::cerr << UsageName("force") << " applies to " << UsageName('X') << " only, not to "
               << ModeOptionName(args.mode) << std::endl;
@@ -292,19 +262,22 @@ bool CheckModeArguments(const CmdArgs& args, const char* program) {
   return CheckInputFiles(args) && ok;
 }
 
-int RunMain(int argc, char** argv) {
+namespace {
+
+int RunMainAs(int argc, char** argv, CmdArgs& args) {
   InitLoggers(1, true, "", "%^[%n][%l]%v%$");
-  CmdArgs args;
   if (argc < 2) {
     CmdArgs::usage(argv[0]);
     return 1;
   }
   const ParseOutcome parsed = ParseCommandLine(argc, argv, args);
-  if (parsed.exit) return parsed.status;
+  // A bad option of --diff must not read as "the files differ".
+  if (parsed.exit) return args.mode == CmdArgs::DiffBnx && parsed.status == kDiffersStatus ? -1 : parsed.status;
 
   // Words that are not options: more containers for the modes that take several, else refused.
   if (!parsed.extra.empty() && args.mode != CmdArgs::None) {
-    if (args.mode == CmdArgs::ExtractBnx || args.mode == CmdArgs::CombineBnx || args.mode == CmdArgs::VerifyBnx) {
+    if (args.mode == CmdArgs::ExtractBnx || args.mode == CmdArgs::CombineBnx || args.mode == CmdArgs::VerifyBnx ||
+        args.mode == CmdArgs::DiffBnx) {
       args.model_path.insert(args.model_path.end(), parsed.extra.begin(), parsed.extra.end());
     } else {
       std::cerr << "unexpected argument: " << parsed.extra[0] << " (" << ModeOptionName(args.mode)
@@ -331,4 +304,14 @@ int RunMain(int argc, char** argv) {
     return -1;
   }
   return RunHandler(args);
+}
+
+}  // namespace
+
+int RunMain(int argc, char** argv) {
+  CmdArgs args;
+  const int status = RunMainAs(argc, argv, args);
+  // --diff keeps the statuses of diff(1): 1 says the files differ, so any failure is 2.
+  if (args.mode == CmdArgs::DiffBnx && status != 0 && status != kDiffersStatus) return 2;
+  return status;
 }

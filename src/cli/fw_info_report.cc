@@ -21,6 +21,14 @@ constexpr const char* kNoModel = "No model info in fw_info.bin";
 using talvex::AddrLine;
 using talvex::FramedLine;
 
+}  // namespace
+
+SetupView SetupViewOf(bool flatbuffer, bool first_generation) {
+  return first_generation ? SetupView::kTz100Raw : flatbuffer ? SetupView::kFlatbuffer : SetupView::kRaw;
+}
+
+namespace {
+
 std::string MemoryLines(const BNXUtils::FWInfoTable& table) {
   const uint32_t start = table.records.front().addr_in;
   return talvex::MemorySummary(start, table.dram_addr_end, table.dram_addr_end - start, table.total_bin_size);
@@ -48,9 +56,7 @@ std::string ModelBox(const BNX_FW_INFO_MODEL& rec, size_t index, const talvex::F
   const std::string wt = AddrLine("wt", rec.addr_wt, rec.size_wt);
   const std::string set = AddrLine("set", rec.addr_fw, rec.size_fw);
   const std::string format = fmt::format("{0:<{1}} = [{2}]", "setup.bin format", 15, fb ? "FlatBuffers" : "raw binary");
-  const std::string setup_text = first_generation ? Get100SetupBinInfo(json, kWidth)
-                                 : fb             ? GetFbsSetupBinInfo(json, kWidth)
-                                                  : GetRawSetupBinInfo(json, kWidth);
+  const std::string setup_text = GetSetupBinInfo(json, SetupViewOf(fb, first_generation), kWidth);
   return talvex::BoxTop(title, kWidth) + FramedLine("", kWidth) + FramedLine(id, kWidth) + FramedLine(ver, kWidth) +
          FramedLine("", kWidth) + FramedLine("Addr(IN/OUT/WBUF)", kWidth) + FramedLine(in, kWidth) +
          FramedLine(out, kWidth) + FramedLine(wbuf, kWidth) + FramedLine("", kWidth) +

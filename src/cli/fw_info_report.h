@@ -8,9 +8,13 @@
 #include "common/status.h"
 
 #include "common/report_text.h"
+#include "setup/setup_report.h"
 
 // Inner width of the model boxes.
 constexpr int FW_INFO_REPORT_WIDTH = talvex::kReportWidth;
+
+// The JSON view a legacy model's setup has (first generation: TZ100).
+SetupView SetupViewOf(bool flatbuffer, bool first_generation);
 
 // Builds the whole report into text. setup_paths[i] is the extracted setup binary of model i.
 // Fails with text unchanged when fw_info.bin cannot be read or decoded, lists no model (a line

@@ -20,6 +20,9 @@ talvex::Status CheckAlignment(const CmdArgs& args);
 talvex::Status UpdateModelInfo(const CmdArgs& args);
 talvex::Status UpdateSolutionInfo(const CmdArgs& args);
 talvex::Status VerifyBnx(const CmdArgs& args);
+talvex::Status DiffBnx(const CmdArgs& args);
+// The status --diff ends with when the two files differ, as diff(1) does.
+constexpr int kDiffersStatus = 1;
 
 // For a handler's steps: reports the notes of a step that succeeded and returns true; a failed
 // step keeps its messages in st, with exit status -1, for the handler to return.

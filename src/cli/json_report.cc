@@ -1,6 +1,10 @@
 #include "cli/json_report.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <iostream>
 #include <memory>
@@ -100,4 +104,21 @@ void PrintJson(Json::Value doc) {
   // Container texts and paths are bytes, not always UTF-8, and the writer copies them as they are.
   // The document's own syntax is ASCII, so mending the whole text mends each string.
   std::cout << ToValidUtf8(Json::writeString(b, doc)) << std::endl;
+}
+
+SilencedStdout::SilencedStdout() : saved_(::dup(STDOUT_FILENO)) {
+  std::cout.flush();
+  std::fflush(stdout);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (saved_ >= 0 && null >= 0) ::dup2(null, STDOUT_FILENO);
+  if (null >= 0) ::close(null);
+}
+
+SilencedStdout::~SilencedStdout() {
+  std::cout.flush();
+  std::fflush(stdout);
+  if (saved_ >= 0) {
+    ::dup2(saved_, STDOUT_FILENO);
+    ::close(saved_);
+  }
 }

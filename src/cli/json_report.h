@@ -23,6 +23,19 @@ Json::Value PayloadJson(const BNXUtils::BnxFile& bnx);
 Json::Value WrittenFilesJson(const std::vector<std::string>& paths);
 Json::Value VerifyJson(const std::string& path, const std::vector<BNXUtils::VerifyCheck>& checks);
 
+// Standard output goes nowhere while it lives: the handler's text, and a child program's, would
+// break the one JSON document that takes its place. Diagnostics stay on standard error.
+class SilencedStdout {
+ public:
+  SilencedStdout();
+  ~SilencedStdout();
+  SilencedStdout(const SilencedStdout&) = delete;
+  SilencedStdout& operator=(const SilencedStdout&) = delete;
+
+ private:
+  int saved_;
+};
+
 // The version every document carries as "format_version"; its JSON Schemas are installed under
 // share/talvex-bnx-utils/schema/ (from schemas/json/).
 constexpr int kJsonFormatVersion = 1;

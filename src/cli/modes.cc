@@ -17,6 +17,7 @@ const std::map<CmdArgs::CMDMode, ModeHandler> FunctionMap = {
     {CmdArgs::UpdateModelInfo, UpdateModelInfo},
     {CmdArgs::UpdateSolutionInfo, UpdateSolutionInfo},
     {CmdArgs::VerifyBnx, VerifyBnx},
+    {CmdArgs::DiffBnx, DiffBnx},
 };
 
 bool StepOk(talvex::Status& st) {

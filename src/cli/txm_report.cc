@@ -49,19 +49,20 @@ std::string GetMemoryInfoStr(const BNXUtils::ModelMemory& mm) {
 
 void PrintMemoryInfo(const BNXUtils::ModelMemory& mm) { std::cout << GetMemoryInfoStr(mm); }
 
+talvex::ReportTensor TxmReportTensor(const TXM_TENSOR& t) {
+  talvex::ReportTensor r;
+  r.name = t.name;
+  r.format = std::to_string(t.format);
+  r.shape[0] = t.shape_batch, r.shape[1] = t.shape_ch, r.shape[2] = t.shape_row, r.shape[3] = t.shape_col;
+  r.quantization = {{t.quantParam.FirstScale(), t.quantParam.FirstRadix(), 3}};
+  r.entry = t.buffer_entry;
+  r.len = t.buffer_len;
+  return r;
+}
+
 std::string GetNodeInfo(const std::vector<TXM_TENSOR>& nodes) {
   std::string s;
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    const TXM_TENSOR& t = nodes[i];
-    talvex::ReportTensor r;
-    r.name = t.name;
-    r.format = std::to_string(t.format);
-    r.shape[0] = t.shape_batch, r.shape[1] = t.shape_ch, r.shape[2] = t.shape_row, r.shape[3] = t.shape_col;
-    r.quantization = {talvex::FxpLine(0, t.quantParam.FirstScale(), t.quantParam.FirstRadix(), 3)};
-    r.entry = t.buffer_entry;
-    r.len = t.buffer_len;
-    s += talvex::TensorBlock(i, r);
-  }
+  for (size_t i = 0; i < nodes.size(); ++i) s += talvex::TensorBlock(i, TxmReportTensor(nodes[i]));
   return s;
 }
 

@@ -25,6 +25,9 @@ void PrintMemoryInfo(const BNXUtils::ModelMemory& mm);
 std::string GetModelsInfoStr(const BNXUtils::MODEL_INFO& info, int index);
 void PrintModelsInfo(const BNXUtils::MODEL_INFO& info, int index);
 
+// A model tensor as the report shows it (the first scale and radix only).
+talvex::ReportTensor TxmReportTensor(const BNXUtils::TXM_TENSOR& t);
+
 // Framed lines of the tensor, core and payload sections of a model block.
 std::string GetNodeInfo(const std::vector<BNXUtils::TXM_TENSOR>& nodes);
 std::string GetCoreInfo(const std::vector<BNXUtils::MODEL_CORES>& cores);

@@ -31,9 +31,15 @@ std::string MemorySummary(uint32_t ddr_start, uint32_t ddr_end, uint32_t space_n
   return s;
 }
 
-std::string FxpLine(size_t j, double scale, int64_t radix, int decimals) {
-  return fmt::format("           {0} [{1}] (scale, radix) = ({2:.{3}f}, {4})", "fxp_info", j, scale, decimals, radix);
+namespace {
+
+// "           fxp_info [j] (scale, radix) = (<scale with its decimals>, radix)"
+std::string FxpLine(size_t j, const ReportFxp& q) {
+  const std::string scale = q.scale_known ? fmt::format("{0:.{1}f}", q.scale, q.decimals) : "defualt";
+  return fmt::format("           {0} [{1}] (scale, radix) = ({2}, {3})", "fxp_info", j, scale, q.radix);
 }
+
+}  // namespace
 
 std::string TensorBlock(size_t index, const ReportTensor& t, int width) {
   std::string s;
@@ -43,7 +49,7 @@ std::string TensorBlock(size_t index, const ReportTensor& t, int width) {
                               t.shape[0], t.shape[1], t.shape[2], t.shape[3]),
                   width);
   s += FramedLine(fmt::format("    < {0} > {1} :", index, "Quantization"), width);
-  for (const std::string& line : t.quantization) s += FramedLine(line, width);
+  for (size_t j = 0; j < t.quantization.size(); ++j) s += FramedLine(FxpLine(j, t.quantization[j]), width);
   s += FramedLine(fmt::format("    < {0} > {1} :", index, "Buffer"), width);
   s += FramedLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "entry", 5, t.entry), width);
   s += FramedLine(fmt::format("           [{0:>{1}}] {2:>20} : {2:#010x}", "len", 5, t.len), width);

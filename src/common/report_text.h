@@ -24,15 +24,21 @@ std::string AddrLine(const char* name, uint32_t addr, uint32_t len);
 // The four-line memory summary and an empty line.
 std::string MemorySummary(uint32_t ddr_start, uint32_t ddr_end, uint32_t space_needed, uint32_t model_size);
 
-// "           fxp_info [j] (scale, radix) = (<scale with `decimals` digits>, radix)"
-std::string FxpLine(size_t j, double scale, int64_t radix, int decimals);
 
-// One tensor of a report, as text.
+// One fixed-point quantisation entry of a tensor and how the text shows its scale.
+struct ReportFxp {
+  double scale = 0;
+  int64_t radix = 0;
+  int decimals = 3;
+  bool scale_known = true;  // false: the stored form has no scale (shown as "defualt")
+};
+
+// One tensor of a report: the text reports and the JSON documents are both made from it.
 struct ReportTensor {
   std::string name;
   std::string format;
   int64_t shape[4] = {0, 0, 0, 0};  // batch, ch, row, col
-  std::vector<std::string> quantization;  // lines, e.g. FxpLine(...)
+  std::vector<ReportFxp> quantization;
   int64_t entry = 0;
   int64_t len = 0;
 };

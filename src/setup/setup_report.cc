@@ -70,11 +70,6 @@ void AppendTensor(std::string& out, size_t index, const ReportTensor& t, int wid
   out += talvex::TensorBlock(index, t, width);
 }
 
-std::string RawInputQuantization(int64_t radix) {
-  return fmt::format("           {0} [{1}] (scale, radix) = ({2}, {3})", "fxp_info", 0, "defualt",
-                     radix);
-}
-
 // Output info node of a raw view (TZ100 and TZ200 alike).
 TensorView RawOutput(const Json::Value& node) {
   TensorView t;
@@ -84,7 +79,7 @@ TensorView RawOutput(const Json::Value& node) {
   t.shape[2] = Word(node, "row_length");
   t.shape[3] = Word(node, "col_length");
   const float scale = ReinterpretUint32tToFloat(static_cast<uint32_t>(Word(node, "output_scale")));
-  t.quantization.push_back(talvex::FxpLine(0, scale, Word(node, "output_radix"), 2));
+  t.quantization.push_back({scale, Word(node, "output_radix"), 2});
   return t;
 }
 
@@ -96,7 +91,7 @@ TensorView RawInput(const Json::Value& node, std::string format) {
   t.shape[1] = Word(node, "input_channel");
   t.shape[2] = Word(node, "input_row");
   t.shape[3] = Word(node, "input_col");
-  t.quantization.push_back(RawInputQuantization(Word(node, "input_radix")));
+  t.quantization.push_back({0, Word(node, "input_radix"), 0, false});
   t.entry = Word(node, "input_start");
   t.len = Word(node, "input_size");
   return t;
@@ -112,7 +107,7 @@ TensorView FbTensor(const Json::Value& tensor, bool is_input) {
   for (Json::ArrayIndex j = 0; j < fxp.size(); ++j) {
     const double scale = Scale(fxp[j]);
     const int64_t radix = Word(fxp[j], "radix");
-    t.quantization.push_back(talvex::FxpLine(j, scale, radix, is_input ? 3 : 2));
+    t.quantization.push_back({scale, radix, is_input ? 3 : 2});
   }
   const Json::Value& buffer = Member(tensor, "buffer");
   // The view leaves out an entry equal to its default, 0xFFFFFFFF ("no entry").
@@ -129,45 +124,33 @@ float ReinterpretUint32tToFloat(uint32_t value) {
   return f;
 }
 
-std::string Get100SetupBinInfo(Json::Value setup, int width) {
-  if (setup.empty()) return BoxLine("", width);
-  std::string out = BoxLine("Input node info:", width);
-  AppendTensor(out, 0, RawInput(Member(setup, "header"), "default"), width);
-  out += BoxLine("Output node info:", width);
-  const Json::Value& outputs = ArrayMember(setup, "outputs");
-  for (Json::ArrayIndex i = 0; i < outputs.size(); ++i) {
-    AppendTensor(out, i, RawOutput(outputs[i]), width);
+void SetupTensors(const Json::Value& setup, SetupView view, std::vector<talvex::ReportTensor>& inputs,
+                  std::vector<talvex::ReportTensor>& outputs) {
+  inputs.clear();
+  outputs.clear();
+  if (view == SetupView::kTz100Raw) {
+    inputs.push_back(RawInput(Member(setup, "header"), "default"));
+  } else {
+    const Json::Value& in = ArrayMember(setup, "inputs");
+    for (Json::ArrayIndex i = 0; i < in.size(); ++i) {
+      inputs.push_back(view == SetupView::kFlatbuffer ? FbTensor(in[i], true)
+                                                      : RawInput(in[i], fmt::format("{}", Word(in[i], "input_format"))));
+    }
   }
-  return out;
+  const Json::Value& out = ArrayMember(setup, "outputs");
+  for (Json::ArrayIndex i = 0; i < out.size(); ++i) {
+    outputs.push_back(view == SetupView::kFlatbuffer ? FbTensor(out[i], false) : RawOutput(out[i]));
+  }
 }
 
-std::string GetRawSetupBinInfo(Json::Value setup, int width) {
+std::string GetSetupBinInfo(const Json::Value& setup, SetupView view, int width) {
   if (setup.empty()) return BoxLine("", width);
+  std::vector<talvex::ReportTensor> inputs;
+  std::vector<talvex::ReportTensor> outputs;
+  SetupTensors(setup, view, inputs, outputs);
   std::string out = BoxLine("Input node info:", width);
-  const Json::Value& inputs = ArrayMember(setup, "inputs");
-  for (Json::ArrayIndex i = 0; i < inputs.size(); ++i) {
-    AppendTensor(out, i, RawInput(inputs[i], fmt::format("{}", Word(inputs[i], "input_format"))),
-                 width);
-  }
+  for (size_t i = 0; i < inputs.size(); ++i) AppendTensor(out, i, inputs[i], width);
   out += BoxLine("Output node info:", width);
-  const Json::Value& outputs = ArrayMember(setup, "outputs");
-  for (Json::ArrayIndex i = 0; i < outputs.size(); ++i) {
-    AppendTensor(out, i, RawOutput(outputs[i]), width);
-  }
-  return out;
-}
-
-std::string GetFbsSetupBinInfo(Json::Value setup, int width) {
-  if (setup.empty()) return BoxLine("", width);
-  std::string out = BoxLine("Input node info:", width);
-  const Json::Value& inputs = ArrayMember(setup, "inputs");
-  for (Json::ArrayIndex i = 0; i < inputs.size(); ++i) {
-    AppendTensor(out, i, FbTensor(inputs[i], true), width);
-  }
-  out += BoxLine("Output node info:", width);
-  const Json::Value& outputs = ArrayMember(setup, "outputs");
-  for (Json::ArrayIndex i = 0; i < outputs.size(); ++i) {
-    AppendTensor(out, i, FbTensor(outputs[i], false), width);
-  }
+  for (size_t i = 0; i < outputs.size(); ++i) AppendTensor(out, i, outputs[i], width);
   return out;
 }

@@ -3,14 +3,21 @@
 // Every line is "│" + content padded with blanks to `width` characters + "│\n".
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <json/json.h>
 
-// From the RawToJson view of a TZ100 setup (the one input comes from its header).
-std::string Get100SetupBinInfo(Json::Value setup, int width);
-// From the RawToJson view of a TZ200 setup (inputs are its network input nodes).
-std::string GetRawSetupBinInfo(Json::Value setup, int width);
-// From the FBToJson view of a flatbuffer setup.
-std::string GetFbsSetupBinInfo(Json::Value setup, int width);
+#include "common/report_text.h"
+
+// Which JSON view a setup has: RawToJson of a TZ100 setup (its one input comes from its header),
+// RawToJson of a TZ200 setup (inputs are its network input nodes), or FBToJson of a flatbuffer
+// setup.
+enum class SetupView { kTz100Raw, kRaw, kFlatbuffer };
+
+// The input and output tensors of a setup's JSON view (a malformed view gives what it holds).
+void SetupTensors(const Json::Value& setup, SetupView view, std::vector<talvex::ReportTensor>& inputs,
+                  std::vector<talvex::ReportTensor>& outputs);
+// The boxed summary of those tensors; one empty line for an empty view.
+std::string GetSetupBinInfo(const Json::Value& setup, SetupView view, int width);
 // The float whose IEEE-754 single-precision bit pattern is value.
 float ReinterpretUint32tToFloat(uint32_t value);

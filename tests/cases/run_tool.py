@@ -48,7 +48,7 @@ def option_value(args, short, long):
 # The schema of the document a --json run prints, by its mode; None when it prints none.
 SCHEMAS = {o: s for s, opts in (
     ('info', '-I --info'), ('read', '-R --read'), ('model_info', '-M --model_info'), ('verify', '--verify'),
-    ('crc', '-C --crc'), ('alignment', '-A --alignment'),
+    ('crc', '-C --crc'), ('alignment', '-A --alignment'), ('diff', '--diff'),
     ('written', '-G --gen -X --extract -c --combine_bnx -E --enc -U --update_model_info --update_solution_info '
                 '-j --txm_to_json -S --split_core')) for o in opts.split()}
 
@@ -61,7 +61,7 @@ def json_schema(args):
 def document_faults(schema, out, status):
     # Anything printed must be one JSON document, kept (under ctest) for validate_json.py: loading
     # the schema validator once for the suite costs less than once a run.
-    if status not in (0, 3) and not out:
+    if status not in (0, 1, 3) and not out:
         return []
     import json
     try:

@@ -18,6 +18,10 @@ class ModuleTest(unittest.TestCase):
         self.assertEqual((os.path.basename(made.path), made.size, made.crc32), ('models_400.bnx', len(data), zlib.crc32(data)))
         self.assertEqual([(m.position, m.id) for m in tb.info(made.path).models], [(0, 1), (1, 2)])
         (merged,) = tb.combine([made.path, 'b.bnx'], folder='c')
+        changes = [(d.path, d.change) for d in tb.diff(made.path, merged.path)]
+        self.assertEqual((tb.diff('b.bnx', 'b.bnx'), changes[-3:]),
+                         ([], [('models[5]', 'added'), ('payload.crc32', 'changed'), ('payload.size', 'changed')]))
+        self.assertEqual([r.name for r in tb.info(merged.path).models[2].regions], ['input', 'output', 'working_buffer', 'weight'])
         (enc,) = tb.encrypt(merged.path, tv_number=5, folder='e')
         (upd,) = tb.update(enc.path, solution_tag='t', folder='u')
         info = tb.info(upd.path)
@@ -30,6 +34,9 @@ class ModuleTest(unittest.TestCase):
         with self.assertRaises(tb.TalvexError) as caught:
             tb.info('missing.bnx')
         self.assertEqual((caught.exception.status, 'missing.bnx' in caught.exception.message), (255, True))
+        with self.assertRaises(tb.TalvexError) as caught:
+            tb.diff('b.bnx', 'missing.bnx')
+        self.assertEqual(caught.exception.status, 2)
         data = open('b.bnx', 'rb').read()
         open('d.bnx', 'wb').write(data[:-1] + bytes([data[-1] ^ 1]))
         self.assertEqual([v.ok for v in tb.verify('d.bnx')], [False])

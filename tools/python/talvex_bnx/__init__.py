@@ -7,11 +7,11 @@ library is needed. The program is found on PATH, or where TALVEX_BNX_UTILS names
 import json
 import os
 import subprocess
-from dataclasses import dataclass
-from typing import Dict, List, Optional, Sequence, Union
+from dataclasses import dataclass, field
+from typing import Any, Dict, List, Optional, Sequence, Union
 
-__all__ = ['TalvexError', 'WrittenFile', 'Model', 'Info', 'Check', 'Verified', 'info', 'verify', 'crc',
-           'generate', 'extract', 'combine', 'encrypt', 'update']
+__all__ = ['TalvexError', 'WrittenFile', 'Region', 'Model', 'Info', 'Check', 'Verified', 'Difference', 'info',
+           'verify', 'crc', 'diff', 'generate', 'extract', 'combine', 'encrypt', 'update']
 
 
 class TalvexError(Exception):
@@ -31,11 +31,30 @@ class WrittenFile:
 
 
 @dataclass(frozen=True)
+class Region:
+    name: str
+    start: int
+    size: int
+
+
+@dataclass(frozen=True)
 class Model:
+    """A model description; with its device-memory regions, tensors and cores when the payload
+    could be read (memory_map, inputs, outputs and cores are the document's own objects)."""
     position: int
     id: int
     version: str
     name: str
+    regions: List[Region] = field(default_factory=list)
+    memory_map: List[Dict[str, Any]] = field(default_factory=list)
+    inputs: List[Dict[str, Any]] = field(default_factory=list)
+    outputs: List[Dict[str, Any]] = field(default_factory=list)
+    cores: List[Dict[str, Any]] = field(default_factory=list)
+    setup_crc32: Optional[int] = None
+
+    @staticmethod
+    def of(d: dict) -> 'Model':
+        return Model(**{**d, 'regions': [Region(**r) for r in d.get('regions', [])]})
 
 
 @dataclass(frozen=True)
@@ -54,6 +73,15 @@ class Check:
     ok: bool
     expected: str
     found: str
+
+
+@dataclass(frozen=True)
+class Difference:
+    """One difference: path as in "models[2].regions.weight.size"; a is None when added, b when removed."""
+    path: str
+    change: str
+    a: Any
+    b: Any
 
 
 @dataclass(frozen=True)
@@ -79,7 +107,7 @@ def _written(args: List[str], folder: str, name: Optional[str]) -> List[WrittenF
 
 def info(path: str) -> Info:
     d = _run(['-I', path])
-    return Info(d['file'], d['header'], [Model(**m) for m in d['models']], d['payload']['kind'],
+    return Info(d['file'], d['header'], [Model.of(m) for m in d['models']], d['payload']['kind'],
                 d['payload']['size'], d['payload']['fw_info_size'])
 
 
@@ -87,6 +115,11 @@ def verify(*paths: str) -> List[Verified]:
     """Every integrity check of each container; a damaged one is a result, not an error."""
     d = _run(['--verify', *paths], statuses=(0, 3))
     return [Verified(f['file'], f['ok'], [Check(**c) for c in f['checks']]) for f in d['files']]
+
+
+def diff(a: str, b: str) -> List[Difference]:
+    """What differs between two containers (or TXM files); an empty list when nothing does."""
+    return [Difference(**d) for d in _run(['--diff', a, b], statuses=(0, 1))['differences']]
 
 
 def crc(path: str) -> int:
