@@ -24,11 +24,13 @@ talvex::Status ContainerSide(const BNXUtils::BnxFile& bnx, Json::Value& doc) {
   doc["header"] = HeaderJson(bnx);
   Json::Value payload = PayloadJson(bnx);
   const auto* bin = bnx.root()->model_bin();
-  const auto crc = [&](const flatbuffers::Vector<uint8_t>* v) {
-    return BNXUtils::Crc32Mirrored(0, v->data(), v->size(), bnx.fd(), static_cast<uint64_t>(v->data() - bnx.data()));
-  };
-  if (bin != nullptr && bin->all_models() != nullptr) payload["crc32"] = crc(bin->all_models());
-  if (bin != nullptr && bin->fw_info() != nullptr) payload["fw_info_crc32"] = crc(bin->fw_info());
+  // (fw_info.bin ends with its own CRC, so a CRC of it would be the same for every file: its
+  // records are compared as the models' regions.)
+  if (bin != nullptr && bin->all_models() != nullptr) {
+    const uint8_t* p = bin->all_models()->data();
+    payload["crc32"] = BNXUtils::Crc32Mirrored(0, p, bin->all_models()->size(), bnx.fd(),
+                                               static_cast<uint64_t>(p - bnx.data()));
+  }
   doc["payload"] = payload;
   // Models are matched by id: where a model stands in the list is no difference of its own.
   Json::Value models = ModelsJson(bnx, layouts);
@@ -86,7 +88,7 @@ struct Difference {
 // Keys whose values read best in hexadecimal.
 bool HexKey(const std::string& key) {
   static const std::set<std::string> kHex = {"start", "size",  "address", "offset", "crc32", "crc", "setup_crc32",
-                                             "entry", "len",   "uuid",    "fw_info_size", "fw_info_crc32"};
+                                             "entry", "len",   "uuid",    "fw_info_size"};
   return kHex.count(key) != 0;
 }
 

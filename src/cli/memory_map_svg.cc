@@ -13,7 +13,7 @@ constexpr double kTop = 70;         // title and column heads above the axis
 constexpr double kHeight = 720;     // the address axis
 constexpr double kAxisWidth = 120;  // tick labels left of the axis
 constexpr double kBoxWidth = 150;
-constexpr double kColumnWidth = 400;  // box, leader lines and labels
+constexpr double kColumnWidth = 450;  // box, leader lines and labels
 constexpr double kLabelStep = 14;     // least distance between two labels of a column
 
 // Text for XML: valid UTF-8, markup characters escaped, control characters (not allowed in XML)
@@ -64,9 +64,17 @@ std::string AxisSvg(const Axis& a) {
   std::string s = fmt::format(R"(<line x1="{0}" y1="{1}" x2="{0}" y2="{2}" stroke="#333"/>)"
                               "\n",
                               kAxisWidth - 6, kTop, kTop + kHeight);
-  constexpr int kTicks = 8;
-  for (int i = 0; i <= kTicks; ++i) {
-    const uint64_t addr = a.lo + static_cast<uint64_t>(static_cast<long double>(a.hi - a.lo) * i / kTicks);
+  // Both ends, and between them round addresses: multiples of the power of two that gives about
+  // eight steps, none drawn too near an end to be read.
+  std::vector<uint64_t> ticks = {a.lo};
+  uint64_t step = 1;
+  while (step < (a.hi - a.lo) / 8 && step < (uint64_t{1} << 62)) step <<= 1;
+  for (uint64_t t = (a.lo / step + 1) * step; t > a.lo && t < a.hi; t += step) {
+    if (a.Y(t) - a.Y(a.lo) > 20 && a.Y(a.hi) - a.Y(t) > 20) ticks.push_back(t);
+    if (t > UINT64_MAX - step) break;
+  }
+  ticks.push_back(a.hi);
+  for (uint64_t addr : ticks) {
     const double y = a.Y(addr);
     s += fmt::format(R"(<line x1="{0}" y1="{1:.1f}" x2="{2}" y2="{1:.1f}" stroke="#333"/>)"
                      R"(<text x="{3}" y="{4:.1f}" text-anchor="end" class="tick">{5:#010x}</text>)"
