@@ -15,12 +15,10 @@
 
 namespace {
 
-constexpr int kDiffError = 2;
-
 talvex::Status ContainerSide(const BNXUtils::BnxFile& bnx, Json::Value& doc) {
   std::vector<ModelLayout> layouts;
   const talvex::Status st = ReadContainerLayouts(bnx, true, layouts);
-  if (!st.ok()) return talvex::Status::Error(bnx.path() + ": " + st.Reason(), kDiffError);
+  if (!st.ok()) return talvex::Status::Error(bnx.path() + ": " + st.Reason());
   doc["header"] = HeaderJson(bnx);
   Json::Value payload = PayloadJson(bnx);
   const auto* bin = bnx.root()->model_bin();
@@ -42,7 +40,7 @@ talvex::Status ContainerSide(const BNXUtils::BnxFile& bnx, Json::Value& doc) {
 talvex::Status TxmSide(const std::string& path, const talvex::FileBuffer& fb, Json::Value& doc) {
   std::vector<ModelLayout> layouts;
   const talvex::Status st = ReadTxmLayouts(fb.data(), fb.size(), fb.fd(), 0, true, layouts);
-  if (!st.ok()) return talvex::Status::Error(path + ": " + st.Reason(), kDiffError);
+  if (!st.ok()) return talvex::Status::Error(path + ": " + st.Reason());
   const auto* txm = flatbuffers::GetRoot<TalvexTXM::TXMContent>(fb.data());
   Json::Value header(Json::objectValue);
   if (const TalvexTXM::TXMHeader* h = txm->header()) {
@@ -73,10 +71,10 @@ talvex::Status TxmSide(const std::string& path, const talvex::FileBuffer& fb, Js
 talvex::Status DiffSide(const std::string& path, Json::Value& doc) {
   BNXUtils::BnxFile bnx = BNXUtils::BnxFile::Open(path);
   if (bnx.ok()) return ContainerSide(bnx, doc);
-  if (!bnx.exists()) return talvex::Status::Error("no such file: " + path, kDiffError);
+  if (!bnx.exists()) return talvex::Status::Error("no such file: " + path);
   const talvex::FileBuffer fb = talvex::FileBuffer::Load(path);
   if (fb.ok() && TXM::VerifyTXMBuffer(fb.data(), fb.size())) return TxmSide(path, fb, doc);
-  return talvex::Status::Error(path + ": neither a BNX container nor a TXM file", kDiffError);
+  return talvex::Status::Error(path + ": neither a BNX container nor a TXM file");
 }
 
 struct Difference {
@@ -186,8 +184,7 @@ std::string DiffLine(const Difference& d) {
 
 talvex::Status DiffBnx(const CmdArgs& args) {
   if (args.model_path.size() != 2) {
-    return talvex::Status::Error("--diff compares two files; " + std::to_string(args.model_path.size()) + " given",
-                                 kDiffError);
+    return talvex::Status::Error("--diff compares two files; " + std::to_string(args.model_path.size()) + " given");
   }
   Json::Value side[2];
   for (int i = 0; i < 2; ++i) {

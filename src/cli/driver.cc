@@ -311,7 +311,8 @@ int RunMainAs(int argc, char** argv, CmdArgs& args) {
 int RunMain(int argc, char** argv) {
   CmdArgs args;
   const int status = RunMainAs(argc, argv, args);
-  // --diff keeps the statuses of diff(1): 1 says the files differ, so any failure is 2.
+  // --diff keeps the statuses of diff(1): 1 says the files differ, so any failure (its handler's
+  // too) is 2.
   if (args.mode == CmdArgs::DiffBnx && status != 0 && status != kDiffersStatus) return 2;
   return status;
 }

@@ -49,20 +49,28 @@ std::string LocationName(TalvexTXM::Location loc) {
 }
 
 std::string CoreTypeName(int8_t eu_params_type) {
-  switch (eu_params_type) {
-    case 1: return "NPU";
-    case 2: return "CPU";
-    case 3: return "LOOP";
+  switch (static_cast<TalvexTXM::EUParams>(eu_params_type)) {
+    case TalvexTXM::EUParams::NPUEUParams: return "NPU";
+    case TalvexTXM::EUParams::CPUEUParams: return "CPU";
+    case TalvexTXM::EUParams::LoopEUParams: return "LOOP";
     default: return "";
   }
+}
+
+void AppendTensors(const flatbuffers::Vector<flatbuffers::Offset<TalvexTXM::Tensor>>* list,
+                   std::vector<talvex::ReportTensor>& to) {
+  if (list == nullptr) return;
+  for (const TalvexTXM::Tensor* t : *list) to.push_back(TxmReportTensor(BNXUtils::ReadTXMTensorInfo(t)));
 }
 
 LayoutCore TxmCore(const BNXUtils::MODEL_CORES& c, const HeldBytes& bytes) {
   LayoutCore core;
   core.id = c.id;
   core.type = CoreTypeName(c.eu_params_type);
-  const BNXUtils::npu_eu_param_s* npu =
-      c.eu_params_type == 1 ? &c.npu_param : c.eu_params_type == 3 ? &c.loop_param.loop_npu_params : nullptr;
+  const auto type = static_cast<TalvexTXM::EUParams>(c.eu_params_type);
+  const BNXUtils::npu_eu_param_s* npu = type == TalvexTXM::EUParams::NPUEUParams    ? &c.npu_param
+                                        : type == TalvexTXM::EUParams::LoopEUParams ? &c.loop_param.loop_npu_params
+                                                                                    : nullptr;
   if (npu != nullptr) {
     core.has_payloads = true;
     core.command = bytes.Payload(npu->cmd_addr, npu->cmd_addr, npu->cmd_size);
@@ -82,11 +90,8 @@ talvex::Status TxmModel(const TalvexTXM::TXMContent* txm, const HeldBytes& bytes
       if (b != nullptr) model.regions.push_back({LocationName(b->buffer()), b->start_addr(), b->len()});
     }
   }
-  for (const auto* list : {h->inputs(), h->outputs()}) {
-    std::vector<talvex::ReportTensor>& to = list == h->inputs() ? model.inputs : model.outputs;
-    if (list == nullptr) continue;
-    for (const TalvexTXM::Tensor* t : *list) to.push_back(TxmReportTensor(BNXUtils::ReadTXMTensorInfo(t)));
-  }
+  AppendTensors(h->inputs(), model.inputs);
+  AppendTensors(h->outputs(), model.outputs);
   std::vector<BNXUtils::MODEL_CORES> cores;
   talvex::Status st = BNXUtils::ReadTXMModelCore(txm, bytes.base, m, cores, false);
   if (!st.ok()) return st;
